@@ -1,0 +1,34 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "script/ProductKey.h"
+
+namespace qor {
+
+class Script;
+
+// Product names and offered scripts by ProductKey, from the script files beside the program.
+class ScriptCatalogue {
+ public:
+  ScriptCatalogue();
+  ~ScriptCatalogue();
+  ScriptCatalogue(const ScriptCatalogue&) = delete;
+  ScriptCatalogue& operator=(const ScriptCatalogue&) = delete;
+
+  void ScanDirectory(const std::string& directory);
+  // Reads and registers one script; a file that cannot be read contributes nothing.
+  void AddScriptFile(const std::string& path);
+  // "Unknown Product" when no script names the product.
+  [[nodiscard]] std::string ProductName(const ProductKey& key) const;
+  [[nodiscard]] std::vector<const Script*> ScriptsForProduct(const ProductKey& key) const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace qor

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "script/Directive.h"
+
+namespace qor {
+
+// *editenv: accepted and kept with its words; it does nothing when run.
+class EditEnvDirective final : public Directive {
+ public:
+  explicit EditEnvDirective(std::vector<std::string> words);
+
+  [[nodiscard]] const std::vector<std::string>& Words() const { return words_; }
+
+  static std::unique_ptr<Directive> Parse(const Script& script,
+                                          const std::vector<std::string>& lines);
+
+ private:
+  std::vector<std::string> words_;
+};
+
+}  // namespace qor

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "script/Directive.h"
+
+namespace qor {
+
+// *restart: asks the target to restart and waits for its answer.
+class RestartDirective final : public Directive {
+ public:
+  RestartDirective();
+
+  static std::unique_ptr<Directive> Parse(const Script& script,
+                                          const std::vector<std::string>& lines);
+};
+
+}  // namespace qor

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "net/MacAddress.h"
+#include "net/TargetTable.h"
+
+namespace qor {
+
+class DatagramSocket;
+struct DataBlock;
+
+enum MessageType : uint16_t {
+  kDiscoverRequest = 1,
+  kAssignAddressRequest = 2,
+  kFillRequest = 3,
+  kDataRequest = 4,
+  kWriteRequest = 5,
+  kReadRequest = 7,
+  kRestartRequest = 8,
+  kDiscoverReply = 0x8001,
+  kFinalReply = 0x8002,
+  kProgressReply = 0x8003,
+};
+
+inline constexpr uint16_t kTargetPort = 5266;
+inline constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFF;
+inline constexpr size_t kMaxDatagram = 1200;
+inline constexpr size_t kMaxDataBytes = 1024;
+
+// Told about every accepted DiscoverReply; the target list implements it.
+class TargetListObserver {
+ public:
+  virtual ~TargetListObserver() = default;
+  virtual void UpdateRow(Target& target) = 0;
+};
+
+// The program's one UDP socket and the table of targets it has heard from.
+class TargetNetwork {
+ public:
+  // Opens a real socket: throws Exception with the failing step's text.
+  explicit TargetNetwork(uint32_t broadcastAddress = kLimitedBroadcast);
+  // Uses the given socket (tests).
+  explicit TargetNetwork(std::unique_ptr<DatagramSocket> socket,
+                         uint32_t broadcastAddress = kLimitedBroadcast);
+  ~TargetNetwork();
+  TargetNetwork(const TargetNetwork&) = delete;
+  TargetNetwork& operator=(const TargetNetwork&) = delete;
+
+  // Sends one datagram to target's address, or to the broadcast address when target is null.
+  // Throws Exception("Failed sendto: %s") or ("sendto sent only %d of %d bytes").
+  void Send(const uint8_t* message, size_t length, const Target* target);
+
+  // Dispatches every waiting datagram; never throws for socket errors.
+  void Poll(TargetListObserver* observer = nullptr);
+
+  // Empties the table and broadcasts a DiscoverRequest. A failed send goes to the discovery
+  // error handler (the GUI's message box, the CLI's stderr) and Discover returns normally.
+  void Discover();
+  void SetDiscoverErrorHandler(std::function<void(const std::string& message)> handler);
+
+  // Waits until a datagram is waiting or timeoutMs passes.
+  bool WaitReadable(int timeoutMs);
+  void Close();
+
+  [[nodiscard]] TargetTable& Table();
+  [[nodiscard]] uint32_t BroadcastAddress() const;
+
+  // One sender per request type; each throws the Exception of Send.
+  void SendAssignAddressRequest(const MacAddress& mac, uint32_t newAddress);
+  void SendFillRequest(const Target& target, uint32_t requestId, uint32_t length);
+  void SendDataRequest(const Target& target, uint32_t requestId, uint32_t offset,
+                       const DataBlock& block);
+  void SendWriteRequest(const Target& target, uint32_t requestId, uint32_t address,
+                        uint32_t length, uint32_t crc);
+  void SendReadRequest(const Target& target, uint32_t requestId, uint32_t address,
+                       uint32_t length);
+  void SendRestartRequest(const Target& target, uint32_t requestId);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace qor

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qor {
+
+// Windows Sockets error codes; the socket layer reports these on every OS.
+namespace wsa {
+inline constexpr int kInvalidParameter = 87;
+inline constexpr int kInterrupted = 10004;
+inline constexpr int kAccess = 10013;
+inline constexpr int kFault = 10014;
+inline constexpr int kInvalid = 10022;
+inline constexpr int kTooManyFiles = 10024;
+inline constexpr int kWouldBlock = 10035;
+inline constexpr int kNotSocket = 10038;
+inline constexpr int kDestinationRequired = 10039;
+inline constexpr int kMessageSize = 10040;
+inline constexpr int kAddressFamilyNotSupported = 10047;
+inline constexpr int kAddressInUse = 10048;
+inline constexpr int kAddressNotAvailable = 10049;
+inline constexpr int kNetworkDown = 10050;
+inline constexpr int kNetworkUnreachable = 10051;
+inline constexpr int kConnectionReset = 10054;
+inline constexpr int kNoBuffers = 10055;
+inline constexpr int kHostUnreachable = 10065;
+}  // namespace wsa
+
+// The one non-blocking IPv4 UDP endpoint the program talks through. An interface so tests can
+// capture what is sent and feed replies back in. Addresses and ports are in host order.
+class DatagramSocket {
+ public:
+  virtual ~DatagramSocket() = default;
+
+  // Sends one datagram. Returns the count sent, or -1 with LastError() set.
+  virtual int SendTo(const uint8_t* data, size_t length, uint32_t address, uint16_t port) = 0;
+
+  // Receives one waiting datagram into buffer. Returns its length, or -1 with LastError() set:
+  // kWouldBlock when nothing is waiting, kMessageSize when the datagram was longer than capacity
+  // (it is consumed and lost).
+  virtual int ReceiveFrom(uint8_t* buffer, size_t capacity, uint32_t& address, uint16_t& port) = 0;
+
+  // The Windows Sockets code of the last failed call.
+  [[nodiscard]] virtual int LastError() const = 0;
+
+  // Blocks until a datagram is waiting or timeoutMs passes; true when one is waiting.
+  virtual bool WaitReadable(int timeoutMs) = 0;
+
+  // Closes the handle when it is open; later calls fail with kNotSocket.
+  virtual void Close() = 0;
+};
+
+}  // namespace qor

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qor {
+
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// Directory of the running program file, without a trailing separator; nothing when unknown.
+[[nodiscard]] std::optional<std::string> ExecutableDirectory();
+
+// Names (not paths) of the entries of directory whose names end in ".qor" in any case,
+// directories included. On POSIX sorted by name without regard to case, so the order is stable.
+[[nodiscard]] std::vector<std::string> ListScriptFiles(const std::string& directory);
+
+[[nodiscard]] bool IsDirectory(const std::string& path);
+
+// The folder part of path: everything before its last separator (empty when there is none).
+[[nodiscard]] std::string FolderOfPath(const std::string& path);
+
+}  // namespace qor

@@ -1,0 +1,20 @@
+#include "platform/TickCount.h"
+
+#include <atomic>
+#include <chrono>
+
+namespace qor {
+namespace {
+std::atomic<TickSource*> installed{nullptr};
+}
+
+uint32_t GetTickCount() {
+  if (TickSource* source = installed.load()) return source->Now();
+  const auto since = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+void SetTickSource(TickSource* source) { installed.store(source); }
+
+}  // namespace qor

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+
+namespace qor {
+
+// A source of milliseconds that wraps at 2^32, like the system's tick count.
+class TickSource {
+ public:
+  virtual ~TickSource() = default;
+  [[nodiscard]] virtual uint32_t Now() = 0;
+};
+
+// Milliseconds since an arbitrary start, wrapping at 2^32. Every timeout in the program reads it.
+[[nodiscard]] uint32_t GetTickCount();
+
+// Replaces the clock for the whole process (tests); nullptr restores the system clock.
+// The caller keeps the source alive while it is installed.
+void SetTickSource(TickSource* source);
+
+// A clock that moves only when told to.
+class FakeTickSource final : public TickSource {
+ public:
+  explicit FakeTickSource(uint32_t start = 1) : now_(start) {}
+  uint32_t Now() override { return now_; }
+  void Advance(uint32_t milliseconds) { now_ += milliseconds; }
+  void Set(uint32_t value) { now_ = value; }
+
+ private:
+  uint32_t now_;
+};
+
+// Installs a source for the lifetime of the object.
+class ScopedTickSource {
+ public:
+  explicit ScopedTickSource(TickSource& source) { SetTickSource(&source); }
+  ~ScopedTickSource() { SetTickSource(nullptr); }
+  ScopedTickSource(const ScopedTickSource&) = delete;
+  ScopedTickSource& operator=(const ScopedTickSource&) = delete;
+};
+
+}  // namespace qor

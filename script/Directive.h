@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qor {
+
+class Context;
+class Script;
+class ScriptDisplay;
+class TargetNetwork;
+struct Target;
+
+enum DirectiveKind : int32_t {
+  kProductDirective = 0,
+  kScriptDirective = 1,
+  kSectionDirective = 2,
+  kDownloadDirective = 3,
+  kLoadEnvDirective = 4,
+  kSetEnvDirective = 5,
+  kEditEnvDirective = 6,
+  kSaveEnvDirective = 7,
+  kRestartDirective = 8,
+};
+
+// One directive of a script. A parsed directive never changes when it runs: all run state lives
+// in the Context it returns, so one script can be run many times against many targets.
+class Directive {
+ public:
+  explicit Directive(int32_t kind) : kind_(kind) {}
+  virtual ~Directive() = default;
+  Directive(const Directive&) = delete;
+  Directive& operator=(const Directive&) = delete;
+
+  // Runs one step. context is what this directive returned at its previous call (empty on the
+  // first). Returns a context while still running, empty when finished. Throws Exception to fail.
+  // The base directive does nothing and finishes at once.
+  virtual std::unique_ptr<Context> Execute(std::unique_ptr<Context> context, TargetNetwork& network,
+                                           Target& target, ScriptDisplay& display) const;
+
+  [[nodiscard]] int32_t Kind() const { return kind_; }
+
+ private:
+  int32_t kind_;
+};
+
+// A directive kind's parse function: the script under construction (only FileName may be used)
+// and the trimmed lines of the directive's group, directive line first. Returns nothing when the
+// directive word is not one of its names; throws ParseException or Exception on a bad group.
+using DirectiveParser = std::unique_ptr<Directive> (*)(const Script& script,
+                                                       const std::vector<std::string>& lines);
+
+}  // namespace qor

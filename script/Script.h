@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "script/Directive.h"
+#include "script/ProductKey.h"
+
+namespace qor {
+
+// A script file read completely: construction yields a whole Script or throws Exception.
+class Script {
+ public:
+  explicit Script(const std::string& fileName);
+  ~Script();
+  Script(const Script&) = delete;
+  Script& operator=(const Script&) = delete;
+
+  [[nodiscard]] const std::string& FileName() const;
+  [[nodiscard]] const std::map<ProductKey, std::string>& ProductEntries() const;
+  [[nodiscard]] std::vector<ProductKey> ScriptTargets() const;
+  // The description of the script for key, empty when the script does not serve it.
+  [[nodiscard]] std::string ScriptDescription(const ProductKey& key) const;
+  [[nodiscard]] int32_t DirectiveCount() const;
+  // Throws Exception("Requesting out-of-range directive from script").
+  [[nodiscard]] const Directive& DirectiveAt(int32_t index) const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The fixed, ordered table of directive parsers; the first that returns a directive wins.
+[[nodiscard]] std::span<const DirectiveParser> DirectiveRegistry();
+
+}  // namespace qor

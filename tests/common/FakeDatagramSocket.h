@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "platform/DatagramSocket.h"
+
+namespace qor::test {
+
+// A socket that records every datagram sent and hands out queued datagrams on receive.
+class FakeDatagramSocket final : public DatagramSocket {
+ public:
+  struct Datagram {
+    std::vector<uint8_t> bytes;
+    uint32_t address = 0;
+    uint16_t port = 0;
+  };
+
+  std::vector<Datagram> sent;
+  std::deque<Datagram> incoming;
+  int sendError = 0;        // when non-zero, SendTo fails with it
+  int shortSendBy = 0;      // when non-zero, SendTo reports that many bytes fewer
+  int lastError = 0;
+  bool closed = false;
+
+  int SendTo(const uint8_t* data, size_t length, uint32_t address, uint16_t port) override {
+    if (sendError != 0) {
+      lastError = sendError;
+      return -1;
+    }
+    sent.push_back({std::vector<uint8_t>(data, data + length), address, port});
+    return static_cast<int>(length) - shortSendBy;
+  }
+
+  int ReceiveFrom(uint8_t* buffer, size_t capacity, uint32_t& address, uint16_t& port) override {
+    if (incoming.empty()) {
+      lastError = wsa::kWouldBlock;
+      return -1;
+    }
+    Datagram next = std::move(incoming.front());
+    incoming.pop_front();
+    if (next.bytes.size() > capacity) {
+      lastError = wsa::kMessageSize;
+      return -1;
+    }
+    std::copy(next.bytes.begin(), next.bytes.end(), buffer);
+    address = next.address;
+    port = next.port;
+    return static_cast<int>(next.bytes.size());
+  }
+
+  int LastError() const override { return lastError; }
+  bool WaitReadable(int) override { return !incoming.empty(); }
+  void Close() override { closed = true; }
+
+  // Queues a datagram as if it came from a target at 127.0.0.10 (port 5266 unless given).
+  void Deliver(std::vector<uint8_t> bytes, uint16_t port = 5266, uint32_t address = 0x7F00000A) {
+    incoming.push_back({std::move(bytes), address, port});
+  }
+};
+
+}  // namespace qor::test

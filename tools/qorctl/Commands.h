@@ -1,0 +1,23 @@
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+namespace qor::cli {
+
+// Runs a parsed command and returns the process exit status.
+using CommandRunner = std::function<int()>;
+
+// A bad argument found after parsing (a malformed MAC, say): exit status 2.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Each adds its subcommand to app and returns what runs it once parsed.
+CommandRunner AddCheckCommand(CLI::App& app);
+
+}  // namespace qor::cli
