@@ -19,5 +19,8 @@ class UsageError : public std::runtime_error {
 
 // Each adds its subcommand to app and returns what runs it once parsed.
 CommandRunner AddCheckCommand(CLI::App& app);
+CommandRunner AddDiscoverCommand(CLI::App& app);
+CommandRunner AddAssignCommand(CLI::App& app);
+CommandRunner AddRunCommand(CLI::App& app);
 
 }  // namespace qor::cli

@@ -16,6 +16,9 @@ int main(int argc, char** argv) {
     runners[app.get_subcommands({}).back()] = std::move(runner);
   };
   add(qor::cli::AddCheckCommand(app));
+  add(qor::cli::AddDiscoverCommand(app));
+  add(qor::cli::AddAssignCommand(app));
+  add(qor::cli::AddRunCommand(app));
 
   try {
     app.parse(argc, argv);
