@@ -1,0 +1,62 @@
+#include "exec/DownloadDirective.h"
+
+#include "platform/Exception.h"
+#include "platform/Files.h"
+#include "script/Lexer.h"
+#include "script/Script.h"
+
+namespace qor {
+namespace {
+
+// The file word joined to the script's folder. A script named without any folder lies in the
+// current directory, so its images are looked for there.
+std::string ImagePath(const std::string& scriptName, const std::string& fileWord) {
+#ifdef _WIN32
+  const bool hasFolder = scriptName.find_first_of("\\/") != std::string::npos;
+#else
+  const bool hasFolder = scriptName.find(kPathSeparator) != std::string::npos;
+#endif
+  const std::string folder = hasFolder ? FolderOfPath(scriptName) : std::string(".");
+  return folder + kPathSeparator + fileWord;
+}
+
+}  // namespace
+
+DownloadDirective::DownloadDirective(std::unique_ptr<DataSection> section)
+    : Directive(kDownloadDirective), section_(std::move(section)) {}
+
+DownloadDirective::~DownloadDirective() = default;
+
+std::unique_ptr<Directive> DownloadDirective::Parse(const Script& script,
+                                                    const std::vector<std::string>& lines) {
+  const std::vector<std::string> words = Tokenize(lines.front());
+  if (words.empty() || !EqualsIgnoreCase(words[0], "*download")) return nullptr;
+  if (words.size() < 3 || words.size() > 4) {
+    throw ParseException(
+        "*DOWNLOAD directive must be followed by address, length, and optional filename", 0);
+  }
+  // Addresses and lengths of 0x80000000 and more are written as negative numbers.
+  const auto base = static_cast<uint32_t>(ParseNumber(words[1]));
+  const auto length = static_cast<uint32_t>(ParseNumber(words[2]));
+  auto section = std::make_unique<DataSection>(base, length);
+
+  if (words.size() == 4) {
+    try {
+      LoadBinaryFile(*section, ImagePath(script.FileName(), words[3]));
+    } catch (const Exception& error) {
+      throw ParseException(error.Message(), 0);
+    }
+  }
+
+  // Records follow the file, so they overwrite its bytes; a later record overwrites an earlier.
+  for (size_t i = 1; i < lines.size(); ++i) {
+    try {
+      if (const auto block = ParseSRecord(lines[i])) section->AddBlock(*block);
+    } catch (const Exception& error) {
+      throw ParseException(error.Message(), static_cast<int32_t>(i));
+    }
+  }
+  return std::make_unique<DownloadDirective>(std::move(section));
+}
+
+}  // namespace qor

@@ -1,0 +1,38 @@
+#include "exec/LoadSaveEnvDirective.h"
+
+#include "platform/Exception.h"
+#include "platform/Format.h"
+#include "script/Lexer.h"
+
+namespace qor {
+
+LoadSaveEnvDirective::LoadSaveEnvDirective(bool isLoad, uint32_t address, uint32_t length)
+    : Directive(isLoad ? kLoadEnvDirective : kSaveEnvDirective),
+      isLoad_(isLoad),
+      address_(address),
+      length_(length) {}
+
+std::unique_ptr<Directive> LoadSaveEnvDirective::Parse(const Script&,
+                                                       const std::vector<std::string>& lines) {
+  const std::vector<std::string> words = Tokenize(lines.front());
+  if (words.empty()) return nullptr;
+  bool isLoad = false;
+  if (EqualsIgnoreCase(words[0], "*loadenv")) {
+    isLoad = true;
+  } else if (!EqualsIgnoreCase(words[0], "*saveenv")) {
+    return nullptr;
+  }
+  if (words.size() != 3) {
+    throw ParseException(
+        Format("%s directive must be followed by address and length", words[0].c_str()), 0);
+  }
+  const auto address = static_cast<uint32_t>(ParseNumber(words[1]));
+  // A length of 0 is refused when the directive runs, not here.
+  const auto length = static_cast<uint32_t>(ParseNumber(words[2]));
+  if (lines.size() > 1) {
+    throw ParseException(Format("Extraneous line(s) following %s directive", words[0].c_str()), 1);
+  }
+  return std::make_unique<LoadSaveEnvDirective>(isLoad, address, length);
+}
+
+}  // namespace qor

@@ -1,0 +1,21 @@
+#include "exec/RestartDirective.h"
+
+#include "platform/Exception.h"
+#include "script/Lexer.h"
+
+namespace qor {
+
+RestartDirective::RestartDirective() : Directive(kRestartDirective) {}
+
+std::unique_ptr<Directive> RestartDirective::Parse(const Script&,
+                                                   const std::vector<std::string>& lines) {
+  const std::vector<std::string> words = Tokenize(lines.front());
+  if (words.empty() || !EqualsIgnoreCase(words[0], "*restart")) return nullptr;
+  if (words.size() > 1) {
+    throw ParseException("Extraneous character(s) following *RESTART directive", 0);
+  }
+  if (lines.size() > 1) throw ParseException("Extraneous line(s) following *RESTART directive", 1);
+  return std::make_unique<RestartDirective>();
+}
+
+}  // namespace qor
