@@ -1,5 +1,6 @@
 #include "exec/DownloadDirective.h"
 
+#include "exec/DownloadContext.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"
 #include "script/Lexer.h"
@@ -57,6 +58,12 @@ std::unique_ptr<Directive> DownloadDirective::Parse(const Script& script,
     }
   }
   return std::make_unique<DownloadDirective>(std::move(section));
+}
+
+std::unique_ptr<Context> DownloadDirective::Execute(std::unique_ptr<Context> context,
+                                                    TargetNetwork& network, Target& target,
+                                                    ScriptDisplay& display) const {
+  return DownloadContext::Run(*section_, std::move(context), network, target, display);
 }
 
 }  // namespace qor

@@ -18,6 +18,9 @@ class DownloadDirective final : public Directive {
 
   [[nodiscard]] const DataSection& Section() const { return *section_; }
 
+  std::unique_ptr<Context> Execute(std::unique_ptr<Context> context, TargetNetwork& network,
+                                   Target& target, ScriptDisplay& display) const override;
+
   static std::unique_ptr<Directive> Parse(const Script& script,
                                           const std::vector<std::string>& lines);
 

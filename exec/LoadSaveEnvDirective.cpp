@@ -1,5 +1,6 @@
 #include "exec/LoadSaveEnvDirective.h"
 
+#include "exec/LoadSaveEnvContext.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "script/Lexer.h"
@@ -33,6 +34,13 @@ std::unique_ptr<Directive> LoadSaveEnvDirective::Parse(const Script&,
     throw ParseException(Format("Extraneous line(s) following %s directive", words[0].c_str()), 1);
   }
   return std::make_unique<LoadSaveEnvDirective>(isLoad, address, length);
+}
+
+std::unique_ptr<Context> LoadSaveEnvDirective::Execute(std::unique_ptr<Context> context,
+                                                       TargetNetwork& network, Target& target,
+                                                       ScriptDisplay& display) const {
+  return LoadSaveEnvContext::Run(isLoad_, address_, length_, std::move(context), network, target,
+                                 display);
 }
 
 }  // namespace qor

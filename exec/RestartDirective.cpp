@@ -1,5 +1,6 @@
 #include "exec/RestartDirective.h"
 
+#include "exec/RestartContext.h"
 #include "platform/Exception.h"
 #include "script/Lexer.h"
 
@@ -16,6 +17,12 @@ std::unique_ptr<Directive> RestartDirective::Parse(const Script&,
   }
   if (lines.size() > 1) throw ParseException("Extraneous line(s) following *RESTART directive", 1);
   return std::make_unique<RestartDirective>();
+}
+
+std::unique_ptr<Context> RestartDirective::Execute(std::unique_ptr<Context> context,
+                                                   TargetNetwork& network, Target& target,
+                                                   ScriptDisplay& display) const {
+  return RestartContext::Run(std::move(context), network, target, display);
 }
 
 }  // namespace qor

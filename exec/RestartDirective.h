@@ -13,6 +13,9 @@ class RestartDirective final : public Directive {
  public:
   RestartDirective();
 
+  std::unique_ptr<Context> Execute(std::unique_ptr<Context> context, TargetNetwork& network,
+                                   Target& target, ScriptDisplay& display) const override;
+
   static std::unique_ptr<Directive> Parse(const Script& script,
                                           const std::vector<std::string>& lines);
 };

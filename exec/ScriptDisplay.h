@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace qor {
@@ -11,6 +12,12 @@ class ScriptDisplay {
   virtual ~ScriptDisplay() = default;
   virtual void SetOperationText(const std::string& text) = 0;
   virtual void SetStatusText(const std::string& text) = 0;
+  // How far the current transfer to the target has come: done of total bytes (downloads and
+  // environment writes). total 0 means no transfer is under way. The dialog has no bar for it.
+  virtual void SetProgress(uint32_t done, uint32_t total) {
+    static_cast<void>(done);
+    static_cast<void>(total);
+  }
 };
 
 }  // namespace qor

@@ -1,5 +1,7 @@
 #include "exec/SetEnvDirective.h"
 
+#include "exec/Context.h"
+#include "net/Target.h"
 #include "platform/Exception.h"
 #include "script/Lexer.h"
 
@@ -19,6 +21,13 @@ std::unique_ptr<Directive> SetEnvDirective::Parse(const Script&,
   if (lines.size() > 1) throw ParseException("Extraneous line(s) following *SETENV directive", 1);
   // No value deletes the variable when the directive runs.
   return std::make_unique<SetEnvDirective>(words[1], words.size() == 3 ? words[2] : std::string());
+}
+
+// Only the host's copy of the table changes; nothing is sent to the target.
+std::unique_ptr<Context> SetEnvDirective::Execute(std::unique_ptr<Context>, TargetNetwork&,
+                                                  Target& target, ScriptDisplay&) const {
+  SetVariable(target.environment, name_, value_);
+  return nullptr;
 }
 
 }  // namespace qor

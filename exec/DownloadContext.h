@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "exec/Context.h"
+
+namespace qor {
+
+class DataSection;
+class ScriptDisplay;
+class TargetNetwork;
+struct Target;
+
+// The run state of *download: fill the target's staging buffer, send every non-blank 1024-byte
+// chunk of the image into it, then have the target write it with the image's CRC-32.
+class DownloadContext final : public Context {
+ public:
+  enum Phase : int32_t { kFilling = 1, kSending = 2, kWriting = 3 };
+
+  ~DownloadContext() override;
+
+  // One step of *download with image, as DownloadDirective::Execute takes it: context is what the
+  // previous step returned (empty at first). Returns the context while the download runs, empty
+  // when it is done. Throws Exception when the image does not fit the staging buffer or a send
+  // fails.
+  [[nodiscard]] static std::unique_ptr<Context> Run(const DataSection& image,
+                                                    std::unique_ptr<Context> context,
+                                                    TargetNetwork& network, Target& target,
+                                                    ScriptDisplay& display);
+
+  void OnReply(uint32_t status, const uint8_t* payload, int32_t length) override;
+  void OnProgress(uint32_t value) override;
+
+  [[nodiscard]] Phase CurrentPhase() const;
+  [[nodiscard]] uint32_t Offset() const;
+
+ private:
+  DownloadContext();
+  void SendChunk(TargetNetwork& network, Target& target);
+
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace qor
