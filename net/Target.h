@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "exec/TargetEnvironment.h"
 #include "net/MacAddress.h"
@@ -29,5 +32,7 @@ struct Target {
 [[nodiscard]] std::string IpAddressText(uint32_t address);
 // The text the target list shows: dotted decimal, or "Unassigned" for 0.
 [[nodiscard]] std::string TargetAddressText(uint32_t address);
+// Four decimal numbers 0 to 255 separated by dots ("127.0.0.10"); nothing when malformed.
+[[nodiscard]] std::optional<uint32_t> ParseIpAddress(std::string_view text);
 
 }  // namespace qor

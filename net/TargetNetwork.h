@@ -59,12 +59,15 @@ class TargetNetwork {
   void Poll(TargetListObserver* observer = nullptr);
 
   // Empties the table and broadcasts a DiscoverRequest. A failed send goes to the discovery
-  // error handler (the GUI's message box, the CLI's stderr) and Discover returns normally.
+  // error handler (the GUI's message box, the CLI's stderr) and Discover returns normally;
+  // without a handler the Exception propagates, so the failure is never lost.
   void Discover();
   void SetDiscoverErrorHandler(std::function<void(const std::string& message)> handler);
 
   // Waits until a datagram is waiting or timeoutMs passes.
   bool WaitReadable(int timeoutMs);
+  // Polls, sleeping on the socket in between, until milliseconds have passed on the tick count.
+  void PollFor(uint32_t milliseconds, TargetListObserver* observer = nullptr);
   void Close();
 
   [[nodiscard]] TargetTable& Table();
@@ -75,10 +78,9 @@ class TargetNetwork {
   void SendFillRequest(const Target& target, uint32_t requestId, uint32_t length);
   void SendDataRequest(const Target& target, uint32_t requestId, uint32_t offset,
                        const DataBlock& block);
-  void SendWriteRequest(const Target& target, uint32_t requestId, uint32_t address,
-                        uint32_t length, uint32_t crc);
-  void SendReadRequest(const Target& target, uint32_t requestId, uint32_t address,
-                       uint32_t length);
+  void SendWriteRequest(const Target& target, uint32_t requestId, uint32_t address, uint32_t length,
+                        uint32_t crc);
+  void SendReadRequest(const Target& target, uint32_t requestId, uint32_t address, uint32_t length);
   void SendRestartRequest(const Target& target, uint32_t requestId);
 
  private:

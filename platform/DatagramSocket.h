@@ -7,6 +7,7 @@ namespace qor {
 
 // Windows Sockets error codes; the socket layer reports these on every OS.
 namespace wsa {
+inline constexpr int kNotEnoughMemory = 8;
 inline constexpr int kInvalidParameter = 87;
 inline constexpr int kInterrupted = 10004;
 inline constexpr int kAccess = 10013;
@@ -14,17 +15,34 @@ inline constexpr int kFault = 10014;
 inline constexpr int kInvalid = 10022;
 inline constexpr int kTooManyFiles = 10024;
 inline constexpr int kWouldBlock = 10035;
+inline constexpr int kInProgress = 10036;
+inline constexpr int kAlready = 10037;
 inline constexpr int kNotSocket = 10038;
 inline constexpr int kDestinationRequired = 10039;
 inline constexpr int kMessageSize = 10040;
+inline constexpr int kProtocolType = 10041;
+inline constexpr int kNoProtocolOption = 10042;
+inline constexpr int kProtocolNotSupported = 10043;
+inline constexpr int kSocketTypeNotSupported = 10044;
+inline constexpr int kOperationNotSupported = 10045;
+inline constexpr int kProtocolFamilyNotSupported = 10046;
 inline constexpr int kAddressFamilyNotSupported = 10047;
 inline constexpr int kAddressInUse = 10048;
 inline constexpr int kAddressNotAvailable = 10049;
 inline constexpr int kNetworkDown = 10050;
 inline constexpr int kNetworkUnreachable = 10051;
+inline constexpr int kNetworkReset = 10052;
+inline constexpr int kConnectionAborted = 10053;
 inline constexpr int kConnectionReset = 10054;
 inline constexpr int kNoBuffers = 10055;
+inline constexpr int kIsConnected = 10056;
+inline constexpr int kNotConnected = 10057;
+inline constexpr int kShutdown = 10058;
+inline constexpr int kTimedOut = 10060;
+inline constexpr int kConnectionRefused = 10061;
+inline constexpr int kHostDown = 10064;
 inline constexpr int kHostUnreachable = 10065;
+inline constexpr int kSystemCallFailure = 10107;
 }  // namespace wsa
 
 // The one non-blocking IPv4 UDP endpoint the program talks through. An interface so tests can

@@ -1,0 +1,55 @@
+#include "net/TargetTable.h"
+
+#include <utility>
+
+#include "exec/Context.h"
+
+namespace qor {
+
+struct TargetTable::State {
+  // unique_ptr keeps each Target at one address however the map grows.
+  std::map<MacAddress, std::unique_ptr<Target>> byMac;
+  std::vector<Target*> arrivals;
+};
+
+TargetTable::TargetTable() : state_(std::make_unique<State>()) {}
+
+TargetTable::~TargetTable() { Clear(); }
+
+Target* TargetTable::Find(const MacAddress& mac) {
+  const auto found = state_->byMac.find(mac);
+  return found == state_->byMac.end() ? nullptr : found->second.get();
+}
+
+Target& TargetTable::Insert(const Target& target) {
+  auto [where, inserted] = state_->byMac.try_emplace(target.mac, nullptr);
+  if (!inserted) return *where->second;
+  where->second = std::make_unique<Target>(target);
+  // A copy never inherits a reply hook: only Context::Hook sets one, on the stored target.
+  where->second->pendingContext = nullptr;
+  where->second->pendingRequestId = 0;
+  state_->arrivals.push_back(where->second.get());
+  return *where->second;
+}
+
+void TargetTable::Clear() {
+  for (auto& [mac, target] : state_->byMac) {
+    // A context still waiting on this target must not keep a pointer to it past this point.
+    if (target->pendingContext != nullptr) target->pendingContext->Unhook();
+  }
+  state_->arrivals.clear();
+  state_->byMac.clear();
+}
+
+size_t TargetTable::Size() const { return state_->byMac.size(); }
+
+std::vector<Target*> TargetTable::Targets() const {
+  std::vector<Target*> targets;
+  targets.reserve(state_->byMac.size());
+  for (const auto& [mac, target] : state_->byMac) targets.push_back(target.get());
+  return targets;
+}
+
+const std::vector<Target*>& TargetTable::InArrivalOrder() const { return state_->arrivals; }
+
+}  // namespace qor

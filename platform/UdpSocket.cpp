@@ -1,0 +1,303 @@
+#include "platform/UdpSocket.h"
+
+#include "net/WinsockErrorText.h"
+#include "platform/Exception.h"
+#include "platform/Format.h"
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
+namespace qor {
+
+// Everything that differs between Windows Sockets and POSIX sockets stays in this block.
+namespace {
+#ifdef _WIN32
+using Handle = SOCKET;
+const Handle kInvalidHandle = INVALID_SOCKET;
+using AddressLength = int;
+
+int StartSockets() {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 0), &data);
+}
+void StopSockets() { WSACleanup(); }
+int LastSocketError() { return WSAGetLastError(); }
+Handle OpenHandle() { return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
+bool MakeNonBlocking(Handle handle) {
+  u_long on = 1;
+  return ioctlsocket(handle, FIONBIO, &on) == 0;
+}
+void CloseHandle(Handle handle) { closesocket(handle); }
+bool SetIntOption(Handle handle, int name, int value) {
+  return setsockopt(handle, SOL_SOCKET, name, reinterpret_cast<const char*>(&value),
+                    sizeof value) == 0;
+}
+int GetIntOption(Handle handle, int name) {
+  int value = 0;
+  int length = sizeof value;
+  if (getsockopt(handle, SOL_SOCKET, name, reinterpret_cast<char*>(&value), &length) != 0) {
+    return 0;
+  }
+  return value;
+}
+void AskForLargeReceiveBuffer(Handle handle, int bytes) { SetIntOption(handle, SO_RCVBUF, bytes); }
+// Winsock reports an oversized datagram itself (WSAEMSGSIZE) and drops the rest of it.
+int ReceiveFlags() { return 0; }
+bool WaitForInput(Handle handle, int timeoutMs) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(handle, &readable);
+  timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  return select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &timeout) > 0;
+}
+#else
+using Handle = int;
+const Handle kInvalidHandle = -1;
+using AddressLength = socklen_t;
+
+int StartSockets() { return 0; }
+void StopSockets() {}
+int LastSocketError() { return WsaCodeFromErrno(errno); }
+Handle OpenHandle() {
+  int type = SOCK_DGRAM;
+#ifdef SOCK_CLOEXEC
+  type |= SOCK_CLOEXEC;
+#endif
+  return socket(AF_INET, type, IPPROTO_UDP);
+}
+bool MakeNonBlocking(Handle handle) {
+  int on = 1;
+  return ioctl(handle, FIONBIO, &on) == 0;
+}
+void CloseHandle(Handle handle) { close(handle); }
+bool SetIntOption(Handle handle, int name, int value) {
+  return setsockopt(handle, SOL_SOCKET, name, &value, sizeof value) == 0;
+}
+int GetIntOption(Handle handle, int name) {
+  int value = 0;
+  socklen_t length = sizeof value;
+  if (getsockopt(handle, SOL_SOCKET, name, &value, &length) != 0) return 0;
+  return value;
+}
+void AskForLargeReceiveBuffer(Handle handle, int bytes) {
+#ifdef SO_RCVBUFFORCE
+  // Past net.core.rmem_max only with CAP_NET_ADMIN; otherwise the plain request is capped there.
+  if (SetIntOption(handle, SO_RCVBUFFORCE, bytes)) return;
+#endif
+  SetIntOption(handle, SO_RCVBUF, bytes);
+}
+// Linux truncates an oversized datagram silently; MSG_TRUNC makes it report the real length.
+int ReceiveFlags() {
+#ifdef MSG_TRUNC
+  return MSG_TRUNC;
+#else
+  return 0;
+#endif
+}
+bool WaitForInput(Handle handle, int timeoutMs) {
+  pollfd entry{handle, POLLIN, 0};
+  return poll(&entry, 1, timeoutMs) > 0 && (entry.revents & POLLIN) != 0;
+}
+#endif
+}  // namespace
+
+int WsaCodeFromErrno(int error) {
+#ifdef _WIN32
+  return error;
+#else
+  switch (error) {
+    case EINTR:
+      return wsa::kInterrupted;
+    case EBADF:
+      return wsa::kNotSocket;
+    case ENOTSOCK:
+      return wsa::kNotSocket;
+    case EPERM:
+      return wsa::kAccess;
+    case EACCES:
+      return wsa::kAccess;
+    case EFAULT:
+      return wsa::kFault;
+    case EINVAL:
+      return wsa::kInvalid;
+    case EMFILE:
+      return wsa::kTooManyFiles;
+    case ENFILE:
+      return wsa::kTooManyFiles;
+    case EAGAIN:
+      return wsa::kWouldBlock;
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+      return wsa::kWouldBlock;
+#endif
+    case EINPROGRESS:
+      return wsa::kInProgress;
+    case EALREADY:
+      return wsa::kAlready;
+    case EDESTADDRREQ:
+      return wsa::kDestinationRequired;
+    case EMSGSIZE:
+      return wsa::kMessageSize;
+    case EPROTOTYPE:
+      return wsa::kProtocolType;
+    case ENOPROTOOPT:
+      return wsa::kNoProtocolOption;
+    case EPROTONOSUPPORT:
+      return wsa::kProtocolNotSupported;
+    case ESOCKTNOSUPPORT:
+      return wsa::kSocketTypeNotSupported;
+    case EOPNOTSUPP:
+      return wsa::kOperationNotSupported;
+    case EPFNOSUPPORT:
+      return wsa::kProtocolFamilyNotSupported;
+    case EAFNOSUPPORT:
+      return wsa::kAddressFamilyNotSupported;
+    case EADDRINUSE:
+      return wsa::kAddressInUse;
+    case EADDRNOTAVAIL:
+      return wsa::kAddressNotAvailable;
+    case ENETDOWN:
+      return wsa::kNetworkDown;
+    case ENETUNREACH:
+      return wsa::kNetworkUnreachable;
+    case ENETRESET:
+      return wsa::kNetworkReset;
+    case ECONNABORTED:
+      return wsa::kConnectionAborted;
+    case ECONNRESET:
+      return wsa::kConnectionReset;
+    case ENOBUFS:
+      return wsa::kNoBuffers;
+    case ENOMEM:
+      return wsa::kNotEnoughMemory;
+    case EISCONN:
+      return wsa::kIsConnected;
+    case ENOTCONN:
+      return wsa::kNotConnected;
+    case EPIPE:
+      return wsa::kShutdown;
+    case ESHUTDOWN:
+      return wsa::kShutdown;
+    case ETIMEDOUT:
+      return wsa::kTimedOut;
+    case ECONNREFUSED:
+      return wsa::kConnectionRefused;
+    case EHOSTDOWN:
+      return wsa::kHostDown;
+    case EHOSTUNREACH:
+      return wsa::kHostUnreachable;
+    default:
+      return wsa::kSystemCallFailure;
+  }
+#endif
+}
+
+struct UdpSocket::State {
+  Handle handle = kInvalidHandle;
+  bool started = false;
+  int lastError = 0;
+
+  ~State() {
+    if (handle != kInvalidHandle) CloseHandle(handle);
+    if (started) StopSockets();
+  }
+};
+
+UdpSocket::UdpSocket() : state_(std::make_unique<State>()) {
+  const int startResult = StartSockets();
+  if (startResult != 0) {
+    throw Exception(
+        Format("Failed to initialize Windows Sockets (%08x)", static_cast<unsigned>(startResult)));
+  }
+  state_->started = true;
+
+  state_->handle = OpenHandle();
+  if (state_->handle == kInvalidHandle) {
+    throw Exception(
+        Format("Failed to create socket: %s", WinsockErrorText(LastSocketError()).c_str()));
+  }
+  if (!MakeNonBlocking(state_->handle)) {
+    throw Exception(Format("Failed ioctlsocket: %s", WinsockErrorText(LastSocketError()).c_str()));
+  }
+  if (!SetIntOption(state_->handle, SO_BROADCAST, 1)) {
+    throw Exception(Format("Could not enable broadcasts on socket: %s",
+                           WinsockErrorText(LastSocketError()).c_str()));
+  }
+  // Best effort: a smaller queue still works, it only holds fewer simultaneous answers.
+  AskForLargeReceiveBuffer(state_->handle, kWantedReceiveBuffer);
+}
+
+UdpSocket::~UdpSocket() = default;
+
+int UdpSocket::SendTo(const uint8_t* data, size_t length, uint32_t address, uint16_t port) {
+  if (state_->handle == kInvalidHandle) {
+    state_->lastError = wsa::kNotSocket;
+    return -1;
+  }
+  sockaddr_in destination{};
+  destination.sin_family = AF_INET;
+  destination.sin_port = htons(port);
+  destination.sin_addr.s_addr = htonl(address);
+  const auto sent =
+      sendto(state_->handle, reinterpret_cast<const char*>(data), static_cast<int>(length), 0,
+             reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+  if (sent < 0) {
+    state_->lastError = LastSocketError();
+    return -1;
+  }
+  return static_cast<int>(sent);
+}
+
+int UdpSocket::ReceiveFrom(uint8_t* buffer, size_t capacity, uint32_t& address, uint16_t& port) {
+  if (state_->handle == kInvalidHandle) {
+    state_->lastError = wsa::kNotSocket;
+    return -1;
+  }
+  sockaddr_in source{};
+  AddressLength sourceLength = sizeof source;
+  const auto received =
+      recvfrom(state_->handle, reinterpret_cast<char*>(buffer), static_cast<int>(capacity),
+               ReceiveFlags(), reinterpret_cast<sockaddr*>(&source), &sourceLength);
+  if (received < 0) {
+    state_->lastError = LastSocketError();
+    return -1;
+  }
+  if (static_cast<size_t>(received) > capacity) {
+    state_->lastError = wsa::kMessageSize;
+    return -1;
+  }
+  address = ntohl(source.sin_addr.s_addr);
+  port = ntohs(source.sin_port);
+  return static_cast<int>(received);
+}
+
+int UdpSocket::LastError() const { return state_->lastError; }
+
+bool UdpSocket::WaitReadable(int timeoutMs) {
+  if (state_->handle == kInvalidHandle) return false;
+  return WaitForInput(state_->handle, timeoutMs);
+}
+
+void UdpSocket::Close() {
+  if (state_->handle == kInvalidHandle) return;
+  CloseHandle(state_->handle);
+  state_->handle = kInvalidHandle;
+}
+
+int UdpSocket::ReceiveBufferSize() const {
+  if (state_->handle == kInvalidHandle) return 0;
+  return GetIntOption(state_->handle, SO_RCVBUF);
+}
+
+}  // namespace qor

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/DatagramSocket.h"
+
+namespace qor {
+
+// The real socket: non-blocking IPv4 UDP with broadcasts enabled, never bound explicitly (the
+// stack picks an ephemeral port on the first send). Errors are Windows Sockets codes on every OS.
+class UdpSocket final : public DatagramSocket {
+ public:
+  // The receive queue asked for, so that thousands of targets answering one broadcast fit.
+  static constexpr int kWantedReceiveBuffer = 8 * 1024 * 1024;
+
+  // Opens the socket. Throws Exception with the text of the failing step.
+  UdpSocket();
+  ~UdpSocket() override;
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
+
+  int SendTo(const uint8_t* data, size_t length, uint32_t address, uint16_t port) override;
+  int ReceiveFrom(uint8_t* buffer, size_t capacity, uint32_t& address, uint16_t& port) override;
+  [[nodiscard]] int LastError() const override;
+  bool WaitReadable(int timeoutMs) override;
+  void Close() override;
+
+  // The receive queue the system granted, in bytes of its own accounting (0 when unknown).
+  [[nodiscard]] int ReceiveBufferSize() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The Windows Sockets code that stands for a POSIX errno value, so that every OS reports the
+// same texts; a value without a counterpart becomes kSystemCallFailure.
+[[nodiscard]] int WsaCodeFromErrno(int error);
+
+}  // namespace qor
