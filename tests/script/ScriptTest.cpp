@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "exec/DownloadDirective.h"
+#include "exec/EditEnvDirective.h"
+#include "exec/LoadSaveEnvDirective.h"
+#include "exec/RestartDirective.h"
+#include "exec/SetEnvDirective.h"
+#include "platform/Exception.h"
+#include "script/Script.h"
+#include "script/SectionDirective.h"
+#include "tests/script/TempFiles.h"
+
+namespace qor {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+template <typename T>
+const T& As(const Script& script, int32_t index) {
+  const Directive& directive = script.DirectiveAt(index);
+  const auto* typed = dynamic_cast<const T*>(&directive);
+  if (typed == nullptr) throw std::runtime_error("directive of another class");
+  return *typed;
+}
+
+Bytes Image(const Script& script, int32_t index) {
+  const DataSection& section = As<DownloadDirective>(script, index).Section();
+  return section.Length() == 0 ? Bytes()
+                               : Bytes(section.Bytes(), section.Bytes() + section.Length());
+}
+
+std::string ErrorOf(const std::string& path) {
+  try {
+    Script script(path);
+  } catch (const Exception& error) {
+    return error.Message();
+  }
+  return "";
+}
+
+TEST(Script, EmptyAndCommentOnlyFilesHoldNothing) {
+  test::TempFiles files;
+  for (const std::string& content :
+       {std::string(), std::string("\n\n   \n\t\f\v\r\n"),
+        std::string("# a comment\n  # indented\n\n"), std::string(1, '\0') + "\n"}) {
+    Script script(files.Write("empty.qor", content));
+    EXPECT_TRUE(script.ProductEntries().empty());
+    EXPECT_TRUE(script.ScriptTargets().empty());
+    EXPECT_EQ(script.DirectiveCount(), 0);
+  }
+}
+
+TEST(Script, FilesHeaderEntriesAndKeepsDirectivesInOrder) {
+  test::TempFiles files;
+  const std::string path = files.Write("update.qor",
+                                       "# header\n"
+                                       "*product 0x1234 0x0001 \"Demo Board\"\n"
+                                       "*PRODUCT 0x1234 2 Other\n"
+                                       "*product 0x1234 0x0001 \"Demo Board rev B\"\n"
+                                       "  *Script 0x1234 0x0001 \"Update firmware\"\n"
+                                       "*script 0x11234 -1 \"\"\n"
+                                       "*section \"Boot loader\"\n"
+                                       "*unknown words \"are ignored\"\n"
+                                       "S30900001000010203049A\n"
+                                       "\t*RESTART\n");
+  Script script(path);
+  EXPECT_EQ(script.FileName(), path);
+  const std::map<ProductKey, std::string> products{{{0x1234, 1}, "Demo Board rev B"},
+                                                   {{0x1234, 2}, "Other"}};
+  EXPECT_EQ(script.ProductEntries(), products);
+  EXPECT_EQ(script.ScriptTargets(), (std::vector<ProductKey>{{0x1234, 0x0001}, {0x1234, 0xFFFF}}));
+  EXPECT_EQ(script.ScriptDescription({0x1234, 1}), "Update firmware");
+  EXPECT_EQ(script.ScriptDescription({0x1234, 0xFFFF}), "");
+  EXPECT_EQ(script.ScriptDescription({0x1234, 2}), "");  // a product entry is no script entry
+
+  ASSERT_EQ(script.DirectiveCount(), 2);
+  EXPECT_EQ(script.DirectiveAt(0).Kind(), kSectionDirective);
+  EXPECT_EQ(As<SectionDirective>(script, 0).Description(), "Boot loader");
+  EXPECT_EQ(script.DirectiveAt(1).Kind(), kRestartDirective);
+  EXPECT_NO_THROW((void)As<RestartDirective>(script, 1));
+
+  for (const int32_t bad : {-1, 2, INT32_MIN, INT32_MAX}) {
+    try {
+      (void)script.DirectiveAt(bad);
+      ADD_FAILURE() << bad;
+    } catch (const Exception& error) {
+      EXPECT_EQ(error.Message(), "Requesting out-of-range directive from script");
+    }
+  }
+}
+
+TEST(Script, ReadsEveryDirectiveKindWithItsData) {
+  test::TempFiles files;
+  Script script(files.Write("all.qor",
+                            "*section \"\"\n"
+                            "*download 0x2000 8\n"
+                            "*LoadEnv 0x00F00000 0x1000\n"
+                            "*setenv bootdelay 3\n"
+                            "*setenv obsolete\n"
+                            "*setenv args \"\"\n"
+                            "*SetEnv bootargs \"console=ttyS0 quiet\"\n"
+                            "*editenv\n"
+                            "*editenv ipaddr \"two words\" 3\n"
+                            "*saveenv -0x80000000 -1\n"
+                            "*restart\n"));
+  ASSERT_EQ(script.DirectiveCount(), 11);
+  const std::vector<int32_t> kinds{kSectionDirective, kDownloadDirective, kLoadEnvDirective,
+                                   kSetEnvDirective,  kSetEnvDirective,   kSetEnvDirective,
+                                   kSetEnvDirective,  kEditEnvDirective,  kEditEnvDirective,
+                                   kSaveEnvDirective, kRestartDirective};
+  for (int32_t i = 0; i < script.DirectiveCount(); ++i) {
+    EXPECT_EQ(script.DirectiveAt(i).Kind(), kinds[static_cast<size_t>(i)]) << i;
+  }
+  EXPECT_EQ(As<SectionDirective>(script, 0).Description(), "");
+  EXPECT_EQ(As<DownloadDirective>(script, 1).Section().Base(), 0x2000u);
+  EXPECT_EQ(Image(script, 1), Bytes(8, 0xFF));
+
+  const auto& load = As<LoadSaveEnvDirective>(script, 2);
+  EXPECT_TRUE(load.IsLoad());
+  EXPECT_EQ(load.Address(), 0x00F00000u);
+  EXPECT_EQ(load.Length(), 0x1000u);
+
+  EXPECT_EQ(As<SetEnvDirective>(script, 3).Name(), "bootdelay");
+  EXPECT_EQ(As<SetEnvDirective>(script, 3).Value(), "3");
+  EXPECT_EQ(As<SetEnvDirective>(script, 4).Name(), "obsolete");
+  EXPECT_EQ(As<SetEnvDirective>(script, 4).Value(), "");
+  EXPECT_EQ(As<SetEnvDirective>(script, 5).Value(), "");
+  EXPECT_EQ(As<SetEnvDirective>(script, 6).Value(), "console=ttyS0 quiet");
+
+  EXPECT_TRUE(As<EditEnvDirective>(script, 7).Words().empty());
+  EXPECT_EQ(As<EditEnvDirective>(script, 8).Words(),
+            (std::vector<std::string>{"ipaddr", "two words", "3"}));
+
+  const auto& save = As<LoadSaveEnvDirective>(script, 9);
+  EXPECT_FALSE(save.IsLoad());
+  EXPECT_EQ(save.Address(), 0x80000000u);
+  EXPECT_EQ(save.Length(), 0xFFFFFFFFu);
+}
+
+TEST(Script, LineEndsAreLfCrLfOrBoth) {
+  test::TempFiles files;
+  for (const std::string end : {"\n", "\r\n"}) {
+    Script script(
+        files.Write("ends.qor", "*section one" + end + "*section two" + end + "*restart" + end));
+    ASSERT_EQ(script.DirectiveCount(), 3) << end.size();
+    EXPECT_EQ(As<SectionDirective>(script, 1).Description(), "two");
+  }
+  // A lone CR ends no line: it is a blank inside one line, which then has too many words.
+  EXPECT_EQ(ErrorOf(files.Write("cr.qor", "*section a\r*restart\r")),
+            "Error in \"" + files.Folder() +
+                "/cr.qor\", line 1: "
+                "*SECTION directive must be followed by description");
+}
+
+TEST(Script, DownloadAssemblesFileThenRecords) {
+  test::TempFiles files;
+  files.Write("image.bin", std::string("\x10\x11\x12\x13\x14\x15", 6));
+  Script script(files.Write("dl.qor",
+                            "*download 0x1000 10 image.bin\n"
+                            "S30900001002AABBCCDD00\n"
+                            "# a comment between records\n"
+                            "S1130000285F245F2212226A000424290008237C2A\n"
+                            "S30600001003EE00\n"
+                            "S9030000FC\n"
+                            "some other text\n"
+                            "*download 0x1000 0\n"));
+  ASSERT_EQ(script.DirectiveCount(), 2);
+  EXPECT_EQ(Image(script, 0), (Bytes{0x10, 0x11, 0xAA, 0xEE, 0xCC, 0xDD, 0xFF, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(As<DownloadDirective>(script, 1).Section().Length(), 0u);
+  EXPECT_EQ(As<DownloadDirective>(script, 1).Section().Bytes(), nullptr);
+}
+
+TEST(Script, DownloadFindsItsFileBesideTheScript) {
+  test::TempFiles files;
+  std::filesystem::create_directories(files.Folder() + "/sub");
+  files.Write("sub/fw.bin", "\x01\x02");
+  Script nested(files.Write("nested.qor", "*download 0 4 sub/fw.bin\n"));
+  EXPECT_EQ(Image(nested, 0), (Bytes{1, 2, 0xFF, 0xFF}));
+
+  // A script named without a folder finds its image in the current directory.
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(files.Folder() + "/sub");
+  files.Write("sub/plain.qor", "*download 0 3 fw.bin\n");
+  std::string error;
+  try {
+    Script plain("plain.qor");
+    EXPECT_EQ(Image(plain, 0), (Bytes{1, 2, 0xFF}));
+  } catch (const Exception& e) {
+    error = e.Message();
+  }
+  std::filesystem::current_path(before);
+  EXPECT_EQ(error, "");
+}
+
+TEST(Script, DownloadJoinsEvenAFullPathToTheScriptFolder) {
+  test::TempFiles files;
+  const std::string image = files.Write("abs.bin", "\x01");
+  const std::string path = files.Write("abs.qor", "*download 0 4 " + image + "\n");
+  EXPECT_EQ(ErrorOf(path), "Error in \"" + path + "\", line 1: Cannot open \"" + files.Folder() +
+                               "/" + image + "\"");
+}
+
+TEST(Script, LongLinesAreReadIn255CharacterPieces) {
+  test::TempFiles files;
+  // A comment of 300 characters is read as a comment of 255 and a rest of 45 that stands as a
+  // line of its own: here it joins the *section's group, as line 3.
+  const std::string path = files.Write("long.qor", "*section \"" + std::string(200, 'd') + "\"\n#" +
+                                                       std::string(299, 'x') + "\n*restart\n");
+  EXPECT_EQ(ErrorOf(path),
+            "Error in \"" + path + "\", line 3: Extraneous line(s) following *SECTION directive");
+
+  // A line of exactly 255 characters leaves its line end as a piece of its own: one more line.
+  const std::string exact =
+      files.Write("exact.qor", "#" + std::string(254, 'c') + "\r\n*restart x\n");
+  EXPECT_EQ(ErrorOf(exact), "Error in \"" + exact +
+                                "\", line 3: Extraneous character(s) following *RESTART directive");
+  const std::string shorter =
+      files.Write("shorter.qor", "#" + std::string(253, 'c') + "\n*restart x\n");
+  EXPECT_EQ(
+      ErrorOf(shorter),
+      "Error in \"" + shorter + "\", line 2: Extraneous character(s) following *RESTART directive");
+}
+
+TEST(Script, APieceEndsAtItsFirstNulByte) {
+  test::TempFiles files;
+  Script script(
+      files.Write("nul.qor", std::string("*section abc\0 ignored words\n*restart\n", 37)));
+  ASSERT_EQ(script.DirectiveCount(), 2);
+  EXPECT_EQ(As<SectionDirective>(script, 0).Description(), "abc");
+}
+
+TEST(Script, CannotOpen) {
+  test::TempFiles files;
+  const std::string missing = files.Folder() + "/missing.qor";
+  EXPECT_EQ(ErrorOf(missing), "Cannot open \"" + missing + "\"");
+  EXPECT_EQ(ErrorOf(files.Folder()), "Cannot open \"" + files.Folder() + "\"");
+}
+
+}  // namespace
+}  // namespace qor
