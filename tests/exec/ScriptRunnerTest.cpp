@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include "exec/Context.h"
+#include "exec/RequestId.h"
+#include "exec/ScriptRunner.h"
+#include "platform/Exception.h"
+#include "script/Script.h"
+#include "tests/exec/ExecHarness.h"
+#include "tests/script/TempFiles.h"
+
+namespace qor::test {
+namespace {
+
+class ScriptRunnerTest : public ExecHarness {
+ protected:
+  const Script& Load(const std::string& text) {
+    script = std::make_unique<Script>(files.Write("run.qor", text));
+    runner = std::make_unique<ScriptRunner>(*target, *script, *network, display);
+    return *script;
+  }
+
+  TempFiles files;
+  std::unique_ptr<Script> script;
+  std::unique_ptr<ScriptRunner> runner;
+};
+
+TEST_F(ScriptRunnerTest, DirectivesThatFinishAtOnceRunToTheEndInTheFirstStep) {
+  Load(
+      "*script 0x1234 1 \"Sections\"\n*section \"Stage one\"\n*setenv a 1\n*editenv x y\n"
+      "*section \"Stage two\"\n");
+  runner->Step();
+  EXPECT_TRUE(runner->Finished());
+  EXPECT_FALSE(runner->Waiting());
+  EXPECT_EQ(runner->DirectiveIndex(), 4);
+  EXPECT_EQ(display.Operation(), "Stage two");
+  EXPECT_EQ(display.Status(), "");
+  EXPECT_EQ(target->environment.entries.at("a"), "1");
+  EXPECT_EQ(SentCount(), 0u);
+
+  // Finished: later ticks poll but run nothing again.
+  const size_t shown = display.operations.size();
+  runner->Tick();
+  runner->Step();
+  EXPECT_EQ(display.operations.size(), shown);
+}
+
+TEST_F(ScriptRunnerTest, AScriptWithoutDirectivesFinishesShowingNothing) {
+  Load("# only a header\n*product 0x1234 1 \"Widget\"\n");
+  runner->Tick();
+  EXPECT_TRUE(runner->Finished());
+  EXPECT_TRUE(display.operations.empty());
+  EXPECT_TRUE(display.statuses.empty());
+}
+
+TEST_F(ScriptRunnerTest, AWaitingDirectiveResumesOnTheTickAfterItsReply) {
+  Load("*section Boot\n*restart\n*section After\n");
+  runner->Tick();
+  EXPECT_TRUE(runner->Waiting());
+  EXPECT_EQ(runner->DirectiveIndex(), 1);
+  EXPECT_EQ(display.Status(), "Restarting target");
+  ASSERT_EQ(SentCount(), 1u);
+  EXPECT_EQ(SentType(0), kRestartRequest);
+
+  runner->Tick();
+  EXPECT_TRUE(runner->Waiting());
+
+  socket->Deliver([&] {
+    std::vector<uint8_t> bytes(wire::kPayloadOffset);
+    wire::PutHeader(bytes.data(), kFinalReply, target->mac);
+    wire::Put32(bytes.data() + wire::kRequestIdOffset, SentId(0));
+    wire::Put32(bytes.data() + wire::kStatusOffset, 1);  // not examined
+    return bytes;
+  }());
+  runner->Tick();  // polls the reply in, then steps on to the end
+  EXPECT_TRUE(runner->Finished());
+  EXPECT_EQ(display.Operation(), "After");
+  EXPECT_EQ(target->pendingContext, nullptr);
+}
+
+TEST_F(ScriptRunnerTest, ADirectiveErrorStopsTheRunAndNoLaterDirectiveRuns) {
+  target->stagingSize = 16;
+  Load("*section First\n*download 0x1000 17\n*section Never\n*restart\n");
+  try {
+    runner->Step();
+    FAIL() << "expected an Exception";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message(),
+              "QOR does not yet support multi-part downloads; download of 17 bytes is too large "
+              "for target's 16-byte staging buffer");
+  }
+  EXPECT_TRUE(runner->Closed());
+  EXPECT_FALSE(runner->Finished());
+  runner->Step();
+  runner->Tick();
+  EXPECT_EQ(display.Operation(), "First");
+  EXPECT_EQ(SentCount(), 0u);
+}
+
+TEST_F(ScriptRunnerTest, AnErrorWhileWaitingUnhooksTheFailedContext) {
+  Load("*loadenv 0x3F000 2048\n*restart\n");
+  runner->Step();
+  ASSERT_EQ(target->pendingContext != nullptr, true);
+  ReplyToLast();  // no data
+  EXPECT_THROW(runner->Step(), Exception);
+  EXPECT_EQ(target->pendingContext, nullptr);
+  EXPECT_EQ(target->pendingRequestId, 0u);
+  EXPECT_TRUE(runner->Closed());
+  EXPECT_EQ(SentCount(), 1u);
+}
+
+TEST_F(ScriptRunnerTest, CancelClearsTheHookAndALateReplyIsDropped) {
+  Load("*download 0x1000 16\n*section Never\n");
+  runner->Tick();
+  ASSERT_TRUE(runner->Waiting());
+  const uint32_t fillId = SentId(0);
+  EXPECT_EQ(target->pendingRequestId, fillId);
+
+  runner->Cancel();
+  EXPECT_FALSE(runner->Waiting());
+  EXPECT_TRUE(runner->Closed());
+  EXPECT_EQ(target->pendingContext, nullptr);
+  EXPECT_EQ(target->pendingRequestId, 0u);
+  EXPECT_EQ(SentCount(), 1u) << "nothing is sent on cancel";
+
+  Reply(fillId);
+  runner->Tick();
+  EXPECT_EQ(SentCount(), 1u);
+  EXPECT_TRUE(display.operations.empty());
+}
+
+TEST_F(ScriptRunnerTest, DestroyingARunnerMidwayLeavesNoHookBehind) {
+  Load("*restart\n");
+  runner->Step();
+  ASSERT_NE(target->pendingContext, nullptr);
+  runner.reset();
+  EXPECT_EQ(target->pendingContext, nullptr);
+}
+
+TEST_F(ScriptRunnerTest, OnlyMatchingFinalAndProgressRepliesReachTheContext) {
+  Load("*restart\n");
+  runner->Step();
+  const uint32_t id = SentId(0);
+  Reply(id + 1);  // another request id
+  Progress(id, 3);
+  std::vector<uint8_t> odd(wire::kPayloadOffset);
+  wire::PutHeader(odd.data(), 0x8004, target->mac);
+  wire::Put32(odd.data() + wire::kRequestIdOffset, id);
+  socket->Deliver(odd);
+  network->Poll();
+  runner->Step();
+  EXPECT_TRUE(runner->Waiting());
+  Reply(id);
+  runner->Step();
+  EXPECT_TRUE(runner->Finished());
+}
+
+// A context that records what reaches it, to see the payload rules of the reply routing.
+class SpyContext final : public Context {
+ public:
+  void OnReply(uint32_t status, const uint8_t* payload, int32_t length) override {
+    ++replies;
+    lastStatus = status;
+    hadPayload = payload != nullptr;
+    lastLength = length;
+  }
+  void OnProgress(uint32_t value) override { progress.push_back(value); }
+  int replies = 0;
+  uint32_t lastStatus = 0;
+  bool hadPayload = false;
+  int32_t lastLength = -1;
+  std::vector<uint32_t> progress;
+};
+
+TEST_F(ScriptRunnerTest, RepliesReachTheHookWithExactPayloadsAndRepeatedly) {
+  SpyContext spy;
+  spy.Hook(*target, 77);
+  Reply(77, 3);
+  EXPECT_EQ(spy.replies, 1);
+  EXPECT_EQ(spy.lastStatus, 3u);
+  EXPECT_FALSE(spy.hadPayload);
+  EXPECT_EQ(spy.lastLength, 0);
+  Reply(77, 0, {0x42});
+  EXPECT_EQ(spy.replies, 2) << "the routing does not clear the hook";
+  EXPECT_TRUE(spy.hadPayload);
+  EXPECT_EQ(spy.lastLength, 1);
+  Progress(77, 9);
+  EXPECT_EQ(spy.progress, std::vector<uint32_t>{9});
+  Reply(78);
+  EXPECT_EQ(spy.replies, 2);
+}
+
+TEST(ContextTest, DestructionThroughTheBaseUnhooksOnlyAHookThatIsStillItsOwn) {
+  Target first;
+  Target second;
+  std::unique_ptr<Context> a = std::make_unique<SpyContext>();
+  std::unique_ptr<Context> b = std::make_unique<SpyContext>();
+  a->Hook(first, 5);
+  a->Hook(second, 6);  // moving to another target releases the first
+  EXPECT_EQ(first.pendingContext, nullptr);
+  EXPECT_EQ(second.pendingContext, a.get());
+  b->Hook(second, 7);  // b now holds the hook: a's destruction must leave it
+  a.reset();
+  EXPECT_EQ(second.pendingContext, b.get());
+  EXPECT_EQ(second.pendingRequestId, 7u);
+  b.reset();
+  EXPECT_EQ(second.pendingContext, nullptr);
+  EXPECT_EQ(second.pendingRequestId, 0u);
+}
+
+TEST(RequestIdTest, FollowsTheFixedSequenceFromItsFirstState) {
+  ResetRequestIds();
+  EXPECT_EQ(NextRequestId(), 41u);
+  EXPECT_EQ(NextRequestId(), 18467u);
+  EXPECT_EQ(NextRequestId(), 6334u);
+  EXPECT_EQ(NextRequestId(), 26500u);
+  for (int i = 0; i < 10000; ++i) EXPECT_LE(NextRequestId(), 32767u);
+  ResetRequestIds();
+  EXPECT_EQ(NextRequestId(), 41u);
+}
+
+}  // namespace
+}  // namespace qor::test
