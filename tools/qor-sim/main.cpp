@@ -1,0 +1,195 @@
+// qor-sim: simulated QOR targets behind one UDP socket, for tests and demonstrations.
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "net/Target.h"
+#include "net/TargetNetwork.h"
+#include "platform/Exception.h"
+#include "tools/qor-sim/SimEngine.h"
+
+namespace {
+
+using qor::sim::SimOptions;
+
+// A request type by name ("write") or number ("5").
+std::optional<uint16_t> ParseRequestType(const std::string& text) {
+  static const std::map<std::string, uint16_t> kNames = {
+      {"discover", qor::kDiscoverRequest}, {"assign", qor::kAssignAddressRequest},
+      {"fill", qor::kFillRequest},         {"data", qor::kDataRequest},
+      {"write", qor::kWriteRequest},       {"read", qor::kReadRequest},
+      {"restart", qor::kRestartRequest}};
+  if (const auto found = kNames.find(text); found != kNames.end()) return found->second;
+  try {
+    size_t used = 0;
+    const unsigned long value = std::stoul(text, &used, 0);
+    if (used == text.size() && value > 0 && value < 0x8000) return static_cast<uint16_t>(value);
+  } catch (const std::exception&) {
+  }
+  return std::nullopt;
+}
+
+std::optional<uint32_t> ParseNumber(const std::string& text) {
+  try {
+    size_t used = 0;
+    const unsigned long long value = std::stoull(text, &used, 0);
+    if (used == text.size() && value <= 0xFFFFFFFFULL && text[0] != '-') {
+      return static_cast<uint32_t>(value);
+    }
+  } catch (const std::exception&) {
+  }
+  return std::nullopt;
+}
+
+const auto kNumber = CLI::Validator(
+    [](std::string& text) {
+      return ParseNumber(text) ? std::string() : "not a number from 0 to 0xFFFFFFFF: " + text;
+    },
+    "NUMBER");
+
+const auto kIpv4 = CLI::Validator(
+    [](std::string& text) {
+      return qor::ParseIpAddress(text) ? std::string() : "not an IPv4 address: " + text;
+    },
+    "ADDR");
+
+const auto kMac = CLI::Validator(
+    [](std::string& text) {
+      return qor::MacAddress::Parse(text) ? std::string() : "not a MAC address: " + text;
+    },
+    "MAC");
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "qor-sim: simulated QOR targets on UDP port 5266, one socket for all of them.\n"
+      "Run it inside scripts/netns-run so that it never answers a real network.\n"
+      "Prints 'ready' when listening; stops on SIGINT or SIGTERM."};
+  SimOptions options;
+  std::string firstMac = options.firstMac.ToString();
+  std::string firstIp = "127.0.0.10";
+  std::string bind = "0.0.0.0";
+  std::string vendor = "0x1234", product = "0x0001", staging = "0x100000";
+  std::string envAddress = "0x00F00000", envLength = "0x1000";
+  std::vector<std::string> variables, failures, lossTypes;
+
+  app.add_option("-n,--targets", options.targets, "Number of simulated targets")
+      ->capture_default_str()
+      ->check(CLI::Range(1u, 100000u));
+  app.add_option("--first-mac", firstMac, "MAC of the first target; the others count up")
+      ->capture_default_str()
+      ->check(kMac);
+  app.add_option("--first-ip", firstIp,
+                 "127.x.y.z address of the first target, the others counting up; 0 starts "
+                 "every target unassigned")
+      ->capture_default_str()
+      ->check(kIpv4);
+  app.add_option("--unassigned", options.unassigned,
+                 "This many targets at the end start without an address");
+  app.add_option("--vendor", vendor, "Vendor ID")->capture_default_str()->check(kNumber);
+  app.add_option("--product", product, "Product ID")->capture_default_str()->check(kNumber);
+  app.add_option("--staging", staging, "Staging buffer size in bytes")
+      ->capture_default_str()
+      ->check(kNumber);
+  app.add_option("--env-address", envAddress, "Address of the environment block")
+      ->capture_default_str()
+      ->check(kNumber);
+  app.add_option("--env-length", envLength, "Length of the environment block (0: none)")
+      ->capture_default_str()
+      ->check(kNumber);
+  app.add_option("--env", variables,
+                 "NAME=VALUE added to each target's starting environment (ipaddr, netmask, "
+                 "serial and bootdelay are there already)");
+  app.add_option("--progress", options.progressReplies,
+                 "ProgressReplies sent while carrying out each WriteRequest");
+  app.add_option("--loss", options.lossRate, "Probability (0 to 1) that a reply is lost")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--loss-types", lossTypes,
+                 "Only replies to these request types may be lost (discover, fill, data, write, "
+                 "read, restart or numbers)")
+      ->delimiter(',');
+  app.add_option("--seed", options.seed, "Seed of the loss generator")->capture_default_str();
+  app.add_option("--fail", failures,
+                 "TYPE[=STATUS]: answer requests of TYPE with STATUS (default 255) instead of "
+                 "carrying them out");
+  app.add_option("--delay", options.replyDelayMs, "Milliseconds before every reply");
+  app.add_option("--trace", options.tracePath,
+                 "Write every request and reply to FILE (JSON Lines)");
+  app.add_option("--bind", bind, "Local address to listen on")->capture_default_str()->check(kIpv4);
+
+  try {
+    app.parse(argc, argv);
+    options.firstMac = *qor::MacAddress::Parse(firstMac);
+    options.firstAddress = *qor::ParseIpAddress(firstIp);
+    options.bindAddress = *qor::ParseIpAddress(bind);
+    const auto id = [](const std::string& text, const char* what) {
+      const uint32_t value = *ParseNumber(text);
+      if (value > 0xFFFF) throw CLI::ValidationError(what, "must be at most 0xFFFF");
+      return static_cast<uint16_t>(value);
+    };
+    options.vendorId = id(vendor, "--vendor");
+    options.productId = id(product, "--product");
+    options.stagingSize = *ParseNumber(staging);
+    options.environmentAddress = *ParseNumber(envAddress);
+    options.environmentLength = *ParseNumber(envLength);
+    for (const std::string& variable : variables) {
+      const size_t equals = variable.find('=');
+      if (equals == std::string::npos || equals == 0) {
+        throw CLI::ValidationError("--env", "expected NAME=VALUE, got " + variable);
+      }
+      options.environment[variable.substr(0, equals)] = variable.substr(equals + 1);
+    }
+    for (const std::string& type : lossTypes) {
+      const auto parsed = ParseRequestType(type);
+      if (!parsed) throw CLI::ValidationError("--loss-types", "unknown request type " + type);
+      options.lossTypes.insert(*parsed);
+    }
+    for (const std::string& failure : failures) {
+      const size_t equals = failure.find('=');
+      const auto type = ParseRequestType(failure.substr(0, equals));
+      const auto status = equals == std::string::npos ? qor::sim::kStatusInjected
+                                                      : ParseNumber(failure.substr(equals + 1));
+      if (!type || !status)
+        throw CLI::ValidationError("--fail", "expected TYPE[=STATUS], got " + failure);
+      options.failures[*type] = *status;
+    }
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error);
+    std::fprintf(stderr, "qor-sim: %s\nRun 'qor-sim --help' for usage.\n", error.what());
+    return 2;
+  }
+
+  // Only the main thread takes these signals, through sigwait; the engine's thread inherits
+  // the mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  try {
+    qor::sim::SimEngine engine(options);
+    engine.Start();
+    const auto targets = engine.Targets();
+    std::fprintf(stderr, "qor-sim: %zu target(s) from %s at %s, listening on %s:%u\n",
+                 targets.size(), targets.front().mac.ToString().c_str(),
+                 qor::TargetAddressText(targets.front().ipAddress).c_str(), bind.c_str(),
+                 options.port);
+    std::printf("ready\n");
+    std::fflush(stdout);
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    engine.Stop();
+    return 0;
+  } catch (const qor::Exception& error) {
+    std::fprintf(stderr, "qor-sim: %s\n", error.Message().c_str());
+    return 1;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "qor-sim: %s\n", error.what());
+    return 1;
+  }
+}
