@@ -1,0 +1,76 @@
+#include "app/CScriptDialog.h"
+
+#include "exec/ScriptRunner.h"
+#include "platform/Exception.h"
+#include "res/ResourceIds.h"
+#include "ui/CStatic.h"
+#include "ui/MessageBox.h"
+
+namespace qor {
+
+struct CScriptDialog::State {
+  Target& target;
+  const Script& script;
+  TargetNetwork& network;
+  CStatic operation;
+  CStatic status;
+  std::unique_ptr<ScriptRunner> runner;
+};
+
+CScriptDialog::CScriptDialog(Target& target, const Script& script, TargetNetwork& network,
+                             CDialog* parent)
+    : CDialog(kIddScriptDialog, parent), state_(new State{target, script, network, {}, {}, {}}) {}
+
+CScriptDialog::~CScriptDialog() = default;
+
+namespace {
+void SetIfChanged(CStatic& line, const std::string& text) {
+  if (line.GetText() != text) line.SetText(text);
+}
+}  // namespace
+
+void CScriptDialog::SetOperationText(const std::string& text) {
+  SetIfChanged(state_->operation, text);
+}
+
+void CScriptDialog::SetStatusText(const std::string& text) { SetIfChanged(state_->status, text); }
+
+void CScriptDialog::DoDataExchange() {
+  CDialog::DoDataExchange();
+  DDX_Control(*this, kIdcOperation, state_->operation);
+  DDX_Control(*this, kIdcStatus, state_->status);
+}
+
+bool CScriptDialog::OnInitDialog() {
+  CDialog::OnInitDialog();
+  state_->runner =
+      std::make_unique<ScriptRunner>(state_->target, state_->script, state_->network, *this);
+  SetTimer(kStepTimer, kStepPeriodMs);
+  return true;
+}
+
+// Enter must not close the run.
+void CScriptDialog::OnOK() {}
+
+void CScriptDialog::OnCancel() {
+  KillTimer(kStepTimer);
+  // Unhooks the waiting directive; nothing is sent, and later replies are dropped at the hook.
+  if (state_->runner) state_->runner->Cancel();
+  CDialog::OnCancel();
+}
+
+// Stopped for the length of the tick, so that no tick starts while a message box of this one
+// is open.
+void CScriptDialog::OnTimer(unsigned) {
+  KillTimer(kStepTimer);
+  try {
+    if (state_->runner) state_->runner->Tick();
+  } catch (const Exception& e) {
+    AfxMessageBox(e.Message(), kMbOk | kMbIconExclamation);
+    OnCancel();
+    return;
+  }
+  SetTimer(kStepTimer, kStepPeriodMs);
+}
+
+}  // namespace qor

@@ -1,0 +1,157 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "res/Resources.h"
+#include "ui/UiTypes.h"
+
+// What a window system offers the dialog framework. The framework classes (CDialog, CListCtrl,
+// ...) hold the program's logic and talk to a backend only through these interfaces, so a
+// headless, a Qt or a Win32 backend can stand behind the same window classes.
+namespace qor::ui {
+
+struct MenuItem {
+  unsigned id = 0;
+  std::string text;
+  unsigned flags = kMfString;  // kMfSeparator, kMfGrayed
+
+  [[nodiscard]] bool Separator() const { return (flags & kMfSeparator) != 0; }
+  [[nodiscard]] bool Grayed() const { return (flags & kMfGrayed) != 0; }
+};
+
+struct FileFilter {
+  std::string description;  // "QOR Scripts (.QOR)"
+  std::string pattern;      // "*.QOR"
+};
+
+class DialogWindow;
+
+struct OpenFileRequest {
+  DialogWindow* owner = nullptr;
+  std::string title;
+  std::vector<FileFilter> filters;
+  int filterIndex = 1;  // 1-based, as on Windows
+  std::string initialDirectory;
+  std::string defaultExtension;  // without the dot
+  uint32_t flags = 0;
+};
+
+struct OpenFileResult {
+  bool chosen = false;
+  std::string path;
+  uint32_t extendedError = 0;  // why the dialog failed; 0 when cancelled
+};
+
+// What a dialog window reports to the framework object behind it. The backend calls these on
+// the user-interface thread; they do not throw.
+class DialogEvents {
+ public:
+  virtual void InitDialogEvent() = 0;
+  // A button, or Enter (default button or kIdOk) and Escape (kIdCancel).
+  virtual void CommandEvent(int id) = 0;
+  virtual void SysCommandEvent(unsigned command) = 0;
+  virtual void TimerEvent(unsigned id) = 0;
+
+ protected:
+  ~DialogEvents() = default;
+};
+
+class ListEvents {
+ public:
+  // The right click the list reflects to itself: the row under the mouse (-1 when none) and the
+  // mouse position on the screen.
+  virtual void RightClickEvent(int row, Point screen) = 0;
+
+ protected:
+  ~ListEvents() = default;
+};
+
+// A report-style list view; rows and columns by index.
+class ListWindow {
+ public:
+  virtual ~ListWindow() = default;
+  virtual void SetExtendedStyle(uint32_t exStyle) = 0;
+  virtual void InsertColumn(int column, const std::string& heading, int format, int width) = 0;
+  virtual void InsertItem(int row, const std::string& text) = 0;
+  virtual void SetItemText(int row, int column, const std::string& text) = 0;
+  [[nodiscard]] virtual std::string ItemText(int row, int column) const = 0;
+  [[nodiscard]] virtual int ItemCount() const = 0;
+  virtual void DeleteAllItems() = 0;
+};
+
+// One dialog built from its template. Destroying it destroys the window and its controls.
+class DialogWindow {
+ public:
+  virtual ~DialogWindow() = default;
+
+  // Sends InitDialogEvent, shows the window and dispatches events until End; returns End's
+  // result. Other windows of the program stay disabled meanwhile, but their timers run.
+  virtual int RunModal() = 0;
+  virtual void End(int result) = 0;
+  [[nodiscard]] virtual bool Ended() const = 0;
+
+  virtual void SetTimer(unsigned id, unsigned milliseconds) = 0;
+  virtual void KillTimer(unsigned id) = 0;
+
+  // The control's rectangle in the dialog's client coordinates (pixels); nothing when the
+  // dialog has no such control.
+  [[nodiscard]] virtual std::optional<Rect> ControlRect(int id) const = 0;
+  [[nodiscard]] virtual std::string ControlText(int id) const = 0;
+  virtual void SetControlText(int id, const std::string& text) = 0;
+
+  // The IPv4 address control: four fields, most significant first; blank fields read as 0.
+  virtual void SetAddress(int id, uint32_t address) = 0;
+  virtual void ClearAddress(int id) = 0;
+  // Returns the number of non-blank fields.
+  virtual int GetAddress(int id, uint32_t& address) const = 0;
+
+  virtual void SetIcon(const IconImage& icon, bool big) = 0;
+  virtual void AppendSystemMenuItem(const MenuItem& item) = 0;
+  // What the platform does with a system command the dialog leaves to it.
+  virtual void DefaultSysCommand(unsigned command) = 0;
+
+  // Creates a list view as child id over rect (client coordinates); nullptr on failure.
+  virtual std::unique_ptr<ListWindow> CreateList(int id, const Rect& rect, uint32_t style,
+                                                 ListEvents& events) = 0;
+};
+
+// The window system: one per process, installed before the application starts.
+class WindowSystem {
+ public:
+  virtual ~WindowSystem() = default;
+
+  virtual bool InitCommonControls(uint32_t classes) = 0;
+  virtual bool InitSockets() = 0;
+
+  // nullptr when the window cannot be created. owner may be nullptr.
+  virtual std::unique_ptr<DialogWindow> CreateDialogWindow(const DialogTemplate& dialog,
+                                                           DialogWindow* owner,
+                                                           DialogEvents& events) = 0;
+  // Shows a pop-up menu at a screen position and waits; returns the chosen command or 0.
+  virtual unsigned TrackPopupMenu(const std::vector<MenuItem>& items, Point screen,
+                                  DialogWindow* owner) = 0;
+  // An OK-only message box; returns the button pressed (kIdOk).
+  virtual int ShowMessageBox(DialogWindow* owner, const std::string& text,
+                             const std::string& caption, unsigned type) = 0;
+  virtual OpenFileResult ShowOpenFileDialog(const OpenFileRequest& request) = 0;
+};
+
+// The installed window system; throws std::logic_error when none is.
+[[nodiscard]] WindowSystem& CurrentWindowSystem();
+void SetWindowSystem(WindowSystem* system);
+
+// Installs a window system for the lifetime of the object.
+class ScopedWindowSystem {
+ public:
+  explicit ScopedWindowSystem(WindowSystem& system) { SetWindowSystem(&system); }
+  ~ScopedWindowSystem() { SetWindowSystem(nullptr); }
+  ScopedWindowSystem(const ScopedWindowSystem&) = delete;
+  ScopedWindowSystem& operator=(const ScopedWindowSystem&) = delete;
+};
+
+}  // namespace qor::ui

@@ -1,0 +1,150 @@
+#include "ui/CDialog.h"
+
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include "ui/Backend.h"
+#include "ui/CMenu.h"
+#include "ui/CWinApp.h"
+
+namespace qor {
+
+namespace {
+// The dialogs whose modal runs are in progress, outermost first.
+std::vector<CDialog*> g_running;
+}  // namespace
+
+class CDialog::Events final : public ui::DialogEvents {
+ public:
+  explicit Events(CDialog& dialog) : dialog_(dialog) {}
+  void InitDialogEvent() override {
+    dialog_.Guard([this] { dialog_.OnInitDialog(); });
+  }
+  void CommandEvent(int id) override {
+    dialog_.Guard([this, id] {
+      if (id == kIdOk) {
+        dialog_.OnOK();
+      } else if (id == kIdCancel) {
+        dialog_.OnCancel();
+      } else {
+        dialog_.OnCommand(id);
+      }
+    });
+  }
+  void SysCommandEvent(unsigned command) override {
+    dialog_.Guard([this, command] { dialog_.OnSysCommand(command); });
+  }
+  void TimerEvent(unsigned id) override {
+    dialog_.Guard([this, id] { dialog_.OnTimer(id); });
+  }
+
+ private:
+  CDialog& dialog_;
+};
+
+struct CDialog::State {
+  int templateId = 0;
+  CDialog* parent = nullptr;
+  std::unique_ptr<ui::DialogWindow> window;
+  std::unique_ptr<CMenu> systemMenu;
+  std::exception_ptr escaped;
+  std::unique_ptr<Events> events;
+};
+
+CDialog::CDialog(int templateId, CDialog* parent) : state_(std::make_unique<State>()) {
+  state_->templateId = templateId;
+  state_->parent = parent;
+  state_->events = std::make_unique<Events>(*this);
+}
+
+CDialog::~CDialog() = default;
+
+int CDialog::DoModal() {
+  const DialogTemplate* dialog = FindDialogTemplate(state_->templateId);
+  if (dialog == nullptr || state_->window) return -1;
+
+  // Owned by the given parent, else by the main window, as long as that is not this dialog.
+  CDialog* owner = state_->parent;
+  if (owner == nullptr && AfxGetApp() != nullptr) owner = AfxGetApp()->MainWindow();
+  if (owner == this) owner = nullptr;
+  ui::DialogWindow* ownerWindow = owner != nullptr ? owner->Window() : nullptr;
+
+  state_->escaped = nullptr;
+  state_->window =
+      ui::CurrentWindowSystem().CreateDialogWindow(*dialog, ownerWindow, *state_->events);
+  if (!state_->window) return -1;
+  if (dialog->Has(style::kSysMenu)) {
+    state_->systemMenu = std::make_unique<CMenu>(*state_->window);
+  }
+
+  g_running.push_back(this);
+  const int result = state_->window->RunModal();
+  Guard([this] { OnDestroy(); });
+  g_running.erase(std::find(g_running.begin(), g_running.end(), this));
+  state_->systemMenu.reset();
+  state_->window.reset();
+
+  if (state_->escaped) {
+    std::exception_ptr escaped = std::exchange(state_->escaped, nullptr);
+    std::rethrow_exception(escaped);
+  }
+  return result;
+}
+
+void CDialog::EndDialog(int result) {
+  if (state_->window) state_->window->End(result);
+}
+
+int CDialog::TemplateId() const { return state_->templateId; }
+CDialog* CDialog::Parent() const { return state_->parent; }
+ui::DialogWindow* CDialog::Window() const { return state_->window.get(); }
+CDialog* CDialog::Active() { return g_running.empty() ? nullptr : g_running.back(); }
+
+void CDialog::SetTimer(unsigned id, unsigned milliseconds) {
+  if (state_->window) state_->window->SetTimer(id, milliseconds);
+}
+
+void CDialog::KillTimer(unsigned id) {
+  if (state_->window) state_->window->KillTimer(id);
+}
+
+std::optional<Rect> CDialog::GetDlgItemRect(int id) const {
+  if (!state_->window) return std::nullopt;
+  return state_->window->ControlRect(id);
+}
+
+CMenu* CDialog::GetSystemMenu() { return state_->systemMenu.get(); }
+
+void CDialog::SetIcon(const IconImage& icon, bool big) {
+  if (state_->window) state_->window->SetIcon(icon, big);
+}
+
+void CDialog::DoDataExchange() {}
+
+bool CDialog::OnInitDialog() {
+  DoDataExchange();
+  return true;
+}
+
+void CDialog::OnOK() { EndDialog(kIdOk); }
+void CDialog::OnCancel() { EndDialog(kIdCancel); }
+bool CDialog::OnCommand(int) { return false; }
+
+void CDialog::OnSysCommand(unsigned command) {
+  if (state_->window) state_->window->DefaultSysCommand(command);
+}
+
+void CDialog::OnTimer(unsigned) {}
+void CDialog::OnDestroy() {}
+
+void CDialog::Guard(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (...) {
+    if (!state_->escaped) state_->escaped = std::current_exception();
+    EndDialog(kIdCancel);
+  }
+}
+
+}  // namespace qor

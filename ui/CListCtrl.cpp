@@ -1,0 +1,110 @@
+#include "ui/CListCtrl.h"
+
+#include <vector>
+
+#include "ui/Backend.h"
+#include "ui/CDialog.h"
+
+namespace qor {
+
+class CListCtrl::Events final : public ui::ListEvents {
+ public:
+  explicit Events(CListCtrl& list) : list_(list) {}
+  void RightClickEvent(int row, Point screen) override;
+
+ private:
+  CListCtrl& list_;
+};
+
+struct CListCtrl::State {
+  CDialog* parent = nullptr;
+  std::unique_ptr<ui::ListWindow> window;
+  // Item data by row; the list is never sorted, so rows keep their index.
+  std::vector<uintptr_t> data;
+  std::unique_ptr<Events> events;
+  intptr_t lastResult = 0;
+};
+
+void CListCtrl::Events::RightClickEvent(int row, Point screen) {
+  CDialog* parent = list_.state_->parent;
+  if (parent == nullptr) return;
+  parent->Guard(
+      [this, row, screen] { list_.state_->lastResult = list_.OnRightClick(row, screen); });
+}
+
+CListCtrl::CListCtrl() : state_(std::make_unique<State>()) {
+  state_->events = std::make_unique<Events>(*this);
+}
+
+CListCtrl::~CListCtrl() = default;
+
+bool CListCtrl::Create(uint32_t style, const Rect& rect, CDialog& parent, int id) {
+  if (state_->window || parent.Window() == nullptr) return false;
+  state_->window = parent.Window()->CreateList(id, rect, style, *state_->events);
+  if (!state_->window) return false;
+  state_->parent = &parent;
+  state_->data.clear();
+  return true;
+}
+
+void CListCtrl::DestroyWindow() {
+  state_->window.reset();
+  state_->data.clear();
+}
+
+bool CListCtrl::IsCreated() const { return state_->window != nullptr; }
+CDialog* CListCtrl::GetParent() const { return state_->parent; }
+
+void CListCtrl::SetExtendedStyle(uint32_t exStyle) {
+  if (state_->window) state_->window->SetExtendedStyle(exStyle);
+}
+
+int CListCtrl::InsertColumn(int column, const std::string& heading, int format, int width) {
+  if (!state_->window || column < 0) return -1;
+  state_->window->InsertColumn(column, heading, format, width);
+  return column;
+}
+
+int CListCtrl::InsertItem(int row, const std::string& text) {
+  if (!state_->window || row < 0) return -1;
+  const int count = GetItemCount();
+  if (row > count) row = count;
+  state_->window->InsertItem(row, text);
+  state_->data.insert(state_->data.begin() + row, 0);
+  return row;
+}
+
+bool CListCtrl::SetItemText(int row, int column, const std::string& text) {
+  if (!state_->window || row < 0 || row >= GetItemCount()) return false;
+  state_->window->SetItemText(row, column, text);
+  return true;
+}
+
+std::string CListCtrl::GetItemText(int row, int column) const {
+  if (!state_->window || row < 0 || row >= GetItemCount()) return {};
+  return state_->window->ItemText(row, column);
+}
+
+bool CListCtrl::SetItemData(int row, uintptr_t data) {
+  if (row < 0 || row >= GetItemCount()) return false;
+  state_->data[static_cast<size_t>(row)] = data;
+  return true;
+}
+
+uintptr_t CListCtrl::GetItemData(int row) const {
+  if (row < 0 || row >= GetItemCount()) return 0;
+  return state_->data[static_cast<size_t>(row)];
+}
+
+int CListCtrl::GetItemCount() const { return state_->window ? state_->window->ItemCount() : 0; }
+
+bool CListCtrl::DeleteAllItems() {
+  if (!state_->window) return false;
+  state_->window->DeleteAllItems();
+  state_->data.clear();
+  return true;
+}
+
+intptr_t CListCtrl::OnRightClick(int, Point) { return 0; }
+
+}  // namespace qor

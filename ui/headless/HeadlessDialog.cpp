@@ -1,0 +1,257 @@
+#include "ui/headless/HeadlessDialog.h"
+
+#include <map>
+
+#include "platform/Format.h"
+#include "ui/headless/HeadlessDesktop.h"
+#include "ui/headless/HeadlessList.h"
+
+namespace qor::headless {
+
+struct HeadlessDialog::State {
+  HeadlessDesktop* desktop = nullptr;
+  const DialogTemplate* dialog = nullptr;
+  HeadlessDialog* owner = nullptr;
+  ui::DialogEvents* events = nullptr;
+  std::map<int, std::string> texts;
+  std::map<int, std::array<std::string, 4>> addresses;
+  std::map<unsigned, unsigned> timers;
+  std::vector<ui::MenuItem> systemMenu;
+  std::map<int, HeadlessList*> lists;
+  bool bigIcon = false;
+  bool smallIcon = false;
+  bool minimized = false;
+  bool ended = false;
+  int result = 0;
+
+  void RequireControl(int id) const {
+    if (dialog->Control(id) == nullptr) {
+      throw HeadlessError(Format("dialog %d has no control %d", dialog->id, id));
+    }
+  }
+};
+
+HeadlessDialog::HeadlessDialog(HeadlessDesktop& desktop, const DialogTemplate& dialog,
+                               HeadlessDialog* owner, ui::DialogEvents& events)
+    : state_(std::make_unique<State>()) {
+  state_->desktop = &desktop;
+  state_->dialog = &dialog;
+  state_->owner = owner;
+  state_->events = &events;
+  for (const auto& control : dialog.controls) {
+    if (control.id == kIdcStatic) continue;
+    if (control.kind == ControlKind::kIpAddress) {
+      state_->addresses[control.id] = {};
+    } else {
+      state_->texts[control.id] = control.text;
+    }
+  }
+  desktop.Log(Format("create %d", dialog.id));
+  desktop.Opened(*this);
+}
+
+HeadlessDialog::~HeadlessDialog() {
+  for (auto& [id, list] : state_->lists) list->Orphan();
+  state_->desktop->Closed(*this);
+  state_->desktop->Log(Format("destroy %d", state_->dialog->id));
+}
+
+int HeadlessDialog::TemplateId() const { return state_->dialog->id; }
+const std::string& HeadlessDialog::Caption() const { return state_->dialog->caption; }
+HeadlessDialog* HeadlessDialog::Owner() const { return state_->owner; }
+
+std::string HeadlessDialog::Text(int id) const { return ControlText(id); }
+
+std::array<std::string, 4> HeadlessDialog::AddressFields(int id) const {
+  auto it = state_->addresses.find(id);
+  if (it == state_->addresses.end()) {
+    throw HeadlessError(Format("dialog %d has no address control %d", TemplateId(), id));
+  }
+  return it->second;
+}
+
+const std::vector<ui::MenuItem>& HeadlessDialog::SystemMenu() const { return state_->systemMenu; }
+bool HeadlessDialog::HasIcon(bool big) const { return big ? state_->bigIcon : state_->smallIcon; }
+bool HeadlessDialog::Minimized() const { return state_->minimized; }
+
+bool HeadlessDialog::TimerRunning(unsigned id) const { return state_->timers.contains(id); }
+
+unsigned HeadlessDialog::TimerPeriod(unsigned id) const {
+  auto it = state_->timers.find(id);
+  return it == state_->timers.end() ? 0 : it->second;
+}
+
+HeadlessList& HeadlessDialog::List(int id) const {
+  auto it = state_->lists.find(id);
+  if (it == state_->lists.end()) {
+    throw HeadlessError(Format("dialog %d has no list %d", TemplateId(), id));
+  }
+  return *it->second;
+}
+
+bool HeadlessDialog::HasList(int id) const { return state_->lists.contains(id); }
+int HeadlessDialog::Result() const { return state_->result; }
+
+void HeadlessDialog::PressEnter() {
+  state_->desktop->CheckTakesInput(*this, "press Enter");
+  int command = kIdOk;
+  for (const auto& control : state_->dialog->controls) {
+    if (control.kind == ControlKind::kPushButton && (control.style & style::kDefPushButton) != 0) {
+      command = control.id;
+    }
+  }
+  state_->events->CommandEvent(command);
+}
+
+void HeadlessDialog::PressEscape() {
+  state_->desktop->CheckTakesInput(*this, "press Escape");
+  state_->events->CommandEvent(kIdCancel);
+}
+
+void HeadlessDialog::Click(int buttonId) {
+  state_->desktop->CheckTakesInput(*this, Format("click button %d", buttonId));
+  const ControlTemplate* control = state_->dialog->Control(buttonId);
+  if (control == nullptr || control->kind != ControlKind::kPushButton) {
+    throw HeadlessError(Format("dialog %d has no button %d", TemplateId(), buttonId));
+  }
+  state_->events->CommandEvent(buttonId);
+}
+
+void HeadlessDialog::CloseBox() {
+  state_->desktop->CheckTakesInput(*this, "click the close box");
+  if (!state_->dialog->Has(style::kSysMenu)) {
+    throw HeadlessError(Format("dialog %d has no close box", TemplateId()));
+  }
+  state_->events->SysCommandEvent(kScClose);
+}
+
+void HeadlessDialog::ChooseSystemMenuItem(unsigned command) {
+  state_->desktop->CheckTakesInput(*this, "open the system menu");
+  if (!state_->dialog->Has(style::kSysMenu)) {
+    throw HeadlessError(Format("dialog %d has no system menu", TemplateId()));
+  }
+  state_->events->SysCommandEvent(command);
+}
+
+void HeadlessDialog::TypeAddressField(int id, int field, const std::string& text) {
+  state_->desktop->CheckTakesInput(*this, "type into the address control");
+  auto it = state_->addresses.find(id);
+  if (it == state_->addresses.end() || field < 0 || field > 3) {
+    throw HeadlessError(
+        Format("dialog %d has no address field %d of control %d", TemplateId(), field, id));
+  }
+  // The control takes up to three digits per field and clamps to 255, as the real one does.
+  std::string digits;
+  for (char c : text) {
+    if (c >= '0' && c <= '9' && digits.size() < 3) digits += c;
+  }
+  if (!digits.empty() && std::stoi(digits) > 255) digits = "255";
+  it->second[static_cast<size_t>(field)] = digits;
+}
+
+void HeadlessDialog::FireTimer(unsigned id) {
+  if (state_->ended || !TimerRunning(id)) return;
+  state_->events->TimerEvent(id);
+}
+
+int HeadlessDialog::RunModal() {
+  state_->desktop->Log(Format("init %d", TemplateId()));
+  state_->events->InitDialogEvent();
+  state_->desktop->RunUntil([this] { return state_->ended; },
+                            Format("dialog %d \"%s\"", TemplateId(), Caption().c_str()));
+  return state_->result;
+}
+
+void HeadlessDialog::End(int result) {
+  if (state_->ended) return;
+  state_->ended = true;
+  state_->result = result;
+  state_->timers.clear();
+  state_->desktop->Log(Format("end %d %d", TemplateId(), result));
+}
+
+bool HeadlessDialog::Ended() const { return state_->ended; }
+
+void HeadlessDialog::SetTimer(unsigned id, unsigned milliseconds) {
+  if (!state_->ended) state_->timers[id] = milliseconds;
+}
+
+void HeadlessDialog::KillTimer(unsigned id) { state_->timers.erase(id); }
+
+std::optional<Rect> HeadlessDialog::ControlRect(int id) const {
+  const ControlTemplate* control = state_->dialog->Control(id);
+  if (control == nullptr) return std::nullopt;
+  return MapDialogRect(
+      {control->x, control->y, control->x + control->width, control->y + control->height},
+      kBaseWidth, kBaseHeight);
+}
+
+std::string HeadlessDialog::ControlText(int id) const {
+  state_->RequireControl(id);
+  auto it = state_->texts.find(id);
+  return it == state_->texts.end() ? std::string() : it->second;
+}
+
+void HeadlessDialog::SetControlText(int id, const std::string& text) {
+  state_->RequireControl(id);
+  state_->texts[id] = text;
+}
+
+void HeadlessDialog::SetAddress(int id, uint32_t address) {
+  auto& fields = state_->addresses.at(id);
+  for (int i = 0; i < 4; ++i) {
+    fields[static_cast<size_t>(i)] = std::to_string((address >> (24 - 8 * i)) & 0xFF);
+  }
+}
+
+void HeadlessDialog::ClearAddress(int id) { state_->addresses.at(id) = {}; }
+
+int HeadlessDialog::GetAddress(int id, uint32_t& address) const {
+  const auto& fields = state_->addresses.at(id);
+  address = 0;
+  int filled = 0;
+  for (size_t i = 0; i < 4; ++i) {
+    uint32_t value = 0;
+    if (!fields[i].empty()) {
+      value = static_cast<uint32_t>(std::stoul(fields[i]));
+      ++filled;
+    }
+    address = (address << 8) | value;
+  }
+  return filled;
+}
+
+void HeadlessDialog::SetIcon(const IconImage& icon, bool big) {
+  if (icon.pixels.empty()) return;
+  (big ? state_->bigIcon : state_->smallIcon) = true;
+}
+
+void HeadlessDialog::AppendSystemMenuItem(const ui::MenuItem& item) {
+  state_->systemMenu.push_back(item);
+}
+
+void HeadlessDialog::DefaultSysCommand(unsigned command) {
+  switch (command & kScCommandMask) {
+    case kScClose:
+      state_->events->CommandEvent(kIdCancel);
+      break;
+    case kScMinimize:
+      state_->minimized = true;
+      break;
+    default:
+      break;
+  }
+}
+
+std::unique_ptr<ui::ListWindow> HeadlessDialog::CreateList(int id, const Rect& rect, uint32_t style,
+                                                           ui::ListEvents& events) {
+  if (state_->desktop->failListCreation || state_->lists.contains(id)) return nullptr;
+  auto list = std::make_unique<HeadlessList>(*this, id, rect, style, events);
+  state_->lists[id] = list.get();
+  return list;
+}
+
+void HeadlessDialog::ListGone(int id) { state_->lists.erase(id); }
+HeadlessDesktop& HeadlessDialog::Desktop() const { return *state_->desktop; }
+
+}  // namespace qor::headless
