@@ -1,0 +1,178 @@
+#include "tools/qorctl/RunConsole.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "exec/ScriptDisplay.h"
+#include "platform/Format.h"
+#include "platform/TickCount.h"
+
+namespace qor::cli {
+namespace {
+
+constexpr uint32_t kRedrawEveryMs = 50;
+constexpr int kBarWidth = 20;
+
+struct Line {
+  std::string label;
+  std::string operation;
+  std::string status;
+  uint32_t done = 0;
+  uint32_t total = 0;
+  std::string final;  // set once the target's run is over
+  std::string lastPrinted;
+  bool pending = false;  // changed since last shown
+};
+
+int TerminalColumns(std::FILE* out) {
+  winsize size{};
+  if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+std::string Describe(const Line& line) {
+  std::string text = line.operation;
+  if (!line.operation.empty() && !line.status.empty()) text += ": ";
+  text += line.status;
+  return text;
+}
+
+std::string Bar(uint32_t done, uint32_t total) {
+  const uint64_t filled = uint64_t{done} * kBarWidth / total;
+  const uint64_t percent = uint64_t{done} * 100 / total;
+  std::string bar = "[";
+  bar.append(filled, '#');
+  bar.append(kBarWidth - filled, '.');
+  bar += Format("] %3u%%", static_cast<unsigned>(percent));
+  return bar;
+}
+
+// Each target's display writes into its line of the console. Changes wait for the console's
+// next refresh, so a section's title and its cleared status show as one change.
+class TargetDisplay final : public ScriptDisplay {
+ public:
+  TargetDisplay(Line& line, std::function<void(Line&)> flush)
+      : line_(line), flush_(std::move(flush)) {}
+  void SetOperationText(const std::string& text) override {
+    if (text == line_.operation) return;
+    // Each stage gets its own line in a log, even when several run within one step.
+    flush_(line_);
+    line_.operation = text;
+    line_.pending = true;
+  }
+  void SetStatusText(const std::string& text) override {
+    if (text == line_.status) return;
+    line_.status = text;
+    line_.pending = true;
+  }
+  void SetProgress(uint32_t done, uint32_t total) override {
+    line_.done = std::min(done, total);
+    line_.total = total;
+    line_.pending = true;
+  }
+
+ private:
+  Line& line_;
+  std::function<void(Line&)> flush_;
+};
+
+}  // namespace
+
+struct RunConsole::State {
+  std::FILE* out;
+  bool terminal;
+  std::vector<Line> lines;
+  std::vector<std::unique_ptr<TargetDisplay>> displays;
+  bool drawn = false;  // the live lines are on the terminal
+  uint32_t lastDraw = 0;
+
+  std::string LiveText(const Line& line, int columns) const {
+    std::string text = line.label + "  ";
+    if (!line.final.empty()) {
+      text += line.final;
+    } else {
+      if (line.total > 0) text += Bar(line.done, line.total) + "  ";
+      text += Describe(line);
+    }
+    // A line that wrapped would throw off the cursor arithmetic of the next redraw.
+    if (static_cast<int>(text.size()) >= columns) text.resize(static_cast<size_t>(columns - 1));
+    return text;
+  }
+
+  void Draw() {
+    const int columns = TerminalColumns(out);
+    if (drawn) std::fprintf(out, "\x1b[%zuA", lines.size());
+    for (const Line& line : lines)
+      std::fprintf(out, "\r\x1b[2K%s\n", LiveText(line, columns).c_str());
+    std::fflush(out);
+    drawn = true;
+    lastDraw = GetTickCount();
+    for (Line& line : lines) line.pending = false;
+  }
+
+  void PrintChange(Line& line) {
+    line.pending = false;
+    const std::string text = line.final.empty() ? Describe(line) : line.final;
+    if (text.empty() || text == line.lastPrinted) return;
+    line.lastPrinted = text;
+    std::fprintf(out, "%s  %s\n", line.label.c_str(), text.c_str());
+    std::fflush(out);
+  }
+};
+
+RunConsole::RunConsole(std::FILE* out, bool terminal, std::vector<std::string> labels)
+    : state_(std::make_unique<State>()) {
+  state_->out = out;
+  state_->terminal = terminal;
+  state_->lines.resize(labels.size());
+  for (size_t i = 0; i < labels.size(); ++i) state_->lines[i].label = std::move(labels[i]);
+  State* s = state_.get();
+  for (Line& line : state_->lines) {
+    state_->displays.push_back(std::make_unique<TargetDisplay>(line, [s](Line& changed) {
+      if (!s->terminal && changed.pending) s->PrintChange(changed);
+    }));
+  }
+}
+
+RunConsole::~RunConsole() = default;
+
+ScriptDisplay& RunConsole::Display(size_t index) { return *state_->displays.at(index); }
+
+void RunConsole::Finish(size_t index, const std::string& text) {
+  Line& line = state_->lines.at(index);
+  if (!state_->terminal && line.pending) state_->PrintChange(line);
+  line.final = text;
+  line.pending = true;
+  Refresh(true);
+}
+
+void RunConsole::Message(std::FILE* errors, const std::string& text) {
+  State& s = *state_;
+  if (s.terminal && s.drawn) {
+    // Clear the live lines, print the message where they stood, and draw them again below.
+    std::fprintf(s.out, "\x1b[%zuA\x1b[J", s.lines.size());
+    std::fflush(s.out);
+    s.drawn = false;
+  }
+  std::fprintf(errors, "%s\n", text.c_str());
+  std::fflush(errors);
+  if (s.terminal) s.Draw();
+}
+
+void RunConsole::Refresh(bool force) {
+  State& s = *state_;
+  if (!s.terminal) {
+    for (Line& line : s.lines) {
+      if (line.pending) s.PrintChange(line);
+    }
+    return;
+  }
+  const bool dirty =
+      std::any_of(s.lines.begin(), s.lines.end(), [](const Line& line) { return line.pending; });
+  if (!s.drawn || (dirty && (force || GetTickCount() - s.lastDraw >= kRedrawEveryMs))) s.Draw();
+}
+
+}  // namespace qor::cli
