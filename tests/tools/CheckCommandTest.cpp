@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/script/TempFiles.h"
+
+namespace qor {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Single quotes for the shell; no test argument holds one.
+std::string Quote(const std::string& word) { return "'" + word + "'"; }
+
+// Runs qorctl with arguments in folder and collects its exit status and both streams.
+Outcome RunQorctl(const std::vector<std::string>& arguments,
+                  const std::string& folder = QOR_SOURCE_DIR) {
+  const test::TempFiles streams;
+  const std::string out = streams.Folder() + "/out";
+  const std::string err = streams.Folder() + "/err";
+  std::string command = "cd " + Quote(folder) + " && " + Quote(QORCTL_PATH);
+  for (const std::string& argument : arguments) command += " " + Quote(argument);
+  command += " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null";
+  const int raw = std::system(command.c_str());
+  Outcome outcome;
+  outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  outcome.out = ReadFile(out);
+  outcome.err = ReadFile(err);
+  return outcome;
+}
+
+std::vector<std::string> Examples() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(fs::path(QOR_SOURCE_DIR) / "examples")) {
+    if (entry.path().extension() == ".QOR") names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(CheckCommand, EveryExampleMatchesItsGoldenJson) {
+  const std::vector<std::string> examples = Examples();
+  ASSERT_GE(examples.size(), 4u);
+  std::string allExpected;
+  std::vector<std::string> arguments{"check", "--json"};
+  for (const std::string& name : examples) {
+    const fs::path golden = fs::path(QOR_SOURCE_DIR) / "tests/tools/golden" /
+                            (fs::path(name).stem().string() + ".json");
+    ASSERT_TRUE(fs::exists(golden)) << "no golden file for " << name;
+    const std::string expected = ReadFile(golden);
+    const Outcome one = RunQorctl({"check", "--json", "examples/" + name});
+    EXPECT_EQ(one.status, 0) << name;
+    EXPECT_EQ(one.err, "") << name;
+    EXPECT_EQ(one.out, expected) << name;
+    EXPECT_NE(one.out.find("\"ok\": true"), std::string::npos) << name;
+    allExpected += expected;
+    arguments.push_back("examples/" + name);
+  }
+  // All at once: one line per file, in the order given.
+  const Outcome all = RunQorctl(arguments);
+  EXPECT_EQ(all.status, 0);
+  EXPECT_EQ(all.out, allExpected);
+}
+
+TEST(CheckCommand, SummaryMatchesItsGoldenText) {
+  std::vector<std::string> arguments{"check"};
+  for (const std::string& name : Examples()) arguments.push_back("examples/" + name);
+  const Outcome outcome = RunQorctl(arguments);
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(outcome.out, ReadFile(fs::path(QOR_SOURCE_DIR) / "tests/tools/golden/summary.txt"));
+}
+
+TEST(CheckCommand, FailuresShowTheOperatorsMessage) {
+  test::TempFiles files;
+  files.Write("good.qor", "*product 1 2 Board\n*restart\n");
+  files.Write("bad.qor", "*restart\n# note\nS30900001000010203049A\n");
+
+  const Outcome text = RunQorctl({"check", "good.qor", "bad.qor", "missing.qor"}, files.Folder());
+  EXPECT_EQ(text.status, 1);
+  EXPECT_EQ(text.out, "good.qor: ok, 1 product, 0 script entries, 1 directive\n");
+  EXPECT_EQ(text.err,
+            "Error in \"bad.qor\", line 3: Extraneous line(s) following *RESTART directive\n"
+            "Cannot open \"missing.qor\"\n");
+
+  const Outcome json = RunQorctl({"check", "--json", "bad.qor", "good.qor"}, files.Folder());
+  EXPECT_EQ(json.status, 1);
+  EXPECT_EQ(json.err, "");
+  EXPECT_EQ(json.out,
+            "{\"file\": \"bad.qor\", \"ok\": false, \"error\": \"Error in \\\"bad.qor\\\", line 3: "
+            "Extraneous line(s) following *RESTART directive\"}\n"
+            "{\"file\": \"good.qor\", \"ok\": true, \"products\": [{\"vendor\": 1, \"product\": 2, "
+            "\"description\": \"Board\"}], \"scripts\": [], \"directives\": [{\"kind\": 8, "
+            "\"directive\": \"*restart\"}]}\n");
+}
+
+TEST(CheckCommand, UsageErrorsExitWithTwo) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"check"}, {"check", "--json"}, {"check", "--bogus", "x.qor"}}) {
+    const Outcome outcome = RunQorctl(arguments);
+    EXPECT_EQ(outcome.status, 2) << arguments.back();
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_NE(outcome.err, "");
+  }
+  const Outcome help = RunQorctl({"check", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--json"), std::string::npos);
+}
+
+TEST(CheckCommand, JsonNumbersAreUnsignedAndTablesInKeyOrder) {
+  test::TempFiles files;
+  files.Write("numbers.qor",
+              "*script 0x1234 2 b\n"
+              "*product -1 0x12345 top\n"
+              "*script 0x1234 1 a\n"
+              "*download -0x80000000 2048\n"
+              "S3090000000001FF030400\n"
+              "S30680000404026F\n"
+              "*loadenv -0x10 -1\n");
+  const Outcome outcome = RunQorctl({"check", "--json", "numbers.qor"}, files.Folder());
+  EXPECT_EQ(outcome.status, 1);  // the first record lies below the image
+  files.Write("numbers.qor",
+              "*script 0x1234 2 b\n"
+              "*product -1 0x12345 top\n"
+              "*script 0x1234 1 a\n"
+              "*download -0x80000000 2048\n"
+              "S30680000404026F\n"
+              "*loadenv -0x10 -1\n");
+  const Outcome ok = RunQorctl({"check", "--json", "numbers.qor"}, files.Folder());
+  EXPECT_EQ(ok.status, 0);
+  // The image: 2048 bytes of 0xFF with one 0x02 at offset 1028, so only the second kilobyte
+  // travels. Its CRC-32 was computed independently.
+  EXPECT_EQ(ok.out,
+            "{\"file\": \"numbers.qor\", \"ok\": true, \"products\": [{\"vendor\": 65535, "
+            "\"product\": 9029, \"description\": \"top\"}], \"scripts\": [{\"vendor\": 4660, "
+            "\"product\": 1, \"description\": \"a\"}, {\"vendor\": 4660, \"product\": 2, "
+            "\"description\": \"b\"}], \"directives\": [{\"kind\": 3, \"directive\": "
+            "\"*download\", \"base\": 2147483648, \"length\": 2048, \"crc32\": 1152426780, "
+            "\"nonblank_chunks\": 1}, {\"kind\": 4, \"directive\": \"*loadenv\", \"address\": "
+            "4294967280, \"length\": 4294967295}]}\n");
+}
+
+TEST(CheckCommand, BytesThatAreNotUtf8BecomeOneEscapeEach) {
+  test::TempFiles files;
+  // Latin-1 text, a surrogate, a cut sequence, an overlong form, a code point beyond U+10FFFF,
+  // and well-formed two- and four-byte characters, a quote-free backslash and a control byte.
+  files.Write("text.qor",
+              "*section \"caf\xE9 \xC3\xA9\"\n"
+              "*setenv \"\xED\xA0\x80\" \"\xE2\x82"
+              "A\"\n"
+              "*editenv \xC0\xAF \xF4\x90\x80\x80 \xF0\x9F\x98\x80 a\\b \x01\n");
+  const Outcome outcome = RunQorctl({"check", "--json", "text.qor"}, files.Folder());
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out,
+            "{\"file\": \"text.qor\", \"ok\": true, \"products\": [], \"scripts\": [], "
+            "\"directives\": [{\"kind\": 2, \"directive\": \"*section\", \"description\": "
+            "\"caf\\u00e9 \xC3\xA9\"}, {\"kind\": 5, \"directive\": \"*setenv\", \"name\": "
+            "\"\\u00ed\\u00a0\\u0080\", \"value\": \"\\u00e2\\u0082A\"}, {\"kind\": 6, "
+            "\"directive\": \"*editenv\", \"words\": [\"\\u00c0\\u00af\", "
+            "\"\\u00f4\\u0090\\u0080\\u0080\", \"\xF0\x9F\x98\x80\", \"a\\\\b\", "
+            "\"\\u0001\"]}]}\n");
+
+  // The file name goes through the same escaping.
+  files.Write("na\xEFve.qor", "*restart\n");
+  const Outcome name = RunQorctl({"check", "--json", "na\xEFve.qor"}, files.Folder());
+  EXPECT_EQ(name.out,
+            "{\"file\": \"na\\u00efve.qor\", \"ok\": true, \"products\": [], \"scripts\": [], "
+            "\"directives\": [{\"kind\": 8, \"directive\": \"*restart\"}]}\n");
+}
+
+}  // namespace
+}  // namespace qor
