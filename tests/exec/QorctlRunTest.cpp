@@ -1,0 +1,193 @@
+// The real qorctl program against simulated targets, inside this test's private network
+// namespace: exit statuses, texts, JSON and what lands in the targets.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "net/TargetNetwork.h"
+#include "tests/script/TempFiles.h"
+#include "tools/qor-sim/SimEngine.h"
+
+namespace qor::test {
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class QorctlRunTest : public ::testing::Test {
+ protected:
+  void StartSim(sim::SimOptions options) {
+    engine = std::make_unique<sim::SimEngine>(std::move(options));
+    engine->Start();
+  }
+
+  // Runs qorctl with arguments (already quoted for the shell) and collects what it printed.
+  Outcome Qorctl(const std::string& arguments, const std::string& prefix = "") {
+    const std::string errPath = files.Folder() + "/stderr.txt";
+    const std::string command =
+        prefix + std::string(QORCTL_PATH) + " " + arguments + " 2>" + errPath;
+    Outcome outcome;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return outcome;
+    char buffer[4096];
+    size_t count = 0;
+    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+      outcome.out.append(buffer, count);
+    const int raw = ::pclose(pipe);
+    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::ifstream err(errPath);
+    std::stringstream text;
+    text << err.rdbuf();
+    outcome.err = text.str();
+    return outcome;
+  }
+
+  static MacAddress Mac(uint8_t last) { return MacAddress{{0x02, 0x00, 0x00, 0x00, 0x00, last}}; }
+
+  TempFiles files;
+  std::unique_ptr<sim::SimEngine> engine;
+};
+
+constexpr const char* kImageScript =
+    "*section \"Parameter table\"\n"
+    "*download 0x00010000 0x800\n"
+    "S30D000100000102030405060708E6\n"
+    "S30900010600CAFEBABE00\n";
+
+std::vector<uint8_t> ImageBytes() {
+  std::vector<uint8_t> bytes(0x800, 0xFF);
+  for (int i = 0; i < 8; ++i) bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(i + 1);
+  bytes[0x600] = 0xCA;
+  bytes[0x601] = 0xFE;
+  bytes[0x602] = 0xBA;
+  bytes[0x603] = 0xBE;
+  return bytes;
+}
+
+TEST_F(QorctlRunTest, RunsOnEightTargetsAtOnceWithAll) {
+  sim::SimOptions options;
+  options.targets = 8;
+  options.progressReplies = 3;
+  StartSim(options);
+  const std::string script = files.Write("table.qor", kImageScript);
+  const Outcome run = Qorctl("run " + script + " --all --wait 300 --json");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const nlohmann::json summary = nlohmann::json::parse(run.out);
+  ASSERT_EQ(summary.size(), 8u);
+  for (uint8_t i = 1; i <= 8; ++i) {
+    EXPECT_EQ(engine->ReadMemory(Mac(i), 0x10000, 0x800), ImageBytes()) << "target " << int{i};
+  }
+  std::set<std::string> macs;
+  for (const auto& entry : summary) {
+    EXPECT_EQ(entry.at("ok"), true);
+    EXPECT_TRUE(entry.at("error").is_null());
+    EXPECT_GE(entry.at("seconds").get<double>(), 0.0);
+    macs.insert(entry.at("mac").get<std::string>());
+  }
+  EXPECT_EQ(macs.size(), 8u);
+  // Progress went to standard error, one line per change, naming each target.
+  EXPECT_NE(run.err.find("02:00:00:00:00:08  Parameter table: Sending 00010400"), std::string::npos)
+      << run.err;
+}
+
+TEST_F(QorctlRunTest, TickPaceRunsOneTargetAndShowsEachChange) {
+  StartSim({});
+  const std::string script = files.Write("table.qor", kImageScript);
+  const Outcome run =
+      Qorctl("run " + script + " --target 02-00-00-00-00-01 --pace tick --wait 200");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(engine->ReadMemory(Mac(1), 0x10000, 0x800), ImageBytes());
+  std::istringstream lines(run.out);
+  std::vector<std::string> seen;
+  for (std::string line; std::getline(lines, line);) seen.push_back(line);
+  ASSERT_EQ(seen.size(), 5u) << run.out;
+  EXPECT_EQ(seen[0], "02:00:00:00:00:01  Parameter table: Filling buffer");
+  EXPECT_EQ(seen[1], "02:00:00:00:00:01  Parameter table: Sending 00010000");
+  EXPECT_EQ(seen[2], "02:00:00:00:00:01  Parameter table: Sending 00010400");
+  EXPECT_EQ(seen[3], "02:00:00:00:00:01  Parameter table: Writing");
+  EXPECT_EQ(seen[4].rfind("02:00:00:00:00:01  done in ", 0), 0u) << seen[4];
+}
+
+TEST_F(QorctlRunTest, ADirectiveErrorPrintsItsTextExactlyAndFails) {
+  sim::SimOptions options;
+  options.stagingSize = 0x400;
+  StartSim(options);
+  const std::string script = files.Write("table.qor", kImageScript);
+  const Outcome run = Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200 --json");
+  EXPECT_EQ(run.status, 1);
+  const std::string text =
+      "QOR does not yet support multi-part downloads; download of 2048 bytes is too large for "
+      "target's 1024-byte staging buffer";
+  // On a line of its own, as the message box shows it.
+  EXPECT_EQ(run.err.substr(0, text.size() + 1), text + "\n") << run.err;
+  const nlohmann::json summary = nlohmann::json::parse(run.out);
+  EXPECT_EQ(summary.at(0).at("ok"), false);
+  EXPECT_EQ(summary.at(0).at("error"), text);
+}
+
+TEST_F(QorctlRunTest, RefusesATargetWithoutAnAddressAndRunsTheOthers) {
+  sim::SimOptions options;
+  options.targets = 2;
+  options.unassigned = 1;
+  StartSim(options);
+  const std::string script = files.Write("table.qor", kImageScript);
+  const Outcome run = Qorctl("run " + script + " --all --product 0x1234:1 --wait 300 --json");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("02:00:00:00:00:02: Target 02:00:00:00:00:02 has no IP address"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(engine->ReadMemory(Mac(1), 0x10000, 0x800), ImageBytes());
+  const nlohmann::json summary = nlohmann::json::parse(run.out);
+  ASSERT_EQ(summary.size(), 2u);
+  EXPECT_EQ(summary.at(0).at("ok"), true);
+  EXPECT_EQ(summary.at(1).at("ok"), false);
+
+  const Outcome other = Qorctl("run " + script + " --all --product 4660:2 --wait 200");
+  EXPECT_EQ(other.status, 1);
+  EXPECT_NE(other.err.find("No target of product 0x1234:0x0002 answered the discovery"),
+            std::string::npos);
+}
+
+TEST_F(QorctlRunTest, TimeoutAndCtrlCCancelARunThatWaitsForever) {
+  sim::SimOptions options;
+  options.lossRate = 1.0;
+  options.lossTypes = {kRestartRequest};  // the target restarts without answering
+  StartSim(options);
+  const std::string script = files.Write("restart.qor", "*restart\n");
+  const Outcome timedOut =
+      Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200 --timeout 0.5 --json");
+  EXPECT_EQ(timedOut.status, 1);
+  const nlohmann::json summary = nlohmann::json::parse(timedOut.out);
+  EXPECT_EQ(summary.at(0).at("error"), "Timed out after 0.5 seconds; the run was cancelled");
+
+  const Outcome interrupted = Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200",
+                                     "timeout --preserve-status -s INT 1.5 ");
+  EXPECT_EQ(interrupted.status, 130) << interrupted.err;
+  EXPECT_NE(interrupted.out.find("cancelled after"), std::string::npos) << interrupted.out;
+}
+
+TEST_F(QorctlRunTest, UsageErrorsExitWithTwo) {
+  const std::string script = files.Write("restart.qor", "*restart\n");
+  EXPECT_EQ(Qorctl("run " + script).status, 2);
+  EXPECT_EQ(Qorctl("run " + script + " --target 02:00:00:00:00:01 --all").status, 2);
+  EXPECT_EQ(Qorctl("run " + script + " --target nonsense").status, 2);
+  EXPECT_EQ(Qorctl("run " + script + " --all --product 0x12345:1").status, 2);
+  EXPECT_EQ(Qorctl("run " + script + " --all --pace slow").status, 2);
+  EXPECT_EQ(Qorctl("run " + script + " --target 02:00:00:00:00:01 --product 1:1").status, 2);
+  const Outcome missing = Qorctl("run " + files.Folder() + "/absent.qor --all --wait 0");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("Cannot open"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qor::test
