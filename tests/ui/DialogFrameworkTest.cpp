@@ -1,0 +1,157 @@
+#include <stdexcept>
+
+#include "tests/ui/AppHarness.h"
+#include "ui/CDialog.h"
+#include "ui/CListCtrl.h"
+#include "ui/CMenu.h"
+#include "ui/MessageBox.h"
+
+namespace qor::test {
+namespace {
+
+// A dialog that records its handlers and can be told to fail in one of them.
+class ProbeDialog : public CDialog {
+ public:
+  ProbeDialog(int templateId, CDialog* parent, std::vector<std::string>& log)
+      : CDialog(templateId, parent), log_(log) {}
+  std::function<void()> onTimer;
+  std::function<bool()> onInit;
+
+ protected:
+  bool OnInitDialog() override {
+    CDialog::OnInitDialog();
+    log_.push_back("init " + std::to_string(TemplateId()));
+    SetTimer(1, 20);
+    return onInit ? onInit() : true;
+  }
+  void OnTimer(unsigned) override {
+    if (onTimer) onTimer();
+  }
+  void OnDestroy() override { log_.push_back("destroy " + std::to_string(TemplateId())); }
+
+ private:
+  std::vector<std::string>& log_;
+};
+
+class DialogFrameworkTest : public ::testing::Test {
+ protected:
+  HeadlessDesktop desktop;
+  ui::ScopedWindowSystem installed{desktop};
+  std::vector<std::string> log;
+};
+
+TEST_F(DialogFrameworkTest, AnErrorEscapingAHandlerEndsEveryDialogAndReachesTheOuterCaller) {
+  ProbeDialog outer(kIddQorDialog, nullptr, log);
+  ProbeDialog inner(kIddAboutBox, &outer, log);
+  outer.onTimer = [&] { inner.DoModal(); };
+  inner.onTimer = [] { throw std::runtime_error("out of memory, say"); };
+  desktop.Then([](HeadlessDesktop& d) { d.Dialog(kIddQorDialog).FireTimer(1); });
+  desktop.Then([](HeadlessDesktop& d) { d.Dialog(kIddAboutBox).FireTimer(1); });
+  try {
+    outer.DoModal();
+    ADD_FAILURE() << "the error was lost";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "out of memory, say");
+  }
+  EXPECT_EQ(log, (std::vector<std::string>{"init 102", "init 100", "destroy 100", "destroy 102"}));
+  EXPECT_TRUE(desktop.Dialogs().empty());
+  // Both are usable again.
+  desktop.Then([](HeadlessDesktop& d) { d.Dialog(kIddAboutBox).PressEscape(); });
+  EXPECT_EQ(inner.DoModal(), kIdCancel);
+}
+
+TEST_F(DialogFrameworkTest, AnErrorFromInitialisationEndsTheDialogBeforeItTakesInput) {
+  ProbeDialog dialog(kIddQorDialog, nullptr, log);
+  dialog.onInit = []() -> bool { throw Exception("Could not find list rectangle on main dialog"); };
+  EXPECT_THROW(dialog.DoModal(), Exception);
+  EXPECT_EQ(log, (std::vector<std::string>{"init 102", "destroy 102"}));
+}
+
+TEST_F(DialogFrameworkTest, DialogUnitsRoundAsThePlatformDoes) {
+  EXPECT_EQ(MapDialogRect({7, 21, 313, 173}, 6, 13), (Rect{11, 34, 470, 281}));
+  EXPECT_EQ(MapDialogRect({2, 4, 6, 12}, 7, 15), (Rect{4, 8, 11, 23}));
+  EXPECT_EQ(MapDialogRect({-2, 0, 0, 0}, 6, 13), (Rect{-3, 0, 0, 0}));
+}
+
+TEST_F(DialogFrameworkTest, ListKeepsItemDataByRow) {
+  ProbeDialog dialog(kIddQorDialog, nullptr, log);
+  CListCtrl list;
+  EXPECT_EQ(list.InsertItem(0, "no window"), -1);
+  desktop.Then([&](HeadlessDesktop& d) {
+    ASSERT_TRUE(list.Create(style::kChild, {0, 0, 100, 100}, dialog, kIdcTargetList));
+    EXPECT_FALSE(list.Create(style::kChild, {0, 0, 100, 100}, dialog, kIdcTargetList));
+    list.InsertColumn(0, "A", kLvcfmtLeft, 50);
+    EXPECT_EQ(list.InsertItem(5, "first"), 0);  // past the end: appended
+    EXPECT_EQ(list.InsertItem(0, "second"), 0);
+    list.SetItemData(0, 7);
+    list.SetItemData(1, 9);
+    EXPECT_EQ(list.GetItemText(1, 0), "first");
+    EXPECT_EQ(list.GetItemData(1), 9u);
+    EXPECT_EQ(list.GetItemData(2), 0u);
+    EXPECT_FALSE(list.SetItemText(2, 0, "x"));
+    EXPECT_TRUE(list.DeleteAllItems());
+    EXPECT_EQ(list.GetItemCount(), 0);
+    EXPECT_EQ(list.GetItemData(0), 0u);
+    list.DestroyWindow();
+    EXPECT_FALSE(d.Dialog(kIddQorDialog).HasList(kIdcTargetList));
+    d.Dialog(kIddQorDialog).PressEscape();
+  });
+  dialog.DoModal();
+}
+
+TEST_F(DialogFrameworkTest, AnEmptyMenuIsNotShown) {
+  ProbeDialog dialog(kIddQorDialog, nullptr, log);
+  desktop.Then([&](HeadlessDesktop& d) {
+    CMenu menu;
+    EXPECT_FALSE(menu.AppendItem(kMfString, 1, "before creation"));
+    ASSERT_TRUE(menu.CreatePopupMenu());
+    EXPECT_EQ(menu.TrackPopupMenu(kTpmReturnCmd, {1, 1}, dialog), 0u);
+    EXPECT_TRUE(d.Menus().empty());
+    d.Dialog(kIddQorDialog).PressEscape();
+  });
+  dialog.DoModal();
+}
+
+TEST_F(DialogFrameworkTest, ResourcesHoldEveryTemplateStringAndIcon) {
+  const DialogTemplate* main = FindDialogTemplate(kIddQorDialog);
+  ASSERT_NE(main, nullptr);
+  EXPECT_EQ(main->width, 320);
+  EXPECT_EQ(main->height, 200);
+  EXPECT_EQ(main->fontName, "MS Shell Dlg");
+  EXPECT_EQ(main->pointSize, 8);
+  EXPECT_TRUE(main->Has(style::kCaption | style::kSysMenu | style::kMinimizeBox));
+  EXPECT_EQ(main->exStyle, style::kExAppWindow);
+  ASSERT_EQ(main->controls.size(), 4u);
+  EXPECT_EQ(main->controls[0].text,
+            "Right-click on a target in the list below for more options.  Click Refresh to "
+            "update the list.");
+  const ControlTemplate* placeholder = main->Control(kIdcTargetList);
+  ASSERT_NE(placeholder, nullptr);
+  EXPECT_EQ(placeholder->kind, ControlKind::kFrame);
+  EXPECT_EQ(placeholder->style & style::kVisible, 0u);
+
+  const DialogTemplate* run = FindDialogTemplate(kIddScriptDialog);
+  ASSERT_NE(run, nullptr);
+  EXPECT_FALSE(run->Has(style::kSysMenu));
+  EXPECT_EQ(run->caption, "Execute Script");
+  const DialogTemplate* address = FindDialogTemplate(kIddIpAddressDialog);
+  ASSERT_NE(address, nullptr);
+  ASSERT_NE(address->Control(kIdcIpAddress), nullptr);
+  EXPECT_EQ(address->Control(kIdcIpAddress)->kind, ControlKind::kIpAddress);
+  EXPECT_EQ(FindDialogTemplate(101), nullptr);
+
+  EXPECT_EQ(LoadStringResource(kIdsAboutBox), "&About QOR...");
+  EXPECT_EQ(LoadStringResource(kIdpSocketsInitFailed), "Windows sockets initialization failed.");
+  EXPECT_EQ(LoadStringResource(999), "");
+
+  const IconImage& icon = LoadIconResource(kIdrMainFrame);
+  EXPECT_EQ(icon.width, 32);
+  EXPECT_EQ(icon.height, 32);
+  ASSERT_EQ(icon.pixels.size(), 32u * 32u);
+  EXPECT_EQ(icon.pixels[0] >> 24, 0u);  // transparent corner
+  EXPECT_EQ(icon.pixels[20 * 32 + 16] >> 24, 0xFFu);
+  EXPECT_TRUE(LoadIconResource(1).pixels.empty());
+}
+
+}  // namespace
+}  // namespace qor::test

@@ -1,0 +1,218 @@
+#include "app/CQORDialog.h"
+#include "app/CTargetListCtrl.h"
+#include "tests/ui/AppHarness.h"
+#include "ui/UiTypes.h"
+
+namespace qor::test {
+namespace {
+
+class ScriptDialogTest : public AppTest {
+ protected:
+  void SetUp() override {
+    folder.Write("image.bin", std::string(2048, '\x5a'));
+    folder.Write("flash.qor",
+                 "*product 0x1234 0x0001 \"Demo Board\"\n"
+                 "*script 0x1234 0x0001 \"Flash\"\n"
+                 "*section \"Flashing\"\n"
+                 "*download 0x1000 2048 image.bin\n"
+                 "*section \"After the download\"\n");
+    folder.Write("quick.qor",
+                 "*script 0x1234 0x0001 \"Quick\"\n"
+                 "*section \"First\"\n"
+                 "*section \"Second\"\n");
+    folder.Write("empty.qor", "*script 0x1234 0x0001 \"Nothing\"\n");
+  }
+
+  // Opens the script with command on the first row's target.
+  void ThenRun(unsigned command) {
+    Then([this](HeadlessDesktop&) { List().RightClickRow(0); });
+    Then([command](HeadlessDesktop& d) { d.ChooseMenuItem(command); });
+  }
+
+  static Target& FirstTarget() {
+    auto* main = dynamic_cast<CQORDialog*>(AfxGetApp()->MainWindow());
+    return *reinterpret_cast<Target*>(main->TargetList()->GetItemData(0));
+  }
+
+  static HeadlessDialog& Run103(HeadlessDesktop& d) { return d.Dialog(kIddScriptDialog); }
+};
+
+// Menu commands, catalogue order by file name: empty.qor, flash.qor, quick.qor.
+constexpr unsigned kNothing = 2;
+constexpr unsigned kFlash = 3;
+constexpr unsigned kQuick = 4;
+
+TEST_F(ScriptDialogTest, ARunThatFinishesStaysOpenWithItsLastTexts) {
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenRun(kQuick);
+  Then([](HeadlessDesktop& d) {
+    HeadlessDialog& run = Run103(d);
+    EXPECT_EQ(run.Caption(), "Execute Script");
+    EXPECT_EQ(run.Text(kIdcOperation), "");
+    EXPECT_EQ(run.TimerPeriod(1), 20u);
+  });
+  ThenTick();
+  Then([](HeadlessDesktop& d) {
+    // Everything finished in the first tick.
+    EXPECT_EQ(Run103(d).Text(kIdcOperation), "Second");
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "");
+  });
+  ThenTick();
+  ThenTick();
+  Then([](HeadlessDesktop& d) {
+    ASSERT_TRUE(d.IsOpen(kIddScriptDialog));
+    EXPECT_EQ(Run103(d).Text(kIdcOperation), "Second");
+    EXPECT_TRUE(Run103(d).TimerRunning(1));
+    Run103(d).Click(kIdCancel);
+  });
+  Then([](HeadlessDesktop& d) { EXPECT_FALSE(d.IsOpen(kIddScriptDialog)); });
+  ThenQuit();
+  Run();
+  EXPECT_TRUE(desktop.MessageBoxes().empty());
+}
+
+TEST_F(ScriptDialogTest, AScriptWithoutDirectivesLeavesBothLinesEmpty) {
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenRun(kNothing);
+  ThenTick();
+  Then([](HeadlessDesktop& d) {
+    EXPECT_EQ(Run103(d).Text(kIdcOperation), "");
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "");
+    Run103(d).PressEscape();
+  });
+  ThenQuit();
+  Run();
+}
+
+TEST_F(ScriptDialogTest, EnterKeepsTheRunOpenAndTheMainDialogToo) {
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenRun(kQuick);
+  Then([](HeadlessDesktop& d) { Run103(d).PressEnter(); });
+  Then([](HeadlessDesktop& d) {
+    EXPECT_TRUE(d.IsOpen(kIddScriptDialog));
+    EXPECT_TRUE(d.IsOpen(kIddQorDialog));
+    // The main window takes no input while the run is open.
+    EXPECT_THROW(d.Dialog(kIddQorDialog).PressEnter(), HeadlessError);
+    Run103(d).Click(kIdCancel);
+  });
+  Then([](HeadlessDesktop& d) { d.Dialog(kIddQorDialog).PressEnter(); });
+  Then([](HeadlessDesktop& d) { EXPECT_TRUE(d.IsOpen(kIddQorDialog)); });
+  ThenQuit();
+  Run();
+}
+
+TEST_F(ScriptDialogTest, ADownloadRunsToItsEndWithItsProgressTexts) {
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenRun(kFlash);
+  ThenTick();
+  Then([this](HeadlessDesktop& d) {
+    EXPECT_EQ(Run103(d).Text(kIdcOperation), "Flashing");
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "Filling buffer");
+    ASSERT_EQ(Sent(kFillRequest).size(), 1u);
+    EXPECT_EQ(Sent(kFillRequest)[0].address, kTargetAddress);
+    ReplyToLast(Mac(1));
+  });
+  ThenTick();
+  Then([this](HeadlessDesktop& d) {
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "Sending 00001000");
+    ReplyToLast(Mac(1));
+  });
+  ThenTick();
+  Then([this](HeadlessDesktop& d) {
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "Sending 00001400");
+    ReplyToLast(Mac(1));
+  });
+  ThenTick();
+  Then([this](HeadlessDesktop& d) {
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "Writing");
+    ASSERT_EQ(Sent(kWriteRequest).size(), 1u);
+    ReplyToLast(Mac(1));
+  });
+  ThenTick();
+  Then([](HeadlessDesktop& d) {
+    EXPECT_EQ(Run103(d).Text(kIdcOperation), "After the download");
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "");
+    EXPECT_EQ(FirstTarget().pendingContext, nullptr);
+    Run103(d).Click(kIdCancel);
+  });
+  ThenQuit();
+  Run();
+  EXPECT_TRUE(desktop.MessageBoxes().empty());
+  EXPECT_EQ(Sent(kDataRequest).size(), 2u);
+}
+
+TEST_F(ScriptDialogTest, CancelDuringADownloadClearsTheHookAndLateRepliesAreDropped) {
+  uint32_t dataRequestId = 0;
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenRun(kFlash);
+  ThenTick();
+  Then([this](HeadlessDesktop&) { ReplyToLast(Mac(1)); });
+  ThenTick();
+  Then([&, this](HeadlessDesktop& d) {
+    ASSERT_EQ(Sent(kDataRequest).size(), 1u);
+    dataRequestId = Get32(Sent(kDataRequest)[0].bytes, 12);
+    Target& target = FirstTarget();
+    EXPECT_NE(target.pendingContext, nullptr);
+    EXPECT_EQ(target.pendingRequestId, dataRequestId);
+    Run103(d).Click(kIdCancel);
+    EXPECT_EQ(target.pendingContext, nullptr);
+    EXPECT_EQ(target.pendingRequestId, 0u);
+  });
+  // The target's late answer reaches no one, and nothing more is sent.
+  Then([&, this](HeadlessDesktop&) { socket.Deliver(FinalReply(Mac(1), dataRequestId)); });
+  ThenTick();
+  Then([this](HeadlessDesktop& d) {
+    EXPECT_FALSE(d.IsOpen(kIddScriptDialog));
+    EXPECT_EQ(Sent(kDataRequest).size(), 1u);
+    EXPECT_TRUE(Sent(kWriteRequest).empty());
+    EXPECT_EQ(FirstTarget().pendingContext, nullptr);
+  });
+  ThenQuit();
+  Run();
+  EXPECT_TRUE(desktop.MessageBoxes().empty());
+}
+
+TEST_F(ScriptDialogTest, ADirectiveErrorIsShownWithTheExclamationIconAndEndsTheRun) {
+  ThenAnnounce(Mac(1), kTargetAddress, kVendor, kProduct, 1024);
+  ThenRun(kFlash);
+  ThenTick();
+  Then([](HeadlessDesktop& d) {
+    ASSERT_NE(d.MessageBox(), nullptr);
+    EXPECT_EQ(d.MessageBox()->text,
+              "QOR does not yet support multi-part downloads; download of 2048 bytes is too "
+              "large for target's 1024-byte staging buffer");
+    EXPECT_EQ(d.MessageBox()->caption, "QOR");
+    EXPECT_EQ(d.MessageBox()->type, kMbOk | kMbIconExclamation);
+    EXPECT_EQ(d.MessageBox()->ownerTemplate, kIddScriptDialog);
+    // No tick starts while the message box is open.
+    EXPECT_FALSE(Run103(d).TimerRunning(1));
+    // The section before the error had run.
+    EXPECT_EQ(Run103(d).Text(kIdcOperation), "Flashing");
+    d.AnswerMessageBox();
+  });
+  Then([this](HeadlessDesktop& d) {
+    EXPECT_FALSE(d.IsOpen(kIddScriptDialog));
+    EXPECT_TRUE(Sent(kFillRequest).empty());
+  });
+  ThenQuit();
+  Run();
+  EXPECT_EQ(desktop.MessageBoxes().size(), 1u);
+  const auto& events = desktop.Events();
+  EXPECT_NE(std::find(events.begin(), events.end(), "end 103 2"), events.end());
+}
+
+TEST_F(ScriptDialogTest, TheMainWindowKeepsPollingWhileAScriptRuns) {
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenRun(kQuick);
+  ThenAnnounce(Mac(2), 0x7F000002);
+  Then([this](HeadlessDesktop& d) {
+    EXPECT_TRUE(d.Dialog(kIddQorDialog).TimerRunning(1));
+    EXPECT_EQ(List().ItemCount(), 2);
+    Run103(d).Click(kIdCancel);
+  });
+  ThenQuit();
+  Run();
+}
+
+}  // namespace
+}  // namespace qor::test
