@@ -4,14 +4,19 @@
 #include <string>
 #include <vector>
 
+#include "exec/Context.h"
 #include "exec/DownloadDirective.h"
 #include "exec/EditEnvDirective.h"
 #include "exec/LoadSaveEnvDirective.h"
 #include "exec/RestartDirective.h"
+#include "exec/ScriptDisplay.h"
 #include "exec/SetEnvDirective.h"
+#include "net/Target.h"
+#include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "script/Script.h"
 #include "script/SectionDirective.h"
+#include "tests/common/FakeDatagramSocket.h"
 #include "tests/script/TempFiles.h"
 
 namespace qor {
@@ -231,6 +236,28 @@ TEST(Script, APieceEndsAtItsFirstNulByte) {
       files.Write("nul.qor", std::string("*section abc\0 ignored words\n*restart\n", 37)));
   ASSERT_EQ(script.DirectiveCount(), 2);
   EXPECT_EQ(As<SectionDirective>(script, 0).Description(), "abc");
+}
+
+class LinesDisplay final : public ScriptDisplay {
+ public:
+  std::vector<std::string> lines;
+  void SetOperationText(const std::string& text) override { lines.push_back("operation:" + text); }
+  void SetStatusText(const std::string& text) override { lines.push_back("status:" + text); }
+};
+
+TEST(Script, SectionShowsItsTitleAndFinishesAtOnce) {
+  test::TempFiles files;
+  Script script(files.Write("section.qor", "*section \"Boot loader\"\n*section \"\"\n"));
+  auto socket = std::make_unique<test::FakeDatagramSocket>();
+  const test::FakeDatagramSocket& sent = *socket;
+  TargetNetwork network(std::move(socket));
+  Target target;
+  LinesDisplay display;
+  EXPECT_EQ(script.DirectiveAt(0).Execute(nullptr, network, target, display), nullptr);
+  EXPECT_EQ(script.DirectiveAt(1).Execute(nullptr, network, target, display), nullptr);
+  EXPECT_EQ(display.lines, (std::vector<std::string>{"operation:Boot loader",
+                                                     "status:", "operation:", "status:"}));
+  EXPECT_TRUE(sent.sent.empty());
 }
 
 TEST(Script, CannotOpen) {
