@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "exec/ScriptDisplay.h"
+#include "tools/qorctl/RunConsole.h"
+
+namespace qor::test {
+namespace {
+
+// Everything written to a temporary file so far.
+std::string Contents(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  char buffer[512];
+  size_t count = 0;
+  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, count);
+  return text;
+}
+
+TEST(RunConsoleTest, WithoutATerminalEachChangeIsOneLineAndEachStageGetsItsOwn) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  cli::RunConsole console(out, false, {"02:00:00:00:00:01", "02:00:00:00:00:02"});
+  ScriptDisplay& first = console.Display(0);
+  // Two sections and a status within one step, as the runner does for directives that finish
+  // at once.
+  first.SetOperationText("Stage one");
+  first.SetStatusText("");
+  first.SetOperationText("Stage two");
+  first.SetStatusText("Filling buffer");
+  first.SetProgress(0, 2048);
+  console.Refresh();
+  first.SetStatusText("Filling buffer");  // no change, no line
+  first.SetProgress(1024, 2048);          // the bar is for terminals only
+  console.Refresh();
+  console.Display(1).SetStatusText("Restarting target");
+  console.Refresh();
+  console.Finish(0, "done in 0.500 s");
+  EXPECT_EQ(Contents(out),
+            "02:00:00:00:00:01  Stage one\n"
+            "02:00:00:00:00:01  Stage two: Filling buffer\n"
+            "02:00:00:00:00:02  Restarting target\n"
+            "02:00:00:00:00:01  done in 0.500 s\n");
+  std::fclose(out);
+}
+
+TEST(RunConsoleTest, OnATerminalLinesAreRewrittenInPlaceWithAProgressBar) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* errors = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  ASSERT_NE(errors, nullptr);
+  cli::RunConsole console(out, true, {"A", "B"});
+  console.Refresh(true);
+  console.Display(0).SetOperationText("Image");
+  console.Display(0).SetStatusText("Sending 00010400");
+  console.Display(0).SetProgress(1024, 2048);
+  console.Refresh(true);
+  console.Message(errors, "B: something failed");
+  const std::string text = Contents(out);
+  EXPECT_NE(text.find("\r\x1b[2KA  [##########..........]  50%  Image: Sending 00010400\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("\x1b[2A"), std::string::npos) << "moves back up over its two lines";
+  EXPECT_EQ(Contents(errors), "B: something failed\n");
+  std::fclose(out);
+  std::fclose(errors);
+}
+
+}  // namespace
+}  // namespace qor::test
