@@ -49,13 +49,18 @@ bool EndsWithScriptExtension(const std::string& name) {
                     [](char a, char b) { return Lower(a) == Lower(b); });
 }
 
-// Without regard to case, as the Windows file system orders names; ties by bytes, so the
-// order never depends on how the directory happens to be stored.
+unsigned char Upper(char c) {
+  return static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(c)));
+}
+
+// Without regard to case, comparing upper-case forms as the Windows file system orders names
+// (so "_" sorts after the letters); ties by bytes, so the order never depends on how the
+// directory happens to be stored.
 bool ComesBefore(const std::string& a, const std::string& b) {
-  const bool less = std::lexicographical_compare(
-      a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) { return Lower(x) < Lower(y); });
-  const bool greater = std::lexicographical_compare(
-      b.begin(), b.end(), a.begin(), a.end(), [](char x, char y) { return Lower(x) < Lower(y); });
+  const auto upperLess = [](char x, char y) { return Upper(x) < Upper(y); };
+  const bool less = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), upperLess);
+  const bool greater =
+      std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), upperLess);
   if (less || greater) return less;
   return a < b;
 }

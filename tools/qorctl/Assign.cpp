@@ -1,11 +1,100 @@
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "net/TargetNetwork.h"
+#include "platform/TickCount.h"
 #include "tools/qorctl/Commands.h"
+#include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
+namespace {
 
-// Placeholder until its issue lands; replaced by the real command.
+struct AssignOptions {
+  std::string mac;
+  std::string address;
+  std::string broadcast = "255.255.255.255";
+  bool verify = false;
+  uint32_t waitMs = 1000;
+};
+
+int Assign(const AssignOptions& options) {
+  const MacAddress mac = *MacAddress::Parse(options.mac);
+  const uint32_t address = *ParseIpAddress(options.address);
+  const std::string macText = mac.ToString();
+  const std::string addressText = IpAddressText(address);
+
+  TargetNetwork network(*ParseIpAddress(options.broadcast));
+  network.SendAssignAddressRequest(mac, address);
+  if (!options.verify) {
+    std::printf("Asked %s to take the address %s.\n", macText.c_str(), addressText.c_str());
+    return 0;
+  }
+
+  // The target does not answer the assignment itself; it shows its address when discovered.
+  bool failed = false;
+  network.SetDiscoverErrorHandler([&failed](const std::string& message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    failed = true;
+  });
+  network.Discover();
+  if (failed) return 1;
+  const uint32_t start = GetTickCount();
+  const Target* target = nullptr;
+  for (;;) {
+    network.Poll();
+    target = network.Table().Find(mac);
+    if (target != nullptr && target->ipAddress == address) break;
+    const uint32_t elapsed = GetTickCount() - start;
+    if (elapsed >= options.waitMs) break;
+    network.WaitReadable(static_cast<int>(options.waitMs - elapsed));
+  }
+
+  if (target == nullptr) {
+    std::fprintf(stderr, "%s did not answer a discovery within %u ms.\n", macText.c_str(),
+                 options.waitMs);
+    return 1;
+  }
+  if (target->ipAddress != address) {
+    std::fprintf(stderr, "%s still reports %s, not %s.\n", macText.c_str(),
+                 TargetAddressText(target->ipAddress).c_str(), addressText.c_str());
+    return 1;
+  }
+  std::printf("%s now answers at %s.\n", macText.c_str(), addressText.c_str());
+  return 0;
+}
+
+}  // namespace
+
 CommandRunner AddAssignCommand(CLI::App& app) {
-  app.add_subcommand("assign", "Give the target with MAC a new IP address");
-  return [] { return 1; };
+  CLI::App* command = app.add_subcommand("assign", "Give the target with MAC a new IP address");
+  auto options = std::make_shared<AssignOptions>();
+  command->add_option("MAC", options->mac, "The target's MAC address, e.g. 00:1A:2B:3C:4D:5E")
+      ->type_name("MAC")
+      ->required()
+      ->check(MacAddressValidator());
+  command->add_option("IP", options->address, "The new address, e.g. 127.0.0.20")
+      ->type_name("ADDR")
+      ->required()
+      ->check(Ipv4Validator());
+  command
+      ->add_option("--broadcast", options->broadcast,
+                   "Address the request goes to, e.g. one adapter's subnet broadcast")
+      ->type_name("ADDR")
+      ->capture_default_str()
+      ->check(Ipv4Validator());
+  command->add_flag("--verify", options->verify,
+                    "Discover again and fail unless the target reports the new address");
+  command
+      ->add_option("--wait", options->waitMs,
+                   "With --verify: milliseconds to wait for the target's answer")
+      ->type_name("MS")
+      ->capture_default_str()
+      ->check(CLI::Range(0u, 3600000u).description(""));
+  command->footer(
+      "Exit status: 0 sent (and with --verify: confirmed), 1 failed or not confirmed, 2 usage "
+      "error.");
+  return [options] { return Assign(*options); };
 }
 
 }  // namespace qor::cli

@@ -1,11 +1,126 @@
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "catalog/ScriptCatalogue.h"
+#include "net/TargetNetwork.h"
+#include "platform/Files.h"
+#include "platform/Format.h"
 #include "tools/qorctl/Commands.h"
+#include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
+namespace {
 
-// Placeholder until its issue lands; replaced by the real command.
+struct DiscoverOptions {
+  std::string broadcast = "255.255.255.255";
+  uint32_t waitMs = 1000;
+  std::string scripts;
+  bool json = false;
+};
+
+struct Row {
+  std::string product, mac, ip, vendor, productId, staging;
+};
+
+void PrintTable(const std::vector<Row>& rows) {
+  Row widths{"Product", "MAC Address", "IP Address", "Vendor ID", "Product ID", "Staging"};
+  std::vector<Row> lines{widths};
+  lines.insert(lines.end(), rows.begin(), rows.end());
+  size_t w[6] = {};
+  for (const Row& line : lines) {
+    const std::string* cells[] = {&line.product, &line.mac,       &line.ip,
+                                  &line.vendor,  &line.productId, &line.staging};
+    for (size_t i = 0; i < 6; ++i) w[i] = std::max(w[i], cells[i]->size());
+  }
+  for (const Row& line : lines) {
+    std::printf("%-*s  %-*s  %-*s  %-*s  %-*s  %s\n", static_cast<int>(w[0]), line.product.c_str(),
+                static_cast<int>(w[1]), line.mac.c_str(), static_cast<int>(w[2]), line.ip.c_str(),
+                static_cast<int>(w[3]), line.vendor.c_str(), static_cast<int>(w[4]),
+                line.productId.c_str(), line.staging.c_str());
+  }
+}
+
+int Discover(const DiscoverOptions& options) {
+  ScriptCatalogue catalogue;
+  if (!options.scripts.empty()) {
+    catalogue.ScanDirectory(options.scripts);
+  } else if (const auto folder = ExecutableDirectory()) {
+    catalogue.ScanDirectory(*folder);
+  }
+
+  TargetNetwork network(*ParseIpAddress(options.broadcast));
+  bool failed = false;
+  network.SetDiscoverErrorHandler([&failed](const std::string& message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    failed = true;
+  });
+  network.Discover();
+  if (failed) return 1;
+  network.PollFor(options.waitMs);
+
+  const std::vector<Target*>& targets = network.Table().InArrivalOrder();
+  if (options.json) {
+    auto list = nlohmann::ordered_json::array();
+    for (const Target* target : targets) {
+      list.push_back({{"mac", target->mac.ToString()},
+                      {"ip", TargetAddressText(target->ipAddress)},
+                      {"vendor", target->vendorId},
+                      {"product", target->productId},
+                      {"staging", target->stagingSize},
+                      {"product_name", catalogue.ProductName(target->Key())}});
+    }
+    // Product names are 8-bit text from the scripts; bytes that are not UTF-8 are replaced
+    // rather than failing the whole listing.
+    std::printf("%s\n", list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    return 0;
+  }
+
+  if (targets.empty()) {
+    std::printf("No targets answered within %u ms.\n", options.waitMs);
+    return 0;
+  }
+  std::vector<Row> rows;
+  for (const Target* target : targets) {
+    rows.push_back({catalogue.ProductName(target->Key()), target->mac.ToString(),
+                    TargetAddressText(target->ipAddress), Format("0x%04X", target->vendorId),
+                    Format("0x%04X", target->productId),
+                    Format("%u", static_cast<unsigned>(target->stagingSize))});
+  }
+  PrintTable(rows);
+  return 0;
+}
+
+}  // namespace
+
 CommandRunner AddDiscoverCommand(CLI::App& app) {
-  app.add_subcommand("discover", "Broadcast a discovery and list the targets that answer");
-  return [] { return 1; };
+  CLI::App* command =
+      app.add_subcommand("discover", "Broadcast a discovery and list the targets that answer");
+  auto options = std::make_shared<DiscoverOptions>();
+  command
+      ->add_option("--broadcast", options->broadcast,
+                   "Address the discovery goes to, e.g. one adapter's subnet broadcast")
+      ->type_name("ADDR")
+      ->capture_default_str()
+      ->check(Ipv4Validator());
+  command->add_option("--wait", options->waitMs, "Milliseconds to wait for answers")
+      ->type_name("MS")
+      ->capture_default_str()
+      ->check(CLI::Range(0u, 3600000u).description(""));
+  command
+      ->add_option("--scripts", options->scripts,
+                   "Folder of .qor scripts that name the products (default: qorctl's folder)")
+      ->type_name("DIR")
+      ->check(CLI::ExistingDirectory.description(""));
+  command->add_flag("--json", options->json,
+                    "Print one JSON array: mac, ip, vendor, product, staging, product_name");
+  command->footer(
+      "Targets are listed in the order they first answered. Exit status: 0 listed (even if "
+      "none answered), 1 the broadcast failed, 2 usage error.");
+  return [options] { return Discover(*options); };
 }
 
 }  // namespace qor::cli

@@ -1,0 +1,63 @@
+#include "catalog/ScriptCatalogue.h"
+
+#include <exception>
+
+#include "platform/Exception.h"
+#include "platform/Files.h"
+#include "script/Script.h"
+
+namespace qor {
+
+struct ScriptCatalogue::State {
+  std::map<ProductKey, std::string> productNames;
+  std::map<ProductKey, std::vector<const Script*>> scriptsByProduct;
+  // Owns every script kept; the sequences above only refer to them.
+  std::vector<std::unique_ptr<Script>> ownedScripts;
+};
+
+ScriptCatalogue::ScriptCatalogue() : state_(std::make_unique<State>()) {}
+
+ScriptCatalogue::~ScriptCatalogue() = default;
+
+void ScriptCatalogue::ScanDirectory(const std::string& directory) {
+  std::string prefix = directory;
+  if (prefix.empty() || prefix.back() != kPathSeparator) prefix += kPathSeparator;
+  // In the order the listing gives them: a later file's product names replace earlier ones.
+  for (const std::string& name : ListScriptFiles(directory)) {
+    if (name == "." || name == "..") continue;
+    const std::string path = prefix + name;
+    if (IsDirectory(path)) continue;
+    AddScriptFile(path);
+  }
+}
+
+void ScriptCatalogue::AddScriptFile(const std::string& path) {
+  std::unique_ptr<Script> script;
+  try {
+    script = std::make_unique<Script>(path);
+  } catch (const Exception&) {
+    return;  // unreadable or broken: contributes nothing, and no message
+  } catch (const std::exception&) {
+    return;  // e.g. a file too large to hold: the same
+  }
+
+  for (const auto& [key, description] : script->ProductEntries()) {
+    state_->productNames[key] = description;
+  }
+  const std::vector<ProductKey> targets = script->ScriptTargets();
+  for (const ProductKey& key : targets) state_->scriptsByProduct[key].push_back(script.get());
+  // A script that serves no product gave its names and is not kept.
+  if (!targets.empty()) state_->ownedScripts.push_back(std::move(script));
+}
+
+std::string ScriptCatalogue::ProductName(const ProductKey& key) const {
+  const auto found = state_->productNames.find(key);
+  return found == state_->productNames.end() ? std::string("Unknown Product") : found->second;
+}
+
+std::vector<const Script*> ScriptCatalogue::ScriptsForProduct(const ProductKey& key) const {
+  const auto found = state_->scriptsByProduct.find(key);
+  return found == state_->scriptsByProduct.end() ? std::vector<const Script*>{} : found->second;
+}
+
+}  // namespace qor

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "catalog/ScriptCatalogue.h"
+#include "script/Script.h"
+#include "tests/script/TempFiles.h"
+
+namespace qor {
+namespace {
+
+const ProductKey kBoard{0x1234, 0x0001};
+const ProductKey kOther{0x1234, 0x0002};
+
+// File names of the scripts offered for key, in order.
+std::vector<std::string> Offered(const ScriptCatalogue& catalogue, const ProductKey& key) {
+  std::vector<std::string> names;
+  for (const Script* script : catalogue.ScriptsForProduct(key)) {
+    names.push_back(std::filesystem::path(script->FileName()).filename().string());
+  }
+  return names;
+}
+
+TEST(ScriptCatalogueTest, TheFileListedLaterNamesTheProduct) {
+  test::TempFiles files;
+  // Listed without regard to case: "a.qor" before "B.qor", although 'B' < 'a' in bytes.
+  files.Write("B.qor", "*product 0x1234 1 \"Board from B\"\n");
+  files.Write("a.qor", "*product 0x1234 1 \"Board from a\"\n*product 0x1234 2 Other\n");
+  ScriptCatalogue catalogue;
+  catalogue.ScanDirectory(files.Folder());
+  EXPECT_EQ(catalogue.ProductName(kBoard), "Board from B");
+  EXPECT_EQ(catalogue.ProductName(kOther), "Other");
+  EXPECT_EQ(catalogue.ProductName(ProductKey{0x1234, 3}), "Unknown Product");
+  // Product names only: offered for nothing.
+  EXPECT_TRUE(catalogue.ScriptsForProduct(kBoard).empty());
+}
+
+TEST(ScriptCatalogueTest, ScriptsForOneProductAreOfferedInDirectoryOrder) {
+  test::TempFiles files;
+  files.Write("second.QOR", "*script 0x1234 1 \"Second\"\n*section \"Go\"\n");
+  files.Write("First.qor", "*script 0x1234 1 \"First\"\n*script 0x1234 2 \"First, other\"\n");
+  ScriptCatalogue catalogue;
+  catalogue.ScanDirectory(files.Folder() + "/");
+  EXPECT_EQ(Offered(catalogue, kBoard), (std::vector<std::string>{"First.qor", "second.QOR"}));
+  // One script for two products, described for each.
+  const auto other = catalogue.ScriptsForProduct(kOther);
+  ASSERT_EQ(other.size(), 1u);
+  EXPECT_EQ(other[0], catalogue.ScriptsForProduct(kBoard)[0]);
+  EXPECT_EQ(other[0]->ScriptDescription(kOther), "First, other");
+  EXPECT_EQ(other[0]->ScriptDescription(kBoard), "First");
+  // Scripts without a product name: still offered, under "Unknown Product".
+  EXPECT_EQ(catalogue.ProductName(kBoard), "Unknown Product");
+  // The list handed out is a copy.
+  auto copy = catalogue.ScriptsForProduct(kBoard);
+  copy.clear();
+  EXPECT_EQ(catalogue.ScriptsForProduct(kBoard).size(), 2u);
+}
+
+TEST(ScriptCatalogueTest, BrokenFilesAndFoldersContributeNothing) {
+  test::TempFiles files;
+  // The *product line comes before the error: it must not count either.
+  files.Write("broken.qor", "*product 0x1234 1 \"Broken\"\n*script 0x1234 1\n");
+  files.Write("quote.qor", "*script 0x1234 1 \"Unbalanced\n");
+  files.Write("good.qor", "*script 0x1234 2 \"Good\"\n");
+  files.Write("readme.txt", "*product 0x1234 2 \"Not a script file\"\n");
+  std::filesystem::create_directory(files.Folder() + "/folder.qor");
+  ScriptCatalogue catalogue;
+  catalogue.ScanDirectory(files.Folder());
+  EXPECT_EQ(catalogue.ProductName(kBoard), "Unknown Product");
+  EXPECT_TRUE(catalogue.ScriptsForProduct(kBoard).empty());
+  EXPECT_EQ(Offered(catalogue, kOther), std::vector<std::string>{"good.qor"});
+  EXPECT_EQ(catalogue.ProductName(kOther), "Unknown Product");
+}
+
+TEST(ScriptCatalogueTest, NothingToReadGivesAnEmptyCatalogue) {
+  ScriptCatalogue catalogue;
+  catalogue.ScanDirectory("/nonexistent/qor/folder");
+  catalogue.AddScriptFile("/nonexistent/qor/folder/x.qor");
+  test::TempFiles empty;
+  catalogue.ScanDirectory(empty.Folder());
+  EXPECT_EQ(catalogue.ProductName(kBoard), "Unknown Product");
+  EXPECT_TRUE(catalogue.ScriptsForProduct(kBoard).empty());
+}
+
+TEST(ScriptCatalogueTest, AddScriptFileRegistersOneFileWhateverItsName) {
+  test::TempFiles files;
+  const std::string path =
+      files.Write("board.txt", "*product 0x1234 1 Board\n*script 4660 1 Run\n");
+  ScriptCatalogue catalogue;
+  catalogue.AddScriptFile(path);
+  EXPECT_EQ(catalogue.ProductName(kBoard), "Board");
+  ASSERT_EQ(catalogue.ScriptsForProduct(kBoard).size(), 1u);
+  EXPECT_EQ(catalogue.ScriptsForProduct(kBoard)[0]->FileName(), path);
+}
+
+}  // namespace
+}  // namespace qor

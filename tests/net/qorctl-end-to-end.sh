@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# qor-sim and qorctl as a user runs them: discover three simulated targets, re-address one,
+# and check exit statuses. Must run inside scripts/netns-run.
+# Usage: qorctl-end-to-end.sh QOR_SIM QORCTL TEST_DIR
+set -uo pipefail
+sim=$1 ctl=$2 here=$3
+scripts=$here/data/scripts
+golden=$here/golden
+work=$(mktemp -d)
+failures=0
+
+check() {  # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then
+    echo "ok: $1"
+  else
+    echo "FAILED: $1: expected [$2], got [$3]"
+    failures=$((failures + 1))
+  fi
+}
+
+"$sim" --targets 3 --unassigned 1 --trace "$work/trace.jsonl" >"$work/sim.out" 2>"$work/sim.err" &
+sim_pid=$!
+trap 'kill $sim_pid 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 100); do
+  grep -qx ready "$work/sim.out" && break
+  sleep 0.05
+done
+check "qor-sim says ready" "ready" "$(cat "$work/sim.out")"
+
+"$ctl" discover --scripts "$scripts" --wait 300 >"$work/discover.txt"
+check "discover exits 0" 0 $?
+diff -u "$golden/discover.txt" "$work/discover.txt" && echo "ok: discover text matches"  \
+  || failures=$((failures + 1))
+
+"$ctl" discover --scripts "$scripts" --wait 300 --json >"$work/discover.json"
+check "discover --json exits 0" 0 $?
+diff -u "$golden/discover.json" "$work/discover.json" && echo "ok: discover json matches" \
+  || failures=$((failures + 1))
+
+"$ctl" assign 02:00:00:00:00:03 127.0.0.42 --verify --wait 1000 >"$work/assign.out"
+check "assign --verify exits 0" 0 $?
+check "assign --verify says" "02:00:00:00:00:03 now answers at 127.0.0.42." "$(cat "$work/assign.out")"
+"$ctl" discover --wait 300 --json --scripts "$scripts" >"$work/after.json"
+check "the re-addressed target reports its address" 1 "$(grep -c '"ip": "127.0.0.42"' "$work/after.json")"
+
+"$ctl" assign 02:00:00:00:00:09 127.0.0.43 --verify --wait 300 >/dev/null 2>"$work/missing.err"
+check "assign --verify to no target exits 1" 1 $?
+check "its message" "02:00:00:00:00:09 did not answer a discovery within 300 ms." "$(cat "$work/missing.err")"
+
+"$ctl" assign not-a-mac 127.0.0.42 >/dev/null 2>"$work/usage.err"
+check "malformed MAC exits 2" 2 $?
+check "malformed MAC message is one line and a hint" 2 "$(wc -l <"$work/usage.err")"
+check "the hint" 1 "$(grep -c -- "--help" "$work/usage.err")"
+"$ctl" assign 02:00:00:00:00:01 127.0.0.256 >/dev/null 2>&1
+check "malformed address exits 2" 2 $?
+"$ctl" discover --bogus >/dev/null 2>&1
+check "unknown option exits 2" 2 $?
+"$ctl" discover --broadcast 127.0.0 >/dev/null 2>&1
+check "malformed broadcast address exits 2" 2 $?
+
+kill -TERM $sim_pid
+wait $sim_pid
+check "qor-sim stops cleanly on SIGTERM" 0 $?
+# Nobody answers now: an empty list, and still success.
+"$ctl" discover --wait 100 --json >"$work/none.json"
+check "an empty discovery exits 0" 0 $?
+check "an empty discovery lists []" "[]" "$(cat "$work/none.json")"
+check "an empty discovery says so" "No targets answered within 100 ms." "$("$ctl" discover --wait 100)"
+
+check "the trace saw the assignment" 1 "$(grep -c '"type":"AssignAddressRequest".*"event":"handled"' "$work/trace.jsonl")"
+
+# Without a route the broadcast itself fails: the message, then exit 1.
+ip route del default
+"$ctl" discover >/dev/null 2>"$work/unreachable.err"
+check "a failed broadcast exits 1" 1 $?
+check "its message" "Failed sendto: network unreachable" "$(cat "$work/unreachable.err")"
+"$ctl" assign 02:00:00:00:00:01 127.0.0.9 >/dev/null 2>"$work/unreachable.err"
+check "a failed assignment exits 1" 1 $?
+check "its message" "Failed sendto: network unreachable" "$(cat "$work/unreachable.err")"
+
+if [ $failures -eq 0 ]; then echo "end to end: every check held"; else echo "end to end: $failures check(s) failed"; fi
+[ $failures -eq 0 ]
