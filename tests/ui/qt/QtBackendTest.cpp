@@ -1,0 +1,317 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "app/CIPAddressDialog.h"
+#include "res/ResourceIds.h"
+#include "ui/CDialog.h"
+#include "ui/CListCtrl.h"
+#include "ui/CMenu.h"
+#include "ui/CWinApp.h"
+#include "ui/MessageBox.h"
+#include "ui/qt/QtAddressEdit.h"
+#include "ui/qt/QtDialogWindow.h"
+#include "ui/qt/QtListWindow.h"
+#include "ui/qt/QtWindowSystem.h"
+
+namespace qor::test {
+namespace {
+
+// One window system for the whole program, as in the real one.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "ui_qt_tests";
+    static char* argv[] = {name, nullptr};
+    system_ = std::make_unique<qt::QtWindowSystem>(argc, argv);
+    ui::SetWindowSystem(system_.get());
+  }
+  void TearDown() override {
+    ui::SetWindowSystem(nullptr);
+    system_.reset();
+  }
+
+ private:
+  std::unique_ptr<qt::QtWindowSystem> system_;
+};
+
+// Runs step once the event loop of whatever opens next is running.
+void Soon(std::function<void()> step, int delayMs = 0) {
+  QTimer::singleShot(delayMs, qApp, std::move(step));
+}
+
+template <typename T>
+T* Active() {
+  if (auto* popup = qobject_cast<T*>(QApplication::activePopupWidget())) return popup;
+  return qobject_cast<T*>(QApplication::activeModalWidget());
+}
+
+void Key(QWidget* to, int key, const QString& text = QString()) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QApplication::sendEvent(to, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+  QApplication::sendEvent(to, &release);
+}
+
+// A dialog that shows what reaches its handlers.
+class Probe : public CDialog {
+ public:
+  explicit Probe(int templateId) : CDialog(templateId) {}
+  std::vector<std::string> log;
+  std::function<void(Probe&)> onInit;
+  std::function<void(Probe&, unsigned)> onTimer;
+  qt::QtDialogWindow& QtWindow() { return *dynamic_cast<qt::QtDialogWindow*>(Window()); }
+
+ protected:
+  bool OnInitDialog() override {
+    CDialog::OnInitDialog();
+    if (onInit) onInit(*this);
+    return true;
+  }
+  void OnOK() override { log.push_back("ok"); }
+  void OnCancel() override {
+    log.push_back("cancel");
+    CDialog::OnCancel();
+  }
+  void OnSysCommand(unsigned command) override {
+    log.push_back("sys " + std::to_string(command));
+    CDialog::OnSysCommand(command);
+  }
+  void OnTimer(unsigned id) override {
+    if (onTimer) onTimer(*this, id);
+  }
+};
+
+TEST(QtBackendTest, DialogsAreLaidOutInDialogUnitsOfTheirFont) {
+  Probe probe(kIddIpAddressDialog);
+  probe.onInit = [](Probe& p) {
+    qt::QtDialogWindow& window = p.QtWindow();
+    const int bx = window.BaseWidth();
+    const int by = window.BaseHeight();
+    QFontMetrics metrics(window.Widget()->font());
+    EXPECT_EQ(by, metrics.height());
+    EXPECT_GT(bx, 2);
+    const Rect client = MapDialogRect({0, 0, 179, 50}, bx, by);
+    EXPECT_EQ(window.Widget()->size(), QSize(client.Width(), client.Height()));
+    EXPECT_EQ(window.Widget()->windowTitle(), QStringLiteral("Assign IP Address"));
+    const Rect ok = MapDialogRect({122, 29, 172, 43}, bx, by);
+    QWidget* button = window.Control(kIdOk);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->geometry(), QRect(ok.left, ok.top, ok.Width(), ok.Height()));
+    EXPECT_TRUE(qobject_cast<QPushButton*>(button)->isDefault());
+    EXPECT_EQ(p.GetDlgItemRect(kIdOk), ok);
+    EXPECT_NE(window.AddressEdit(kIdcIpAddress), nullptr);
+    p.EndDialog(kIdCancel);
+  };
+  EXPECT_EQ(probe.DoModal(), kIdCancel);
+}
+
+TEST(QtBackendTest, TheAddressControlReadsBlankFieldsAsZero) {
+  qt::QtAddressEdit edit;
+  edit.resize(150, 22);
+  uint32_t address = 1;
+  EXPECT_EQ(edit.Address(address), 0);
+  EXPECT_EQ(address, 0u);
+  edit.SetAddress(0x7F000114);
+  EXPECT_EQ(edit.Field(0)->text(), QStringLiteral("127"));
+  EXPECT_EQ(edit.Field(3)->text(), QStringLiteral("20"));
+  EXPECT_EQ(edit.Address(address), 4);
+  EXPECT_EQ(address, 0x7F000114u);
+  edit.Field(1)->clear();
+  edit.Field(2)->clear();
+  EXPECT_EQ(edit.Address(address), 2);
+  EXPECT_EQ(address, 0x7F000014u);
+  edit.Clear();
+  // Typing: a dot moves on to the next field; above 255 becomes 255.
+  edit.Clear();
+  Key(edit.Field(0), '1', QStringLiteral("1"));
+  Key(edit.Field(0), '2', QStringLiteral("2"));
+  Key(edit.Field(0), '.', QStringLiteral("."));
+  Key(edit.Field(2), '9', QStringLiteral("9"));
+  Key(edit.Field(2), '9', QStringLiteral("9"));
+  Key(edit.Field(2), '9', QStringLiteral("9"));
+  EXPECT_EQ(edit.Field(0)->text(), QStringLiteral("12"));
+  EXPECT_EQ(edit.Field(2)->text(), QStringLiteral("255"));
+  EXPECT_EQ(edit.Address(address), 2);
+  EXPECT_EQ(address, 0x0C00FF00u);
+}
+
+TEST(QtBackendTest, TheAddressDialogReturnsWhatWasTyped) {
+  CIPAddressDialog dialog(nullptr, 0);
+  Soon([] {
+    auto* form = Active<QDialog>();
+    ASSERT_NE(form, nullptr);
+    // No meta-object of its own: look it up by name.
+    auto* edit =
+        dynamic_cast<qt::QtAddressEdit*>(form->findChild<QWidget*>(QStringLiteral("control1003")));
+    ASSERT_NE(edit, nullptr);
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(edit->Field(i)->text().isEmpty());
+    edit->Field(0)->setText(QStringLiteral("127"));
+    edit->Field(3)->setText(QStringLiteral("9"));
+    Key(form, Qt::Key_Return);
+  });
+  EXPECT_EQ(dialog.DoModal(), kIdOk);
+  EXPECT_EQ(dialog.Address(), 0x7F000009u);
+}
+
+TEST(QtBackendTest, EnterEscapeF1AndTheCloseBoxReachTheDialog) {
+  Probe probe(kIddQorDialog);
+  probe.onInit = [](Probe& p) {
+    p.GetSystemMenu()->AppendSeparator();
+    p.GetSystemMenu()->AppendItem(kMfString, 16, "&About QOR...");
+  };
+  Soon([&probe] {
+    QDialog* form = probe.QtWindow().Widget();
+    Key(form, Qt::Key_Return);  // no default button: OK, which this dialog ignores
+    Key(form, Qt::Key_F1);
+    form->close();  // the close box: the system menu's Close, then cancel
+  });
+  EXPECT_EQ(probe.DoModal(), kIdCancel);
+  EXPECT_EQ(probe.log, (std::vector<std::string>{"ok", "sys 16", "sys " + std::to_string(kScClose),
+                                                 "cancel"}));
+}
+
+TEST(QtBackendTest, WindowTimersFireUntilKilled) {
+  Probe probe(kIddScriptDialog);
+  int ticks = 0;
+  probe.onInit = [](Probe& p) { p.SetTimer(1, 20); };
+  probe.onTimer = [&ticks](Probe& p, unsigned id) {
+    EXPECT_EQ(id, 1u);
+    if (++ticks == 3) p.EndDialog(kIdOk);
+  };
+  EXPECT_EQ(probe.DoModal(), kIdOk);
+  EXPECT_EQ(ticks, 3);
+}
+
+TEST(QtBackendTest, TheListHasGridLinesFullRowSelectionAndReportsRightClicks) {
+  class List : public CListCtrl {
+   public:
+    std::vector<int> rows;
+
+   protected:
+    intptr_t OnRightClick(int row, Point) override {
+      rows.push_back(row);
+      return 1;
+    }
+  } list;
+  Probe probe(kIddQorDialog);
+  probe.onInit = [&list](Probe& p) {
+    ASSERT_TRUE(list.Create(style::kChild | style::kVisible | style::kBorder, {10, 30, 470, 280}, p,
+                            kIdcTargetList));
+    list.SetExtendedStyle(style::kListExGridLines | style::kListExFullRowSelect);
+    list.InsertColumn(0, "Product", kLvcfmtLeft, 153);
+    list.InsertColumn(1, "MAC Address", kLvcfmtLeft, 153);
+    list.InsertItem(0, "Demo Board");
+    list.SetItemText(0, 1, "00:1A:2B:3C:4D:5E");
+    auto* table = p.QtWindow().Widget()->findChild<QTableWidget*>();
+    ASSERT_NE(table, nullptr);
+    EXPECT_TRUE(table->showGrid());
+    EXPECT_EQ(table->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(table->geometry(), QRect(10, 30, 460, 250));
+    EXPECT_EQ(table->columnWidth(0), 153);
+    EXPECT_EQ(table->horizontalHeaderItem(1)->text(), QStringLiteral("MAC Address"));
+    EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("00:1A:2B:3C:4D:5E"));
+    EXPECT_EQ(list.GetItemText(0, 0), "Demo Board");
+    table->resize(460, 250);
+    const QPoint onRow = table->visualItemRect(table->item(0, 0)).center();
+    const QPoint below(onRow.x(), table->viewport()->height() - 5);
+    for (const QPoint& at : {onRow, below}) {
+      QContextMenuEvent click(QContextMenuEvent::Mouse, at, table->viewport()->mapToGlobal(at));
+      QApplication::sendEvent(table->viewport(), &click);
+    }
+    p.EndDialog(kIdOk);
+  };
+  probe.DoModal();
+  EXPECT_EQ(list.rows, (std::vector<int>{0, -1}));
+}
+
+TEST(QtBackendTest, PopUpMenusShowSeparatorsAndGreyedEntriesAndReturnTheChoice) {
+  Probe probe(kIddQorDialog);
+  unsigned chosen = 99;
+  probe.onInit = [&chosen](Probe& p) {
+    CMenu menu;
+    menu.CreatePopupMenu();
+    menu.AppendItem(kMfString, 1, "Assign IP Address...");
+    menu.AppendSeparator();
+    menu.AppendItem(kMfString | kMfGrayed, 2, "Update firmware");
+    menu.AppendItem(kMfString, 3, "Run Script...");
+    Soon([] {
+      auto* open = Active<QMenu>();
+      ASSERT_NE(open, nullptr);
+      const auto actions = open->actions();
+      ASSERT_EQ(actions.size(), 4);
+      EXPECT_TRUE(actions[1]->isSeparator());
+      EXPECT_FALSE(actions[2]->isEnabled());
+      EXPECT_EQ(actions[3]->text(), QStringLiteral("Run Script..."));
+      open->setActiveAction(actions[3]);
+      Key(open, Qt::Key_Return);
+    });
+    chosen = menu.TrackPopupMenu(kTpmReturnCmd, {100, 100}, p);
+    p.EndDialog(kIdOk);
+  };
+  probe.DoModal();
+  EXPECT_EQ(chosen, 3u);
+}
+
+TEST(QtBackendTest, MessageBoxesCarryTheApplicationTitleAndTheirIcon) {
+  CWinApp app("QOR");
+  for (unsigned icon : {kMbIconExclamation, kMbIconError}) {
+    Soon([icon] {
+      auto* box = Active<QMessageBox>();
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->windowTitle(), QStringLiteral("QOR"));
+      EXPECT_EQ(box->text(), QStringLiteral("Failed sendto: network down"));
+      EXPECT_EQ(box->icon(), icon == kMbIconError ? QMessageBox::Critical : QMessageBox::Warning);
+      EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+      box->accept();
+    });
+    EXPECT_EQ(AfxMessageBox("Failed sendto: network down", kMbOk | icon), kIdOk);
+  }
+}
+
+TEST(QtBackendTest, TheOpenFileDialogOffersTheTwoFilters) {
+  Soon([] {
+    auto* dialog = Active<QFileDialog>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Open Script File"));
+    EXPECT_EQ(dialog->nameFilters(), (QStringList{QStringLiteral("QOR Scripts (.QOR) (*.QOR)"),
+                                                  QStringLiteral("All Files (*)")}));
+    // Shown without its pattern.
+    EXPECT_EQ(dialog->selectedNameFilter(), QStringLiteral("QOR Scripts (.QOR)"));
+    EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
+    EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("QOR"));
+    EXPECT_EQ(dialog->directory().absolutePath(), QStringLiteral("/tmp"));
+    dialog->reject();
+  });
+  ui::OpenFileRequest request;
+  request.title = "Open Script File";
+  request.filters = {{"QOR Scripts (.QOR)", "*.QOR"}, {"All Files", "*.*"}};
+  request.initialDirectory = "/tmp";
+  request.defaultExtension = "QOR";
+  const ui::OpenFileResult result = ui::CurrentWindowSystem().ShowOpenFileDialog(request);
+  EXPECT_FALSE(result.chosen);
+}
+
+}  // namespace
+}  // namespace qor::test
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  ::testing::AddGlobalTestEnvironment(new qor::test::QtEnvironment);
+  return RUN_ALL_TESTS();
+}
