@@ -24,8 +24,18 @@ namespace {
 constexpr int kPollMs = 50;
 constexpr int kTimeoutMs = 15000;
 
+QRect ScreenArea();
+
 [[noreturn]] void Fail(const QString& why) {
   std::fprintf(stderr, "qor automation: %s\n", why.toLocal8Bit().constData());
+  // What the screen showed, beside the plan, to see why.
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = ScreenArea();
+    if (!area.isEmpty()) {
+      screen->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+          .save(qEnvironmentVariable("QOR_AUTOMATION") + QStringLiteral(".failed.png"), "PNG");
+    }
+  }
   std::fflush(stderr);
   ::_exit(3);
 }
@@ -57,14 +67,21 @@ void PostKey(QWidget* to, int key, const QString& text = QString()) {
   QCoreApplication::postEvent(to, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
 }
 
-void Shot(const QString& file) {
+// The program's windows with a margin, within the screen.
+QRect ScreenArea() {
   QRect area;
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     if (widget->isVisible()) area = area.united(widget->frameGeometry());
   }
   QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr || area.isEmpty()) return {};
+  return area.adjusted(-12, -12, 12, 12).intersected(screen->geometry());
+}
+
+void Shot(const QString& file) {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect area = ScreenArea();
   if (screen == nullptr || area.isEmpty()) Fail(QStringLiteral("nothing to take a picture of"));
-  area = area.adjusted(-12, -12, 12, 12).intersected(screen->geometry());
   const QPixmap picture = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
   if (picture.isNull() || !picture.save(file, "PNG")) Fail(QStringLiteral("cannot write ") + file);
 }
