@@ -3,6 +3,8 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,19 +50,19 @@ const auto kNumber = CLI::Validator(
     [](std::string& text) {
       return ParseNumber(text) ? std::string() : "not a number from 0 to 0xFFFFFFFF: " + text;
     },
-    "NUMBER");
+    "");
 
 const auto kIpv4 = CLI::Validator(
     [](std::string& text) {
       return qor::ParseIpAddress(text) ? std::string() : "not an IPv4 address: " + text;
     },
-    "ADDR");
+    "");
 
 const auto kMac = CLI::Validator(
     [](std::string& text) {
       return qor::MacAddress::Parse(text) ? std::string() : "not a MAC address: " + text;
     },
-    "MAC");
+    "");
 
 }  // namespace
 
@@ -77,49 +79,73 @@ int main(int argc, char** argv) {
   std::string envAddress = "0x00F00000", envLength = "0x1000";
   std::vector<std::string> variables, failures, lossTypes;
 
-  app.add_option("-n,--targets", options.targets, "Number of simulated targets")
+  app.add_option("-n,--targets", options.targets, "Number of simulated targets (1 to 100000)")
+      ->type_name("N")
       ->capture_default_str()
-      ->check(CLI::Range(1u, 100000u));
+      ->check(CLI::Range(1u, 100000u).description(""));
   app.add_option("--first-mac", firstMac, "MAC of the first target; the others count up")
+      ->type_name("MAC")
       ->capture_default_str()
       ->check(kMac);
   app.add_option("--first-ip", firstIp,
                  "127.x.y.z address of the first target, the others counting up; 0 starts "
                  "every target unassigned")
+      ->type_name("ADDR")
       ->capture_default_str()
       ->check(kIpv4);
   app.add_option("--unassigned", options.unassigned,
-                 "This many targets at the end start without an address");
-  app.add_option("--vendor", vendor, "Vendor ID")->capture_default_str()->check(kNumber);
-  app.add_option("--product", product, "Product ID")->capture_default_str()->check(kNumber);
+                 "This many targets at the end start without an address")
+      ->type_name("N");
+  app.add_option("--vendor", vendor, "Vendor ID")
+      ->type_name("ID")
+      ->capture_default_str()
+      ->check(kNumber);
+  app.add_option("--product", product, "Product ID")
+      ->type_name("ID")
+      ->capture_default_str()
+      ->check(kNumber);
   app.add_option("--staging", staging, "Staging buffer size in bytes")
+      ->type_name("NUMBER")
       ->capture_default_str()
       ->check(kNumber);
   app.add_option("--env-address", envAddress, "Address of the environment block")
+      ->type_name("NUMBER")
       ->capture_default_str()
       ->check(kNumber);
   app.add_option("--env-length", envLength, "Length of the environment block (0: none)")
+      ->type_name("NUMBER")
       ->capture_default_str()
       ->check(kNumber);
   app.add_option("--env", variables,
                  "NAME=VALUE added to each target's starting environment (ipaddr, netmask, "
-                 "serial and bootdelay are there already)");
+                 "serial and bootdelay are there already)")
+      ->type_name("NAME=VALUE");
   app.add_option("--progress", options.progressReplies,
-                 "ProgressReplies sent while carrying out each WriteRequest");
+                 "ProgressReplies sent while carrying out each WriteRequest")
+      ->type_name("N");
   app.add_option("--loss", options.lossRate, "Probability (0 to 1) that a reply is lost")
-      ->check(CLI::Range(0.0, 1.0));
+      ->type_name("RATE")
+      ->check(CLI::Range(0.0, 1.0).description(""));
   app.add_option("--loss-types", lossTypes,
                  "Only replies to these request types may be lost (discover, fill, data, write, "
                  "read, restart or numbers)")
+      ->type_name("TYPE")
       ->delimiter(',');
-  app.add_option("--seed", options.seed, "Seed of the loss generator")->capture_default_str();
+  app.add_option("--seed", options.seed, "Seed of the loss generator")
+      ->type_name("N")
+      ->capture_default_str();
   app.add_option("--fail", failures,
-                 "TYPE[=STATUS]: answer requests of TYPE with STATUS (default 255) instead of "
-                 "carrying them out");
-  app.add_option("--delay", options.replyDelayMs, "Milliseconds before every reply");
-  app.add_option("--trace", options.tracePath,
-                 "Write every request and reply to FILE (JSON Lines)");
-  app.add_option("--bind", bind, "Local address to listen on")->capture_default_str()->check(kIpv4);
+                 "Answer requests of TYPE with STATUS (default 255) instead of "
+                 "carrying them out")
+      ->type_name("TYPE[=STATUS]");
+  app.add_option("--delay", options.replyDelayMs, "Milliseconds before every reply")
+      ->type_name("MS");
+  app.add_option("--trace", options.tracePath, "Write every request and reply to FILE (JSON Lines)")
+      ->type_name("FILE");
+  app.add_option("--bind", bind, "Local address to listen on")
+      ->type_name("ADDR")
+      ->capture_default_str()
+      ->check(kIpv4);
 
   try {
     app.parse(argc, argv);
