@@ -72,6 +72,15 @@ TEST(UdpSocketTest, ErrorsCarryWindowsSocketsCodes) {
     EXPECT_EQ(error.Message(), "Failed sendto: message too large");
   }
 
+  // A target without an address: refused as Winsock refuses it, never sent to this host.
+  Target unassigned;
+  try {
+    network.SendRestartRequest(unassigned, 1);
+    FAIL() << "no exception";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message(), "Failed sendto: unassignable address");
+  }
+
   UdpSocket socket;
   socket.Close();
   const uint8_t message[4] = {0, 1, 0, 1};
