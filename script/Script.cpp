@@ -88,6 +88,10 @@ Script::Script(const std::string& fileName) : state_(std::make_unique<State>()) 
     } catch (const Exception& error) {
       throw Exception(Format("Error in \"%s\", in directive starting at line %d: %s",
                              fileName.c_str(), group.lineNumbers.front(), error.Message().c_str()));
+    } catch (const std::bad_alloc&) {
+      // An image of gigabytes, say: one script that cannot be held must not end the program.
+      throw Exception(Format("Error in \"%s\", in directive starting at line %d: %s",
+                             fileName.c_str(), group.lineNumbers.front(), "Not enough memory"));
     }
     if (!directive) return;  // a name no parser knows: ignored with all its lines
     if (directive->Kind() == kProductDirective || directive->Kind() == kScriptDirective) {

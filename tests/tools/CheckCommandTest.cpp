@@ -33,11 +33,11 @@ std::string Quote(const std::string& word) { return "'" + word + "'"; }
 
 // Runs qorctl with arguments in folder and collects its exit status and both streams.
 Outcome RunQorctl(const std::vector<std::string>& arguments,
-                  const std::string& folder = QOR_SOURCE_DIR) {
+                  const std::string& folder = QOR_SOURCE_DIR, const std::string& prefix = "") {
   const test::TempFiles streams;
   const std::string out = streams.Folder() + "/out";
   const std::string err = streams.Folder() + "/err";
-  std::string command = "cd " + Quote(folder) + " && " + Quote(QORCTL_PATH);
+  std::string command = "cd " + Quote(folder) + " && " + prefix + Quote(QORCTL_PATH);
   for (const std::string& argument : arguments) command += " " + Quote(argument);
   command += " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null";
   const int raw = std::system(command.c_str());
@@ -185,6 +185,21 @@ TEST(CheckCommand, BytesThatAreNotUtf8BecomeOneEscapeEach) {
   EXPECT_EQ(name.out,
             "{\"file\": \"na\\u00efve.qor\", \"ok\": true, \"products\": [], \"scripts\": [], "
             "\"directives\": [{\"kind\": 8, \"directive\": \"*restart\"}]}\n");
+}
+
+TEST(CheckCommand, AnImageTooLargeForMemoryIsAnErrorNotACrash) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs more address space than the limit allows";
+#else
+  test::TempFiles files;
+  files.Write("huge.qor", "*section a\n*download 0 -1\n");
+  // With 1 GB of address space the 4 GiB image cannot be had.
+  const Outcome outcome = RunQorctl({"check", "huge.qor"}, files.Folder(), "ulimit -v 1000000 && ");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err,
+            "Error in \"huge.qor\", in directive starting at line 2: Not enough memory\n");
+#endif
 }
 
 }  // namespace
