@@ -143,7 +143,7 @@ void HeadlessDesktop::FireTimers() {
         state_->dialogs.end()) {
       continue;
     }
-    for (unsigned id = 1; id <= 16; ++id) dialog->FireTimer(id);
+    for (unsigned id : dialog->RunningTimers()) dialog->FireTimer(id);
   }
 }
 

@@ -81,6 +81,12 @@ unsigned HeadlessDialog::TimerPeriod(unsigned id) const {
   return it == state_->timers.end() ? 0 : it->second;
 }
 
+std::vector<unsigned> HeadlessDialog::RunningTimers() const {
+  std::vector<unsigned> ids;
+  for (const auto& [id, period] : state_->timers) ids.push_back(id);
+  return ids;
+}
+
 HeadlessList& HeadlessDialog::List(int id) const {
   auto it = state_->lists.find(id);
   if (it == state_->lists.end()) {

@@ -36,6 +36,7 @@ class HeadlessDialog final : public ui::DialogWindow {
   [[nodiscard]] bool Minimized() const;
   [[nodiscard]] bool TimerRunning(unsigned id) const;
   [[nodiscard]] unsigned TimerPeriod(unsigned id) const;  // 0 when not running
+  [[nodiscard]] std::vector<unsigned> RunningTimers() const;
   // The list created as child id; throws HeadlessError when there is none.
   [[nodiscard]] HeadlessList& List(int id) const;
   [[nodiscard]] bool HasList(int id) const;

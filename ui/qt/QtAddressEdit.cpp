@@ -43,6 +43,15 @@ QtAddressEdit::QtAddressEdit(QWidget* parent) : QFrame(parent) {
   setFocusProxy(fields_[0]);
 }
 
+// The fields outlive this part of the object while QWidget destroys its children, and losing
+// focus then would still reach Clamp.
+QtAddressEdit::~QtAddressEdit() {
+  for (QLineEdit* field : fields_) {
+    field->removeEventFilter(this);
+    field->disconnect(this);
+  }
+}
+
 void QtAddressEdit::resizeEvent(QResizeEvent* event) {
   QFrame::resizeEvent(event);
   // Four equal fields with a narrow dot between each pair.

@@ -14,6 +14,7 @@ namespace qor::qt {
 class QtAddressEdit final : public QFrame {
  public:
   explicit QtAddressEdit(QWidget* parent = nullptr);
+  ~QtAddressEdit() override;
 
   void SetAddress(uint32_t address);
   void Clear();
