@@ -124,7 +124,7 @@ std::unique_ptr<Context> DownloadContext::Run(const DataSection& image,
   s.phase = kWriting;
   s.progress = kNoProgress;
   s.chunk = DataBlock{};
-  const uint32_t crc = Crc32(static_cast<int32_t>(length), image.Bytes());
+  const uint32_t crc = Crc32(std::span<const uint8_t>(image.Bytes(), length));
   const uint32_t id = NextRequestId();
   s.awaitingReply = true;
   self->Hook(target, id);

@@ -108,7 +108,7 @@ void LoadSaveEnvContext::SendWrite(TargetNetwork& network, Target& target, Scrip
   s.chunk = DataBlock{};
   display.SetProgress(s.length, s.length);
   // The CRC covers the whole block, its own CRC field included.
-  const uint32_t crc = Crc32(static_cast<int32_t>(s.length), s.buffer->Bytes());
+  const uint32_t crc = Crc32(std::span<const uint8_t>(s.buffer->Bytes(), s.length));
   const uint32_t id = NextRequestId();
   s.awaitingReply = true;
   Hook(target, id);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,8 @@ Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 // A block with the given bytes after the CRC field and the right CRC in front.
 Bytes BlockWith(const std::string& body) {
-  Bytes block(4, 0);
-  block.insert(block.end(), body.begin(), body.end());
+  Bytes block(4 + body.size(), 0);
+  std::copy(body.begin(), body.end(), block.begin() + 4);
   const uint32_t crc = Crc32(static_cast<int32_t>(body.size()), block.data() + 4);
   block[0] = static_cast<uint8_t>(crc >> 24);
   block[1] = static_cast<uint8_t>(crc >> 16);
