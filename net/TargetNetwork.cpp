@@ -139,10 +139,12 @@ void TargetNetwork::SetDiscoverErrorHandler(
 
 bool TargetNetwork::WaitReadable(int timeoutMs) { return state_->socket->WaitReadable(timeoutMs); }
 
-void TargetNetwork::PollFor(uint32_t milliseconds, TargetListObserver* observer) {
+void TargetNetwork::PollFor(uint32_t milliseconds, TargetListObserver* observer,
+                            const std::function<bool()>& done) {
   const uint32_t start = GetTickCount();
   for (;;) {
     Poll(observer);
+    if (done && done()) return;
     // Unsigned difference: correct across the tick count's wrap.
     const uint32_t elapsed = GetTickCount() - start;
     if (elapsed >= milliseconds) return;

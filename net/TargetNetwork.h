@@ -66,8 +66,10 @@ class TargetNetwork {
 
   // Waits until a datagram is waiting or timeoutMs passes.
   bool WaitReadable(int timeoutMs);
-  // Polls, sleeping on the socket in between, until milliseconds have passed on the tick count.
-  void PollFor(uint32_t milliseconds, TargetListObserver* observer = nullptr);
+  // Polls, sleeping on the socket in between, until milliseconds have passed on the tick count
+  // or, after a poll, done() says so.
+  void PollFor(uint32_t milliseconds, TargetListObserver* observer = nullptr,
+               const std::function<bool()>& done = {});
   void Close();
 
   [[nodiscard]] TargetTable& Table();

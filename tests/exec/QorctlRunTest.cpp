@@ -52,6 +52,15 @@ class QorctlRunTest : public ::testing::Test {
     return outcome;
   }
 
+  // The --json summary: one object per line, gathered into an array.
+  static nlohmann::json Summary(const std::string& out) {
+    nlohmann::json lines = nlohmann::json::array();
+    std::istringstream stream(out);
+    for (std::string line; std::getline(stream, line);)
+      lines.push_back(nlohmann::json::parse(line));
+    return lines;
+  }
+
   static MacAddress Mac(uint8_t last) { return MacAddress{{0x02, 0x00, 0x00, 0x00, 0x00, last}}; }
 
   TempFiles files;
@@ -82,7 +91,7 @@ TEST_F(QorctlRunTest, RunsOnEightTargetsAtOnceWithAll) {
   const std::string script = files.Write("table.qor", kImageScript);
   const Outcome run = Qorctl("run " + script + " --all --wait 300 --json");
   ASSERT_EQ(run.status, 0) << run.err;
-  const nlohmann::json summary = nlohmann::json::parse(run.out);
+  const nlohmann::json summary = Summary(run.out);
   ASSERT_EQ(summary.size(), 8u);
   for (uint8_t i = 1; i <= 8; ++i) {
     EXPECT_EQ(engine->ReadMemory(Mac(i), 0x10000, 0x800), ImageBytes()) << "target " << int{i};
@@ -130,7 +139,7 @@ TEST_F(QorctlRunTest, ADirectiveErrorPrintsItsTextExactlyAndFails) {
       "target's 1024-byte staging buffer";
   // On a line of its own, as the message box shows it.
   EXPECT_EQ(run.err.substr(0, text.size() + 1), text + "\n") << run.err;
-  const nlohmann::json summary = nlohmann::json::parse(run.out);
+  const nlohmann::json summary = Summary(run.out);
   EXPECT_EQ(summary.at(0).at("ok"), false);
   EXPECT_EQ(summary.at(0).at("error"), text);
 }
@@ -147,7 +156,7 @@ TEST_F(QorctlRunTest, RefusesATargetWithoutAnAddressAndRunsTheOthers) {
             std::string::npos)
       << run.err;
   EXPECT_EQ(engine->ReadMemory(Mac(1), 0x10000, 0x800), ImageBytes());
-  const nlohmann::json summary = nlohmann::json::parse(run.out);
+  const nlohmann::json summary = Summary(run.out);
   ASSERT_EQ(summary.size(), 2u);
   EXPECT_EQ(summary.at(0).at("ok"), true);
   EXPECT_EQ(summary.at(1).at("ok"), false);
@@ -167,7 +176,7 @@ TEST_F(QorctlRunTest, TimeoutAndCtrlCCancelARunThatWaitsForever) {
   const Outcome timedOut =
       Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200 --timeout 0.5 --json");
   EXPECT_EQ(timedOut.status, 1);
-  const nlohmann::json summary = nlohmann::json::parse(timedOut.out);
+  const nlohmann::json summary = Summary(timedOut.out);
   EXPECT_EQ(summary.at(0).at("error"), "Timed out after 0.5 seconds; the run was cancelled");
 
   const Outcome interrupted = Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200",

@@ -207,6 +207,18 @@ TEST(ContextTest, DestructionThroughTheBaseUnhooksOnlyAHookThatIsStillItsOwn) {
   EXPECT_EQ(second.pendingRequestId, 0u);
 }
 
+TEST(ContextTest, AContextDisplacedFromAHookOutlivesTheTargetSafely) {
+  auto target = std::make_unique<Target>();
+  auto displaced = std::make_unique<SpyContext>();
+  auto holder = std::make_unique<SpyContext>();
+  displaced->Hook(*target, 1);
+  holder->Hook(*target, 2);
+  holder.reset();
+  EXPECT_EQ(target->pendingContext, nullptr);
+  target.reset();     // the table is cleared while the displaced context still exists
+  displaced.reset();  // must not touch the destroyed target (the sanitizer build checks)
+}
+
 TEST(RequestIdTest, FollowsTheFixedSequenceFromItsFirstState) {
   ResetRequestIds();
   EXPECT_EQ(NextRequestId(), 41u);

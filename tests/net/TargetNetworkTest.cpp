@@ -369,5 +369,19 @@ TEST_F(TargetNetworkTest, PollForKeepsPollingUntilTheTimeHasPassed) {
   EXPECT_EQ(network->Table().Size(), 1u);
 }
 
+TEST_F(TargetNetworkTest, PollForStopsAsSoonAsItsConditionHolds) {
+  CreepingClock clock;
+  ScopedTickSource installed(clock);
+  socket->Deliver(DiscoverReply(kMac, 0x7F00000A, 1, 1, 1));
+  int asked = 0;
+  const uint32_t before = clock.Now();
+  network->PollFor(100000, nullptr, [&] {
+    ++asked;
+    return network->Table().Find(kMac) != nullptr;
+  });
+  EXPECT_EQ(asked, 1);  // the reply was there at the first poll
+  EXPECT_LT(static_cast<uint32_t>(clock.Now() - before), 100u);
+}
+
 }  // namespace
 }  // namespace qor

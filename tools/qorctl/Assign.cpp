@@ -3,8 +3,8 @@
 #include <string>
 
 #include "net/TargetNetwork.h"
-#include "platform/TickCount.h"
 #include "tools/qorctl/Commands.h"
+#include "tools/qorctl/Discovery.h"
 #include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
@@ -32,23 +32,12 @@ int Assign(const AssignOptions& options) {
   }
 
   // The target does not answer the assignment itself; it shows its address when discovered.
-  bool failed = false;
-  network.SetDiscoverErrorHandler([&failed](const std::string& message) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    failed = true;
-  });
-  network.Discover();
-  if (failed) return 1;
-  const uint32_t start = GetTickCount();
   const Target* target = nullptr;
-  for (;;) {
-    network.Poll();
+  const bool sent = DiscoverTargets(network, options.waitMs, [&] {
     target = network.Table().Find(mac);
-    if (target != nullptr && target->ipAddress == address) break;
-    const uint32_t elapsed = GetTickCount() - start;
-    if (elapsed >= options.waitMs) break;
-    network.WaitReadable(static_cast<int>(options.waitMs - elapsed));
-  }
+    return target != nullptr && target->ipAddress == address;
+  });
+  if (!sent) return 1;
 
   if (target == nullptr) {
     std::fprintf(stderr, "%s did not answer a discovery within %u ms.\n", macText.c_str(),

@@ -1,10 +1,9 @@
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <functional>
 #include <stdexcept>
 #include <string>
-
-#include <CLI/CLI.hpp>
 
 namespace qor::cli {
 

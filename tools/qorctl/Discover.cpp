@@ -10,6 +10,7 @@
 #include "platform/Files.h"
 #include "platform/Format.h"
 #include "tools/qorctl/Commands.h"
+#include "tools/qorctl/Discovery.h"
 #include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
@@ -53,14 +54,7 @@ int Discover(const DiscoverOptions& options) {
   }
 
   TargetNetwork network(*ParseIpAddress(options.broadcast));
-  bool failed = false;
-  network.SetDiscoverErrorHandler([&failed](const std::string& message) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    failed = true;
-  });
-  network.Discover();
-  if (failed) return 1;
-  network.PollFor(options.waitMs);
+  if (!DiscoverTargets(network, options.waitMs)) return 1;
 
   const std::vector<Target*>& targets = network.Table().InArrivalOrder();
   if (options.json) {

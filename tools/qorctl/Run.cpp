@@ -1,4 +1,3 @@
-#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,7 +22,9 @@
 #include "script/ProductKey.h"
 #include "script/Script.h"
 #include "tools/qorctl/Commands.h"
+#include "tools/qorctl/Discovery.h"
 #include "tools/qorctl/RunConsole.h"
+#include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
 namespace {
@@ -96,14 +97,6 @@ ProductKey ParseProduct(const std::string& text) {
   return {*vendor, *product};
 }
 
-uint32_t ParseIpv4(const std::string& text) {
-  in_addr address{};
-  if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
-    throw UsageError("--broadcast \"" + text + "\" is not an IPv4 address such as 127.255.255.255");
-  }
-  return ntohl(address.s_addr);
-}
-
 std::string SecondsText(uint32_t milliseconds) {
   return Format("%u.%03u s", milliseconds / 1000, milliseconds % 1000);
 }
@@ -124,16 +117,10 @@ int RunScript(const RunOptions& options) {
   if (options.waitMs < 0) throw UsageError("--wait must not be negative");
   if (options.timeoutSeconds < 0) throw UsageError("--timeout must not be negative");
   std::optional<MacAddress> wanted;
-  if (!options.all) {
-    wanted = MacAddress::Parse(options.mac);
-    if (!wanted) {
-      throw UsageError("--target \"" + options.mac +
-                       "\" is not a MAC address (six hexadecimal pairs separated by ':' or '-')");
-    }
-  }
+  if (!options.all) wanted = MacAddress::Parse(options.mac);
   std::optional<ProductKey> product;
   if (!options.product.empty()) product = ParseProduct(options.product);
-  const uint32_t broadcast = ParseIpv4(options.broadcast);
+  const uint32_t broadcast = *ParseIpAddress(options.broadcast);
   const bool tick = options.pace == "tick";
 
   // Read the script before touching the network, so a bad script costs no discovery.
@@ -141,19 +128,13 @@ int RunScript(const RunOptions& options) {
 
   InterruptGuard interruptGuard;
   TargetNetwork network(broadcast);
-  network.SetDiscoverErrorHandler(
-      [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
-  network.Discover();
-  const uint32_t discoveryStart = GetTickCount();
-  for (;;) {
-    network.Poll();
-    const uint32_t elapsed = GetTickCount() - discoveryStart;
-    if (interrupted) {
-      std::fprintf(stderr, "Cancelled\n");
-      return kInterruptedExit;
-    }
-    if (elapsed >= static_cast<uint32_t>(options.waitMs)) break;
-    static_cast<void>(network.WaitReadable(static_cast<int>(options.waitMs - elapsed)));
+  if (!DiscoverTargets(network, static_cast<uint32_t>(options.waitMs),
+                       [] { return interrupted != 0; })) {
+    return 1;
+  }
+  if (interrupted) {
+    std::fprintf(stderr, "Cancelled\n");
+    return kInterruptedExit;
   }
 
   std::vector<TargetRun> runs;
@@ -290,17 +271,16 @@ int RunScript(const RunOptions& options) {
   console.Refresh(true);
 
   if (options.json) {
-    // In the documented order: mac, ok, error, seconds.
-    nlohmann::ordered_json summary = nlohmann::ordered_json::array();
+    // One object per target and line, fields in the documented order.
     for (const TargetRun& run : runs) {
       const bool ok = run.outcome == Outcome::kDone;
-      summary.push_back(
-          {{"mac", run.target->mac.ToString()},
-           {"ok", ok},
-           {"error", ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(run.error)},
-           {"seconds", run.elapsedMs / 1000.0}});
+      const nlohmann::ordered_json line = {
+          {"mac", run.target->mac.ToString()},
+          {"ok", ok},
+          {"error", ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(run.error)},
+          {"seconds", run.elapsedMs / 1000.0}};
+      std::printf("%s\n", line.dump().c_str());
     }
-    std::printf("%s\n", summary.dump(2).c_str());
   }
   if (interrupted) return kInterruptedExit;
   for (const TargetRun& run : runs) {
@@ -321,7 +301,9 @@ CommandRunner AddRunCommand(CLI::App& app) {
       "2 on usage errors, 130 after Ctrl-C (which cancels the runs like the Cancel button).");
   run->add_option("SCRIPT", options->script, "The .QOR script file to run")->required();
   auto* target = run->add_option("--target", options->mac,
-                                 "Run on the target with this MAC address (00:1A:2B:3C:4D:5E)");
+                                 "Run on the target with this MAC address (00:1A:2B:3C:4D:5E)")
+                     ->type_name("MAC")
+                     ->check(MacAddressValidator());
   auto* all = run->add_flag("--all", options->all, "Run on every target that answers");
   target->excludes(all);
   run->add_option("--product", options->product,
@@ -329,7 +311,10 @@ CommandRunner AddRunCommand(CLI::App& app) {
                   "hexadecimal (0x1234:0x0001)")
       ->needs(all);
   run->add_option("--broadcast", options->broadcast,
-                  "Discovery goes to this address (default 255.255.255.255)");
+                  "Discovery goes to this address, e.g. one adapter's subnet broadcast")
+      ->type_name("ADDR")
+      ->capture_default_str()
+      ->check(Ipv4Validator());
   run->add_option("--wait", options->waitMs, "Milliseconds to wait for targets to answer")
       ->capture_default_str();
   run->add_option("--pace", options->pace,
@@ -339,7 +324,7 @@ CommandRunner AddRunCommand(CLI::App& app) {
   run->add_option("--timeout", options->timeoutSeconds,
                   "Cancel runs still going after SECONDS (default: no limit)");
   run->add_flag("--json", options->json,
-                "Print a JSON array at the end, one {mac, ok, error, seconds} object per target");
+                "At the end, one JSON object per target and line: mac, ok, error, seconds");
   return [options, run] {
     if (options->mac.empty() && !options->all) {
       throw UsageError("choose the target: --target MAC, or --all");

@@ -2,6 +2,7 @@
 #include <exception>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/Exception.h"
 #include "tools/qorctl/Commands.h"
@@ -24,7 +25,11 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
-    std::fprintf(stderr, "qorctl: %s\nRun 'qorctl --help' for usage.\n", error.what());
+    // Point at the help of the command being parsed, when there is one.
+    const std::vector<CLI::App*> parsed = app.get_subcommands();
+    const std::string command = parsed.empty() ? "" : " " + parsed.front()->get_name();
+    std::fprintf(stderr, "qorctl%s: %s\nRun 'qorctl%s --help' for usage.\n", command.c_str(),
+                 error.what(), command.c_str());
     return 2;
   }
 
