@@ -183,6 +183,24 @@ TEST_F(QorctlRunTest, TimeoutAndCtrlCCancelARunThatWaitsForever) {
                                      "timeout --preserve-status -s INT 1.5 ");
   EXPECT_EQ(interrupted.status, 130) << interrupted.err;
   EXPECT_NE(interrupted.out.find("cancelled after"), std::string::npos) << interrupted.out;
+
+  // A limit shorter than a millisecond is still a limit, not "none".
+  const Outcome tiny =
+      Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200 --timeout 0.0004 --json",
+             "timeout 10 ");
+  EXPECT_EQ(tiny.status, 1);
+  EXPECT_EQ(Summary(tiny.out).at(0).at("error"),
+            "Timed out after 0.0004 seconds; the run was cancelled");
+}
+
+TEST_F(QorctlRunTest, ATimeoutMustBeAFiniteNumberOfSeconds) {
+  const std::string script = files.Write("restart.qor", "*restart\n");
+  for (const char* value : {"nan", "inf", "1e300", "-1"}) {
+    const Outcome outcome =
+        Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 0 --timeout " + value);
+    EXPECT_EQ(outcome.status, 2) << value;
+    EXPECT_NE(outcome.err.find("--timeout must be"), std::string::npos) << outcome.err;
+  }
 }
 
 TEST_F(QorctlRunTest, UsageErrorsExitWithTwo) {

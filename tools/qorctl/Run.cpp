@@ -3,6 +3,7 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -31,6 +32,7 @@ namespace {
 
 constexpr int kStepMs = 20;  // the script dialog's timer period
 constexpr int kInterruptedExit = 130;
+constexpr double kMaxTimeoutSeconds = 30.0 * 24 * 60 * 60;
 
 struct RunOptions {
   std::string script;
@@ -115,7 +117,12 @@ struct TargetRun {
 
 int RunScript(const RunOptions& options) {
   if (options.waitMs < 0) throw UsageError("--wait must not be negative");
-  if (options.timeoutSeconds < 0) throw UsageError("--timeout must not be negative");
+  // Written so that NaN fails too. The bound keeps the limit within what the wrapping tick count
+  // can measure and the conversion to milliseconds defined.
+  if (!(options.timeoutSeconds >= 0 && options.timeoutSeconds <= kMaxTimeoutSeconds)) {
+    throw UsageError(Format("--timeout must be a number of seconds from 0 (no limit) to %.0f",
+                            kMaxTimeoutSeconds));
+  }
   std::optional<MacAddress> wanted;
   if (!options.all) wanted = MacAddress::Parse(options.mac);
   std::optional<ProductKey> product;
@@ -249,7 +256,8 @@ int RunScript(const RunOptions& options) {
   // Fast pace starts at once and then steps whenever a reply arrives; tick pace steps every
   // 20 ms as the script dialog's timer does. Either way the resend rules run on the tick count.
   if (!tick) stepAll();
-  const uint64_t timeoutMs = static_cast<uint64_t>(options.timeoutSeconds * 1000.0 + 0.5);
+  // Rounded up: a limit below one millisecond is still a limit, not "none".
+  const auto timeoutMs = static_cast<uint32_t>(std::ceil(options.timeoutSeconds * 1000.0));
   while (anyRunning()) {
     if (interrupted) {
       cancelAll(Outcome::kCancelled, "Cancelled");
