@@ -69,6 +69,20 @@ check "an empty discovery says so" "No targets answered within 100 ms." "$("$ctl
 
 check "the trace saw the assignment" 1 "$(grep -c '"type":"AssignAddressRequest".*"event":"handled"' "$work/trace.jsonl")"
 
+# --first-ip 0, as its help says, starts every target without an address.
+"$sim" --targets 2 --first-ip 0 >"$work/sim0.out" 2>"$work/sim0.err" &
+sim0_pid=$!
+for _ in $(seq 100); do
+  grep -qx ready "$work/sim0.out" && break
+  kill -0 $sim0_pid 2>/dev/null || break
+  sleep 0.05
+done
+check "qor-sim --first-ip 0 says ready" "ready" "$(cat "$work/sim0.out")"
+check "both of its targets are unassigned" 2 \
+  "$("$ctl" discover --wait 300 --json | grep -c '"ip": "Unassigned"')"
+kill -TERM $sim0_pid 2>/dev/null
+wait $sim0_pid
+
 # Without a route the broadcast itself fails: the message, then exit 1.
 ip route del default
 "$ctl" discover >/dev/null 2>"$work/unreachable.err"

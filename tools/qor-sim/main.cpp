@@ -58,6 +58,18 @@ const auto kIpv4 = CLI::Validator(
     },
     "");
 
+// The first target's address: dotted decimal, or 0 for targets without one.
+std::optional<uint32_t> ParseFirstAddress(const std::string& text) {
+  if (text == "0") return 0u;
+  return qor::ParseIpAddress(text);
+}
+
+const auto kFirstAddress = CLI::Validator(
+    [](std::string& text) {
+      return ParseFirstAddress(text) ? std::string() : "not an IPv4 address or 0: " + text;
+    },
+    "");
+
 const auto kMac = CLI::Validator(
     [](std::string& text) {
       return qor::MacAddress::Parse(text) ? std::string() : "not a MAC address: " + text;
@@ -92,7 +104,7 @@ int main(int argc, char** argv) {
                  "every target unassigned")
       ->type_name("ADDR")
       ->capture_default_str()
-      ->check(kIpv4);
+      ->check(kFirstAddress);
   app.add_option("--unassigned", options.unassigned,
                  "This many targets at the end start without an address")
       ->type_name("N");
@@ -150,7 +162,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
     options.firstMac = *qor::MacAddress::Parse(firstMac);
-    options.firstAddress = *qor::ParseIpAddress(firstIp);
+    options.firstAddress = *ParseFirstAddress(firstIp);
     options.bindAddress = *qor::ParseIpAddress(bind);
     const auto id = [](const std::string& text, const char* what) {
       const uint32_t value = *ParseNumber(text);
