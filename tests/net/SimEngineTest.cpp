@@ -93,6 +93,23 @@ TEST_F(SimEngineTest, DiscoversThreeTargetsAndReaddressesOne) {
   EXPECT_EQ(engine->Targets().size(), 3u);
 }
 
+TEST_F(SimEngineTest, ATargetTakesOnlyLoopbackAddressesOrNone) {
+  Start(Options(2));
+  ASSERT_TRUE(DiscoverAll(network, 2));
+  // Taking this documentation address would have the host send its next requests off loopback.
+  network.SendAssignAddressRequest(kFirst, 0xC0000201);  // 192.0.2.1
+  network.SendAssignAddressRequest(kSecond, 0);
+  ASSERT_TRUE(DiscoverAll(network, 2));
+  EXPECT_EQ(network.Table().Find(kFirst)->ipAddress, 0x7F00000Au);
+  EXPECT_EQ(network.Table().Find(kSecond)->ipAddress, 0u);
+
+  std::vector<std::string> reasons;
+  for (const auto& record : engine->Trace()) {
+    if (record.type == kAssignAddressRequest) reasons.push_back(record.event + " " + record.reason);
+  }
+  EXPECT_EQ(reasons, (std::vector<std::string>{"ignored not a 127.x.y.z address", "handled "}));
+}
+
 TEST_F(SimEngineTest, AnImageGoesThroughTheStagingBufferIntoMemory) {
   SimOptions options = Options(1);
   options.progressReplies = 4;

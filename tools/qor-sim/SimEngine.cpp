@@ -449,7 +449,11 @@ void SimEngine::State::Handle(const uint8_t* bytes, size_t length, uint32_t sour
 
   if (type == kAssignAddressRequest) {
     if (length < kAssignAddressRequestLength) return ignore("too short for an address");
-    target.info.ipAddress = Get32(bytes + 12);
+    const uint32_t address = Get32(bytes + 12);
+    // As at start-up: a simulated target that took a real network's address would have the
+    // host send its later requests there.
+    if (address != 0 && !IsLoopback(address)) return ignore("not a 127.x.y.z address");
+    target.info.ipAddress = address;
     request.event = "handled";
     Record(request);
     return;
