@@ -68,5 +68,22 @@ TEST(RunConsoleTest, OnATerminalLinesAreRewrittenInPlaceWithAProgressBar) {
   std::fclose(errors);
 }
 
+TEST(RunConsoleTest, MoreTargetsThanATerminalHoldsAreShownOneLinePerChange) {
+  // Live lines taller than the screen cannot be rewritten in place: the cursor stops at the top
+  // and every redraw would scroll another screenful into the terminal's history.
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  std::vector<std::string> labels;
+  for (int i = 0; i < 30; ++i) labels.push_back("T" + std::to_string(i));
+  cli::RunConsole console(out, true, labels);  // a file has no size: taken as 24 rows
+  console.Refresh(true);
+  console.Display(3).SetStatusText("Sending 00010400");
+  console.Display(3).SetProgress(1024, 2048);
+  console.Refresh(true);
+  console.Finish(3, "done in 0.100 s");
+  EXPECT_EQ(Contents(out), "T3  Sending 00010400\nT3  done in 0.100 s\n");
+  std::fclose(out);
+}
+
 }  // namespace
 }  // namespace qor::test

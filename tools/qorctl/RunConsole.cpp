@@ -33,6 +33,12 @@ int TerminalColumns(std::FILE* out) {
   return 80;
 }
 
+size_t TerminalRows(std::FILE* out) {
+  winsize size{};
+  if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_row > 0) return size.ws_row;
+  return 24;
+}
+
 std::string Describe(const Line& line) {
   std::string text = line.operation;
   if (!line.operation.empty() && !line.status.empty()) text += ": ";
@@ -126,7 +132,10 @@ struct RunConsole::State {
 RunConsole::RunConsole(std::FILE* out, bool terminal, std::vector<std::string> labels)
     : state_(std::make_unique<State>()) {
   state_->out = out;
-  state_->terminal = terminal;
+  // Live lines are rewritten by moving the cursor up over them, which stops at the top of the
+  // screen: more lines than the screen holds would scroll a copy into its history at every
+  // redraw. Then each change gets a line of its own, as in a log.
+  state_->terminal = terminal && labels.size() < TerminalRows(out);
   state_->lines.resize(labels.size());
   for (size_t i = 0; i < labels.size(); ++i) state_->lines[i].label = std::move(labels[i]);
   State* s = state_.get();

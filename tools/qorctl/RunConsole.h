@@ -12,9 +12,10 @@ class ScriptDisplay;
 
 namespace qor::cli {
 
-// What `qorctl run` shows while scripts run on one or more targets. On a terminal: one line per
-// target, rewritten in place, with a progress bar while data goes to the target. Otherwise: one
-// line each time a target's operation or status line changes, so logs stay readable.
+// What `qorctl run` shows while scripts run on one or more targets. On a terminal tall enough for
+// them: one line per target, rewritten in place, with a progress bar while data goes to the
+// target. Otherwise: one line each time a target's operation or status line changes, so logs
+// stay readable.
 class RunConsole {
  public:
   // labels: one per target, in the order of the lines (the targets' MAC addresses).
