@@ -37,7 +37,6 @@ class DownloadContext final : public Context {
 
  private:
   DownloadContext();
-  void SendChunk(TargetNetwork& network, Target& target);
 
   struct State;
   std::unique_ptr<State> state_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "exec/ChunkSender.h"
 #include "exec/Crc32.h"
 #include "exec/RequestId.h"
 #include "exec/ScriptDisplay.h"
@@ -20,24 +21,22 @@ constexpr uint32_t kResendAfterMs = 1000;
 }
 
 struct LoadSaveEnvContext::State {
+  State(Context& owner, uint32_t a, uint32_t l)
+      : address(a), length(l), chunks(owner, /*showAddresses=*/false) {}
   uint32_t address;
   uint32_t length;
   Phase phase = kReading;
-  uint32_t offset = 0;     // of the chunk being read or sent, from the start of the block
-  DataBlock chunk;         // *loadenv: the bytes of the last read reply; *saveenv: the chunk sent
-  uint32_t readCount = 0;  // bytes asked for by the outstanding read
+  uint32_t offset = 0;  // *loadenv: of the read outstanding, from the start of the block
+  DataBlock chunk;      // *loadenv: the bytes of the last read reply
+  ChunkSender chunks;   // *saveenv: the block's way into the staging buffer
   std::unique_ptr<DataSection> buffer;
   bool awaitingReply = false;
   uint32_t status = 0;
-  uint32_t sentAt = 0;
-  bool timing = false;  // sentAt holds the time of a read or chunk that may need resending
+  uint32_t sentAt = 0;  // tick count of the last read
 };
 
 LoadSaveEnvContext::LoadSaveEnvContext(uint32_t address, uint32_t length)
-    : state_(std::make_unique<State>()) {
-  state_->address = address;
-  state_->length = length;
-}
+    : state_(std::make_unique<State>(*this, address, length)) {}
 
 LoadSaveEnvContext::~LoadSaveEnvContext() = default;
 
@@ -52,7 +51,10 @@ void LoadSaveEnvContext::OnReply(uint32_t status, const uint8_t* payload, int32_
 }
 
 LoadSaveEnvContext::Phase LoadSaveEnvContext::CurrentPhase() const { return state_->phase; }
-uint32_t LoadSaveEnvContext::Offset() const { return state_->offset; }
+
+uint32_t LoadSaveEnvContext::Offset() const {
+  return state_->phase == kReading ? state_->offset : state_->chunks.Offset();
+}
 
 // Reads the rest of the block from offset, at most 1024 bytes; false when nothing is left.
 // Resends come here too: each read, repeated or not, carries a fresh request id.
@@ -62,55 +64,25 @@ bool LoadSaveEnvContext::SendRead(TargetNetwork& network, Target& target) {
   if (count == 0) return false;
   // Bytes of an earlier reply must never be taken for this one's.
   s.chunk.bytes.clear();
-  s.readCount = count;
   const uint32_t id = NextRequestId();
   s.awaitingReply = true;
   Hook(target, id);
   network.SendReadRequest(target, id, s.address + s.offset, count);
   s.sentAt = GetTickCount();
-  s.timing = true;
   return true;
 }
 
-void LoadSaveEnvContext::SendChunk(TargetNetwork& network, Target& target) {
+// Sends the next non-blank chunk of the block or, once none is left, the write.
+void LoadSaveEnvContext::SendNextChunkOrWrite(TargetNetwork& network, Target& target,
+                                              ScriptDisplay& display) {
   State& s = *state_;
-  const uint32_t id = NextRequestId();
   s.awaitingReply = true;
-  Hook(target, id);
-  network.SendDataRequest(target, id, s.offset, s.chunk);
-  s.sentAt = GetTickCount();
-  s.timing = true;
-}
-
-// Sends the next chunk from offset that holds a byte other than 0xFF; false at the block's end.
-bool LoadSaveEnvContext::SendNextChunk(TargetNetwork& network, Target& target,
-                                       ScriptDisplay& display) {
-  State& s = *state_;
-  while (s.offset < s.length) {
-    const uint32_t count = std::min<uint32_t>(s.length - s.offset, kMaxDataBytes);
-    s.chunk = s.buffer->ExtractBlock(s.address + s.offset, count);
-    const bool blank = std::all_of(s.chunk.bytes.begin(), s.chunk.bytes.end(),
-                                   [](uint8_t b) { return b == 0xFF; });
-    if (!blank) {
-      display.SetProgress(s.offset, s.length);
-      SendChunk(network, target);
-      return true;
-    }
-    s.offset += count;
-  }
-  return false;
-}
-
-void LoadSaveEnvContext::SendWrite(TargetNetwork& network, Target& target, ScriptDisplay& display) {
-  State& s = *state_;
+  if (s.chunks.SendNext(*s.buffer, network, target, display)) return;
   s.phase = kWriting;
-  s.timing = false;
-  s.chunk = DataBlock{};
   display.SetProgress(s.length, s.length);
   // The CRC covers the whole block, its own CRC field included.
   const uint32_t crc = Crc32(std::span<const uint8_t>(s.buffer->Bytes(), s.length));
   const uint32_t id = NextRequestId();
-  s.awaitingReply = true;
   Hook(target, id);
   network.SendWriteRequest(target, id, s.address, s.length, crc);
 }
@@ -150,13 +122,10 @@ std::unique_ptr<Context> LoadSaveEnvContext::Run(bool isLoad, uint32_t address, 
 
   if (s.awaitingReply) {
     // Reads and data chunks are repeated after a silence; filling and writing never are.
-    const bool repeatable = s.phase == kReading || s.phase == kSending;
-    if (repeatable && s.timing && GetTickCount() - s.sentAt > kResendAfterMs) {
-      if (s.phase == kReading) {
-        static_cast<void>(self->SendRead(network, target));
-      } else {
-        self->SendChunk(network, target);
-      }
+    if (s.phase == kReading && GetTickCount() - s.sentAt > kResendAfterMs) {
+      static_cast<void>(self->SendRead(network, target));
+    } else if (s.phase == kSending) {
+      s.chunks.ResendIfDue(network, target, display);
     }
     return context;
   }
@@ -185,13 +154,12 @@ std::unique_ptr<Context> LoadSaveEnvContext::Run(bool isLoad, uint32_t address, 
       s.buffer = std::make_unique<DataSection>(s.address, s.length);
       s.buffer->AddBlock(BuildEnvironmentBlock(target.environment, s.address, s.length));
       s.phase = kSending;
-      s.offset = 0;
-      if (!self->SendNextChunk(network, target, display)) self->SendWrite(network, target, display);
+      self->SendNextChunkOrWrite(network, target, display);
       return context;
     }
     case kSending: {
-      s.offset += static_cast<uint32_t>(s.chunk.bytes.size());
-      if (!self->SendNextChunk(network, target, display)) self->SendWrite(network, target, display);
+      s.chunks.Acknowledged();
+      self->SendNextChunkOrWrite(network, target, display);
       return context;
     }
     case kWriting:

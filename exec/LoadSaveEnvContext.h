@@ -37,9 +37,7 @@ class LoadSaveEnvContext final : public Context {
  private:
   LoadSaveEnvContext(uint32_t address, uint32_t length);
   bool SendRead(TargetNetwork& network, Target& target);
-  bool SendNextChunk(TargetNetwork& network, Target& target, ScriptDisplay& display);
-  void SendChunk(TargetNetwork& network, Target& target);
-  void SendWrite(TargetNetwork& network, Target& target, ScriptDisplay& display);
+  void SendNextChunkOrWrite(TargetNetwork& network, Target& target, ScriptDisplay& display);
 
   struct State;
   std::unique_ptr<State> state_;
