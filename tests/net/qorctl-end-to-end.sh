@@ -20,7 +20,7 @@ check() {  # check DESCRIPTION EXPECTED ACTUAL
 
 "$sim" --targets 3 --unassigned 1 --trace "$work/trace.jsonl" >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
-trap 'kill $sim_pid 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill $sim_pid ${sim0_pid:-} 2>/dev/null; rm -rf "$work"' EXIT
 for _ in $(seq 100); do
   grep -qx ready "$work/sim.out" && break
   sleep 0.05
