@@ -79,8 +79,15 @@ std::unique_ptr<Context> DownloadContext::Run(const DataSection& image,
     return context;
   }
 
-  // A failure status ends the directive silently; the script goes on.
-  if (s.status != 0 || s.phase == kWriting) return nullptr;
+  // A failure status ends the directive without a message; the script goes on.
+  if (s.status != 0) {
+    display.TargetRefused(s.phase == kFilling   ? "FillRequest"
+                          : s.phase == kSending ? "DataRequest"
+                                                : "WriteRequest",
+                          s.status);
+    return nullptr;
+  }
+  if (s.phase == kWriting) return nullptr;
 
   if (s.phase == kSending) s.chunks.Acknowledged();
   s.phase = kSending;

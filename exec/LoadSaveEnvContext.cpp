@@ -131,8 +131,14 @@ std::unique_ptr<Context> LoadSaveEnvContext::Run(bool isLoad, uint32_t address, 
   }
 
   self->Unhook();
-  // A failure status ends the directive silently; the table and the target stay as they are.
-  if (s.status != 0) return nullptr;
+  // A failure status ends the directive without a message; the table and the target stay as
+  // they are.
+  if (s.status != 0) {
+    static constexpr const char* kRequest[] = {"ReadRequest", "FillRequest", "DataRequest",
+                                               "WriteRequest"};
+    display.TargetRefused(kRequest[s.phase], s.status);
+    return nullptr;
+  }
 
   switch (s.phase) {
     case kReading: {

@@ -18,6 +18,13 @@ class ScriptDisplay {
     static_cast<void>(done);
     static_cast<void>(total);
   }
+  // The target answered request (a message name such as "WriteRequest") with a failure status.
+  // The directive ends without a word and the script goes on, as the dialog has it; the command
+  // line reports it, so that automation never takes a refused write for a success.
+  virtual void TargetRefused(const char* request, uint32_t status) {
+    static_cast<void>(request);
+    static_cast<void>(status);
+  }
 };
 
 }  // namespace qor

@@ -25,7 +25,6 @@ struct TargetEnvironment {
 void ParseEnvironmentBlock(const uint8_t* bytes, size_t length, TargetEnvironment& environment);
 
 // Removes name, then stores value under it unless value is empty.
-void SetVariable(TargetEnvironment& environment, const std::string& name,
-                 const std::string& value);
+void SetVariable(TargetEnvironment& environment, const std::string& name, const std::string& value);
 
 }  // namespace qor

@@ -180,9 +180,11 @@ TEST_F(DownloadContextTest, ShowsOnlyTheLastProgressOfATickAndOnlyOnceTheWriteIs
 }
 
 TEST_F(DownloadContextTest, AFailureStatusFinishesSilentlyFromAnyPhase) {
+  const char* const refused[] = {"FillRequest 7", "DataRequest 7", "WriteRequest 7"};
   for (int failAt = 0; failAt < 3; ++failAt) {
     socket->sent.clear();
     display.statuses.clear();
+    display.refusals.clear();
     image = Image(16, {0});
     Run();
     for (int i = 0; i < failAt; ++i) {
@@ -197,6 +199,8 @@ TEST_F(DownloadContextTest, AFailureStatusFinishesSilentlyFromAnyPhase) {
     EXPECT_EQ(SentCount(), sent);
     EXPECT_EQ(display.statuses.size(), shown);
     EXPECT_EQ(target->pendingContext, nullptr);
+    // Silent on the status line, but told to the front end that reports it.
+    EXPECT_EQ(display.refusals, std::vector<std::string>{refused[failAt]});
   }
 }
 

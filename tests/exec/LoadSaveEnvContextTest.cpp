@@ -143,6 +143,7 @@ TEST_F(LoadSaveEnvContextTest, LoadMergesAndAFailureStatusLeavesTheTableAlone) {
   EXPECT_NO_THROW(Load(64));
   EXPECT_EQ(context, nullptr);
   EXPECT_EQ(target->environment.entries.count("z"), 0u);
+  EXPECT_EQ(display.refusals, std::vector<std::string>{"ReadRequest 5"});
 }
 
 TEST_F(LoadSaveEnvContextTest, RefusesZeroAndOversizedBlocksBeforeSending) {

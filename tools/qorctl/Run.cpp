@@ -229,7 +229,12 @@ int RunScript(const RunOptions& options) {
       if (run.outcome != Outcome::kRunning) continue;
       try {
         run.runner->Step();
-        if (run.runner->Finished()) settle(i, Outcome::kDone, {});
+        if (run.runner->Finished()) {
+          // A directive the target refused ends quietly and the script goes on; the run still
+          // did not do what was asked.
+          const std::string& refusal = console.Refusal(i);
+          settle(i, refusal.empty() ? Outcome::kDone : Outcome::kFailed, refusal);
+        }
       } catch (const Exception& error) {
         settle(i, Outcome::kFailed, error.Message());
       } catch (const std::exception& error) {
