@@ -61,9 +61,11 @@ class QtDialogWindow::Form final : public QDialog {
     switch (event->key()) {
       case Qt::Key_Return:
       case Qt::Key_Enter: {
-        // A focused button takes Enter; otherwise the default button, or OK when there is none.
+        // A focused button takes Enter, except Cancel: Escape is the key that cancels, and Enter
+        // must never end a script run or quit the program by accident. Without a focused
+        // button, Enter is the default button, or OK when there is none.
         if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
-          button->click();
+          if (button != window_.Control(kIdCancel)) button->click();
           return;
         }
         int command = kIdOk;
@@ -222,7 +224,8 @@ QtDialogWindow::QtDialogWindow(const DialogTemplate& dialog, QtDialogWindow* own
       }
       case ControlKind::kPushButton: {
         auto* button = new QPushButton(ToQt(control.text), form);
-        button->setAutoDefault(true);
+        // Not auto-default: Enter on a focused button comes to keyPressEvent, which decides.
+        button->setAutoDefault(false);
         button->setDefault((control.style & style::kDefPushButton) != 0);
         const int id = control.id;
         QObject::connect(button, &QPushButton::clicked, form, [form, id] { form->Command(id); });

@@ -87,6 +87,10 @@ class Probe : public CDialog {
     log.push_back("cancel");
     CDialog::OnCancel();
   }
+  bool OnCommand(int id) override {
+    log.push_back("command " + std::to_string(id));
+    return true;
+  }
   void OnSysCommand(unsigned command) override {
     log.push_back("sys " + std::to_string(command));
     CDialog::OnSysCommand(command);
@@ -183,6 +187,61 @@ TEST(QtBackendTest, EnterEscapeF1AndTheCloseBoxReachTheDialog) {
   EXPECT_EQ(probe.DoModal(), kIdCancel);
   EXPECT_EQ(probe.log, (std::vector<std::string>{"ok", "sys 16", "sys " + std::to_string(kScClose),
                                                  "cancel"}));
+}
+
+// Keys go where the window system sends them: to the focused control.
+void KeyToFocus(int key) {
+  QWidget* focus = QApplication::focusWidget();
+  ASSERT_NE(focus, nullptr);
+  Key(focus, key);
+}
+
+// Runs step once the dialog opening next has taken the focus, then ends it if step did not.
+void WhenFocused(Probe& probe, std::function<void()> step, int triesLeft = 200) {
+  Soon(
+      [&probe, step = std::move(step), triesLeft]() mutable {
+        if (QApplication::focusWidget() == nullptr && triesLeft > 0) {
+          WhenFocused(probe, std::move(step), triesLeft - 1);
+          return;
+        }
+        step();
+        if (probe.Window() != nullptr && !probe.Window()->Ended()) probe.EndDialog(kIdOk);
+      },
+      10);
+}
+
+TEST(QtBackendTest, EnterOnAFocusedCancelOrQuitButtonNeverEndsTheDialog) {
+  // The run's only control, Cancel, has the focus when it opens: Enter must not end the run.
+  Probe run(kIddScriptDialog);
+  WhenFocused(run, [&run] {
+    EXPECT_EQ(QApplication::focusWidget(), run.QtWindow().Control(kIdCancel));
+    KeyToFocus(Qt::Key_Return);
+    KeyToFocus(Qt::Key_Enter);
+    EXPECT_FALSE(run.Window()->Ended());
+    KeyToFocus(Qt::Key_Escape);
+  });
+  EXPECT_EQ(run.DoModal(), kIdCancel);
+  EXPECT_EQ(run.log, (std::vector<std::string>{"cancel"}));
+
+  // In the main window Enter on Quit keeps the program; on Refresh it refreshes.
+  Probe main(kIddQorDialog);
+  WhenFocused(main, [&main] {
+    main.QtWindow().Control(kIdCancel)->setFocus();
+    KeyToFocus(Qt::Key_Return);
+    main.QtWindow().Control(kIdcRefresh)->setFocus();
+    KeyToFocus(Qt::Key_Return);
+  });
+  EXPECT_EQ(main.DoModal(), kIdOk);
+  EXPECT_EQ(main.log, (std::vector<std::string>{"command 3"}));
+
+  // Enter in a field of the address is the dialog's OK; Escape there is Cancel.
+  Probe address(kIddIpAddressDialog);
+  WhenFocused(address, [] {
+    KeyToFocus(Qt::Key_Return);
+    KeyToFocus(Qt::Key_Escape);
+  });
+  EXPECT_EQ(address.DoModal(), kIdCancel);
+  EXPECT_EQ(address.log, (std::vector<std::string>{"ok", "cancel"}));
 }
 
 TEST(QtBackendTest, WindowTimersFireUntilKilled) {
