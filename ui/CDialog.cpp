@@ -78,12 +78,24 @@ int CDialog::DoModal() {
     state_->systemMenu = std::make_unique<CMenu>(*state_->window);
   }
 
+  const auto finish = [this] {
+    Guard([this] { OnDestroy(); });
+    g_running.erase(std::find(g_running.begin(), g_running.end(), this));
+    state_->systemMenu.reset();
+    state_->window.reset();
+  };
   g_running.push_back(this);
-  const int result = state_->window->RunModal();
-  Guard([this] { OnDestroy(); });
-  g_running.erase(std::find(g_running.begin(), g_running.end(), this));
-  state_->systemMenu.reset();
-  state_->window.reset();
+  int result = 0;
+  try {
+    result = state_->window->RunModal();
+  } catch (...) {
+    // The window system itself gave up (the headless one does when its operator runs dry):
+    // close the run all the same, so that no destroyed dialog is left as the active one.
+    finish();
+    state_->escaped = nullptr;
+    throw;
+  }
+  finish();
 
   if (state_->escaped) {
     std::exception_ptr escaped = std::exchange(state_->escaped, nullptr);

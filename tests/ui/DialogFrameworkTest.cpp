@@ -60,6 +60,18 @@ TEST_F(DialogFrameworkTest, AnErrorEscapingAHandlerEndsEveryDialogAndReachesTheO
   EXPECT_EQ(inner.DoModal(), kIdCancel);
 }
 
+TEST_F(DialogFrameworkTest, ARunLeftByAnExceptionFromTheWindowSystemLeavesNothingBehind) {
+  ProbeDialog dialog(kIddQorDialog, nullptr, log);
+  // No operator step queued: the headless window system gives up with HeadlessError.
+  EXPECT_THROW(dialog.DoModal(), HeadlessError);
+  EXPECT_EQ(CDialog::Active(), nullptr);
+  EXPECT_EQ(dialog.Window(), nullptr);
+  EXPECT_TRUE(desktop.Dialogs().empty());
+  // And it runs again.
+  desktop.Then([](HeadlessDesktop& d) { d.Dialog(kIddQorDialog).PressEscape(); });
+  EXPECT_EQ(dialog.DoModal(), kIdCancel);
+}
+
 TEST_F(DialogFrameworkTest, AnErrorFromInitialisationEndsTheDialogBeforeItTakesInput) {
   ProbeDialog dialog(kIddQorDialog, nullptr, log);
   dialog.onInit = []() -> bool { throw Exception("Could not find list rectangle on main dialog"); };
