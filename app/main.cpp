@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/CQORApp.h"
@@ -17,6 +18,20 @@ void PrintUsage() {
       "or press F1.");
 }
 
+// Qt aborts, advising a reinstall, when it finds no display; say what is wrong instead.
+bool DisplayNamed(int argc, char** argv) {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -25,6 +40,13 @@ int main(int argc, char** argv) {
       PrintUsage();
       return 0;
     }
+  }
+  if (!DisplayNamed(argc, argv)) {
+    std::fputs(
+        "qor: no display to open a window on (DISPLAY is not set). Run it in a desktop session;\n"
+        "qorctl does discovery, addresses and script runs from a terminal.\n",
+        stderr);
+    return 1;
   }
   qor::qt::QtWindowSystem windowSystem(argc, argv);
   qor::ui::ScopedWindowSystem installed(windowSystem);
