@@ -19,8 +19,8 @@ class FakeDatagramSocket final : public DatagramSocket {
 
   std::vector<Datagram> sent;
   std::deque<Datagram> incoming;
-  int sendError = 0;        // when non-zero, SendTo fails with it
-  int shortSendBy = 0;      // when non-zero, SendTo reports that many bytes fewer
+  int sendError = 0;    // when non-zero, SendTo fails with it
+  int shortSendBy = 0;  // when non-zero, SendTo reports that many bytes fewer
   int lastError = 0;
   bool closed = false;
 
