@@ -338,11 +338,10 @@ CommandRunner AddRunCommand(CLI::App& app) {
                   "Cancel runs still going after SECONDS (default: no limit)");
   run->add_flag("--json", options->json,
                 "At the end, one JSON object per target and line: mac, ok, error, seconds");
-  return [options, run] {
+  return [options] {
     if (options->mac.empty() && !options->all) {
       throw UsageError("choose the target: --target MAC, or --all");
     }
-    static_cast<void>(run);
     return RunScript(*options);
   };
 }
