@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "exec/ScriptDisplay.h"
+#include "script/ScriptDisplay.h"
 #include "ui/CDialog.h"
 
 namespace qor {

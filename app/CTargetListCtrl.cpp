@@ -6,6 +6,7 @@
 #include "app/CQORApp.h"
 #include "app/CScriptDialog.h"
 #include "catalog/ScriptCatalogue.h"
+#include "exec/DirectiveRegistry.h"
 #include "platform/Exception.h"
 #include "res/ResourceIds.h"
 #include "res/Resources.h"
@@ -96,7 +97,7 @@ intptr_t CTargetListCtrl::ShowContextMenu(int row, Point screen) {
       auto* app = dynamic_cast<CQORApp*>(AfxGetApp());
       std::string path;
       if (app != nullptr && app->ChooseScriptFile(path)) {
-        const Script script(path);
+        const Script script(path, DirectiveRegistry());
         RunScript(*target, script);
       }
     } else if (choice > kCmdAssignAddress && choice < runScriptCommand) {

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "exec/DirectiveRegistry.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"
 #include "script/Script.h"
@@ -34,7 +35,7 @@ void ScriptCatalogue::ScanDirectory(const std::string& directory) {
 void ScriptCatalogue::AddScriptFile(const std::string& path) {
   std::unique_ptr<Script> script;
   try {
-    script = std::make_unique<Script>(path);
+    script = std::make_unique<Script>(path, DirectiveRegistry());
   } catch (const Exception&) {
     return;  // unreadable or broken: contributes nothing, and no message
   } catch (const std::exception&) {

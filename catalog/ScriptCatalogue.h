@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "script/ProductKey.h"
+#include "net/ProductKey.h"
 
 namespace qor {
 

@@ -8,11 +8,13 @@ Context::~Context() { Unhook(); }
 
 void Context::OnProgress(uint32_t) {}
 
+void Context::Detach() { Unhook(); }
+
 void Context::Hook(Target& target, uint32_t requestId) {
   if (hooked_ != nullptr && hooked_ != &target) Unhook();
   // A context displaced from the hook must forget the target, which may be gone before it is.
   if (target.pendingContext != nullptr && target.pendingContext != this) {
-    target.pendingContext->hooked_ = nullptr;
+    target.pendingContext->Detach();
   }
   hooked_ = &target;
   target.pendingContext = this;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "net/ReplyReceiver.h"
+
 namespace qor {
 
 struct Target;
@@ -9,17 +11,17 @@ struct Target;
 // The run state of a directive that waits for replies. Replies reach it through the target's
 // hook (pendingContext/pendingRequestId); a context unhooks itself when destroyed, so the hook
 // never points at a dead context.
-class Context {
+class Context : public ReplyReceiver {
  public:
   Context() = default;
   virtual ~Context();
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
 
-  // A FinalReply for the hooked request; payload is nullptr when length is 0.
-  virtual void OnReply(uint32_t status, const uint8_t* payload, int32_t length) = 0;
-  // A ProgressReply for the hooked request.
-  virtual void OnProgress(uint32_t value);
+  // A ProgressReply for the hooked request: ignored unless a context wants it.
+  void OnProgress(uint32_t value) override;
+  // The hooked target is going away: forget it.
+  void Detach() override;
 
   // Routes replies carrying requestId from target to this context.
   void Hook(Target& target, uint32_t requestId);

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "exec/Context.h"
+#include "exec/StagingUpload.h"
 
 namespace qor {
 
@@ -16,12 +17,15 @@ struct Target;
 // chunk of the image into it, then have the target write it with the image's CRC-32.
 class DownloadContext final : public Context {
  public:
-  enum Phase : int32_t { kFilling = 1, kSending = 2, kWriting = 3 };
+  using Phase = StagingUpload::Phase;
+  static constexpr Phase kFilling = StagingUpload::kFilling;
+  static constexpr Phase kSending = StagingUpload::kSending;
+  static constexpr Phase kWriting = StagingUpload::kWriting;
 
   ~DownloadContext() override;
 
   // One step of *download with image, as DownloadDirective::Execute takes it: context is what the
-  // previous step returned (empty at first). Returns the context while the download runs, empty
+  // previous step left (empty at first). Returns the context while the download runs, empty
   // when it is done. Throws Exception when the image does not fit the staging buffer or a send
   // fails.
   [[nodiscard]] static std::unique_ptr<Context> Run(const DataSection& image,
@@ -37,9 +41,7 @@ class DownloadContext final : public Context {
 
  private:
   DownloadContext();
-
-  struct State;
-  std::unique_ptr<State> state_;
+  StagingUpload upload_;
 };
 
 }  // namespace qor

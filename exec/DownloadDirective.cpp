@@ -12,12 +12,7 @@ namespace {
 // The file word joined to the script's folder. A script named without any folder lies in the
 // current directory, so its images are looked for there.
 std::string ImagePath(const std::string& scriptName, const std::string& fileWord) {
-#ifdef _WIN32
-  const bool hasFolder = scriptName.find_first_of("\\/") != std::string::npos;
-#else
-  const bool hasFolder = scriptName.find(kPathSeparator) != std::string::npos;
-#endif
-  const std::string folder = hasFolder ? FolderOfPath(scriptName) : std::string(".");
+  const std::string folder = HasFolder(scriptName) ? FolderOfPath(scriptName) : std::string(".");
   return folder + kPathSeparator + fileWord;
 }
 
@@ -60,10 +55,17 @@ std::unique_ptr<Directive> DownloadDirective::Parse(const Script& script,
   return std::make_unique<DownloadDirective>(std::move(section));
 }
 
-std::unique_ptr<Context> DownloadDirective::Execute(std::unique_ptr<Context> context,
-                                                    TargetNetwork& network, Target& target,
-                                                    ScriptDisplay& display) const {
-  return DownloadContext::Run(*section_, std::move(context), network, target, display);
+void DownloadDirective::Execute(std::unique_ptr<Context>& context, TargetNetwork& network,
+                                Target& target, ScriptDisplay& display) const {
+  context = DownloadContext::Run(*section_, std::move(context), network, target, display);
+}
+
+std::vector<DirectiveField> DownloadDirective::Fields() const {
+  const DataSection& image = *section_;
+  return {{"base", uint64_t{image.Base()}},
+          {"length", uint64_t{image.Length()}},
+          {"crc32", uint64_t{image.ImageCrc()}},
+          {"nonblank_chunks", uint64_t{image.NonBlankChunkCount()}}};
 }
 
 }  // namespace qor

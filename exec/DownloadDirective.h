@@ -18,8 +18,10 @@ class DownloadDirective final : public Directive {
 
   [[nodiscard]] const DataSection& Section() const { return *section_; }
 
-  std::unique_ptr<Context> Execute(std::unique_ptr<Context> context, TargetNetwork& network,
-                                   Target& target, ScriptDisplay& display) const override;
+  void Execute(std::unique_ptr<Context>& context, TargetNetwork& network, Target& target,
+               ScriptDisplay& display) const override;
+  // The image's base, length, CRC-32 and the number of its chunks that would travel.
+  [[nodiscard]] std::vector<DirectiveField> Fields() const override;
 
   static std::unique_ptr<Directive> Parse(const Script& script,
                                           const std::vector<std::string>& lines);

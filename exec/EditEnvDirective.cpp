@@ -20,4 +20,6 @@ std::unique_ptr<Directive> EditEnvDirective::Parse(const Script&,
   return std::make_unique<EditEnvDirective>(std::move(words));
 }
 
+std::vector<DirectiveField> EditEnvDirective::Fields() const { return {{"words", words_}}; }
+
 }  // namespace qor

@@ -14,6 +14,7 @@ class EditEnvDirective final : public Directive {
   explicit EditEnvDirective(std::vector<std::string> words);
 
   [[nodiscard]] const std::vector<std::string>& Words() const { return words_; }
+  [[nodiscard]] std::vector<DirectiveField> Fields() const override;
 
   static std::unique_ptr<Directive> Parse(const Script& script,
                                           const std::vector<std::string>& lines);

@@ -1,6 +1,7 @@
 #include "exec/LoadSaveEnvDirective.h"
 
-#include "exec/LoadSaveEnvContext.h"
+#include "exec/LoadEnvContext.h"
+#include "exec/SaveEnvContext.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "script/Lexer.h"
@@ -36,11 +37,16 @@ std::unique_ptr<Directive> LoadSaveEnvDirective::Parse(const Script&,
   return std::make_unique<LoadSaveEnvDirective>(isLoad, address, length);
 }
 
-std::unique_ptr<Context> LoadSaveEnvDirective::Execute(std::unique_ptr<Context> context,
-                                                       TargetNetwork& network, Target& target,
-                                                       ScriptDisplay& display) const {
-  return LoadSaveEnvContext::Run(isLoad_, address_, length_, std::move(context), network, target,
-                                 display);
+void LoadSaveEnvDirective::Execute(std::unique_ptr<Context>& context, TargetNetwork& network,
+                                   Target& target, ScriptDisplay& display) const {
+  context =
+      isLoad_
+          ? LoadEnvContext::Run(address_, length_, std::move(context), network, target, display)
+          : SaveEnvContext::Run(address_, length_, std::move(context), network, target, display);
+}
+
+std::vector<DirectiveField> LoadSaveEnvDirective::Fields() const {
+  return {{"address", uint64_t{address_}}, {"length", uint64_t{length_}}};
 }
 
 }  // namespace qor

@@ -18,8 +18,9 @@ class LoadSaveEnvDirective final : public Directive {
   [[nodiscard]] uint32_t Address() const { return address_; }
   [[nodiscard]] uint32_t Length() const { return length_; }
 
-  std::unique_ptr<Context> Execute(std::unique_ptr<Context> context, TargetNetwork& network,
-                                   Target& target, ScriptDisplay& display) const override;
+  void Execute(std::unique_ptr<Context>& context, TargetNetwork& network, Target& target,
+               ScriptDisplay& display) const override;
+  [[nodiscard]] std::vector<DirectiveField> Fields() const override;
 
   static std::unique_ptr<Directive> Parse(const Script& script,
                                           const std::vector<std::string>& lines);

@@ -3,9 +3,9 @@
 #include <stdexcept>
 
 #include "exec/RequestId.h"
-#include "exec/ScriptDisplay.h"
 #include "net/Target.h"
 #include "net/TargetNetwork.h"
+#include "script/ScriptDisplay.h"
 
 namespace qor {
 
@@ -13,7 +13,9 @@ RestartContext::RestartContext() = default;
 RestartContext::~RestartContext() = default;
 
 // The status is not examined: a target may answer a restart any way it likes.
-void RestartContext::OnReply(uint32_t, const uint8_t*, int32_t) { awaitingReply_ = false; }
+void RestartContext::OnReply(uint32_t status, const uint8_t*, int32_t) {
+  static_cast<void>(request_.Answer(status));
+}
 
 std::unique_ptr<Context> RestartContext::Run(std::unique_ptr<Context> context,
                                              TargetNetwork& network, Target& target,
@@ -23,13 +25,14 @@ std::unique_ptr<Context> RestartContext::Run(std::unique_ptr<Context> context,
     auto self = std::unique_ptr<RestartContext>(new RestartContext);
     const uint32_t id = NextRequestId();
     self->Hook(target, id);
+    self->request_.Sent("RestartRequest", /*resendable=*/false);
     network.SendRestartRequest(target, id);
     return self;
   }
   auto* self = dynamic_cast<RestartContext*>(context.get());
   if (self == nullptr) throw std::logic_error("*restart was handed another directive's context");
   // No time limit and no repetition: a target that restarts without answering waits for Cancel.
-  if (self->awaitingReply_) return context;
+  if (self->request_.Awaiting()) return context;
   return nullptr;  // destroying the context unhooks it
 }
 

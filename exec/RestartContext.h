@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "exec/Context.h"
+#include "exec/PendingRequest.h"
 
 namespace qor {
 
@@ -26,7 +27,7 @@ class RestartContext final : public Context {
 
  private:
   RestartContext();
-  bool awaitingReply_ = true;
+  PendingRequest request_;
 };
 
 }  // namespace qor

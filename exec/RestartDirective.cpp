@@ -19,10 +19,9 @@ std::unique_ptr<Directive> RestartDirective::Parse(const Script&,
   return std::make_unique<RestartDirective>();
 }
 
-std::unique_ptr<Context> RestartDirective::Execute(std::unique_ptr<Context> context,
-                                                   TargetNetwork& network, Target& target,
-                                                   ScriptDisplay& display) const {
-  return RestartContext::Run(std::move(context), network, target, display);
+void RestartDirective::Execute(std::unique_ptr<Context>& context, TargetNetwork& network,
+                               Target& target, ScriptDisplay& display) const {
+  context = RestartContext::Run(std::move(context), network, target, display);
 }
 
 }  // namespace qor

@@ -13,8 +13,8 @@ class RestartDirective final : public Directive {
  public:
   RestartDirective();
 
-  std::unique_ptr<Context> Execute(std::unique_ptr<Context> context, TargetNetwork& network,
-                                   Target& target, ScriptDisplay& display) const override;
+  void Execute(std::unique_ptr<Context>& context, TargetNetwork& network, Target& target,
+               ScriptDisplay& display) const override;
 
   static std::unique_ptr<Directive> Parse(const Script& script,
                                           const std::vector<std::string>& lines);

@@ -1,10 +1,10 @@
 #include "exec/ScriptRunner.h"
 
 #include "exec/Context.h"
-#include "exec/ScriptDisplay.h"
 #include "net/Target.h"
 #include "net/TargetNetwork.h"
 #include "script/Script.h"
+#include "script/ScriptDisplay.h"
 
 namespace qor {
 
@@ -33,13 +33,13 @@ void ScriptRunner::Step() {
     // The bound is tested before every call, so DirectiveAt never sees an index out of range.
     while (s.directiveIndex < s.script.DirectiveCount()) {
       const Directive& directive = s.script.DirectiveAt(s.directiveIndex);
-      s.context = directive.Execute(std::move(s.context), s.network, s.target, s.display);
+      directive.Execute(s.context, s.network, s.target, s.display);
       if (s.context) return;
       ++s.directiveIndex;
     }
   } catch (...) {
-    // The failing directive's context died with the call that threw; close so that nothing
-    // runs after the error, whatever the front end does next.
+    // Close, unhooking and destroying the failing directive's context, so that nothing runs
+    // after the error, whatever the front end does next.
     Cancel();
     throw;
   }

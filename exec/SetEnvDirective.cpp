@@ -1,6 +1,5 @@
 #include "exec/SetEnvDirective.h"
 
-#include "exec/Context.h"
 #include "net/Target.h"
 #include "platform/Exception.h"
 #include "script/Lexer.h"
@@ -24,10 +23,13 @@ std::unique_ptr<Directive> SetEnvDirective::Parse(const Script&,
 }
 
 // Only the host's copy of the table changes; nothing is sent to the target.
-std::unique_ptr<Context> SetEnvDirective::Execute(std::unique_ptr<Context>, TargetNetwork&,
-                                                  Target& target, ScriptDisplay&) const {
+void SetEnvDirective::Execute(std::unique_ptr<Context>&, TargetNetwork&, Target& target,
+                              ScriptDisplay&) const {
   SetVariable(target.environment, name_, value_);
-  return nullptr;
+}
+
+std::vector<DirectiveField> SetEnvDirective::Fields() const {
+  return {{"name", name_}, {"value", value_}};
 }
 
 }  // namespace qor

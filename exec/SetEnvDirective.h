@@ -16,8 +16,9 @@ class SetEnvDirective final : public Directive {
   [[nodiscard]] const std::string& Name() const { return name_; }
   [[nodiscard]] const std::string& Value() const { return value_; }
 
-  std::unique_ptr<Context> Execute(std::unique_ptr<Context> context, TargetNetwork& network,
-                                   Target& target, ScriptDisplay& display) const override;
+  void Execute(std::unique_ptr<Context>& context, TargetNetwork& network, Target& target,
+               ScriptDisplay& display) const override;
+  [[nodiscard]] std::vector<DirectiveField> Fields() const override;
 
   static std::unique_ptr<Directive> Parse(const Script& script,
                                           const std::vector<std::string>& lines);

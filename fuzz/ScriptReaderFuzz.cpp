@@ -8,7 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "exec/TargetEnvironment.h"
+#include "exec/DirectiveRegistry.h"
+#include "net/TargetEnvironment.h"
 #include "platform/Exception.h"
 #include "script/DataSection.h"
 #include "script/Lexer.h"
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fwrite(data, 1, size, file);
     std::fclose(file);
     try {
-      qor::Script script(ScriptPath());
+      qor::Script script(ScriptPath(), qor::DirectiveRegistry());
       for (int32_t i = 0; i < script.DirectiveCount(); ++i) (void)script.DirectiveAt(i).Kind();
     } catch (const qor::Exception&) {
     }

@@ -5,13 +5,13 @@
 #include <string>
 #include <string_view>
 
-#include "exec/TargetEnvironment.h"
 #include "net/MacAddress.h"
-#include "script/ProductKey.h"
+#include "net/ProductKey.h"
+#include "net/TargetEnvironment.h"
 
 namespace qor {
 
-class Context;
+class ReplyReceiver;
 
 // One discovered device. Owned by the TargetTable; references stay valid until the next discovery.
 struct Target {
@@ -22,7 +22,7 @@ struct Target {
   uint32_t stagingSize = 0;
   TargetEnvironment environment;
   // The reply hook: replies carrying pendingRequestId go to pendingContext.
-  Context* pendingContext = nullptr;
+  ReplyReceiver* pendingContext = nullptr;
   uint32_t pendingRequestId = 0;
 
   [[nodiscard]] ProductKey Key() const { return {vendorId, productId}; }

@@ -3,15 +3,15 @@
 #include <array>
 #include <utility>
 
-#include "exec/Context.h"
-#include "net/WinsockErrorText.h"
+#include "net/DataBlock.h"
+#include "net/ReplyReceiver.h"
 #include "net/Wire.h"
 #include "platform/DatagramSocket.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/TickCount.h"
 #include "platform/UdpSocket.h"
-#include "script/DataSection.h"
+#include "platform/WinsockErrorText.h"
 
 namespace qor {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "exec/Context.h"
+#include "net/ReplyReceiver.h"
 
 namespace qor {
 
@@ -25,7 +25,7 @@ Target& TargetTable::Insert(const Target& target) {
   auto [where, inserted] = state_->byMac.try_emplace(target.mac, nullptr);
   if (!inserted) return *where->second;
   where->second = std::make_unique<Target>(target);
-  // A copy never inherits a reply hook: only Context::Hook sets one, on the stored target.
+  // A copy never inherits a reply hook: only a waiting request sets one, on the stored target.
   where->second->pendingContext = nullptr;
   where->second->pendingRequestId = 0;
   state_->arrivals.push_back(where->second.get());
@@ -35,7 +35,7 @@ Target& TargetTable::Insert(const Target& target) {
 void TargetTable::Clear() {
   for (auto& [mac, target] : state_->byMac) {
     // A context still waiting on this target must not keep a pointer to it past this point.
-    if (target->pendingContext != nullptr) target->pendingContext->Unhook();
+    if (target->pendingContext != nullptr) target->pendingContext->Detach();
   }
   state_->arrivals.clear();
   state_->byMac.clear();

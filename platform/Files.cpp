@@ -1,12 +1,14 @@
 #include "platform/Files.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <algorithm>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <dirent.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -67,6 +69,20 @@ bool ComesBefore(const std::string& a, const std::string& b) {
 #endif
 
 }  // namespace
+
+std::optional<OpenFileStatus> StatOpenFile(std::FILE* file) {
+#ifdef _WIN32
+  struct _stat64 info;
+  if (_fstat64(_fileno(file), &info) != 0 || info.st_size < 0) return std::nullopt;
+#else
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || info.st_size < 0) return std::nullopt;
+#endif
+  OpenFileStatus status;
+  status.isDirectory = (info.st_mode & S_IFMT) == S_IFDIR;
+  status.size = static_cast<uint64_t>(info.st_size);
+  return status;
+}
 
 #ifdef _WIN32
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +22,17 @@ inline constexpr char kPathSeparator = '/';
 [[nodiscard]] std::vector<std::string> ListScriptFiles(const std::string& directory);
 
 [[nodiscard]] bool IsDirectory(const std::string& path);
+
+// What the file system says of an open file.
+struct OpenFileStatus {
+  bool isDirectory = false;
+  uint64_t size = 0;
+};
+// Nothing when the system cannot tell.
+[[nodiscard]] std::optional<OpenFileStatus> StatOpenFile(std::FILE* file);
+
+// Whether path names a folder before its last component (a separator stands in it).
+[[nodiscard]] bool HasFolder(const std::string& path);
 
 // The folder part of path: everything before its last separator (empty when there is none).
 [[nodiscard]] std::string FolderOfPath(const std::string& path);

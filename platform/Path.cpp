@@ -2,12 +2,22 @@
 
 namespace qor {
 
-std::string FolderOfPath(const std::string& path) {
+namespace {
+
+size_t LastSeparator(const std::string& path) {
 #ifdef _WIN32
-  const size_t last = path.find_last_of("\\/");
+  return path.find_last_of("\\/");
 #else
-  const size_t last = path.rfind(kPathSeparator);
+  return path.rfind(kPathSeparator);
 #endif
+}
+
+}  // namespace
+
+bool HasFolder(const std::string& path) { return LastSeparator(path) != std::string::npos; }
+
+std::string FolderOfPath(const std::string& path) {
+  const size_t last = LastSeparator(path);
   return last == std::string::npos ? std::string() : path.substr(0, last);
 }
 

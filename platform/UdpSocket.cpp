@@ -1,8 +1,8 @@
 #include "platform/UdpSocket.h"
 
-#include "net/WinsockErrorText.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
+#include "platform/WinsockErrorText.h"
 
 #ifdef _WIN32
 #include <winsock2.h>

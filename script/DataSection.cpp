@@ -1,11 +1,13 @@
 #include "script/DataSection.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
+#include <span>
 
+#include "net/Crc32.h"
+#include "net/TargetNetwork.h"
 #include "platform/Exception.h"
+#include "platform/Files.h"
 #include "platform/Format.h"
 
 namespace qor {
@@ -60,6 +62,19 @@ DataBlock DataSection::ExtractBlock(uint32_t address, uint32_t maximum) const {
   return block;
 }
 
+uint32_t DataSection::ImageCrc() const { return Crc32(std::span<const uint8_t>(state_->buffer)); }
+
+uint64_t DataSection::NonBlankChunkCount() const {
+  const std::span<const uint8_t> bytes(state_->buffer);
+  uint64_t count = 0;
+  for (size_t offset = 0; offset < bytes.size(); offset += kMaxDataBytes) {
+    const auto chunk =
+        bytes.subspan(offset, std::min<size_t>(kMaxDataBytes, bytes.size() - offset));
+    if (std::any_of(chunk.begin(), chunk.end(), [](uint8_t b) { return b != 0xFF; })) ++count;
+  }
+  return count;
+}
+
 namespace {
 
 // Closes the file on every way out.
@@ -75,20 +90,13 @@ void LoadBinaryFile(DataSection& section, const std::string& path) {
   if (file == nullptr) throw Exception(Format("Cannot open \"%s\"", path.c_str()));
   FileCloser closer{file};
 
-#ifdef _WIN32
-  struct _stat64 info;
-  const int statResult = _fstat64(_fileno(file), &info);
-#else
-  struct stat info;
-  const int statResult = fstat(fileno(file), &info);
-#endif
-  if (statResult != 0) throw Exception(Format("Cannot stat binary file \"%s\"", path.c_str()));
+  const std::optional<OpenFileStatus> status = StatOpenFile(file);
+  if (!status) throw Exception(Format("Cannot stat binary file \"%s\"", path.c_str()));
   // A folder opens on some systems but is no file to load.
-  if ((info.st_mode & S_IFMT) == S_IFDIR)
-    throw Exception(Format("Cannot open \"%s\"", path.c_str()));
+  if (status->isDirectory) throw Exception(Format("Cannot open \"%s\"", path.c_str()));
 
-  const uint64_t size = static_cast<uint64_t>(info.st_size);
-  if (info.st_size < 0 || size > section.Length()) {
+  const uint64_t size = status->size;
+  if (size > section.Length()) {
     throw Exception(Format("Binary file \"%s\" is too large for download area", path.c_str()));
   }
   if (size == 0) return;

@@ -6,13 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace qor {
+#include "net/DataBlock.h"
 
-// A run of bytes at a target address.
-struct DataBlock {
-  uint32_t address = 0;
-  std::vector<uint8_t> bytes;
-};
+namespace qor {
 
 // The image of one area of target memory; every byte starts as 0xFF.
 class DataSection {
@@ -27,6 +23,12 @@ class DataSection {
   // The length bytes of the area; nullptr when the length is 0.
   [[nodiscard]] const uint8_t* Bytes() const;
   [[nodiscard]] uint8_t* MutableBytes();
+
+  // The CRC-32 of all length bytes (0 for an empty section).
+  [[nodiscard]] uint32_t ImageCrc() const;
+  // How many 1024-byte chunks, from the base on, hold a byte other than 0xFF: the chunks that
+  // travel when the image is downloaded.
+  [[nodiscard]] uint64_t NonBlankChunkCount() const;
 
   // Throws Exception("Trying to add too much data to section"); unchanged on failure.
   void AddBlock(const DataBlock& block);

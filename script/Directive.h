@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace qor {
@@ -25,8 +26,15 @@ enum DirectiveKind : int32_t {
   kRestartDirective = 8,
 };
 
+// One named value a directive was read with, for tools that show what a script holds.
+struct DirectiveField {
+  std::string name;
+  std::variant<uint64_t, std::string, std::vector<std::string>> value;
+};
+
 // One directive of a script. A parsed directive never changes when it runs: all run state lives
-// in the Context it returns, so one script can be run many times against many targets.
+// in the Context it keeps in the runner's slot, so one script can be run many times against many
+// targets.
 class Directive {
  public:
   explicit Directive(int32_t kind) : kind_(kind) {}
@@ -34,13 +42,18 @@ class Directive {
   Directive(const Directive&) = delete;
   Directive& operator=(const Directive&) = delete;
 
-  // Runs one step. context is what this directive returned at its previous call (empty on the
-  // first). Returns a context while still running, empty when finished. Throws Exception to fail.
-  // The base directive does nothing and finishes at once.
-  virtual std::unique_ptr<Context> Execute(std::unique_ptr<Context> context, TargetNetwork& network,
-                                           Target& target, ScriptDisplay& display) const;
+  // Runs one step. context holds what this directive left there at its previous call (empty at
+  // the first); the directive leaves its context there while it is still running and empties it
+  // when it has finished. Throws Exception to fail; the context is then still in the slot, for
+  // the runner to dispose of. The base directive does nothing and finishes at once.
+  virtual void Execute(std::unique_ptr<Context>& context, TargetNetwork& network, Target& target,
+                       ScriptDisplay& display) const;
 
   [[nodiscard]] int32_t Kind() const { return kind_; }
+  // The directive word in lower case, such as "*download".
+  [[nodiscard]] const char* Name() const;
+  // What the directive was read with, in a fixed order; none for the base.
+  [[nodiscard]] virtual std::vector<DirectiveField> Fields() const;
 
  private:
   int32_t kind_;

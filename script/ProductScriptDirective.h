@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "net/ProductKey.h"
 #include "script/Directive.h"
-#include "script/ProductKey.h"
 
 namespace qor {
 

@@ -3,24 +3,12 @@
 #include <cstdio>
 #include <new>
 
-#include "exec/DownloadDirective.h"
-#include "exec/EditEnvDirective.h"
-#include "exec/LoadSaveEnvDirective.h"
-#include "exec/RestartDirective.h"
-#include "exec/SetEnvDirective.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "script/ProductScriptDirective.h"
-#include "script/SectionDirective.h"
 
 namespace qor {
 namespace {
-
-constexpr DirectiveParser kRegistry[] = {
-    &ProductScriptDirective::Parse, &SectionDirective::Parse, &DownloadDirective::Parse,
-    &LoadSaveEnvDirective::Parse,   &SetEnvDirective::Parse,  &EditEnvDirective::Parse,
-    &RestartDirective::Parse,
-};
 
 // Pieces are read as a 256-byte line buffer reads them: at most 255 characters, ending after
 // the first line feed within that limit. A longer physical line becomes several pieces, each
@@ -64,15 +52,16 @@ struct Script::State {
   std::vector<std::unique_ptr<Directive>> directives;
 };
 
-Script::Script(const std::string& fileName) : state_(std::make_unique<State>()) {
+Script::Script(const std::string& fileName, std::span<const DirectiveParser> registry)
+    : state_(std::make_unique<State>()) {
   state_->fileName = fileName;
   std::string text;
   if (!ReadText(fileName, text)) throw Exception(Format("Cannot open \"%s\"", fileName.c_str()));
 
-  const auto build = [this, &fileName](const Group& group) {
+  const auto build = [this, &fileName, registry](const Group& group) {
     std::unique_ptr<Directive> directive;
     try {
-      for (const DirectiveParser parser : DirectiveRegistry()) {
+      for (const DirectiveParser parser : registry) {
         directive = parser(*this, group.lines);
         if (directive) break;
       }
@@ -161,7 +150,5 @@ const Directive& Script::DirectiveAt(int32_t index) const {
   }
   return *state_->directives[static_cast<size_t>(index)];
 }
-
-std::span<const DirectiveParser> DirectiveRegistry() { return kRegistry; }
 
 }  // namespace qor

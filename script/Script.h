@@ -7,15 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "net/ProductKey.h"
 #include "script/Directive.h"
-#include "script/ProductKey.h"
 
 namespace qor {
 
 // A script file read completely: construction yields a whole Script or throws Exception.
 class Script {
  public:
-  explicit Script(const std::string& fileName);
+  // Reads fileName, trying registry's parsers in order on every group of lines.
+  Script(const std::string& fileName, std::span<const DirectiveParser> registry);
   ~Script();
   Script(const Script&) = delete;
   Script& operator=(const Script&) = delete;
@@ -33,8 +34,5 @@ class Script {
   struct State;
   std::unique_ptr<State> state_;
 };
-
-// The fixed, ordered table of directive parsers; the first that returns a directive wins.
-[[nodiscard]] std::span<const DirectiveParser> DirectiveRegistry();
 
 }  // namespace qor

@@ -1,20 +1,22 @@
 #include "script/SectionDirective.h"
 
-#include "exec/Context.h"
-#include "exec/ScriptDisplay.h"
 #include "platform/Exception.h"
 #include "script/Lexer.h"
+#include "script/ScriptDisplay.h"
 
 namespace qor {
 
 SectionDirective::SectionDirective(std::string description)
     : Directive(kSectionDirective), description_(std::move(description)) {}
 
-std::unique_ptr<Context> SectionDirective::Execute(std::unique_ptr<Context>, TargetNetwork&,
-                                                   Target&, ScriptDisplay& display) const {
+void SectionDirective::Execute(std::unique_ptr<Context>&, TargetNetwork&, Target&,
+                               ScriptDisplay& display) const {
   display.SetOperationText(description_);
   display.SetStatusText("");
-  return nullptr;
+}
+
+std::vector<DirectiveField> SectionDirective::Fields() const {
+  return {{"description", description_}};
 }
 
 std::unique_ptr<Directive> SectionDirective::Parse(const Script&,

@@ -4,7 +4,7 @@
 
 #include "catalog/ScriptCatalogue.h"
 #include "script/Script.h"
-#include "tests/script/TempFiles.h"
+#include "tests/common/TempFiles.h"
 
 namespace qor {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "exec/Crc32.h"
 #include "exec/DownloadContext.h"
+#include "net/Crc32.h"
 #include "platform/Exception.h"
 #include "script/DataSection.h"
 #include "tests/exec/ExecHarness.h"

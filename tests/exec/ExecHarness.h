@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "exec/RequestId.h"
-#include "exec/ScriptDisplay.h"
 #include "net/Target.h"
 #include "net/TargetNetwork.h"
 #include "net/Wire.h"
 #include "platform/TickCount.h"
+#include "script/ScriptDisplay.h"
 #include "tests/common/FakeDatagramSocket.h"
 
 namespace qor::test {

@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "exec/Crc32.h"
-#include "exec/LoadSaveEnvContext.h"
-#include "exec/TargetEnvironment.h"
+#include "exec/LoadEnvContext.h"
+#include "exec/SaveEnvContext.h"
+#include "net/Crc32.h"
+#include "net/TargetEnvironment.h"
 #include "platform/Exception.h"
 #include "tests/exec/ExecHarness.h"
 
@@ -14,12 +15,12 @@ constexpr uint32_t kEnvAddress = 0x3F000;
 class LoadSaveEnvContextTest : public ExecHarness {
  protected:
   void Load(uint32_t length) {
-    context = LoadSaveEnvContext::Run(true, kEnvAddress, length, std::move(context), *network,
-                                      *target, display);
+    context =
+        LoadEnvContext::Run(kEnvAddress, length, std::move(context), *network, *target, display);
   }
   void Save(uint32_t length) {
-    context = LoadSaveEnvContext::Run(false, kEnvAddress, length, std::move(context), *network,
-                                      *target, display);
+    context =
+        SaveEnvContext::Run(kEnvAddress, length, std::move(context), *network, *target, display);
   }
   static std::vector<uint8_t> Block(const TargetEnvironment& environment, uint32_t length) {
     return BuildEnvironmentBlock(environment, kEnvAddress, length).bytes;

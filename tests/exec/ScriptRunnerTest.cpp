@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "exec/Context.h"
+#include "exec/DirectiveRegistry.h"
 #include "exec/RequestId.h"
 #include "exec/ScriptRunner.h"
 #include "platform/Exception.h"
 #include "script/Script.h"
+#include "tests/common/TempFiles.h"
 #include "tests/exec/ExecHarness.h"
-#include "tests/script/TempFiles.h"
 
 namespace qor::test {
 namespace {
@@ -14,7 +15,7 @@ namespace {
 class ScriptRunnerTest : public ExecHarness {
  protected:
   const Script& Load(const std::string& text) {
-    script = std::make_unique<Script>(files.Write("run.qor", text));
+    script = std::make_unique<Script>(files.Write("run.qor", text), DirectiveRegistry());
     runner = std::make_unique<ScriptRunner>(*target, *script, *network, display);
     return *script;
   }

@@ -6,13 +6,14 @@
 #include <memory>
 #include <string>
 
+#include "exec/DirectiveRegistry.h"
 #include "exec/ScriptRunner.h"
-#include "exec/TargetEnvironment.h"
+#include "net/TargetEnvironment.h"
 #include "net/TargetNetwork.h"
 #include "script/DataSection.h"
 #include "script/Script.h"
+#include "tests/common/TempFiles.h"
 #include "tests/exec/ExecHarness.h"
-#include "tests/script/TempFiles.h"
 #include "tools/qor-sim/SimEngine.h"
 
 namespace qor::test {
@@ -92,7 +93,8 @@ TEST_F(SimRunTest, DownloadLandsInTargetMemoryByteForByte) {
   // Stale bytes where the image's blank kilobytes go: the fill must clear them.
   engine->WriteMemory(target.mac, 0x20000, std::vector<uint8_t>(5120, 0x5A));
   std::vector<uint8_t> expected;
-  const Script script(files.Write("download.qor", DownloadScript(files, expected)));
+  const Script script(files.Write("download.qor", DownloadScript(files, expected)),
+                      DirectiveRegistry());
   RunToEnd(script, target, std::chrono::seconds(10));
   EXPECT_EQ(engine->ReadMemory(target.mac, 0x20000, 5120), expected);
   // Only the three kilobytes holding data travelled.
@@ -112,7 +114,8 @@ TEST_F(SimRunTest, EnvironmentRoundTripChangesOneVariableAndKeepsByteOrder) {
   const Script script(
       files.Write("env.qor",
                   "*loadenv 0x00F00000 0x1000\n*setenv bootdelay 0\n*saveenv 0x00F00000 0x1000\n"
-                  "*restart\n"));
+                  "*restart\n"),
+      DirectiveRegistry());
   RunToEnd(script, target, std::chrono::seconds(10));
   EXPECT_EQ(engine->Environment(target.mac), expected);
   TargetEnvironment table;
@@ -135,7 +138,8 @@ TEST_F(SimRunTest, DownloadsAndEnvironmentEditsSurviveLosingAThirdOfDataAndReadR
   const Script script(
       files.Write("lossy.qor", DownloadScript(files, expected) +
                                    "*loadenv 0x00F00000 0x1000\n*setenv serial QOR-LOSSY\n"
-                                   "*saveenv 0x00F00000 0x1000\n"));
+                                   "*saveenv 0x00F00000 0x1000\n"),
+      DirectiveRegistry());
   std::map<std::string, std::string> env = engine->Environment(target.mac);
   env["serial"] = "QOR-LOSSY";
   RunToEnd(script, target, std::chrono::seconds(60));

@@ -6,14 +6,14 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "exec/Crc32.h"
-#include "exec/TargetEnvironment.h"
+#include "net/Crc32.h"
+#include "net/TargetEnvironment.h"
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "script/DataSection.h"
+#include "tests/common/SocketTestSupport.h"
+#include "tests/common/TempFiles.h"
 #include "tests/net/NetTestSupport.h"
-#include "tests/net/SocketTestSupport.h"
-#include "tests/script/TempFiles.h"
 #include "tools/qor-sim/SimEngine.h"
 
 namespace qor {

@@ -5,7 +5,7 @@
 
 #include "platform/Exception.h"
 #include "script/DataSection.h"
-#include "tests/script/TempFiles.h"
+#include "tests/common/TempFiles.h"
 
 namespace qor {
 namespace {

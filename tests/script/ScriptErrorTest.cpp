@@ -4,9 +4,10 @@
 #include <filesystem>
 #include <string>
 
+#include "exec/DirectiveRegistry.h"
 #include "platform/Exception.h"
 #include "script/Script.h"
-#include "tests/script/TempFiles.h"
+#include "tests/common/TempFiles.h"
 
 namespace qor {
 namespace {
@@ -23,7 +24,7 @@ class ScriptError : public ::testing::Test {
   std::string ErrorOf(const std::string& content, const std::string& name = "bad.qor") {
     const std::string path = files_.Write(name, content);
     try {
-      Script script(path);
+      Script script(path, DirectiveRegistry());
     } catch (const Exception& error) {
       return error.Message();
     }

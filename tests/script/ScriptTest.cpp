@@ -5,19 +5,20 @@
 #include <vector>
 
 #include "exec/Context.h"
+#include "exec/DirectiveRegistry.h"
 #include "exec/DownloadDirective.h"
 #include "exec/EditEnvDirective.h"
 #include "exec/LoadSaveEnvDirective.h"
 #include "exec/RestartDirective.h"
-#include "exec/ScriptDisplay.h"
 #include "exec/SetEnvDirective.h"
 #include "net/Target.h"
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "script/Script.h"
+#include "script/ScriptDisplay.h"
 #include "script/SectionDirective.h"
 #include "tests/common/FakeDatagramSocket.h"
-#include "tests/script/TempFiles.h"
+#include "tests/common/TempFiles.h"
 
 namespace qor {
 namespace {
@@ -40,7 +41,7 @@ Bytes Image(const Script& script, int32_t index) {
 
 std::string ErrorOf(const std::string& path) {
   try {
-    Script script(path);
+    Script script(path, DirectiveRegistry());
   } catch (const Exception& error) {
     return error.Message();
   }
@@ -52,7 +53,7 @@ TEST(Script, EmptyAndCommentOnlyFilesHoldNothing) {
   for (const std::string& content :
        {std::string(), std::string("\n\n   \n\t\f\v\r\n"),
         std::string("# a comment\n  # indented\n\n"), std::string(1, '\0') + "\n"}) {
-    Script script(files.Write("empty.qor", content));
+    Script script(files.Write("empty.qor", content), DirectiveRegistry());
     EXPECT_TRUE(script.ProductEntries().empty());
     EXPECT_TRUE(script.ScriptTargets().empty());
     EXPECT_EQ(script.DirectiveCount(), 0);
@@ -72,7 +73,7 @@ TEST(Script, FilesHeaderEntriesAndKeepsDirectivesInOrder) {
                                        "*unknown words \"are ignored\"\n"
                                        "S30900001000010203049A\n"
                                        "\t*RESTART\n");
-  Script script(path);
+  Script script(path, DirectiveRegistry());
   EXPECT_EQ(script.FileName(), path);
   const std::map<ProductKey, std::string> products{{{0x1234, 1}, "Demo Board rev B"},
                                                    {{0x1234, 2}, "Other"}};
@@ -111,7 +112,8 @@ TEST(Script, ReadsEveryDirectiveKindWithItsData) {
                             "*editenv\n"
                             "*editenv ipaddr \"two words\" 3\n"
                             "*saveenv -0x80000000 -1\n"
-                            "*restart\n"));
+                            "*restart\n"),
+                DirectiveRegistry());
   ASSERT_EQ(script.DirectiveCount(), 11);
   const std::vector<int32_t> kinds{kSectionDirective, kDownloadDirective, kLoadEnvDirective,
                                    kSetEnvDirective,  kSetEnvDirective,   kSetEnvDirective,
@@ -150,7 +152,8 @@ TEST(Script, LineEndsAreLfCrLfOrBoth) {
   test::TempFiles files;
   for (const std::string end : {"\n", "\r\n"}) {
     Script script(
-        files.Write("ends.qor", "*section one" + end + "*section two" + end + "*restart" + end));
+        files.Write("ends.qor", "*section one" + end + "*section two" + end + "*restart" + end),
+        DirectiveRegistry());
     ASSERT_EQ(script.DirectiveCount(), 3) << end.size();
     EXPECT_EQ(As<SectionDirective>(script, 1).Description(), "two");
   }
@@ -172,7 +175,8 @@ TEST(Script, DownloadAssemblesFileThenRecords) {
                             "S30600001003EE00\n"
                             "S9030000FC\n"
                             "some other text\n"
-                            "*download 0x1000 0\n"));
+                            "*download 0x1000 0\n"),
+                DirectiveRegistry());
   ASSERT_EQ(script.DirectiveCount(), 2);
   EXPECT_EQ(Image(script, 0), (Bytes{0x10, 0x11, 0xAA, 0xEE, 0xCC, 0xDD, 0xFF, 0xFF, 0xFF, 0xFF}));
   EXPECT_EQ(As<DownloadDirective>(script, 1).Section().Length(), 0u);
@@ -183,7 +187,7 @@ TEST(Script, DownloadFindsItsFileBesideTheScript) {
   test::TempFiles files;
   std::filesystem::create_directories(files.Folder() + "/sub");
   files.Write("sub/fw.bin", "\x01\x02");
-  Script nested(files.Write("nested.qor", "*download 0 4 sub/fw.bin\n"));
+  Script nested(files.Write("nested.qor", "*download 0 4 sub/fw.bin\n"), DirectiveRegistry());
   EXPECT_EQ(Image(nested, 0), (Bytes{1, 2, 0xFF, 0xFF}));
 
   // A script named without a folder finds its image in the current directory.
@@ -192,7 +196,7 @@ TEST(Script, DownloadFindsItsFileBesideTheScript) {
   files.Write("sub/plain.qor", "*download 0 3 fw.bin\n");
   std::string error;
   try {
-    Script plain("plain.qor");
+    Script plain("plain.qor", DirectiveRegistry());
     EXPECT_EQ(Image(plain, 0), (Bytes{1, 2, 0xFF}));
   } catch (const Exception& e) {
     error = e.Message();
@@ -232,8 +236,8 @@ TEST(Script, LongLinesAreReadIn255CharacterPieces) {
 
 TEST(Script, APieceEndsAtItsFirstNulByte) {
   test::TempFiles files;
-  Script script(
-      files.Write("nul.qor", std::string("*section abc\0 ignored words\n*restart\n", 37)));
+  Script script(files.Write("nul.qor", std::string("*section abc\0 ignored words\n*restart\n", 37)),
+                DirectiveRegistry());
   ASSERT_EQ(script.DirectiveCount(), 2);
   EXPECT_EQ(As<SectionDirective>(script, 0).Description(), "abc");
 }
@@ -247,14 +251,18 @@ class LinesDisplay final : public ScriptDisplay {
 
 TEST(Script, SectionShowsItsTitleAndFinishesAtOnce) {
   test::TempFiles files;
-  Script script(files.Write("section.qor", "*section \"Boot loader\"\n*section \"\"\n"));
+  Script script(files.Write("section.qor", "*section \"Boot loader\"\n*section \"\"\n"),
+                DirectiveRegistry());
   auto socket = std::make_unique<test::FakeDatagramSocket>();
   const test::FakeDatagramSocket& sent = *socket;
   TargetNetwork network(std::move(socket));
   Target target;
   LinesDisplay display;
-  EXPECT_EQ(script.DirectiveAt(0).Execute(nullptr, network, target, display), nullptr);
-  EXPECT_EQ(script.DirectiveAt(1).Execute(nullptr, network, target, display), nullptr);
+  std::unique_ptr<Context> context;
+  script.DirectiveAt(0).Execute(context, network, target, display);
+  EXPECT_EQ(context, nullptr);
+  script.DirectiveAt(1).Execute(context, network, target, display);
+  EXPECT_EQ(context, nullptr);
   EXPECT_EQ(display.lines, (std::vector<std::string>{"operation:Boot loader",
                                                      "status:", "operation:", "status:"}));
   EXPECT_TRUE(sent.sent.empty());

@@ -20,15 +20,15 @@
 #include <thread>
 #include <unordered_map>
 
-#include "exec/Crc32.h"
-#include "exec/TargetEnvironment.h"
+#include "net/Crc32.h"
 #include "net/Target.h"
+#include "net/TargetEnvironment.h"
 #include "net/TargetNetwork.h"
-#include "net/WinsockErrorText.h"
 #include "net/Wire.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/UdpSocket.h"
+#include "platform/WinsockErrorText.h"
 
 namespace qor::sim {
 

@@ -4,19 +4,15 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
-#include "exec/Crc32.h"
-#include "exec/DownloadDirective.h"
-#include "exec/EditEnvDirective.h"
-#include "exec/LoadSaveEnvDirective.h"
-#include "exec/SetEnvDirective.h"
+#include "exec/DirectiveRegistry.h"
 #include "platform/Exception.h"
 #include "script/Script.h"
-#include "script/SectionDirective.h"
 #include "tools/qorctl/Commands.h"
+#include "tools/qorctl/JsonWriter.h"
 
 namespace qor::cli {
 namespace {
@@ -28,120 +24,6 @@ struct CheckOptions {
   std::vector<std::string> files;
 };
 
-// Length of the well-formed UTF-8 sequence that starts at i, or 0 when the byte there does not
-// start one (overlong forms, surrogates and code points beyond U+10FFFF included).
-size_t Utf8SequenceLength(const std::string& text, size_t i) {
-  const auto byte = [&](size_t k) -> unsigned {
-    return k < text.size() ? static_cast<unsigned char>(text[k]) : 0x100u;
-  };
-  const auto continuation = [&](size_t k) { return byte(k) >= 0x80 && byte(k) <= 0xBF; };
-  const unsigned lead = byte(i);
-  if (lead < 0x80) return 1;
-  unsigned low = 0x80;
-  unsigned high = 0xBF;
-  size_t length = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
-  for (size_t k = 2; k < length; ++k) {
-    if (!continuation(i + k)) return 0;
-  }
-  return length;
-}
-
-// A JSON string for 8-bit script text: well-formed UTF-8 goes through as it is, and every byte
-// that is not part of it becomes one \u00XX escape, so no byte is lost or replaced.
-void AppendString(std::string& out, const std::string& text) {
-  out += '"';
-  std::string run;
-  const auto flush = [&] {
-    if (run.empty()) return;
-    const std::string quoted = Json(run).dump();
-    out.append(quoted, 1, quoted.size() - 2);
-    run.clear();
-  };
-  for (size_t i = 0; i < text.size();) {
-    const size_t length = Utf8SequenceLength(text, i);
-    if (length == 0) {
-      flush();
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(text[i]));
-      out += escape;
-      ++i;
-    } else {
-      run.append(text, i, length);
-      i += length;
-    }
-  }
-  flush();
-  out += '"';
-}
-
-// One line of JSON with a blank after every colon and comma.
-void AppendJson(std::string& out, const Json& value) {
-  if (value.is_object()) {
-    out += '{';
-    const char* separator = "";
-    for (const auto& [key, member] : value.items()) {
-      out += separator;
-      AppendString(out, key);
-      out += ": ";
-      AppendJson(out, member);
-      separator = ", ";
-    }
-    out += '}';
-  } else if (value.is_array()) {
-    out += '[';
-    const char* separator = "";
-    for (const Json& element : value) {
-      out += separator;
-      AppendJson(out, element);
-      separator = ", ";
-    }
-    out += ']';
-  } else if (value.is_string()) {
-    AppendString(out, value.get_ref<const std::string&>());
-  } else {
-    out += value.dump();
-  }
-}
-
-const char* DirectiveName(int32_t kind) {
-  switch (kind) {
-    case kProductDirective:
-      return "*product";
-    case kScriptDirective:
-      return "*script";
-    case kSectionDirective:
-      return "*section";
-    case kDownloadDirective:
-      return "*download";
-    case kLoadEnvDirective:
-      return "*loadenv";
-    case kSetEnvDirective:
-      return "*setenv";
-    case kEditEnvDirective:
-      return "*editenv";
-    case kSaveEnvDirective:
-      return "*saveenv";
-    case kRestartDirective:
-      return "*restart";
-    default:
-      return "";
-  }
-}
-
 Json Entries(const std::map<ProductKey, std::string>& table) {
   Json entries = Json::array();
   for (const auto& [key, description] : table) {
@@ -152,32 +34,9 @@ Json Entries(const std::map<ProductKey, std::string>& table) {
 }
 
 Json DescribeDirective(const Directive& directive) {
-  Json entry = {{"kind", directive.Kind()}, {"directive", DirectiveName(directive.Kind())}};
-  if (const auto* section = dynamic_cast<const SectionDirective*>(&directive)) {
-    entry["description"] = section->Description();
-  } else if (const auto* download = dynamic_cast<const DownloadDirective*>(&directive)) {
-    const DataSection& image = download->Section();
-    const std::span<const uint8_t> bytes(image.Bytes(), image.Length());
-    // The chunks that would travel: a chunk of only 0xFF bytes is left to the fill.
-    uint64_t nonblank = 0;
-    for (size_t offset = 0; offset < bytes.size(); offset += 1024) {
-      const auto chunk = bytes.subspan(offset, std::min<size_t>(1024, bytes.size() - offset));
-      if (std::any_of(chunk.begin(), chunk.end(), [](uint8_t b) { return b != 0xFF; })) {
-        ++nonblank;
-      }
-    }
-    entry["base"] = image.Base();
-    entry["length"] = image.Length();
-    entry["crc32"] = Crc32(bytes);
-    entry["nonblank_chunks"] = nonblank;
-  } else if (const auto* env = dynamic_cast<const LoadSaveEnvDirective*>(&directive)) {
-    entry["address"] = env->Address();
-    entry["length"] = env->Length();
-  } else if (const auto* set = dynamic_cast<const SetEnvDirective*>(&directive)) {
-    entry["name"] = set->Name();
-    entry["value"] = set->Value();
-  } else if (const auto* edit = dynamic_cast<const EditEnvDirective*>(&directive)) {
-    entry["words"] = edit->Words();
+  Json entry = {{"kind", directive.Kind()}, {"directive", directive.Name()}};
+  for (const DirectiveField& field : directive.Fields()) {
+    std::visit([&](const auto& value) { entry[field.name] = value; }, field.value);
   }
   return entry;
 }
@@ -207,7 +66,7 @@ int RunCheck(const CheckOptions& options) {
   for (const std::string& file : options.files) {
     std::string out;
     try {
-      const Script script(file);
+      const Script script(file, DirectiveRegistry());
       if (options.json) {
         AppendJson(out, Describe(script));
       } else {

@@ -14,13 +14,14 @@
 #include <thread>
 #include <vector>
 
+#include "exec/DirectiveRegistry.h"
 #include "exec/ScriptRunner.h"
+#include "net/ProductKey.h"
 #include "net/Target.h"
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/TickCount.h"
-#include "script/ProductKey.h"
 #include "script/Script.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
@@ -131,7 +132,7 @@ int RunScript(const RunOptions& options) {
   const bool tick = options.pace == "tick";
 
   // Read the script before touching the network, so a bad script costs no discovery.
-  const Script script(options.script);
+  const Script script(options.script, DirectiveRegistry());
 
   InterruptGuard interruptGuard;
   TargetNetwork network(broadcast);

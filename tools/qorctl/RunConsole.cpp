@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <functional>
 
-#include "exec/ScriptDisplay.h"
 #include "platform/Format.h"
 #include "platform/TickCount.h"
+#include "script/ScriptDisplay.h"
 
 namespace qor::cli {
 namespace {

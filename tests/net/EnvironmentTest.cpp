@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "exec/Crc32.h"
-#include "exec/TargetEnvironment.h"
+#include "net/Crc32.h"
+#include "net/TargetEnvironment.h"
 
 namespace qor {
 namespace {

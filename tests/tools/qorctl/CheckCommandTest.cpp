@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/script/TempFiles.h"
+#include "tests/common/TempFiles.h"
 
 namespace qor {
 namespace {
@@ -63,7 +63,7 @@ TEST(CheckCommand, EveryExampleMatchesItsGoldenJson) {
   std::string allExpected;
   std::vector<std::string> arguments{"check", "--json"};
   for (const std::string& name : examples) {
-    const fs::path golden = fs::path(QOR_SOURCE_DIR) / "tests/tools/golden" /
+    const fs::path golden = fs::path(QOR_SOURCE_DIR) / "tests/tools/qorctl/golden" /
                             (fs::path(name).stem().string() + ".json");
     ASSERT_TRUE(fs::exists(golden)) << "no golden file for " << name;
     const std::string expected = ReadFile(golden);
@@ -87,7 +87,8 @@ TEST(CheckCommand, SummaryMatchesItsGoldenText) {
   const Outcome outcome = RunQorctl(arguments);
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.err, "");
-  EXPECT_EQ(outcome.out, ReadFile(fs::path(QOR_SOURCE_DIR) / "tests/tools/golden/summary.txt"));
+  EXPECT_EQ(outcome.out,
+            ReadFile(fs::path(QOR_SOURCE_DIR) / "tests/tools/qorctl/golden/summary.txt"));
 }
 
 TEST(CheckCommand, FailuresShowTheOperatorsMessage) {

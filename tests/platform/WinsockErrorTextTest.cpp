@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <set>
 
-#include "net/WinsockErrorText.h"
 #include "platform/DatagramSocket.h"
 #include "platform/UdpSocket.h"
+#include "platform/WinsockErrorText.h"
 
 namespace qor {
 namespace {

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "platform/Files.h"
-#include "tests/script/TempFiles.h"
+#include "tests/common/TempFiles.h"
 
 namespace qor {
 namespace {

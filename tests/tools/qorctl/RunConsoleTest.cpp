@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "exec/ScriptDisplay.h"
+#include "script/ScriptDisplay.h"
 #include "tools/qorctl/RunConsole.h"
 
 namespace qor::test {

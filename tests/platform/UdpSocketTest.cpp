@@ -3,10 +3,10 @@
 #include <sys/resource.h>
 
 #include "net/TargetNetwork.h"
-#include "net/WinsockErrorText.h"
 #include "platform/Exception.h"
 #include "platform/UdpSocket.h"
-#include "tests/net/SocketTestSupport.h"
+#include "platform/WinsockErrorText.h"
+#include "tests/common/SocketTestSupport.h"
 
 namespace qor {
 namespace {

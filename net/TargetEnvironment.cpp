@@ -1,9 +1,11 @@
-#include "exec/TargetEnvironment.h"
+#include "net/TargetEnvironment.h"
 
 #include <algorithm>
 #include <span>
 
-#include "exec/Crc32.h"
+#include "net/Crc32.h"
+#include "platform/Exception.h"
+#include "platform/Format.h"
 
 namespace qor {
 namespace {
@@ -61,6 +63,15 @@ void ParseEnvironmentBlock(const uint8_t* bytes, size_t length, TargetEnvironmen
     // Merge: a name the table already holds keeps its value; within a block the first wins.
     environment.entries.emplace(std::move(name), std::move(value));
     position = end + 1;
+  }
+}
+
+void CheckEnvironmentBlockLength(uint32_t length, uint32_t stagingSize) {
+  if (length == 0) throw Exception("Environment block must be of nonzero length");
+  if (length > stagingSize) {
+    throw Exception(
+        Format("Environment block of %u bytes is too large for target's %u-byte staging buffer",
+               length, stagingSize));
   }
 }
 

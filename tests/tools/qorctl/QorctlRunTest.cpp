@@ -12,7 +12,7 @@
 #include <string>
 
 #include "net/TargetNetwork.h"
-#include "tests/script/TempFiles.h"
+#include "tests/common/TempFiles.h"
 #include "tools/qor-sim/SimEngine.h"
 
 namespace qor::test {

@@ -1,4 +1,4 @@
-#include "exec/Crc32.h"
+#include "net/Crc32.h"
 
 #include <array>
 

@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "script/DataSection.h"
+#include "net/DataBlock.h"
 
 namespace qor {
 
@@ -23,6 +23,10 @@ struct TargetEnvironment {
 // Merges a block read from a target into environment when its CRC is right; names already in
 // the table keep their values.
 void ParseEnvironmentBlock(const uint8_t* bytes, size_t length, TargetEnvironment& environment);
+
+// Throws Exception when a block of length bytes cannot be read or written through a staging
+// buffer of stagingSize bytes (length 0, or larger than the buffer).
+void CheckEnvironmentBlockLength(uint32_t length, uint32_t stagingSize);
 
 // Removes name, then stores value under it unless value is empty.
 void SetVariable(TargetEnvironment& environment, const std::string& name, const std::string& value);

@@ -1,4 +1,4 @@
-#include "net/WinsockErrorText.h"
+#include "platform/WinsockErrorText.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,0 +1,117 @@
+#include "exec/StagingUpload.h"
+
+#include <algorithm>
+
+#include "exec/Context.h"
+#include "exec/RequestId.h"
+#include "net/Target.h"
+#include "net/TargetNetwork.h"
+#include "platform/Format.h"
+#include "script/DataSection.h"
+#include "script/ScriptDisplay.h"
+
+namespace qor {
+namespace {
+// A progress value of all ones stands for "nothing to show", so the target can never show it.
+constexpr uint32_t kNoProgress = 0xFFFFFFFF;
+}  // namespace
+
+struct StagingUpload::State {
+  State(Context& o, bool show) : owner(o), showTexts(show) {}
+  Context& owner;
+  bool showTexts;
+  Phase phase = kFilling;
+  PendingRequest request;
+  uint32_t offset = 0;  // of the chunk in flight, from the start of the image
+  DataBlock chunk;      // the chunk in flight, kept for resending
+  uint32_t progress = kNoProgress;
+
+  void Show(ScriptDisplay& display, const std::string& text) const {
+    if (showTexts) display.SetStatusText(text);
+  }
+
+  // Every send, resends included, gets a fresh request id, so a late reply to an earlier send
+  // is dropped at the hook instead of acknowledging the wrong chunk.
+  void SendChunk(TargetNetwork& network, Target& target) {
+    const uint32_t id = NextRequestId();
+    owner.Hook(target, id);
+    request.Sent("DataRequest", /*resendable=*/true);
+    network.SendDataRequest(target, id, offset, chunk);
+  }
+};
+
+StagingUpload::StagingUpload(Context& owner, bool showTexts)
+    : state_(std::make_unique<State>(owner, showTexts)) {}
+
+StagingUpload::~StagingUpload() = default;
+
+void StagingUpload::Start(uint32_t length, TargetNetwork& network, Target& target,
+                          ScriptDisplay& display) {
+  State& s = *state_;
+  s.Show(display, "Filling buffer");
+  display.SetProgress(0, length);
+  const uint32_t id = NextRequestId();
+  s.owner.Hook(target, id);
+  s.request.Sent("FillRequest", /*resendable=*/false);
+  network.SendFillRequest(target, id, length);
+}
+
+void StagingUpload::Wait(TargetNetwork& network, Target& target, ScriptDisplay& display) {
+  State& s = *state_;
+  if (s.phase == kSending && s.request.ResendDue()) {
+    s.Show(display, Format("Resending %08X", s.chunk.address));
+    s.SendChunk(network, target);
+  }
+  if (s.phase == kWriting && s.progress != kNoProgress) {
+    s.Show(display, Format("Writing %08X", s.progress));
+    s.progress = kNoProgress;
+  }
+}
+
+bool StagingUpload::Continue(const DataSection& image, TargetNetwork& network, Target& target,
+                             ScriptDisplay& display) {
+  State& s = *state_;
+  if (s.phase == kWriting) return false;
+  if (s.phase == kSending) s.offset += static_cast<uint32_t>(s.chunk.bytes.size());
+  s.phase = kSending;
+
+  const uint32_t length = image.Length();
+  while (s.offset < length) {
+    const uint32_t count = std::min<uint32_t>(length - s.offset, kMaxDataBytes);
+    s.chunk = image.ExtractBlock(image.Base() + s.offset, count);
+    const bool blank = std::all_of(s.chunk.bytes.begin(), s.chunk.bytes.end(),
+                                   [](uint8_t b) { return b == 0xFF; });
+    if (!blank) {
+      display.SetProgress(s.offset, length);
+      s.Show(display, Format("Sending %08X", s.chunk.address));
+      s.SendChunk(network, target);
+      return true;
+    }
+    s.offset += count;
+  }
+  s.chunk = DataBlock{};
+
+  display.SetProgress(length, length);
+  s.Show(display, "Writing");
+  s.phase = kWriting;
+  s.progress = kNoProgress;
+  // The CRC covers the whole image, its 0xFF bytes included.
+  const uint32_t crc = image.ImageCrc();
+  const uint32_t id = NextRequestId();
+  s.owner.Hook(target, id);
+  s.request.Sent("WriteRequest", /*resendable=*/false);
+  network.SendWriteRequest(target, id, image.Base(), length, crc);
+  return true;
+}
+
+void StagingUpload::OnReply(uint32_t status) { state_->request.Answer(status); }
+
+void StagingUpload::OnProgress(uint32_t value) {
+  if (state_->request.Awaiting()) state_->progress = value;
+}
+
+const PendingRequest& StagingUpload::Request() const { return state_->request; }
+StagingUpload::Phase StagingUpload::CurrentPhase() const { return state_->phase; }
+uint32_t StagingUpload::Offset() const { return state_->offset; }
+
+}  // namespace qor
