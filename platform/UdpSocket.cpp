@@ -112,94 +112,69 @@ bool WaitForInput(Handle handle, int timeoutMs) {
 #endif
 }  // namespace
 
+#ifndef _WIN32
+namespace {
+
+struct ErrnoCode {
+  int error;
+  int code;
+};
+
+// Where POSIX and Windows Sockets name the same failure.
+constexpr ErrnoCode kErrnoCodes[] = {
+    {EINTR, wsa::kInterrupted},
+    {EBADF, wsa::kNotSocket},
+    {ENOTSOCK, wsa::kNotSocket},
+    {EPERM, wsa::kAccess},
+    {EACCES, wsa::kAccess},
+    {EFAULT, wsa::kFault},
+    {EINVAL, wsa::kInvalid},
+    {EMFILE, wsa::kTooManyFiles},
+    {ENFILE, wsa::kTooManyFiles},
+    {EAGAIN, wsa::kWouldBlock},
+    {EINPROGRESS, wsa::kInProgress},
+    {EALREADY, wsa::kAlready},
+    {EDESTADDRREQ, wsa::kDestinationRequired},
+    {EMSGSIZE, wsa::kMessageSize},
+    {EPROTOTYPE, wsa::kProtocolType},
+    {ENOPROTOOPT, wsa::kNoProtocolOption},
+    {EPROTONOSUPPORT, wsa::kProtocolNotSupported},
+    {ESOCKTNOSUPPORT, wsa::kSocketTypeNotSupported},
+    {EOPNOTSUPP, wsa::kOperationNotSupported},
+    {EPFNOSUPPORT, wsa::kProtocolFamilyNotSupported},
+    {EAFNOSUPPORT, wsa::kAddressFamilyNotSupported},
+    {EADDRINUSE, wsa::kAddressInUse},
+    {EADDRNOTAVAIL, wsa::kAddressNotAvailable},
+    {ENETDOWN, wsa::kNetworkDown},
+    {ENETUNREACH, wsa::kNetworkUnreachable},
+    {ENETRESET, wsa::kNetworkReset},
+    {ECONNABORTED, wsa::kConnectionAborted},
+    {ECONNRESET, wsa::kConnectionReset},
+    {ENOBUFS, wsa::kNoBuffers},
+    {ENOMEM, wsa::kNotEnoughMemory},
+    {EISCONN, wsa::kIsConnected},
+    {ENOTCONN, wsa::kNotConnected},
+    {EPIPE, wsa::kShutdown},
+    {ESHUTDOWN, wsa::kShutdown},
+    {ETIMEDOUT, wsa::kTimedOut},
+    {ECONNREFUSED, wsa::kConnectionRefused},
+    {EHOSTDOWN, wsa::kHostDown},
+    {EHOSTUNREACH, wsa::kHostUnreachable},
+};
+
+}  // namespace
+#endif
+
 int WsaCodeFromErrno(int error) {
 #ifdef _WIN32
   return error;
 #else
-  switch (error) {
-    case EINTR:
-      return wsa::kInterrupted;
-    case EBADF:
-      return wsa::kNotSocket;
-    case ENOTSOCK:
-      return wsa::kNotSocket;
-    case EPERM:
-      return wsa::kAccess;
-    case EACCES:
-      return wsa::kAccess;
-    case EFAULT:
-      return wsa::kFault;
-    case EINVAL:
-      return wsa::kInvalid;
-    case EMFILE:
-      return wsa::kTooManyFiles;
-    case ENFILE:
-      return wsa::kTooManyFiles;
-    case EAGAIN:
-      return wsa::kWouldBlock;
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-      return wsa::kWouldBlock;
-#endif
-    case EINPROGRESS:
-      return wsa::kInProgress;
-    case EALREADY:
-      return wsa::kAlready;
-    case EDESTADDRREQ:
-      return wsa::kDestinationRequired;
-    case EMSGSIZE:
-      return wsa::kMessageSize;
-    case EPROTOTYPE:
-      return wsa::kProtocolType;
-    case ENOPROTOOPT:
-      return wsa::kNoProtocolOption;
-    case EPROTONOSUPPORT:
-      return wsa::kProtocolNotSupported;
-    case ESOCKTNOSUPPORT:
-      return wsa::kSocketTypeNotSupported;
-    case EOPNOTSUPP:
-      return wsa::kOperationNotSupported;
-    case EPFNOSUPPORT:
-      return wsa::kProtocolFamilyNotSupported;
-    case EAFNOSUPPORT:
-      return wsa::kAddressFamilyNotSupported;
-    case EADDRINUSE:
-      return wsa::kAddressInUse;
-    case EADDRNOTAVAIL:
-      return wsa::kAddressNotAvailable;
-    case ENETDOWN:
-      return wsa::kNetworkDown;
-    case ENETUNREACH:
-      return wsa::kNetworkUnreachable;
-    case ENETRESET:
-      return wsa::kNetworkReset;
-    case ECONNABORTED:
-      return wsa::kConnectionAborted;
-    case ECONNRESET:
-      return wsa::kConnectionReset;
-    case ENOBUFS:
-      return wsa::kNoBuffers;
-    case ENOMEM:
-      return wsa::kNotEnoughMemory;
-    case EISCONN:
-      return wsa::kIsConnected;
-    case ENOTCONN:
-      return wsa::kNotConnected;
-    case EPIPE:
-      return wsa::kShutdown;
-    case ESHUTDOWN:
-      return wsa::kShutdown;
-    case ETIMEDOUT:
-      return wsa::kTimedOut;
-    case ECONNREFUSED:
-      return wsa::kConnectionRefused;
-    case EHOSTDOWN:
-      return wsa::kHostDown;
-    case EHOSTUNREACH:
-      return wsa::kHostUnreachable;
-    default:
-      return wsa::kSystemCallFailure;
+  // EWOULDBLOCK is EAGAIN on the systems we build for; should it differ, it is the same failure.
+  if (error == EWOULDBLOCK) return wsa::kWouldBlock;
+  for (const ErrnoCode& entry : kErrnoCodes) {
+    if (entry.error == error) return entry.code;
   }
+  return wsa::kSystemCallFailure;
 #endif
 }
 

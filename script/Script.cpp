@@ -1,7 +1,9 @@
 #include "script/Script.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
+#include <string_view>
 
 #include "platform/Exception.h"
 #include "platform/Format.h"
@@ -10,9 +12,6 @@
 namespace qor {
 namespace {
 
-// Pieces are read as a 256-byte line buffer reads them: at most 255 characters, ending after
-// the first line feed within that limit. A longer physical line becomes several pieces, each
-// numbered as a line of its own.
 constexpr size_t kPieceLimit = 255;
 
 constexpr char kTrimSet[] = " \t\f\v\n\r";
@@ -37,6 +36,23 @@ bool ReadText(const std::string& fileName, std::string& text) {
   return true;
 }
 
+// The next piece of text from position, trimmed; empty for a blank piece. Pieces are read as a
+// 256-byte line buffer reads them: at most 255 characters, ending after the first line feed
+// within that limit, so a longer physical line becomes several pieces, each numbered as a line
+// of its own. A piece is a C string: it ends at its first NUL byte.
+std::string NextLine(const std::string& text, size_t& position) {
+  size_t end = text.find('\n', position);
+  end = end == std::string::npos ? text.size() : end + 1;
+  end = std::min(end, position + kPieceLimit);
+  const std::string_view piece(text.data() + position, end - position);
+  position = end;
+  const std::string_view line = piece.substr(0, piece.find('\0'));
+  const size_t first = line.find_first_not_of(kTrimSet);
+  if (first == std::string_view::npos) return {};
+  const size_t last = line.find_last_not_of(kTrimSet);
+  return std::string(line.substr(first, last - first + 1));
+}
+
 // The directive line and the lines that follow it, each with the number it was read under.
 struct Group {
   std::vector<std::string> lines;
@@ -50,69 +66,70 @@ struct Script::State {
   std::map<ProductKey, std::string> products;
   std::map<ProductKey, std::string> scripts;
   std::vector<std::unique_ptr<Directive>> directives;
+  const Script* owner = nullptr;
+
+  void Build(const Group& group, std::span<const DirectiveParser> registry);
+  void File(std::unique_ptr<Directive> directive);
 };
+
+// Tries the registry's parsers in order; the first that returns a directive wins, and a name no
+// parser knows is ignored with all its lines.
+void Script::State::Build(const Group& group, std::span<const DirectiveParser> registry) {
+  // Only the file name may be used by a parser: the owner Script is still being built.
+  const Script& script = *owner;
+  std::unique_ptr<Directive> directive;
+  try {
+    for (const DirectiveParser parser : registry) {
+      directive = parser(script, group.lines);
+      if (directive) break;
+    }
+  } catch (const ParseException& error) {
+    // Name the line where the offending text really stands, so comments and blank lines
+    // inside a group do not shift the number.
+    const int32_t offset = error.LineOffset();
+    const long long line = offset >= 0 && static_cast<size_t>(offset) < group.lineNumbers.size()
+                               ? group.lineNumbers[static_cast<size_t>(offset)]
+                               : static_cast<long long>(group.lineNumbers.front()) + offset;
+    throw Exception(
+        Format("Error in \"%s\", line %lld: %s", fileName.c_str(), line, error.Message().c_str()));
+  } catch (const Exception& error) {
+    throw Exception(Format("Error in \"%s\", in directive starting at line %d: %s",
+                           fileName.c_str(), group.lineNumbers.front(), error.Message().c_str()));
+  } catch (const std::bad_alloc&) {
+    // An image of gigabytes, say: one script that cannot be held must not end the program.
+    throw Exception(Format("Error in \"%s\", in directive starting at line %d: %s",
+                           fileName.c_str(), group.lineNumbers.front(), "Not enough memory"));
+  }
+  if (directive) File(std::move(directive));
+}
+
+// Header directives go to their tables, later ones replacing earlier; the rest run in order.
+void Script::State::File(std::unique_ptr<Directive> directive) {
+  if (directive->Kind() == kProductDirective || directive->Kind() == kScriptDirective) {
+    const auto& header = static_cast<const ProductScriptDirective&>(*directive);
+    auto& table = directive->Kind() == kProductDirective ? products : scripts;
+    table[header.Key()] = header.Description();
+    return;
+  }
+  directives.push_back(std::move(directive));
+}
 
 Script::Script(const std::string& fileName, std::span<const DirectiveParser> registry)
     : state_(std::make_unique<State>()) {
+  state_->owner = this;
   state_->fileName = fileName;
   std::string text;
   if (!ReadText(fileName, text)) throw Exception(Format("Cannot open \"%s\"", fileName.c_str()));
-
-  const auto build = [this, &fileName, registry](const Group& group) {
-    std::unique_ptr<Directive> directive;
-    try {
-      for (const DirectiveParser parser : registry) {
-        directive = parser(*this, group.lines);
-        if (directive) break;
-      }
-    } catch (const ParseException& error) {
-      // Name the line where the offending text really stands, so comments and blank lines
-      // inside a group do not shift the number.
-      const int32_t offset = error.LineOffset();
-      const long long line = offset >= 0 && static_cast<size_t>(offset) < group.lineNumbers.size()
-                                 ? group.lineNumbers[static_cast<size_t>(offset)]
-                                 : static_cast<long long>(group.lineNumbers.front()) + offset;
-      throw Exception(Format("Error in \"%s\", line %lld: %s", fileName.c_str(), line,
-                             error.Message().c_str()));
-    } catch (const Exception& error) {
-      throw Exception(Format("Error in \"%s\", in directive starting at line %d: %s",
-                             fileName.c_str(), group.lineNumbers.front(), error.Message().c_str()));
-    } catch (const std::bad_alloc&) {
-      // An image of gigabytes, say: one script that cannot be held must not end the program.
-      throw Exception(Format("Error in \"%s\", in directive starting at line %d: %s",
-                             fileName.c_str(), group.lineNumbers.front(), "Not enough memory"));
-    }
-    if (!directive) return;  // a name no parser knows: ignored with all its lines
-    if (directive->Kind() == kProductDirective || directive->Kind() == kScriptDirective) {
-      const auto& header = static_cast<const ProductScriptDirective&>(*directive);
-      auto& table = directive->Kind() == kProductDirective ? state_->products : state_->scripts;
-      table[header.Key()] = header.Description();
-      return;
-    }
-    state_->directives.push_back(std::move(directive));
-  };
 
   Group pending;
   int32_t lineCounter = 0;
   size_t position = 0;
   while (position < text.size()) {
-    size_t end = text.find('\n', position);
-    end = end == std::string::npos ? text.size() : end + 1;
-    end = std::min(end, position + kPieceLimit);
-    std::string piece = text.substr(position, end - position);
-    position = end;
+    std::string line = NextLine(text, position);
     ++lineCounter;
-
-    // The piece is a C string: it ends at its first NUL byte, if it has one.
-    piece.resize(piece.find('\0') == std::string::npos ? piece.size() : piece.find('\0'));
-    const size_t first = piece.find_first_not_of(kTrimSet);
-    if (first == std::string::npos) continue;
-    const size_t last = piece.find_last_not_of(kTrimSet);
-    std::string line = piece.substr(first, last - first + 1);
-
-    if (line[0] == '#') continue;
+    if (line.empty() || line[0] == '#') continue;
     if (line[0] == '*') {
-      if (!pending.lines.empty()) build(pending);
+      if (!pending.lines.empty()) state_->Build(pending, registry);
       pending = Group{};
     } else if (pending.lines.empty()) {
       throw Exception(
@@ -121,7 +138,7 @@ Script::Script(const std::string& fileName, std::span<const DirectiveParser> reg
     pending.lines.push_back(std::move(line));
     pending.lineNumbers.push_back(lineCounter);
   }
-  if (!pending.lines.empty()) build(pending);
+  if (!pending.lines.empty()) state_->Build(pending, registry);
 }
 
 Script::~Script() = default;
