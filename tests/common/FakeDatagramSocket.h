@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "platform/DatagramSocket.h"
@@ -23,6 +24,11 @@ class FakeDatagramSocket final : public DatagramSocket {
   int shortSendBy = 0;  // when non-zero, SendTo reports that many bytes fewer
   int lastError = 0;
   bool closed = false;
+  // Called with each datagram once it is recorded: a fake target may queue its answer here.
+  std::function<void(const Datagram&)> onSend;
+  // Called by WaitReadable with its timeout before it looks at the queue: a test may move its
+  // fake clock, as a real wait would, or queue a datagram.
+  std::function<void(int timeoutMs)> onWait;
 
   int SendTo(const uint8_t* data, size_t length, uint32_t address, uint16_t port) override {
     if (sendError != 0) {
@@ -30,6 +36,7 @@ class FakeDatagramSocket final : public DatagramSocket {
       return -1;
     }
     sent.push_back({std::vector<uint8_t>(data, data + length), address, port});
+    if (onSend) onSend(sent.back());
     return static_cast<int>(length) - shortSendBy;
   }
 
@@ -51,7 +58,10 @@ class FakeDatagramSocket final : public DatagramSocket {
   }
 
   int LastError() const override { return lastError; }
-  bool WaitReadable(int) override { return !incoming.empty(); }
+  bool WaitReadable(int timeoutMs) override {
+    if (onWait) onWait(timeoutMs);
+    return !incoming.empty();
+  }
   void Close() override { closed = true; }
 
   // Queues a datagram as if it came from a target at 127.0.0.10 (port 5266 unless given).

@@ -1,39 +1,30 @@
-#include <unistd.h>
-
-#include <atomic>
 #include <charconv>
-#include <chrono>
-#include <cmath>
-#include <csignal>
 #include <cstdio>
-#include <exception>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "exec/DirectiveRegistry.h"
-#include "exec/ScriptRunner.h"
+#include "exec/RunObserver.h"
+#include "exec/RunSession.h"
 #include "net/ProductKey.h"
 #include "net/Target.h"
 #include "net/TargetNetwork.h"
-#include "platform/Exception.h"
 #include "platform/Format.h"
-#include "platform/TickCount.h"
+#include "platform/Terminal.h"
 #include "script/Script.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
+#include "tools/qorctl/Interrupt.h"
 #include "tools/qorctl/RunConsole.h"
 #include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
 namespace {
 
-constexpr int kStepMs = 20;  // the script dialog's timer period
 constexpr int kInterruptedExit = 130;
-constexpr double kMaxTimeoutSeconds = 30.0 * 24 * 60 * 60;
 
 struct RunOptions {
   std::string script;
@@ -45,28 +36,6 @@ struct RunOptions {
   std::string pace = "fast";
   double timeoutSeconds = 0;
   bool json = false;
-};
-
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void OnInterrupt(int) { interrupted = 1; }
-
-// Ctrl-C sets a flag; without SA_RESTART it also wakes a wait on the socket at once.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    interrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previous_);
-  }
-  ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction previous_ {};
 };
 
 // One number of VID:PID: decimal, or hexadecimal after 0x.
@@ -104,203 +73,136 @@ std::string SecondsText(uint32_t milliseconds) {
   return Format("%u.%03u s", milliseconds / 1000, milliseconds % 1000);
 }
 
-enum class Outcome { kRunning, kDone, kFailed, kCancelled, kTimedOut, kRefused };
+// The targets that answered the discovery and were asked for, in the order they answered;
+// empty (with the reason on standard error) when there is none.
+std::vector<Target*> ChooseTargets(TargetNetwork& network, const std::optional<MacAddress>& wanted,
+                                   const std::optional<ProductKey>& product) {
+  std::vector<Target*> chosen;
+  if (wanted) {
+    if (Target* target = network.Table().Find(*wanted)) {
+      chosen.push_back(target);
+    } else {
+      std::fprintf(stderr, "No target with MAC address %s answered the discovery\n",
+                   wanted->ToString().c_str());
+    }
+    return chosen;
+  }
+  for (Target* target : network.Table().InArrivalOrder()) {
+    if (!product || target->Key() == *product) chosen.push_back(target);
+  }
+  if (chosen.empty() && product) {
+    std::fprintf(stderr, "No target of product 0x%04X:0x%04X answered the discovery\n",
+                 product->vendorId, product->productId);
+  } else if (chosen.empty()) {
+    std::fprintf(stderr, "No target answered the discovery\n");
+  }
+  return chosen;
+}
 
-struct TargetRun {
-  explicit TargetRun(Target* t) : target(t) {}
-  Target* target;
-  std::unique_ptr<ScriptRunner> runner;
-  Outcome outcome = Outcome::kRunning;
-  std::string error;
-  uint32_t startedAt = 0;
-  uint32_t elapsedMs = 0;
+// Shows each outcome as it happens: an error on a line of its own, exactly as the script
+// dialog's message box shows it (with several targets the MAC in front tells whose it is), then
+// the target's last line.
+class ConsoleReporter final : public RunObserver {
+ public:
+  ConsoleReporter(RunConsole& console, bool several) : console_(console), several_(several) {}
+
+  void RunEnded(size_t index, const TargetRun& run) override {
+    const std::string after = SecondsText(run.elapsedMs);
+    switch (run.outcome) {
+      case RunOutcome::kFinished:
+        console_.Finish(index, "done in " + after);
+        break;
+      case RunOutcome::kFailed:
+        Report(run);
+        console_.Finish(index, "failed after " + after);
+        break;
+      case RunOutcome::kCancelled:
+        console_.Finish(index, "cancelled after " + after);
+        break;
+      case RunOutcome::kTimedOut:
+        Report(run);
+        console_.Finish(index, "timed out after " + after);
+        break;
+      case RunOutcome::kRefused:
+        Report(run);
+        console_.Finish(index, "refused: no IP address");
+        break;
+      case RunOutcome::kRunning:
+        break;
+    }
+  }
+  void Stepped() override { console_.Refresh(); }
+
+ private:
+  void Report(const TargetRun& run) {
+    console_.Message(stderr, several_ ? run.target->mac.ToString() + ": " + run.error : run.error);
+  }
+
+  RunConsole& console_;
+  bool several_;
 };
+
+// One object per target and line, fields in the documented order.
+void PrintSummary(const std::vector<TargetRun>& runs) {
+  for (const TargetRun& run : runs) {
+    const bool ok = run.outcome == RunOutcome::kFinished;
+    const nlohmann::ordered_json line = {
+        {"mac", run.target->mac.ToString()},
+        {"ok", ok},
+        {"error", ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(run.error)},
+        {"seconds", run.elapsedMs / 1000.0}};
+    std::printf("%s\n", line.dump().c_str());
+  }
+}
 
 int RunScript(const RunOptions& options) {
   if (options.waitMs < 0) throw UsageError("--wait must not be negative");
-  // Written so that NaN fails too. The bound keeps the limit within what the wrapping tick count
-  // can measure and the conversion to milliseconds defined.
-  if (!(options.timeoutSeconds >= 0 && options.timeoutSeconds <= kMaxTimeoutSeconds)) {
+  // Written so that NaN fails too.
+  if (!(options.timeoutSeconds >= 0 && options.timeoutSeconds <= RunSession::kMaxTimeoutSeconds)) {
     throw UsageError(Format("--timeout must be a number of seconds from 0 (no limit) to %.0f",
-                            kMaxTimeoutSeconds));
+                            RunSession::kMaxTimeoutSeconds));
   }
   std::optional<MacAddress> wanted;
   if (!options.all) wanted = MacAddress::Parse(options.mac);
   std::optional<ProductKey> product;
   if (!options.product.empty()) product = ParseProduct(options.product);
   const uint32_t broadcast = *ParseIpAddress(options.broadcast);
-  const bool tick = options.pace == "tick";
 
   // Read the script before touching the network, so a bad script costs no discovery.
   const Script script(options.script, DirectiveRegistry());
 
-  InterruptGuard interruptGuard;
+  InterruptGuard interrupt;
   TargetNetwork network(broadcast);
   if (!DiscoverTargets(network, static_cast<uint32_t>(options.waitMs),
-                       [] { return interrupted != 0; })) {
+                       [&interrupt] { return interrupt.Interrupted(); })) {
     return 1;
   }
-  if (interrupted) {
+  if (interrupt.Interrupted()) {
     std::fprintf(stderr, "Cancelled\n");
     return kInterruptedExit;
   }
-
-  std::vector<TargetRun> runs;
-  if (wanted) {
-    Target* target = network.Table().Find(*wanted);
-    if (target == nullptr) {
-      std::fprintf(stderr, "No target with MAC address %s answered the discovery\n",
-                   wanted->ToString().c_str());
-      return 1;
-    }
-    runs.emplace_back(target);
-  } else {
-    for (Target* target : network.Table().InArrivalOrder()) {
-      if (!product || target->Key() == *product) runs.emplace_back(target);
-    }
-    if (runs.empty()) {
-      if (product) {
-        std::fprintf(stderr, "No target of product 0x%04X:0x%04X answered the discovery\n",
-                     product->vendorId, product->productId);
-      } else {
-        std::fprintf(stderr, "No target answered the discovery\n");
-      }
-      return 1;
-    }
-  }
+  const std::vector<Target*> targets = ChooseTargets(network, wanted, product);
+  if (targets.empty()) return 1;
 
   // With --json, standard output carries the summary alone; progress goes to standard error.
   std::FILE* const out = options.json ? stderr : stdout;
-  const bool terminal = isatty(fileno(out)) != 0;
   std::vector<std::string> labels;
-  for (const TargetRun& run : runs) labels.push_back(run.target->mac.ToString());
-  RunConsole console(out, terminal, labels);
-  const bool several = runs.size() > 1;
-  // A directive's error text is shown exactly as the script dialog's message box shows it; with
-  // several targets the MAC in front tells whose it is.
-  const auto report = [&](const TargetRun& run, const std::string& text) {
-    console.Message(stderr, several ? run.target->mac.ToString() + ": " + text : text);
-  };
+  for (const Target* target : targets) labels.push_back(target->mac.ToString());
+  RunConsole console(out, IsTerminal(out), labels);
 
-  const uint32_t runStart = GetTickCount();
-  for (size_t i = 0; i < runs.size(); ++i) {
-    TargetRun& run = runs[i];
-    run.startedAt = runStart;
-    if (run.target->ipAddress == 0) {
-      // As the target list greys its script entries: a target without an address is unreachable.
-      run.outcome = Outcome::kRefused;
-      run.error = Format("Target %s has no IP address; assign it one before running a script",
-                         run.target->mac.ToString().c_str());
-      report(run, run.error);
-      console.Finish(i, "refused: no IP address");
-      continue;
-    }
-    run.runner = std::make_unique<ScriptRunner>(*run.target, script, network, console.Display(i));
-  }
-
-  const auto settle = [&](size_t i, Outcome outcome, const std::string& error) {
-    TargetRun& run = runs[i];
-    run.outcome = outcome;
-    run.error = error;
-    run.elapsedMs = GetTickCount() - run.startedAt;
-    const std::string after = SecondsText(run.elapsedMs);
-    switch (outcome) {
-      case Outcome::kDone:
-        console.Finish(i, "done in " + after);
-        break;
-      case Outcome::kFailed:
-        report(run, error);
-        console.Finish(i, "failed after " + after);
-        break;
-      case Outcome::kCancelled:
-        console.Finish(i, "cancelled after " + after);
-        break;
-      case Outcome::kTimedOut:
-        report(run, error);
-        console.Finish(i, "timed out after " + after);
-        break;
-      default:
-        break;
-    }
-  };
-
-  const auto stepAll = [&] {
-    for (size_t i = 0; i < runs.size(); ++i) {
-      TargetRun& run = runs[i];
-      if (run.outcome != Outcome::kRunning) continue;
-      try {
-        run.runner->Step();
-        if (run.runner->Finished()) {
-          // A directive the target refused ends quietly and the script goes on; the run still
-          // did not do what was asked.
-          const std::string& refusal = console.Refusal(i);
-          settle(i, refusal.empty() ? Outcome::kDone : Outcome::kFailed, refusal);
-        }
-      } catch (const Exception& error) {
-        settle(i, Outcome::kFailed, error.Message());
-      } catch (const std::exception& error) {
-        run.runner->Cancel();
-        settle(i, Outcome::kFailed, error.what());
-      }
-    }
-    console.Refresh();
-  };
-  const auto anyRunning = [&] {
-    for (const TargetRun& run : runs) {
-      if (run.outcome == Outcome::kRunning) return true;
-    }
-    return false;
-  };
-  const auto cancelAll = [&](Outcome outcome, const std::string& error) {
-    for (size_t i = 0; i < runs.size(); ++i) {
-      if (runs[i].outcome != Outcome::kRunning) continue;
-      runs[i].runner->Cancel();
-      settle(i, outcome, error);
-    }
-  };
-
-  // Fast pace starts at once and then steps whenever a reply arrives; tick pace steps every
-  // 20 ms as the script dialog's timer does. Either way the resend rules run on the tick count.
-  if (!tick) stepAll();
-  // Rounded up: a limit below one millisecond is still a limit, not "none".
-  const auto timeoutMs = static_cast<uint32_t>(std::ceil(options.timeoutSeconds * 1000.0));
-  while (anyRunning()) {
-    if (interrupted) {
-      cancelAll(Outcome::kCancelled, "Cancelled");
-      break;
-    }
-    if (timeoutMs > 0 && GetTickCount() - runStart >= timeoutMs) {
-      cancelAll(Outcome::kTimedOut, Format("Timed out after %g seconds; the run was cancelled",
-                                           options.timeoutSeconds));
-      break;
-    }
-    if (tick) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
-    } else {
-      static_cast<void>(network.WaitReadable(kStepMs));
-    }
-    network.Poll();
-    stepAll();
-  }
+  RunSettings settings;
+  settings.pace = options.pace == "tick" ? RunPace::kTick : RunPace::kFast;
+  settings.timeoutSeconds = options.timeoutSeconds;
+  settings.cancel = &interrupt.Flag();
+  RunSession session(script, network, std::move(settings));
+  for (size_t i = 0; i < targets.size(); ++i) session.AddTarget(*targets[i], console.Display(i));
+  ConsoleReporter reporter(console, targets.size() > 1);
+  session.Run(&reporter);
   console.Refresh(true);
 
-  if (options.json) {
-    // One object per target and line, fields in the documented order.
-    for (const TargetRun& run : runs) {
-      const bool ok = run.outcome == Outcome::kDone;
-      const nlohmann::ordered_json line = {
-          {"mac", run.target->mac.ToString()},
-          {"ok", ok},
-          {"error", ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(run.error)},
-          {"seconds", run.elapsedMs / 1000.0}};
-      std::printf("%s\n", line.dump().c_str());
-    }
-  }
-  if (interrupted) return kInterruptedExit;
-  for (const TargetRun& run : runs) {
-    if (run.outcome != Outcome::kDone) return 1;
-  }
-  return 0;
+  if (options.json) PrintSummary(session.Runs());
+  if (interrupt.Interrupted()) return kInterruptedExit;
+  return session.Succeeded() ? 0 : 1;
 }
 
 }  // namespace

@@ -22,8 +22,7 @@ struct Line {
   std::string status;
   uint32_t done = 0;
   uint32_t total = 0;
-  std::string refusal;  // the first request the target answered with a failure status
-  std::string final;    // set once the target's run is over
+  std::string final;  // set once the target's run is over
   std::string lastPrinted;
   bool pending = false;  // changed since last shown
 };
@@ -79,12 +78,6 @@ class TargetDisplay final : public ScriptDisplay {
     line_.done = std::min(done, total);
     line_.total = total;
     line_.pending = true;
-  }
-  void TargetRefused(const char* request, uint32_t status) override {
-    if (line_.refusal.empty()) {
-      line_.refusal =
-          Format("The target answered the %s with status %u; the script went on", request, status);
-    }
   }
 
  private:
@@ -156,10 +149,6 @@ RunConsole::RunConsole(std::FILE* out, bool terminal, std::vector<std::string> l
 RunConsole::~RunConsole() = default;
 
 ScriptDisplay& RunConsole::Display(size_t index) { return *state_->displays.at(index); }
-
-const std::string& RunConsole::Refusal(size_t index) const {
-  return state_->lines.at(index).refusal;
-}
 
 void RunConsole::Finish(size_t index, const std::string& text) {
   Line& line = state_->lines.at(index);

@@ -26,9 +26,6 @@ class RunConsole {
 
   // The script display of the target at index; it stays valid as long as the console.
   [[nodiscard]] ScriptDisplay& Display(size_t index);
-  // Why a target's run must not count as a success although its script ran to the end: the
-  // first request the target answered with a failure status. Empty when there was none.
-  [[nodiscard]] const std::string& Refusal(size_t index) const;
   // Replaces the target's live line for good with text (its outcome).
   void Finish(size_t index, const std::string& text);
   // Prints a line of its own to errors (a directive's error text, say), above the live lines.

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qor {
+
+struct Target;
+
+// Where one target's run stands within a RunSession.
+enum class RunOutcome {
+  kRunning,
+  kFinished,   // every directive ran and the target refused no request
+  kFailed,     // a directive's error, or a request the target answered with a failure status
+  kCancelled,  // cancelled from outside (Ctrl-C)
+  kTimedOut,   // still going when the session's time limit came
+  kRefused,    // never started: the target has no IP address
+};
+
+// One target of a session and how its run ended.
+struct TargetRun {
+  Target* target = nullptr;
+  RunOutcome outcome = RunOutcome::kRunning;
+  std::string error;       // why the run did not finish; empty while running and when finished
+  uint32_t elapsedMs = 0;  // from the session's start to the outcome; 0 when refused
+};
+
+}  // namespace qor

@@ -1,0 +1,377 @@
+// Whole runs on many targets at once over a fake socket and a fake clock: no sleep, no process.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "exec/DirectiveRegistry.h"
+#include "exec/RunObserver.h"
+#include "exec/RunSession.h"
+#include "net/Crc32.h"
+#include "script/Script.h"
+#include "tests/common/TempFiles.h"
+#include "tests/exec/ExecHarness.h"
+
+namespace qor::test {
+namespace {
+
+constexpr const char* kImageScript =
+    "*section \"Parameter table\"\n"
+    "*download 0x00010000 0x800\n"
+    "S30D000100000102030405060708E6\n"
+    "S30900010600CAFEBABE00\n";
+
+std::vector<uint8_t> ImageBytes() {
+  std::vector<uint8_t> bytes(0x800, 0xFF);
+  for (int i = 0; i < 8; ++i) bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(i + 1);
+  bytes[0x600] = 0xCA;
+  bytes[0x601] = 0xFE;
+  bytes[0x602] = 0xBA;
+  bytes[0x603] = 0xBE;
+  return bytes;
+}
+
+// The far side of one target, as much of it as a run needs; it answers every request at once.
+struct FakeTarget {
+  Target* record = nullptr;
+  std::vector<uint8_t> staging;
+  std::map<uint32_t, std::vector<uint8_t>> memory;  // written images by address
+  uint32_t restarts = 0;
+  std::map<uint16_t, uint32_t> failures;  // request type: the status answered instead
+  std::set<uint16_t> ignored;             // request types it never answers
+};
+
+struct Ended {
+  size_t index;
+  RunOutcome outcome;
+  uint32_t at;  // tick count
+};
+
+class Recorder final : public RunObserver {
+ public:
+  std::vector<Ended> ended;
+  int steps = 0;
+  void RunEnded(size_t index, const TargetRun& run) override {
+    ended.push_back({index, run.outcome, GetTickCount()});
+  }
+  void Stepped() override { ++steps; }
+};
+
+class RunSessionTest : public ::testing::Test {
+ protected:
+  static constexpr uint32_t kStart = 7000;
+
+  RunSessionTest() {
+    auto owned = std::make_unique<FakeDatagramSocket>();
+    socket = owned.get();
+    network = std::make_unique<TargetNetwork>(std::move(owned));
+    socket->onSend = [this](const FakeDatagramSocket::Datagram& sent) { Answer(sent); };
+    socket->onWait = [this](int timeoutMs) {
+      if (++waits > 100000) throw std::runtime_error("the run never ended");
+      // Nothing arrives: the wait lasts its whole timeout, or waitMs when a test says so.
+      if (socket->incoming.empty())
+        clock.Advance(waitMs > 0 ? waitMs : static_cast<uint32_t>(timeoutMs));
+    };
+    ResetRequestIds();
+  }
+  ~RunSessionTest() override { ResetRequestIds(); }
+
+  // Target 02:00:00:00:00:<last> at 127.0.0.<9 + last>, or without an address.
+  FakeTarget& AddTarget(uint8_t last, bool addressed = true, uint32_t stagingSize = 0x10000) {
+    Target record;
+    record.mac.bytes = {0x02, 0x00, 0x00, 0x00, 0x00, last};
+    record.ipAddress = addressed ? 0x7F000009u + last : 0;
+    record.vendorId = 0x1234;
+    record.productId = 0x0001;
+    record.stagingSize = stagingSize;
+    FakeTarget& fake = targets[record.mac];
+    fake.record = &network->Table().Insert(record);
+    displays.push_back(std::make_unique<RecordingDisplay>());
+    return fake;
+  }
+
+  void Answer(const FakeDatagramSocket::Datagram& request) {
+    const uint8_t* bytes = request.bytes.data();
+    const uint16_t type = wire::Get16(bytes + wire::kTypeOffset);
+    const auto found = targets.find(wire::GetMac(bytes + wire::kMacOffset));
+    ASSERT_NE(found, targets.end());
+    FakeTarget& target = found->second;
+    ASSERT_EQ(request.address, target.record->ipAddress);
+    if (target.ignored.count(type) != 0) return;
+    uint32_t status = target.failures.count(type) != 0 ? target.failures.at(type) : 0;
+    if (status == 0) status = CarryOut(target, type, bytes, request.bytes.size());
+    std::vector<uint8_t> reply(wire::kPayloadOffset);
+    wire::PutHeader(reply.data(), kFinalReply, target.record->mac);
+    wire::Put32(reply.data() + wire::kRequestIdOffset, wire::Get32(bytes + wire::kRequestIdOffset));
+    wire::Put32(reply.data() + wire::kStatusOffset, status);
+    socket->Deliver(reply, kTargetPort, target.record->ipAddress);
+  }
+
+  static uint32_t CarryOut(FakeTarget& target, uint16_t type, const uint8_t* bytes, size_t size) {
+    std::vector<uint8_t>& staging = target.staging;
+    if (type == kFillRequest) staging.assign(wire::Get32(bytes + 20), 0xFF);
+    if (type == kDataRequest) {
+      const uint32_t offset = wire::Get32(bytes + 16);
+      const size_t count = size - wire::kDataHeaderLength;
+      if (offset + count > staging.size()) return 2;
+      std::copy(bytes + wire::kDataHeaderLength, bytes + size, staging.begin() + offset);
+    }
+    if (type == kWriteRequest) {
+      const uint32_t length = wire::Get32(bytes + 20);
+      if (length > staging.size()) return 2;
+      if (Crc32(static_cast<int32_t>(length), staging.data()) != wire::Get32(bytes + 24)) return 3;
+      target.memory[wire::Get32(bytes + 16)].assign(staging.begin(), staging.begin() + length);
+    }
+    if (type == kRestartRequest) ++target.restarts;
+    return 0;
+  }
+
+  // Back to no targets and a clock at kStart, for the next row of a table.
+  void Reset() {
+    session.reset();
+    targets.clear();
+    displays.clear();
+    network->Table().Clear();
+    socket->sent.clear();
+    socket->incoming.clear();
+    observer = Recorder();
+    waits = 0;
+    clock.Set(kStart);
+  }
+
+  FakeTarget& Fake(size_t index) { return targets.at(session->Runs().at(index).target->mac); }
+
+  // Runs script on every target added, in the order added.
+  const std::vector<TargetRun>& Run(const std::string& script, RunSettings settings = {}) {
+    scriptFile = std::make_unique<Script>(files.Write("run.qor", script), DirectiveRegistry());
+    session = std::make_unique<RunSession>(*scriptFile, *network, std::move(settings));
+    size_t i = 0;
+    for (Target* target : network->Table().InArrivalOrder())
+      session->AddTarget(*target, *displays[i++]);
+    session->Run(&observer);
+    return session->Runs();
+  }
+
+  size_t SentTo(const Target& target) const {
+    size_t count = 0;
+    for (const auto& datagram : socket->sent) {
+      if (wire::GetMac(datagram.bytes.data() + wire::kMacOffset) == target.mac) ++count;
+    }
+    return count;
+  }
+
+  FakeTickSource clock{kStart};
+  ScopedTickSource installed{clock};
+  FakeDatagramSocket* socket = nullptr;
+  std::unique_ptr<TargetNetwork> network;
+  std::map<MacAddress, FakeTarget> targets;
+  std::vector<std::unique_ptr<RecordingDisplay>> displays;
+  uint32_t waitMs = 0;
+  int waits = 0;
+  TempFiles files;
+  std::unique_ptr<Script> scriptFile;
+  std::unique_ptr<RunSession> session;
+  Recorder observer;
+};
+
+TEST_F(RunSessionTest, RunsOnEightTargetsAtOnceAndEveryImageLands) {
+  for (uint8_t last = 1; last <= 8; ++last) AddTarget(last);
+  const auto& runs = Run(kImageScript);
+  ASSERT_EQ(runs.size(), 8u);
+  EXPECT_TRUE(session->Succeeded());
+  // All at once: the first step asks every target to fill its buffer before any data goes.
+  std::set<MacAddress> filled;
+  for (size_t i = 0; i < 8; ++i) {
+    const auto& first = socket->sent.at(i).bytes;
+    EXPECT_EQ(wire::Get16(first.data() + wire::kTypeOffset), kFillRequest);
+    filled.insert(wire::GetMac(first.data() + wire::kMacOffset));
+  }
+  EXPECT_EQ(filled.size(), 8u);
+  for (size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(runs[i].outcome, RunOutcome::kFinished);
+    EXPECT_EQ(runs[i].error, "");
+    EXPECT_EQ(Fake(i).memory.at(0x10000), ImageBytes()) << "target " << i;
+    EXPECT_EQ(runs[i].target->pendingContext, nullptr);
+    EXPECT_EQ(displays[i]->Operation(), "Parameter table");
+  }
+  EXPECT_EQ(observer.ended.size(), 8u);
+  EXPECT_EQ(SentTo(*runs[0].target), 4u);  // fill, two chunks, write: nothing resent
+}
+
+TEST_F(RunSessionTest, ATimeLimitCancelsExactlyWhenItIsReached) {
+  struct Row {
+    double seconds;
+    uint32_t limitMs;
+    const char* text;
+  };
+  const Row rows[] = {
+      {0.05, 50, "Timed out after 0.05 seconds; the run was cancelled"},
+      // Below a millisecond is still a limit, not "none".
+      {0.0004, 1, "Timed out after 0.0004 seconds; the run was cancelled"},
+      {0.0201, 21, "Timed out after 0.0201 seconds; the run was cancelled"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    Reset();
+    AddTarget(1).ignored = {kRestartRequest};  // restarts without a word
+    AddTarget(2);
+    waitMs = 1;  // each wait ends after a millisecond, so every one of them is seen
+    RunSettings settings;
+    settings.timeoutSeconds = row.seconds;
+    const auto& runs = Run("*restart\n", settings);
+    EXPECT_EQ(runs[0].outcome, RunOutcome::kTimedOut);
+    EXPECT_EQ(runs[0].error, row.text);
+    EXPECT_EQ(runs[0].elapsedMs, row.limitMs);
+    EXPECT_EQ(runs[0].target->pendingContext, nullptr);
+    EXPECT_EQ(runs[1].outcome, RunOutcome::kFinished);
+    ASSERT_EQ(observer.ended.size(), 2u);
+    EXPECT_EQ(observer.ended[1].index, 0u);
+    EXPECT_EQ(observer.ended[1].at, kStart + row.limitMs) << "not a millisecond early or late";
+    EXPECT_EQ(SentTo(*runs[0].target), 1u);
+  }
+}
+
+TEST_F(RunSessionTest, CancelMidRunSendsNothingMoreAndLeavesNoHook) {
+  AddTarget(1);
+  AddTarget(2);
+  std::atomic<bool> cancel{false};
+  size_t sentWhenCancelled = 0;
+  // Ctrl-C during the wait that follows the first data chunk.
+  socket->onWait = [&](int) {
+    for (const auto& datagram : socket->sent) {
+      if (wire::Get16(datagram.bytes.data() + wire::kTypeOffset) == kDataRequest) {
+        sentWhenCancelled = socket->sent.size();
+        cancel = true;
+      }
+    }
+    clock.Advance(3);
+  };
+  RunSettings settings;
+  settings.cancel = &cancel;
+  const auto& runs = Run(kImageScript, settings);
+  ASSERT_GT(sentWhenCancelled, 0u);
+  EXPECT_EQ(socket->sent.size(), sentWhenCancelled);
+  for (const TargetRun& run : runs) {
+    EXPECT_EQ(run.outcome, RunOutcome::kCancelled);
+    EXPECT_EQ(run.error, "Cancelled");
+    EXPECT_EQ(run.elapsedMs, 6u);  // two waits
+    EXPECT_EQ(run.target->pendingContext, nullptr);
+    EXPECT_EQ(run.target->pendingRequestId, 0u);
+  }
+  EXPECT_TRUE(Fake(0).memory.empty());
+  // The replies still on their way are dropped at the cleared hooks.
+  ASSERT_FALSE(socket->incoming.empty());
+  network->Poll();
+  EXPECT_EQ(socket->sent.size(), sentWhenCancelled);
+  EXPECT_FALSE(session->Succeeded());
+}
+
+TEST_F(RunSessionTest, ATargetWithoutAnAddressIsRefusedWhileTheOthersRun) {
+  AddTarget(1);
+  AddTarget(2, /*addressed=*/false);
+  AddTarget(3);
+  const auto& runs = Run(kImageScript);
+  EXPECT_EQ(runs[0].outcome, RunOutcome::kFinished);
+  EXPECT_EQ(runs[1].outcome, RunOutcome::kRefused);
+  EXPECT_EQ(runs[1].error,
+            "Target 02:00:00:00:00:02 has no IP address; assign it one before running a script");
+  EXPECT_EQ(runs[1].elapsedMs, 0u);
+  EXPECT_EQ(runs[2].outcome, RunOutcome::kFinished);
+  EXPECT_EQ(SentTo(*runs[1].target), 0u);
+  EXPECT_TRUE(displays[1]->operations.empty());
+  EXPECT_EQ(Fake(2).memory.at(0x10000), ImageBytes());
+  ASSERT_FALSE(observer.ended.empty());
+  EXPECT_EQ(observer.ended[0].index, 1u);  // told before anything is sent
+  EXPECT_FALSE(session->Succeeded());
+}
+
+TEST_F(RunSessionTest, FailuresEndOneTargetWhileTheOthersFinish) {
+  AddTarget(1, true, /*stagingSize=*/0x400);  // too small: the directive fails
+  AddTarget(2).failures = {{kWriteRequest, 3}};
+  AddTarget(3);
+  const auto& runs = Run(std::string(kImageScript) + "*restart\n");
+  EXPECT_EQ(runs[0].outcome, RunOutcome::kFailed);
+  EXPECT_EQ(runs[0].error,
+            "QOR does not yet support multi-part downloads; download of 2048 bytes is too large "
+            "for target's 1024-byte staging buffer");
+  EXPECT_EQ(SentTo(*runs[0].target), 0u);
+  EXPECT_EQ(Fake(0).restarts, 0u) << "no directive runs after an error";
+
+  // A refused write ends its directive quietly and the script goes on, but the run failed.
+  EXPECT_EQ(runs[1].outcome, RunOutcome::kFailed);
+  EXPECT_EQ(runs[1].error,
+            "The target answered the WriteRequest with status 3; the script went on");
+  EXPECT_EQ(Fake(1).restarts, 1u);
+  EXPECT_EQ(displays[1]->refusals, std::vector<std::string>{"WriteRequest 3"});
+
+  EXPECT_EQ(runs[2].outcome, RunOutcome::kFinished);
+  EXPECT_EQ(runs[2].error, "");
+  EXPECT_EQ(Fake(2).memory.at(0x10000), ImageBytes());
+  EXPECT_EQ(Fake(2).restarts, 1u);
+}
+
+TEST_F(RunSessionTest, TickPaceStepsOnlyEveryTwentyMilliseconds) {
+  struct Row {
+    RunPace pace;
+    std::vector<uint32_t> sentAt;  // ms after the start: fill, two chunks, write
+    uint32_t elapsedMs;
+    int steps;
+  };
+  const Row rows[] = {
+      // A step per tick, though every reply is there at once.
+      {RunPace::kTick, {20, 40, 60, 80}, 100, 5},
+      // Fast pace steps as soon as each reply is in: no time passes.
+      {RunPace::kFast, {0, 0, 0, 0}, 0, 5},
+  };
+  for (const Row& row : rows) {
+    Reset();
+    AddTarget(1);
+    std::vector<uint32_t> sentAt;
+    socket->onSend = [&](const FakeDatagramSocket::Datagram& sent) {
+      sentAt.push_back(clock.Now() - kStart);
+      Answer(sent);
+    };
+    std::vector<uint32_t> sleeps;
+    RunSettings settings;
+    settings.pace = row.pace;
+    settings.sleep = [&](uint32_t ms) {
+      sleeps.push_back(ms);
+      clock.Advance(ms);
+    };
+    const auto& runs = Run(kImageScript, settings);
+    EXPECT_EQ(runs[0].outcome, RunOutcome::kFinished);
+    EXPECT_EQ(sentAt, row.sentAt);
+    EXPECT_EQ(runs[0].elapsedMs, row.elapsedMs);
+    EXPECT_EQ(observer.steps, row.steps);
+    if (row.pace == RunPace::kTick) {
+      EXPECT_EQ(sleeps, std::vector<uint32_t>(5, 20u));
+      EXPECT_EQ(waits, 0) << "tick pace does not wait on the socket";
+    } else {
+      EXPECT_TRUE(sleeps.empty());
+    }
+  }
+}
+
+TEST_F(RunSessionTest, ATimeLimitOutsideWhatTheClockMeasuresIsRefused) {
+  AddTarget(1);
+  const Script script(files.Write("run.qor", "*restart\n"), DirectiveRegistry());
+  for (double seconds :
+       {-1.0, std::nan(""), 30.0 * 24 * 60 * 60 + 1, std::numeric_limits<double>::infinity()}) {
+    RunSettings settings;
+    settings.timeoutSeconds = seconds;
+    EXPECT_THROW(RunSession made(script, *network, settings), std::invalid_argument) << seconds;
+  }
+  RunSettings longest;
+  longest.timeoutSeconds = RunSession::kMaxTimeoutSeconds;
+  EXPECT_NO_THROW(RunSession made(script, *network, longest));
+}
+
+}  // namespace
+}  // namespace qor::test
