@@ -2,6 +2,7 @@
 
 #include <array>
 #include <utility>
+#include <vector>
 
 #include "net/DataBlock.h"
 #include "net/ReplyReceiver.h"
@@ -15,7 +16,13 @@
 
 namespace qor {
 
-using namespace wire;
+namespace {
+
+void SendMessage(TargetNetwork& network, const wire::Bytes& message, const Target* target) {
+  network.Send(message.data(), message.size(), target);
+}
+
+}  // namespace
 
 struct TargetNetwork::State {
   std::unique_ptr<DatagramSocket> socket;
@@ -25,7 +32,10 @@ struct TargetNetwork::State {
   // One buffer reused for every datagram of every poll.
   std::array<uint8_t, kMaxDatagram> buffer{};
 
-  void Dispatch(const uint8_t* bytes, size_t length, uint16_t type, TargetListObserver* observer);
+  void Dispatch(wire::ByteView bytes, uint16_t type, TargetListObserver* observer);
+  void Announce(const wire::DiscoverReply& reply, TargetListObserver* observer);
+  // The target whose context waits for requestId; null when none does.
+  [[nodiscard]] Target* Waiting(const MacAddress& mac, uint32_t requestId);
 };
 
 TargetNetwork::TargetNetwork(uint32_t broadcastAddress)
@@ -68,64 +78,65 @@ void TargetNetwork::Poll(TargetListObserver* observer) {
       (void)socket.LastError();
       return;
     }
-    const auto length = static_cast<size_t>(received);
-    if (sourcePort != kTargetPort || length < kTypeOffset + 2) continue;
-    const uint16_t type = Get16(buffer + kTypeOffset);
-    if (Get16(buffer + kVersionOffset) != kVersion || (type & kReplyBit) == 0) continue;
-    state_->Dispatch(buffer, length, type, observer);
+    const wire::ByteView bytes(buffer, static_cast<size_t>(received));
+    const auto prefix = wire::Prefix::Decode(bytes);
+    if (sourcePort != kTargetPort || !prefix) continue;
+    if (prefix->version != wire::kVersion || (prefix->type & wire::kReplyBit) == 0) continue;
+    state_->Dispatch(bytes, prefix->type, observer);
   }
 }
 
 // Replies too short for a field they must carry are dropped, never read as zeros: a truncated
 // FinalReply read as zeros would report success (status 0) for a request that may have failed.
-void TargetNetwork::State::Dispatch(const uint8_t* bytes, size_t length, uint16_t type,
+void TargetNetwork::State::Dispatch(wire::ByteView bytes, uint16_t type,
                                     TargetListObserver* observer) {
-  if (length < kHeaderLength) return;
-  const MacAddress mac = GetMac(bytes + kMacOffset);
-  Target* target = table.Find(mac);
-
   if (type == kDiscoverReply) {
-    if (length < kDiscoverReplyLength) return;
-    const uint32_t ipAddress = Get32(bytes + 12);
-    if (target == nullptr) {
-      Target fresh;
-      fresh.mac = mac;
-      fresh.ipAddress = ipAddress;
-      fresh.vendorId = Get16(bytes + 16);
-      fresh.productId = Get16(bytes + 18);
-      fresh.stagingSize = Get32(bytes + 20);
-      target = &table.Insert(fresh);
-    } else {
-      // Only the address may change: the IDs and staging size stay as first announced.
-      target->ipAddress = ipAddress;
+    if (const auto reply = wire::DiscoverReply::Decode(bytes)) Announce(*reply, observer);
+  } else if (type == kFinalReply) {
+    const auto reply = wire::FinalReply::Decode(bytes);
+    if (!reply) return;
+    if (Target* target = Waiting(reply->mac, reply->requestId)) {
+      const std::vector<uint8_t>& payload = reply->payload;
+      target->pendingContext->OnReply(reply->status, payload.empty() ? nullptr : payload.data(),
+                                      static_cast<int32_t>(payload.size()));
     }
-    if (observer != nullptr) observer->UpdateRow(*target);
-    return;
-  }
-
-  if (target == nullptr || target->pendingContext == nullptr) return;
-  if (length < kRequestIdOffset + 4) return;
-  if (Get32(bytes + kRequestIdOffset) != target->pendingRequestId) return;
-
-  if (type == kFinalReply) {
-    if (length < kFinalReplyMinimum) return;
-    const uint32_t status = Get32(bytes + kStatusOffset);
-    const size_t payloadLength = length - kPayloadOffset;
-    target->pendingContext->OnReply(status, payloadLength > 0 ? bytes + kPayloadOffset : nullptr,
-                                    static_cast<int32_t>(payloadLength));
   } else if (type == kProgressReply) {
-    if (length < kProgressReplyMinimum) return;
-    target->pendingContext->OnProgress(Get32(bytes + kStatusOffset));
+    const auto reply = wire::ProgressReply::Decode(bytes);
+    if (!reply) return;
+    if (Target* target = Waiting(reply->mac, reply->requestId)) {
+      target->pendingContext->OnProgress(reply->value);
+    }
   }
+}
+
+void TargetNetwork::State::Announce(const wire::DiscoverReply& reply,
+                                    TargetListObserver* observer) {
+  Target* target = table.Find(reply.mac);
+  if (target == nullptr) {
+    Target fresh;
+    fresh.mac = reply.mac;
+    fresh.ipAddress = reply.ipAddress;
+    fresh.vendorId = reply.vendorId;
+    fresh.productId = reply.productId;
+    fresh.stagingSize = reply.stagingSize;
+    target = &table.Insert(fresh);
+  } else {
+    // Only the address may change: the IDs and staging size stay as first announced.
+    target->ipAddress = reply.ipAddress;
+  }
+  if (observer != nullptr) observer->UpdateRow(*target);
+}
+
+Target* TargetNetwork::State::Waiting(const MacAddress& mac, uint32_t requestId) {
+  Target* target = table.Find(mac);
+  if (target == nullptr || target->pendingContext == nullptr) return nullptr;
+  return target->pendingRequestId == requestId ? target : nullptr;
 }
 
 void TargetNetwork::Discover() {
   state_->table.Clear();
-  uint8_t message[kDiscoverRequestLength];
-  Put16(message + kVersionOffset, kVersion);
-  Put16(message + kTypeOffset, kDiscoverRequest);
   try {
-    Send(message, sizeof message, nullptr);
+    SendMessage(*this, wire::DiscoverRequest{}.Encode(), nullptr);
   } catch (const Exception& error) {
     if (!state_->discoverErrorHandler) throw;
     state_->discoverErrorHandler(error.Message());
@@ -159,19 +170,13 @@ TargetTable& TargetNetwork::Table() { return state_->table; }
 uint32_t TargetNetwork::BroadcastAddress() const { return state_->broadcastAddress; }
 
 void TargetNetwork::SendAssignAddressRequest(const MacAddress& mac, uint32_t newAddress) {
-  uint8_t message[kAssignAddressRequestLength];
-  PutHeader(message, kAssignAddressRequest, mac);
-  Put32(message + 12, newAddress);
-  Send(message, sizeof message, nullptr);
+  SendMessage(*this, wire::AssignAddressRequest{.mac = mac, .ipAddress = newAddress}.Encode(),
+              nullptr);
 }
 
 void TargetNetwork::SendFillRequest(const Target& target, uint32_t requestId, uint32_t length) {
-  uint8_t message[kFillRequestLength];
-  PutHeader(message, kFillRequest, target.mac);
-  Put32(message + 12, requestId);
-  Put32(message + 16, 0xFFFFFFFF);
-  Put32(message + 20, length);
-  Send(message, sizeof message, &target);
+  const wire::FillRequest message{.mac = target.mac, .requestId = requestId, .length = length};
+  SendMessage(*this, message.Encode(), &target);
 }
 
 void TargetNetwork::SendDataRequest(const Target& target, uint32_t requestId, uint32_t offset,
@@ -181,23 +186,16 @@ void TargetNetwork::SendDataRequest(const Target& target, uint32_t requestId, ui
     throw Exception(Format("A DataRequest carries 1 to %u bytes, not %u",
                            static_cast<unsigned>(kMaxDataBytes), static_cast<unsigned>(count)));
   }
-  std::array<uint8_t, kDataHeaderLength + kMaxDataBytes> message{};
-  PutHeader(message.data(), kDataRequest, target.mac);
-  Put32(message.data() + 12, requestId);
-  Put32(message.data() + 16, offset);
-  std::copy(block.bytes.begin(), block.bytes.end(), message.begin() + kDataHeaderLength);
-  Send(message.data(), kDataHeaderLength + count, &target);
+  const wire::DataRequest message{
+      .mac = target.mac, .requestId = requestId, .offset = offset, .data = block.bytes};
+  SendMessage(*this, message.Encode(), &target);
 }
 
 void TargetNetwork::SendWriteRequest(const Target& target, uint32_t requestId, uint32_t address,
                                      uint32_t length, uint32_t crc) {
-  uint8_t message[kWriteRequestLength];
-  PutHeader(message, kWriteRequest, target.mac);
-  Put32(message + 12, requestId);
-  Put32(message + 16, address);
-  Put32(message + 20, length);
-  Put32(message + 24, crc);
-  Send(message, sizeof message, &target);
+  const wire::WriteRequest message{
+      .mac = target.mac, .requestId = requestId, .address = address, .length = length, .crc = crc};
+  SendMessage(*this, message.Encode(), &target);
 }
 
 void TargetNetwork::SendReadRequest(const Target& target, uint32_t requestId, uint32_t address,
@@ -207,19 +205,14 @@ void TargetNetwork::SendReadRequest(const Target& target, uint32_t requestId, ui
     throw Exception(Format("A ReadRequest asks for at most %u bytes, not %u",
                            static_cast<unsigned>(kMaxDataBytes), length));
   }
-  uint8_t message[kReadRequestLength];
-  PutHeader(message, kReadRequest, target.mac);
-  Put32(message + 12, requestId);
-  Put32(message + 16, address);
-  Put32(message + 20, length);
-  Send(message, sizeof message, &target);
+  const wire::ReadRequest message{
+      .mac = target.mac, .requestId = requestId, .address = address, .length = length};
+  SendMessage(*this, message.Encode(), &target);
 }
 
 void TargetNetwork::SendRestartRequest(const Target& target, uint32_t requestId) {
-  uint8_t message[kRestartRequestLength];
-  PutHeader(message, kRestartRequest, target.mac);
-  Put32(message + 12, requestId);
-  Send(message, sizeof message, &target);
+  SendMessage(*this, wire::RestartRequest{.mac = target.mac, .requestId = requestId}.Encode(),
+              &target);
 }
 
 }  // namespace qor

@@ -8,29 +8,16 @@
 
 #include "net/MacAddress.h"
 #include "net/TargetTable.h"
+#include "net/Wire.h"
 
 namespace qor {
 
 class DatagramSocket;
 struct DataBlock;
 
-enum MessageType : uint16_t {
-  kDiscoverRequest = 1,
-  kAssignAddressRequest = 2,
-  kFillRequest = 3,
-  kDataRequest = 4,
-  kWriteRequest = 5,
-  kReadRequest = 7,
-  kRestartRequest = 8,
-  kDiscoverReply = 0x8001,
-  kFinalReply = 0x8002,
-  kProgressReply = 0x8003,
-};
-
 inline constexpr uint16_t kTargetPort = 5266;
 inline constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFF;
 inline constexpr size_t kMaxDatagram = 1200;
-inline constexpr size_t kMaxDataBytes = 1024;
 
 // Told about every accepted DiscoverReply; the target list implements it.
 class TargetListObserver {

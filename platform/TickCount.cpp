@@ -8,11 +8,15 @@ namespace {
 std::atomic<TickSource*> installed{nullptr};
 }
 
-uint32_t GetTickCount() {
-  if (TickSource* source = installed.load()) return source->Now();
+uint32_t SystemTickSource::Now() {
   const auto since = std::chrono::steady_clock::now().time_since_epoch();
   return static_cast<uint32_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+uint32_t GetTickCount() {
+  if (TickSource* source = installed.load()) return source->Now();
+  return SystemTickSource().Now();
 }
 
 void SetTickSource(TickSource* source) { installed.store(source); }

@@ -18,6 +18,13 @@ class TickSource {
 // The caller keeps the source alive while it is installed.
 void SetTickSource(TickSource* source);
 
+// The system's own clock, whatever source is installed: for threads that must keep real time
+// while a test runs the process's tick count by hand.
+class SystemTickSource final : public TickSource {
+ public:
+  uint32_t Now() override;
+};
+
 // A clock that moves only when told to.
 class FakeTickSource final : public TickSource {
  public:

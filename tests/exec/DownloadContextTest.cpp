@@ -9,8 +9,7 @@
 namespace qor::test {
 namespace {
 
-using wire::kDataHeaderLength;
-using wire::kRequestIdOffset;
+constexpr size_t kDataHeaderLength = wire::DataRequest::kHeaderLength;
 
 class DownloadContextTest : public ExecHarness {
  protected:

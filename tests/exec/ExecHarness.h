@@ -68,33 +68,34 @@ class ExecHarness : public ::testing::Test {
     const int index = n < 0 ? static_cast<int>(socket->sent.size()) + n : n;
     return socket->sent.at(static_cast<size_t>(index)).bytes;
   }
-  uint16_t SentType(int n) const { return wire::Get16(Sent(n).data() + wire::kTypeOffset); }
-  uint32_t SentField(int n, size_t offset) const { return wire::Get32(Sent(n).data() + offset); }
-  uint32_t SentId(int n) const { return SentField(n, wire::kRequestIdOffset); }
+  // Read straight from the bytes, big-endian, independently of the codec.
+  uint16_t SentType(int n) const {
+    return static_cast<uint16_t>(Sent(n).at(2) << 8 | Sent(n).at(3));
+  }
+  uint32_t SentField(int n, size_t offset) const {
+    const std::vector<uint8_t>& bytes = Sent(n);
+    return uint32_t{bytes.at(offset)} << 24 | uint32_t{bytes.at(offset + 1)} << 16 |
+           uint32_t{bytes.at(offset + 2)} << 8 | bytes.at(offset + 3);
+  }
+  uint32_t SentId(int n) const { return SentField(n, 12); }
   std::vector<uint8_t> SentData(int n) const {
-    return {Sent(n).begin() + wire::kDataHeaderLength, Sent(n).end()};
+    return {Sent(n).begin() + wire::DataRequest::kHeaderLength, Sent(n).end()};
   }
   size_t SentCount() const { return socket->sent.size(); }
 
   // Queues a FinalReply from the target and polls it in.
   void Reply(uint32_t requestId, uint32_t status = 0, const std::vector<uint8_t>& payload = {}) {
-    std::vector<uint8_t> bytes(wire::kPayloadOffset);
-    wire::PutHeader(bytes.data(), kFinalReply, target->mac);
-    wire::Put32(bytes.data() + wire::kRequestIdOffset, requestId);
-    wire::Put32(bytes.data() + wire::kStatusOffset, status);
-    bytes.insert(bytes.end(), payload.begin(), payload.end());
-    socket->Deliver(bytes);
+    socket->Deliver(wire::FinalReply{
+        .mac = target->mac, .requestId = requestId, .status = status, .payload = payload}
+                        .Encode());
     network->Poll();
   }
   void ReplyToLast(uint32_t status = 0, const std::vector<uint8_t>& payload = {}) {
     Reply(SentId(-1), status, payload);
   }
   void Progress(uint32_t requestId, uint32_t value) {
-    std::vector<uint8_t> bytes(wire::kPayloadOffset);
-    wire::PutHeader(bytes.data(), kProgressReply, target->mac);
-    wire::Put32(bytes.data() + wire::kRequestIdOffset, requestId);
-    wire::Put32(bytes.data() + wire::kStatusOffset, value);
-    socket->Deliver(bytes);
+    socket->Deliver(
+        wire::ProgressReply{.mac = target->mac, .requestId = requestId, .value = value}.Encode());
     network->Poll();
   }
 

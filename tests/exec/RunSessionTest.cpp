@@ -98,36 +98,36 @@ class RunSessionTest : public ::testing::Test {
   }
 
   void Answer(const FakeDatagramSocket::Datagram& request) {
-    const uint8_t* bytes = request.bytes.data();
-    const uint16_t type = wire::Get16(bytes + wire::kTypeOffset);
-    const auto found = targets.find(wire::GetMac(bytes + wire::kMacOffset));
+    const auto head = wire::RequestIdHeader::Decode(request.bytes);
+    ASSERT_TRUE(head.has_value());
+    const uint16_t type = head->header.type;
+    const auto found = targets.find(head->header.mac);
     ASSERT_NE(found, targets.end());
     FakeTarget& target = found->second;
     ASSERT_EQ(request.address, target.record->ipAddress);
     if (target.ignored.count(type) != 0) return;
     uint32_t status = target.failures.count(type) != 0 ? target.failures.at(type) : 0;
-    if (status == 0) status = CarryOut(target, type, bytes, request.bytes.size());
-    std::vector<uint8_t> reply(wire::kPayloadOffset);
-    wire::PutHeader(reply.data(), kFinalReply, target.record->mac);
-    wire::Put32(reply.data() + wire::kRequestIdOffset, wire::Get32(bytes + wire::kRequestIdOffset));
-    wire::Put32(reply.data() + wire::kStatusOffset, status);
-    socket->Deliver(reply, kTargetPort, target.record->ipAddress);
+    if (status == 0) status = CarryOut(target, type, request.bytes);
+    wire::FinalReply reply;
+    reply.mac = target.record->mac;
+    reply.requestId = head->requestId;
+    reply.status = status;
+    socket->Deliver(reply.Encode(), kTargetPort, target.record->ipAddress);
   }
 
-  static uint32_t CarryOut(FakeTarget& target, uint16_t type, const uint8_t* bytes, size_t size) {
+  static uint32_t CarryOut(FakeTarget& target, uint16_t type, const wire::Bytes& bytes) {
     std::vector<uint8_t>& staging = target.staging;
-    if (type == kFillRequest) staging.assign(wire::Get32(bytes + 20), 0xFF);
-    if (type == kDataRequest) {
-      const uint32_t offset = wire::Get32(bytes + 16);
-      const size_t count = size - wire::kDataHeaderLength;
-      if (offset + count > staging.size()) return 2;
-      std::copy(bytes + wire::kDataHeaderLength, bytes + size, staging.begin() + offset);
+    if (const auto fill = wire::FillRequest::Decode(bytes); fill && type == kFillRequest) {
+      staging.assign(fill->length, 0xFF);
     }
-    if (type == kWriteRequest) {
-      const uint32_t length = wire::Get32(bytes + 20);
-      if (length > staging.size()) return 2;
-      if (Crc32(static_cast<int32_t>(length), staging.data()) != wire::Get32(bytes + 24)) return 3;
-      target.memory[wire::Get32(bytes + 16)].assign(staging.begin(), staging.begin() + length);
+    if (const auto data = wire::DataRequest::Decode(bytes); data && type == kDataRequest) {
+      if (data->offset + data->data.size() > staging.size()) return 2;
+      std::copy(data->data.begin(), data->data.end(), staging.begin() + data->offset);
+    }
+    if (const auto write = wire::WriteRequest::Decode(bytes); write && type == kWriteRequest) {
+      if (write->length > staging.size()) return 2;
+      if (Crc32(static_cast<int32_t>(write->length), staging.data()) != write->crc) return 3;
+      target.memory[write->address].assign(staging.begin(), staging.begin() + write->length);
     }
     if (type == kRestartRequest) ++target.restarts;
     return 0;
@@ -162,7 +162,7 @@ class RunSessionTest : public ::testing::Test {
   size_t SentTo(const Target& target) const {
     size_t count = 0;
     for (const auto& datagram : socket->sent) {
-      if (wire::GetMac(datagram.bytes.data() + wire::kMacOffset) == target.mac) ++count;
+      if (wire::Header::Decode(datagram.bytes)->mac == target.mac) ++count;
     }
     return count;
   }
@@ -190,8 +190,8 @@ TEST_F(RunSessionTest, RunsOnEightTargetsAtOnceAndEveryImageLands) {
   std::set<MacAddress> filled;
   for (size_t i = 0; i < 8; ++i) {
     const auto& first = socket->sent.at(i).bytes;
-    EXPECT_EQ(wire::Get16(first.data() + wire::kTypeOffset), kFillRequest);
-    filled.insert(wire::GetMac(first.data() + wire::kMacOffset));
+    EXPECT_EQ(wire::Header::Decode(first)->type, kFillRequest);
+    filled.insert(wire::Header::Decode(first)->mac);
   }
   EXPECT_EQ(filled.size(), 8u);
   for (size_t i = 0; i < runs.size(); ++i) {
@@ -246,7 +246,7 @@ TEST_F(RunSessionTest, CancelMidRunSendsNothingMoreAndLeavesNoHook) {
   // Ctrl-C during the wait that follows the first data chunk.
   socket->onWait = [&](int) {
     for (const auto& datagram : socket->sent) {
-      if (wire::Get16(datagram.bytes.data() + wire::kTypeOffset) == kDataRequest) {
+      if (wire::Header::Decode(datagram.bytes)->type == kDataRequest) {
         sentWhenCancelled = socket->sent.size();
         cancel = true;
       }

@@ -65,13 +65,9 @@ TEST_F(ScriptRunnerTest, AWaitingDirectiveResumesOnTheTickAfterItsReply) {
   runner->Tick();
   EXPECT_TRUE(runner->Waiting());
 
-  socket->Deliver([&] {
-    std::vector<uint8_t> bytes(wire::kPayloadOffset);
-    wire::PutHeader(bytes.data(), kFinalReply, target->mac);
-    wire::Put32(bytes.data() + wire::kRequestIdOffset, SentId(0));
-    wire::Put32(bytes.data() + wire::kStatusOffset, 1);  // not examined
-    return bytes;
-  }());
+  // Status 1 is not examined.
+  socket->Deliver(
+      wire::FinalReply{.mac = target->mac, .requestId = SentId(0), .status = 1}.Encode());
   runner->Tick();  // polls the reply in, then steps on to the end
   EXPECT_TRUE(runner->Finished());
   EXPECT_EQ(display.Operation(), "After");
@@ -143,9 +139,8 @@ TEST_F(ScriptRunnerTest, OnlyMatchingFinalAndProgressRepliesReachTheContext) {
   const uint32_t id = SentId(0);
   Reply(id + 1);  // another request id
   Progress(id, 3);
-  std::vector<uint8_t> odd(wire::kPayloadOffset);
-  wire::PutHeader(odd.data(), 0x8004, target->mac);
-  wire::Put32(odd.data() + wire::kRequestIdOffset, id);
+  std::vector<uint8_t> odd = wire::ProgressReply{.mac = target->mac, .requestId = id}.Encode();
+  odd[3] = 0x04;  // type 0x8004: no such reply
   socket->Deliver(odd);
   network->Poll();
   runner->Step();

@@ -58,7 +58,7 @@ class SimRunTest : public ::testing::Test {
 
   size_t Count(uint16_t type, const char* event) const {
     size_t count = 0;
-    for (const sim::TraceRecord& record : engine->Trace()) {
+    for (const TraceRecord& record : engine->Trace()) {
       if (record.type == type && record.event == event) ++count;
     }
     return count;

@@ -4,100 +4,28 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "net/MacAddress.h"
+#include "tools/qor-sim/SimOptions.h"
+#include "tools/trace/TraceRecord.h"
 
 namespace qor::sim {
 
-// Statuses of the simulated targets' FinalReplies (0 is success).
-inline constexpr uint32_t kStatusOk = 0;
-inline constexpr uint32_t kStatusBadLength = 1;   // request too short, or a length out of bounds
-inline constexpr uint32_t kStatusOutOfRange = 2;  // beyond the staging buffer or the address space
-inline constexpr uint32_t kStatusBadCrc = 3;  // WriteRequest CRC-32 differs from the staged bytes
-inline constexpr uint32_t kStatusInjected = 0xFF;  // default of SimOptions::failures
-
-struct SimOptions {
-  uint32_t targets = 1;
-  // The first target's MAC; the others count up from it (the last byte first).
-  MacAddress firstMac{{0x02, 0x00, 0x00, 0x00, 0x00, 0x01}};
-  // The first target's address, the others counting up; 0 starts every target unassigned.
-  uint32_t firstAddress = 0x7F00000A;  // 127.0.0.10
-  // This many targets at the end of the range start unassigned (address 0).
-  uint32_t unassigned = 0;
-  uint16_t vendorId = 0x1234;
-  uint16_t productId = 0x0001;
-  uint32_t stagingSize = 0x100000;
-  // The environment block each target starts with (valid CRC); length 0 for none.
-  uint32_t environmentAddress = 0x00F00000;
-  uint32_t environmentLength = 0x1000;
-  // Variables added to (or replacing) the defaults: ipaddr, netmask, serial, bootdelay.
-  std::map<std::string, std::string> environment;
-  // ProgressReplies sent while carrying out each WriteRequest, before its FinalReply.
-  uint32_t progressReplies = 0;
-  // Each reply is lost with this probability (0 to 1), drawn from a generator seeded by seed.
-  double lossRate = 0.0;
-  // Request types whose replies may be lost; empty means every type.
-  std::set<uint16_t> lossTypes;
-  uint32_t seed = 1;
-  // Request types answered with a FinalReply of the given status instead of being carried out.
-  std::map<uint16_t, uint32_t> failures;
-  // Every reply leaves this long after its request arrived.
-  uint32_t replyDelayMs = 0;
-  // JSON Lines trace of every request and reply; empty for none.
-  std::string tracePath;
-  // Keep the trace in memory too, for Trace() (in-process tests).
-  bool keepTrace = false;
-  // Where the one socket listens (host order); 0.0.0.0:5266 as real targets do.
-  uint32_t bindAddress = 0;
-  uint16_t port = 5266;
-};
-
-struct SimTargetInfo {
-  MacAddress mac;
-  uint32_t ipAddress = 0;  // host order; 0 when unassigned
-  uint16_t vendorId = 0;
-  uint16_t productId = 0;
-  uint32_t stagingSize = 0;
-  uint32_t restarts = 0;  // RestartRequests carried out
-};
-
-// One request seen or one reply sent (or lost).
-struct TraceRecord {
-  uint32_t timeMs = 0;   // since Start
-  bool incoming = true;  // request in, or reply out
-  // The request's source and destination, or the reply's destination and source.
-  uint32_t peerAddress = 0;
-  uint16_t peerPort = 0;
-  uint32_t localAddress = 0;
-  uint16_t type = 0;
-  std::optional<MacAddress> mac;  // none for a DiscoverRequest
-  std::optional<uint32_t> requestId;
-  std::optional<uint32_t> status;  // FinalReply status or ProgressReply value
-  uint32_t length = 0;             // datagram bytes
-  std::string event;               // in: "handled" or "ignored"; out: "sent" or "lost"
-  std::string reason;              // why a request was ignored or a reply not sent
-};
-
-// One JSON object on one line (no newline), as written to the trace file.
-[[nodiscard]] std::string TraceLine(const TraceRecord& record);
-
-// The name of a message type ("DataRequest"), or its number as text.
-[[nodiscard]] std::string MessageTypeName(uint16_t type);
-
 // Any number of simulated targets behind one UDP socket, answering requests routed by the MAC
-// in their header. Runs on its own thread between Start and Stop; the accessors are safe to
-// call from any thread meanwhile.
+// in their header: the SimModel served by a SimTransport, with the trace. Runs on its own
+// thread between Start and Stop; the accessors are safe to call from any thread meanwhile.
 class SimEngine {
  public:
+  // Throws Exception when the targets' addresses are not all 127.x.y.z.
   explicit SimEngine(SimOptions options);
   ~SimEngine();  // stops
   SimEngine(const SimEngine&) = delete;
   SimEngine& operator=(const SimEngine&) = delete;
 
-  // Binds the socket and starts answering. Throws Exception when the socket cannot be opened.
+  // Binds the socket and starts answering. Throws Exception when the socket cannot be opened
+  // or the trace file not written.
   void Start();
   // Stops answering and closes the socket; pending delayed replies are dropped.
   void Stop();

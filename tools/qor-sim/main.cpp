@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "net/Target.h"
-#include "net/TargetNetwork.h"
+#include "net/Wire.h"
 #include "platform/Exception.h"
 #include "tools/qor-sim/SimEngine.h"
 
@@ -76,30 +76,26 @@ const auto kMac = CLI::Validator(
     },
     "");
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  CLI::App app{
-      "qor-sim: simulated QOR targets on UDP port 5266, one socket for all of them.\n"
-      "Run it inside scripts/netns-run so that it never answers a real network.\n"
-      "Prints 'ready' when listening; stops on SIGINT or SIGTERM."};
-  SimOptions options;
-  std::string firstMac = options.firstMac.ToString();
+// The options as typed, converted into SimOptions once CLI11 has checked each of them.
+struct TypedOptions {
+  std::string firstMac = SimOptions().firstMac.ToString();
   std::string firstIp = "127.0.0.10";
   std::string bind = "0.0.0.0";
   std::string vendor = "0x1234", product = "0x0001", staging = "0x100000";
   std::string envAddress = "0x00F00000", envLength = "0x1000";
   std::vector<std::string> variables, failures, lossTypes;
+};
 
+void AddTargetOptions(CLI::App& app, SimOptions& options, TypedOptions& typed) {
   app.add_option("-n,--targets", options.targets, "Number of simulated targets (1 to 100000)")
       ->type_name("N")
       ->capture_default_str()
       ->check(CLI::Range(1u, 100000u).description(""));
-  app.add_option("--first-mac", firstMac, "MAC of the first target; the others count up")
+  app.add_option("--first-mac", typed.firstMac, "MAC of the first target; the others count up")
       ->type_name("MAC")
       ->capture_default_str()
       ->check(kMac);
-  app.add_option("--first-ip", firstIp,
+  app.add_option("--first-ip", typed.firstIp,
                  "127.x.y.z address of the first target, the others counting up; 0 starts "
                  "every target unassigned")
       ->type_name("ADDR")
@@ -108,37 +104,40 @@ int main(int argc, char** argv) {
   app.add_option("--unassigned", options.unassigned,
                  "This many targets at the end start without an address")
       ->type_name("N");
-  app.add_option("--vendor", vendor, "Vendor ID")
+  app.add_option("--vendor", typed.vendor, "Vendor ID")
       ->type_name("ID")
       ->capture_default_str()
       ->check(kNumber);
-  app.add_option("--product", product, "Product ID")
+  app.add_option("--product", typed.product, "Product ID")
       ->type_name("ID")
       ->capture_default_str()
       ->check(kNumber);
-  app.add_option("--staging", staging, "Staging buffer size in bytes")
+  app.add_option("--staging", typed.staging, "Staging buffer size in bytes")
       ->type_name("NUMBER")
       ->capture_default_str()
       ->check(kNumber);
-  app.add_option("--env-address", envAddress, "Address of the environment block")
+  app.add_option("--env-address", typed.envAddress, "Address of the environment block")
       ->type_name("NUMBER")
       ->capture_default_str()
       ->check(kNumber);
-  app.add_option("--env-length", envLength, "Length of the environment block (0: none)")
+  app.add_option("--env-length", typed.envLength, "Length of the environment block (0: none)")
       ->type_name("NUMBER")
       ->capture_default_str()
       ->check(kNumber);
-  app.add_option("--env", variables,
+  app.add_option("--env", typed.variables,
                  "NAME=VALUE added to each target's starting environment (ipaddr, netmask, "
                  "serial and bootdelay are there already)")
       ->type_name("NAME=VALUE");
+}
+
+void AddFaultOptions(CLI::App& app, SimOptions& options, TypedOptions& typed) {
   app.add_option("--progress", options.progressReplies,
                  "ProgressReplies sent while carrying out each WriteRequest")
       ->type_name("N");
   app.add_option("--loss", options.lossRate, "Probability (0 to 1) that a reply is lost")
       ->type_name("RATE")
       ->check(CLI::Range(0.0, 1.0).description(""));
-  app.add_option("--loss-types", lossTypes,
+  app.add_option("--loss-types", typed.lossTypes,
                  "Only replies to these request types may be lost (discover, fill, data, write, "
                  "read, restart or numbers)")
       ->type_name("TYPE")
@@ -146,7 +145,7 @@ int main(int argc, char** argv) {
   app.add_option("--seed", options.seed, "Seed of the loss generator")
       ->type_name("N")
       ->capture_default_str();
-  app.add_option("--fail", failures,
+  app.add_option("--fail", typed.failures,
                  "Answer requests of TYPE with STATUS (default 255) instead of "
                  "carrying them out")
       ->type_name("TYPE[=STATUS]");
@@ -154,53 +153,52 @@ int main(int argc, char** argv) {
       ->type_name("MS");
   app.add_option("--trace", options.tracePath, "Write every request and reply to FILE (JSON Lines)")
       ->type_name("FILE");
-  app.add_option("--bind", bind, "Local address to listen on")
+  app.add_option("--bind", typed.bind, "Local address to listen on")
       ->type_name("ADDR")
       ->capture_default_str()
       ->check(kIpv4);
+}
 
-  try {
-    app.parse(argc, argv);
-    options.firstMac = *qor::MacAddress::Parse(firstMac);
-    options.firstAddress = *ParseFirstAddress(firstIp);
-    options.bindAddress = *qor::ParseIpAddress(bind);
-    const auto id = [](const std::string& text, const char* what) {
-      const uint32_t value = *ParseNumber(text);
-      if (value > 0xFFFF) throw CLI::ValidationError(what, "must be at most 0xFFFF");
-      return static_cast<uint16_t>(value);
-    };
-    options.vendorId = id(vendor, "--vendor");
-    options.productId = id(product, "--product");
-    options.stagingSize = *ParseNumber(staging);
-    options.environmentAddress = *ParseNumber(envAddress);
-    options.environmentLength = *ParseNumber(envLength);
-    for (const std::string& variable : variables) {
-      const size_t equals = variable.find('=');
-      if (equals == std::string::npos || equals == 0) {
-        throw CLI::ValidationError("--env", "expected NAME=VALUE, got " + variable);
-      }
-      options.environment[variable.substr(0, equals)] = variable.substr(equals + 1);
+// Throws CLI::ValidationError for what the single-option checks could not see.
+void Convert(const TypedOptions& typed, SimOptions& options) {
+  options.firstMac = *qor::MacAddress::Parse(typed.firstMac);
+  options.firstAddress = *ParseFirstAddress(typed.firstIp);
+  options.bindAddress = *qor::ParseIpAddress(typed.bind);
+  const auto id = [](const std::string& text, const char* what) {
+    const uint32_t value = *ParseNumber(text);
+    if (value > 0xFFFF) throw CLI::ValidationError(what, "must be at most 0xFFFF");
+    return static_cast<uint16_t>(value);
+  };
+  options.vendorId = id(typed.vendor, "--vendor");
+  options.productId = id(typed.product, "--product");
+  options.stagingSize = *ParseNumber(typed.staging);
+  options.environmentAddress = *ParseNumber(typed.envAddress);
+  options.environmentLength = *ParseNumber(typed.envLength);
+  for (const std::string& variable : typed.variables) {
+    const size_t equals = variable.find('=');
+    if (equals == std::string::npos || equals == 0) {
+      throw CLI::ValidationError("--env", "expected NAME=VALUE, got " + variable);
     }
-    for (const std::string& type : lossTypes) {
-      const auto parsed = ParseRequestType(type);
-      if (!parsed) throw CLI::ValidationError("--loss-types", "unknown request type " + type);
-      options.lossTypes.insert(*parsed);
-    }
-    for (const std::string& failure : failures) {
-      const size_t equals = failure.find('=');
-      const auto type = ParseRequestType(failure.substr(0, equals));
-      const auto status = equals == std::string::npos ? qor::sim::kStatusInjected
-                                                      : ParseNumber(failure.substr(equals + 1));
-      if (!type || !status)
-        throw CLI::ValidationError("--fail", "expected TYPE[=STATUS], got " + failure);
-      options.failures[*type] = *status;
-    }
-  } catch (const CLI::ParseError& error) {
-    if (error.get_exit_code() == 0) return app.exit(error);
-    std::fprintf(stderr, "qor-sim: %s\nRun 'qor-sim --help' for usage.\n", error.what());
-    return 2;
+    options.environment[variable.substr(0, equals)] = variable.substr(equals + 1);
   }
+  for (const std::string& type : typed.lossTypes) {
+    const auto parsed = ParseRequestType(type);
+    if (!parsed) throw CLI::ValidationError("--loss-types", "unknown request type " + type);
+    options.lossTypes.insert(*parsed);
+  }
+  for (const std::string& failure : typed.failures) {
+    const size_t equals = failure.find('=');
+    const auto type = ParseRequestType(failure.substr(0, equals));
+    const auto status = equals == std::string::npos ? qor::sim::kStatusInjected
+                                                    : ParseNumber(failure.substr(equals + 1));
+    if (!type || !status)
+      throw CLI::ValidationError("--fail", "expected TYPE[=STATUS], got " + failure);
+    options.failures[*type] = *status;
+  }
+}
 
+// Answers until SIGINT or SIGTERM: the exit status.
+int Serve(const SimOptions& options, const std::string& bind) {
   // Only the main thread takes these signals, through sigwait; the engine's thread inherits
   // the mask.
   sigset_t stopSignals;
@@ -230,4 +228,26 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qor-sim: %s\n", error.what());
     return 1;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "qor-sim: simulated QOR targets on UDP port 5266, one socket for all of them.\n"
+      "Run it inside scripts/netns-run so that it never answers a real network.\n"
+      "Prints 'ready' when listening; stops on SIGINT or SIGTERM."};
+  SimOptions options;
+  TypedOptions typed;
+  AddTargetOptions(app, options, typed);
+  AddFaultOptions(app, options, typed);
+  try {
+    app.parse(argc, argv);
+    Convert(typed, options);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error);
+    std::fprintf(stderr, "qor-sim: %s\nRun 'qor-sim --help' for usage.\n", error.what());
+    return 2;
+  }
+  return Serve(options, typed.bind);
 }

@@ -1,0 +1,292 @@
+#include "net/Wire.h"
+
+#include <algorithm>
+
+namespace qor::wire {
+namespace {
+
+// Appends fields in wire order, most significant byte first.
+class Writer {
+ public:
+  explicit Writer(size_t length) { bytes_.reserve(length); }
+
+  Writer& U16(uint16_t value) {
+    bytes_.push_back(static_cast<uint8_t>(value >> 8));
+    bytes_.push_back(static_cast<uint8_t>(value));
+    return *this;
+  }
+  Writer& U32(uint32_t value) {
+    U16(static_cast<uint16_t>(value >> 16));
+    return U16(static_cast<uint16_t>(value));
+  }
+  Writer& Raw(ByteView bytes) {
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    return *this;
+  }
+  Writer& Head(uint16_t type, const MacAddress& mac) {
+    U16(kVersion).U16(type).Raw(mac.bytes);
+    return U16(0);  // reserved
+  }
+  [[nodiscard]] Bytes Take() { return std::move(bytes_); }
+
+ private:
+  Bytes bytes_;
+};
+
+// Takes fields in wire order. The caller has checked that the bytes are long enough.
+class Reader {
+ public:
+  explicit Reader(ByteView bytes) : bytes_(bytes) {}
+
+  uint16_t U16() {
+    const auto value = static_cast<uint16_t>((bytes_[at_] << 8) | bytes_[at_ + 1]);
+    at_ += 2;
+    return value;
+  }
+  uint32_t U32() {
+    const uint32_t high = U16();
+    return (high << 16) | U16();
+  }
+  MacAddress Mac() {
+    MacAddress mac;
+    for (uint8_t& byte : mac.bytes) byte = bytes_[at_++];
+    return mac;
+  }
+  Bytes Rest() { return Bytes(bytes_.begin() + static_cast<std::ptrdiff_t>(at_), bytes_.end()); }
+
+ private:
+  ByteView bytes_;
+  size_t at_ = 0;
+};
+
+Header ReadHeader(Reader& reader) {
+  Header header;
+  header.version = reader.U16();
+  header.type = reader.U16();
+  header.mac = reader.Mac();
+  static_cast<void>(reader.U16());  // reserved
+  return header;
+}
+
+// A reader past the header of a message of `type` at least `minimum` bytes long, with the MAC
+// in `mac`; nothing for anything shorter or of another version or type.
+std::optional<Reader> Open(ByteView bytes, size_t minimum, uint16_t type, MacAddress& mac) {
+  if (bytes.size() < std::max(minimum, Header::kLength)) return std::nullopt;
+  Reader reader(bytes);
+  const Header header = ReadHeader(reader);
+  if (header.version != kVersion || header.type != type) return std::nullopt;
+  mac = header.mac;
+  return reader;
+}
+
+}  // namespace
+
+Bytes Prefix::Encode() const { return Writer(kLength).U16(version).U16(type).Take(); }
+
+std::optional<Prefix> Prefix::Decode(ByteView bytes) {
+  if (bytes.size() < kLength) return std::nullopt;
+  Reader reader(bytes);
+  Prefix prefix;
+  prefix.version = reader.U16();
+  prefix.type = reader.U16();
+  return prefix;
+}
+
+Bytes Header::Encode() const {
+  return Writer(kLength).U16(version).U16(type).Raw(mac.bytes).U16(0).Take();
+}
+
+std::optional<Header> Header::Decode(ByteView bytes) {
+  if (bytes.size() < kLength) return std::nullopt;
+  Reader reader(bytes);
+  return ReadHeader(reader);
+}
+
+Bytes RequestIdHeader::Encode() const {
+  return Writer(kLength).Raw(header.Encode()).U32(requestId).Take();
+}
+
+std::optional<RequestIdHeader> RequestIdHeader::Decode(ByteView bytes) {
+  if (bytes.size() < kLength) return std::nullopt;
+  Reader reader(bytes);
+  RequestIdHeader message;
+  message.header = ReadHeader(reader);
+  message.requestId = reader.U32();
+  return message;
+}
+
+Bytes DiscoverRequest::Encode() const { return Prefix{kVersion, kType}.Encode(); }
+
+std::optional<DiscoverRequest> DiscoverRequest::Decode(ByteView bytes) {
+  const auto prefix = Prefix::Decode(bytes);
+  if (!prefix || prefix->version != kVersion || prefix->type != kType) return std::nullopt;
+  return DiscoverRequest{};
+}
+
+Bytes AssignAddressRequest::Encode() const {
+  return Writer(kLength).Head(kType, mac).U32(ipAddress).Take();
+}
+
+std::optional<AssignAddressRequest> AssignAddressRequest::Decode(ByteView bytes) {
+  AssignAddressRequest message;
+  auto reader = Open(bytes, kLength, kType, message.mac);
+  if (!reader) return std::nullopt;
+  message.ipAddress = reader->U32();
+  return message;
+}
+
+Bytes FillRequest::Encode() const {
+  return Writer(kLength).Head(kType, mac).U32(requestId).U32(fillValue).U32(length).Take();
+}
+
+std::optional<FillRequest> FillRequest::Decode(ByteView bytes) {
+  FillRequest message;
+  auto reader = Open(bytes, kLength, kType, message.mac);
+  if (!reader) return std::nullopt;
+  message.requestId = reader->U32();
+  message.fillValue = reader->U32();
+  message.length = reader->U32();
+  return message;
+}
+
+Bytes DataRequest::Encode() const {
+  return Writer(kHeaderLength + data.size())
+      .Head(kType, mac)
+      .U32(requestId)
+      .U32(offset)
+      .Raw(data)
+      .Take();
+}
+
+std::optional<DataRequest> DataRequest::Decode(ByteView bytes) {
+  DataRequest message;
+  auto reader = Open(bytes, kHeaderLength + 1, kType, message.mac);
+  if (!reader) return std::nullopt;
+  message.requestId = reader->U32();
+  message.offset = reader->U32();
+  message.data = reader->Rest();
+  return message;
+}
+
+Bytes WriteRequest::Encode() const {
+  return Writer(kLength).Head(kType, mac).U32(requestId).U32(address).U32(length).U32(crc).Take();
+}
+
+std::optional<WriteRequest> WriteRequest::Decode(ByteView bytes) {
+  WriteRequest message;
+  auto reader = Open(bytes, kLength, kType, message.mac);
+  if (!reader) return std::nullopt;
+  message.requestId = reader->U32();
+  message.address = reader->U32();
+  message.length = reader->U32();
+  message.crc = reader->U32();
+  return message;
+}
+
+Bytes ReadRequest::Encode() const {
+  return Writer(kLength).Head(kType, mac).U32(requestId).U32(address).U32(length).Take();
+}
+
+std::optional<ReadRequest> ReadRequest::Decode(ByteView bytes) {
+  ReadRequest message;
+  auto reader = Open(bytes, kLength, kType, message.mac);
+  if (!reader) return std::nullopt;
+  message.requestId = reader->U32();
+  message.address = reader->U32();
+  message.length = reader->U32();
+  return message;
+}
+
+Bytes RestartRequest::Encode() const {
+  return Writer(kLength).Head(kType, mac).U32(requestId).Take();
+}
+
+std::optional<RestartRequest> RestartRequest::Decode(ByteView bytes) {
+  RestartRequest message;
+  auto reader = Open(bytes, kLength, kType, message.mac);
+  if (!reader) return std::nullopt;
+  message.requestId = reader->U32();
+  return message;
+}
+
+Bytes DiscoverReply::Encode() const {
+  return Writer(kLength)
+      .Head(kType, mac)
+      .U32(ipAddress)
+      .U16(vendorId)
+      .U16(productId)
+      .U32(stagingSize)
+      .Take();
+}
+
+std::optional<DiscoverReply> DiscoverReply::Decode(ByteView bytes) {
+  DiscoverReply message;
+  auto reader = Open(bytes, kLength, kType, message.mac);
+  if (!reader) return std::nullopt;
+  message.ipAddress = reader->U32();
+  message.vendorId = reader->U16();
+  message.productId = reader->U16();
+  message.stagingSize = reader->U32();
+  return message;
+}
+
+Bytes FinalReply::Encode() const {
+  return Writer(kHeaderLength + payload.size())
+      .Head(kType, mac)
+      .U32(requestId)
+      .U32(status)
+      .Raw(payload)
+      .Take();
+}
+
+std::optional<FinalReply> FinalReply::Decode(ByteView bytes) {
+  FinalReply message;
+  auto reader = Open(bytes, kHeaderLength, kType, message.mac);
+  if (!reader) return std::nullopt;
+  message.requestId = reader->U32();
+  message.status = reader->U32();
+  message.payload = reader->Rest();
+  return message;
+}
+
+Bytes ProgressReply::Encode() const {
+  return Writer(kLength).Head(kType, mac).U32(requestId).U32(value).Take();
+}
+
+std::optional<ProgressReply> ProgressReply::Decode(ByteView bytes) {
+  ProgressReply message;
+  auto reader = Open(bytes, kLength, kType, message.mac);
+  if (!reader) return std::nullopt;
+  message.requestId = reader->U32();
+  message.value = reader->U32();
+  return message;
+}
+
+std::string MessageTypeName(uint16_t type) {
+  switch (type) {
+    case kDiscoverRequest:
+      return "DiscoverRequest";
+    case kAssignAddressRequest:
+      return "AssignAddressRequest";
+    case kFillRequest:
+      return "FillRequest";
+    case kDataRequest:
+      return "DataRequest";
+    case kWriteRequest:
+      return "WriteRequest";
+    case kReadRequest:
+      return "ReadRequest";
+    case kRestartRequest:
+      return "RestartRequest";
+    case kDiscoverReply:
+      return "DiscoverReply";
+    case kFinalReply:
+      return "FinalReply";
+    case kProgressReply:
+      return "ProgressReply";
+    default:
+      return std::to_string(type);
+  }
+}
+
+}  // namespace qor::wire

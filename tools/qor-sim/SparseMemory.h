@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace qor::sim {
+
+// A simulated target's memory or staging buffer over a 4 GiB address space (and beyond: the
+// addresses are 64-bit so that a range may end exactly at 2^32). Pages appear when first
+// written; bytes never written read 0xFF, as erased flash does. Callers keep ranges in bounds.
+class SparseMemory {
+ public:
+  SparseMemory();
+  ~SparseMemory();
+  SparseMemory(SparseMemory&&) noexcept;
+  SparseMemory& operator=(SparseMemory&&) noexcept;
+
+  void Read(uint64_t address, uint64_t length, uint8_t* out) const;
+  void Write(uint64_t address, uint64_t length, const uint8_t* bytes);
+  // Filling whole pages with 0xFF gives their storage back.
+  void Fill(uint64_t address, uint64_t length, uint8_t value);
+  // Pages holding storage: what the memory costs.
+  [[nodiscard]] size_t PageCount() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace qor::sim
