@@ -53,7 +53,7 @@ class CDialog {
   // Attaches the control members to their controls. The base OnInitDialog calls it.
   virtual void DoDataExchange();
   virtual bool OnInitDialog();
-  // OK, or Enter when no other push button has the focus: the base ends the dialog with kIdOk.
+  // OK, by its button or by Enter when that presses it: the base ends the dialog with kIdOk.
   virtual void OnOK();
   // Cancel, Escape or the close box: the base ends the dialog with kIdCancel.
   virtual void OnCancel();
