@@ -237,14 +237,13 @@ int UdpSocket::SendTo(const uint8_t* data, size_t length, uint32_t address, uint
     state_->lastError = wsa::kNotSocket;
     return -1;
   }
-#ifndef _WIN32
-  // Linux would deliver a datagram for 0.0.0.0 to this very host; Winsock refuses it. Refuse it
-  // here too, so a request for a target without an address fails the same way everywhere.
+  // Linux would deliver a datagram for 0.0.0.0 to this very host (so would wine, which hands it
+  // on); Windows refuses it. Refuse it here, so a request for a target without an address fails
+  // the same way everywhere.
   if (address == 0) {
     state_->lastError = wsa::kAddressNotAvailable;
     return -1;
   }
-#endif
   sockaddr_in destination{};
   destination.sin_family = AF_INET;
   destination.sin_port = htons(port);

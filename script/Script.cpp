@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/Exception.h"
+#include "platform/Files.h"
 #include "platform/Format.h"
 #include "script/ProductScriptDirective.h"
 
@@ -18,7 +19,7 @@ constexpr char kTrimSet[] = " \t\f\v\n\r";
 
 // The whole file with its line ends as a text-mode read delivers them: CR LF becomes LF.
 bool ReadText(const std::string& fileName, std::string& text) {
-  std::FILE* file = std::fopen(fileName.c_str(), "rb");
+  std::FILE* file = OpenFile(fileName, "rb");
   if (file == nullptr) return false;
   std::string raw;
   char buffer[65536];

@@ -1,6 +1,5 @@
 // qor-sim: simulated QOR targets behind one UDP socket, for tests and demonstrations.
 #include <CLI/CLI.hpp>
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -11,6 +10,7 @@
 #include "net/Target.h"
 #include "net/Wire.h"
 #include "platform/Exception.h"
+#include "platform/StopRequest.h"
 #include "tools/qor-sim/SimEngine.h"
 
 namespace {
@@ -197,16 +197,10 @@ void Convert(const TypedOptions& typed, SimOptions& options) {
   }
 }
 
-// Answers until SIGINT or SIGTERM: the exit status.
+// Answers until asked to stop (Ctrl-C, or SIGTERM): the exit status.
 int Serve(const SimOptions& options, const std::string& bind) {
-  // Only the main thread takes these signals, through sigwait; the engine's thread inherits
-  // the mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
+  // Before the engine's thread starts, so that only Wait takes the request.
+  qor::StopRequest stop;
   try {
     qor::sim::SimEngine engine(options);
     engine.Start();
@@ -217,8 +211,7 @@ int Serve(const SimOptions& options, const std::string& bind) {
                  options.port);
     std::printf("ready\n");
     std::fflush(stdout);
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    stop.Wait();
     engine.Stop();
     return 0;
   } catch (const qor::Exception& error) {
@@ -236,7 +229,7 @@ int main(int argc, char** argv) {
   CLI::App app{
       "qor-sim: simulated QOR targets on UDP port 5266, one socket for all of them.\n"
       "Run it inside scripts/netns-run so that it never answers a real network.\n"
-      "Prints 'ready' when listening; stops on SIGINT or SIGTERM."};
+      "Prints 'ready' when listening; stops on Ctrl-C (SIGINT) or SIGTERM."};
   SimOptions options;
   TypedOptions typed;
   AddTargetOptions(app, options, typed);
