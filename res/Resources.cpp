@@ -185,11 +185,16 @@ const DialogTemplate* FindDialogTemplate(int id) {
   return it == templates.end() ? nullptr : &*it;
 }
 
-std::string LoadStringResource(int id) {
+const std::map<int, std::string>& StringResources() {
   static const std::map<int, std::string> strings = {
       {kIdsAboutBox, "&About QOR..."},
       {kIdpSocketsInitFailed, "Windows sockets initialization failed."},
   };
+  return strings;
+}
+
+std::string LoadStringResource(int id) {
+  const auto& strings = StringResources();
   auto it = strings.find(id);
   return it == strings.end() ? std::string() : it->second;
 }
