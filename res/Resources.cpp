@@ -33,8 +33,8 @@ std::vector<DialogTemplate> MakeTemplates() {
            {kIdcStatic, ControlKind::kStatic, 41, 14, 129, 8, "QOR",
             kText | kStaticLeft | kStaticNoPrefix},
            {kIdcBuildLine, ControlKind::kStatic, 40, 26, 130, 8, "", kText | kStaticLeft},
-           {kIdcStatic, ControlKind::kStatic, 40, 39, 130, 8,
-            "Copyright (C) 2026 The QOR developers", kText | kStaticLeft},
+           {kIdcStatic, ControlKind::kStatic, 40, 39, 130, 8, "Copyright (C) 2026 QOR developers",
+            kText | kStaticLeft},
            {kIdOk, ControlKind::kPushButton, 120, 58, 50, 14, "OK", kButton | kDefPushButton},
        }});
   all.push_back(

@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
      << "PRODUCTVERSION " << numbers << "\n"
      << "FILEFLAGSMASK 0x3F\nFILEFLAGS 0x0\nFILEOS 0x40004\nFILETYPE 0x1\nFILESUBTYPE 0x0\n"
      << "BEGIN\n  BLOCK \"StringFileInfo\"\n  BEGIN\n    BLOCK \"040904B0\"\n    BEGIN\n"
-     << "      VALUE \"CompanyName\", \"The QOR developers\"\n"
+     << "      VALUE \"CompanyName\", \"QOR developers\"\n"
      << "      VALUE \"FileDescription\", \"QOR\"\n"
      << "      VALUE \"FileVersion\", " << Quoted(version) << "\n"
      << "      VALUE \"InternalName\", \"qor\"\n"

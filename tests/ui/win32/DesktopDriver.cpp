@@ -81,6 +81,10 @@ DesktopDriver::~DesktopDriver() {
   if (state_->process != nullptr) CloseHandle(state_->process);
 }
 
+std::string DesktopDriver::SystemPath(const std::string& path) {
+  return !path.empty() && path[0] == '/' ? "Z:" + path : path;
+}
+
 bool DesktopDriver::WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!condition()) {

@@ -18,6 +18,9 @@ class DesktopDriver {
   DesktopDriver(const DesktopDriver&) = delete;
   DesktopDriver& operator=(const DesktopDriver&) = delete;
 
+  // A path of the build machine as a program under wine reaches it: through drive Z:.
+  [[nodiscard]] static std::string SystemPath(const std::string& path);
+
   // Whether condition holds within timeoutMs.
   static bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
 
