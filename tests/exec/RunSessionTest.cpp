@@ -6,6 +6,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -46,6 +47,11 @@ struct FakeTarget {
   uint32_t restarts = 0;
   std::map<uint16_t, uint32_t> failures;  // request type: the status answered instead
   std::set<uint16_t> ignored;             // request types it never answers
+  // From 1 on: every lossEvery-th request of any type goes unanswered, as on a lossy link.
+  int lossEvery = 0;
+  int requests = 0;
+  // The memory keeps a byte other than the one written at this address (a failing flash cell).
+  std::optional<uint32_t> stuckAt;
 };
 
 struct Ended {
@@ -106,16 +112,17 @@ class RunSessionTest : public ::testing::Test {
     FakeTarget& target = found->second;
     ASSERT_EQ(request.address, target.record->ipAddress);
     if (target.ignored.count(type) != 0) return;
-    uint32_t status = target.failures.count(type) != 0 ? target.failures.at(type) : 0;
-    if (status == 0) status = CarryOut(target, type, request.bytes);
+    if (target.lossEvery > 0 && ++target.requests % target.lossEvery == 0) return;
     wire::FinalReply reply;
     reply.mac = target.record->mac;
     reply.requestId = head->requestId;
-    reply.status = status;
+    reply.status = target.failures.count(type) != 0 ? target.failures.at(type) : 0;
+    if (reply.status == 0) reply.status = CarryOut(target, type, request.bytes, reply.payload);
     socket->Deliver(reply.Encode(), kTargetPort, target.record->ipAddress);
   }
 
-  static uint32_t CarryOut(FakeTarget& target, uint16_t type, const wire::Bytes& bytes) {
+  static uint32_t CarryOut(FakeTarget& target, uint16_t type, const wire::Bytes& bytes,
+                           std::vector<uint8_t>& payload) {
     std::vector<uint8_t>& staging = target.staging;
     if (const auto fill = wire::FillRequest::Decode(bytes); fill && type == kFillRequest) {
       staging.assign(fill->length, 0xFF);
@@ -127,7 +134,23 @@ class RunSessionTest : public ::testing::Test {
     if (const auto write = wire::WriteRequest::Decode(bytes); write && type == kWriteRequest) {
       if (write->length > staging.size()) return 2;
       if (Crc32(static_cast<int32_t>(write->length), staging.data()) != write->crc) return 3;
-      target.memory[write->address].assign(staging.begin(), staging.begin() + write->length);
+      std::vector<uint8_t>& written = target.memory[write->address];
+      written.assign(staging.begin(), staging.begin() + write->length);
+      if (target.stuckAt && *target.stuckAt >= write->address &&
+          *target.stuckAt - write->address < written.size()) {
+        written[*target.stuckAt - write->address] ^= 0x10;
+      }
+    }
+    if (const auto read = wire::ReadRequest::Decode(bytes); read && type == kReadRequest) {
+      // Reads only what was written, in one piece.
+      for (const auto& [address, written] : target.memory) {
+        if (read->address >= address && read->address + read->length <= address + written.size()) {
+          const auto from = written.begin() + (read->address - address);
+          payload.assign(from, from + read->length);
+          return 0;
+        }
+      }
+      return 2;
     }
     if (type == kRestartRequest) ++target.restarts;
     return 0;
@@ -304,12 +327,10 @@ TEST_F(RunSessionTest, FailuresEndOneTargetWhileTheOthersFinish) {
   EXPECT_EQ(SentTo(*runs[0].target), 0u);
   EXPECT_EQ(Fake(0).restarts, 0u) << "no directive runs after an error";
 
-  // A refused write ends its directive quietly and the script goes on, but the run failed.
+  // A refused write fails the run there: the target is never restarted.
   EXPECT_EQ(runs[1].outcome, RunOutcome::kFailed);
-  EXPECT_EQ(runs[1].error,
-            "The target answered the WriteRequest with status 3; the script went on");
-  EXPECT_EQ(Fake(1).restarts, 1u);
-  EXPECT_EQ(displays[1]->refusals, std::vector<std::string>{"WriteRequest 3"});
+  EXPECT_EQ(runs[1].error, "Target refused the WriteRequest for 00010000 (status 3)");
+  EXPECT_EQ(Fake(1).restarts, 0u);
 
   EXPECT_EQ(runs[2].outcome, RunOutcome::kFinished);
   EXPECT_EQ(runs[2].error, "");
@@ -371,6 +392,67 @@ TEST_F(RunSessionTest, ATimeLimitOutsideWhatTheClockMeasuresIsRefused) {
   RunSettings longest;
   longest.timeoutSeconds = RunSession::kMaxTimeoutSeconds;
   EXPECT_NO_THROW(RunSession made(script, *network, longest));
+}
+
+TEST_F(RunSessionTest, VerifyReadsEachImageBackBeforeTheScriptGoesOn) {
+  AddTarget(1);
+  AddTarget(2).stuckAt = 0x10000 + 0x601;
+  RunSettings settings;
+  settings.runner.verifyDownloads = true;
+  const auto& runs = Run(std::string(kImageScript) + "*restart\n", settings);
+  EXPECT_EQ(runs[0].outcome, RunOutcome::kFinished);
+  EXPECT_EQ(Fake(0).restarts, 1u);
+  EXPECT_EQ(displays[0]->statuses.back(), "Restarting target");
+  EXPECT_NE(std::find(displays[0]->statuses.begin(), displays[0]->statuses.end(), "Verified"),
+            displays[0]->statuses.end());
+  // Fill, two chunks, write, then the whole image read back in two reads, then the restart.
+  EXPECT_EQ(SentTo(*runs[0].target), 7u);
+
+  // The write was acknowledged with a good CRC, yet memory holds something else.
+  EXPECT_EQ(runs[1].outcome, RunOutcome::kFailed);
+  EXPECT_EQ(runs[1].error,
+            "Verification failed: the target's memory at 00010601 holds EE where the image has "
+            "FE");
+  EXPECT_EQ(Fake(1).restarts, 0u) << "a failed verification stops the script";
+}
+
+TEST_F(RunSessionTest, OnALossyLinkEveryRunFinishesOrFailsWithTheSilenceError) {
+  const std::string script = std::string(kImageScript) + "*loadenv 0x10000 0x800\n*restart\n";
+  int finished = 0;
+  int failed = 0;
+  for (int lossEvery : {2, 3, 4, 7}) {
+    SCOPED_TRACE(lossEvery);
+    Reset();
+    for (uint8_t last = 1; last <= 4; ++last) {
+      FakeTarget& fake = AddTarget(last);
+      fake.lossEvery = lossEvery;
+      fake.requests = last;  // each target loses a different request
+    }
+    RunSettings settings;
+    settings.runner.silence.requestMs = 3000;
+    settings.runner.silence.writeMs = 4000;
+    const auto& runs = Run(script, settings);
+    for (size_t i = 0; i < runs.size(); ++i) {
+      if (runs[i].outcome == RunOutcome::kFinished) {
+        EXPECT_EQ(Fake(i).memory.at(0x10000), ImageBytes()) << "every byte lands";
+        EXPECT_EQ(Fake(i).restarts, 1u);
+        ++finished;
+        continue;
+      }
+      ++failed;
+      EXPECT_EQ(runs[i].outcome, RunOutcome::kFailed);
+      EXPECT_EQ(runs[i].error.rfind("Target has not answered the ", 0), 0u) << runs[i].error;
+      // Only a request that is never repeated can be lost for good; the wait ends just after
+      // its limit.
+      const bool write = runs[i].error.find("WriteRequest") != std::string::npos;
+      EXPECT_TRUE(write || runs[i].error.find("FillRequest") != std::string::npos ||
+                  runs[i].error.find("RestartRequest") != std::string::npos)
+          << runs[i].error;
+      EXPECT_LE(runs[i].elapsedMs, 4000u + (write ? 4000u : 3000u) + 20u);
+    }
+  }
+  EXPECT_GT(finished, 0);
+  EXPECT_GT(failed, 0);
 }
 
 }  // namespace

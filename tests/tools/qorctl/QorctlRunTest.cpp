@@ -144,20 +144,19 @@ TEST_F(QorctlRunTest, ADirectiveErrorPrintsItsTextExactlyAndFails) {
   EXPECT_EQ(summary.at(0).at("error"), text);
 }
 
-TEST_F(QorctlRunTest, AWriteTheTargetRefusedFailsTheRunAlthoughTheScriptGoesOn) {
+TEST_F(QorctlRunTest, AWriteTheTargetRefusedStopsTheRunBeforeTheRestart) {
   sim::SimOptions options;
   options.failures[kWriteRequest] = 3;
   StartSim(options);
   const std::string script = files.Write("table.qor", std::string(kImageScript) + "*restart\n");
   const Outcome run = Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200 --json");
   EXPECT_EQ(run.status, 1);
-  const std::string text = "The target answered the WriteRequest with status 3; the script went on";
+  const std::string text = "Target refused the WriteRequest for 00010000 (status 3)";
   EXPECT_NE(run.err.find(text + "\n"), std::string::npos) << run.err;
   const nlohmann::json summary = Summary(run.out);
   EXPECT_EQ(summary.at(0).at("ok"), false);
   EXPECT_EQ(summary.at(0).at("error"), text);
-  // The script went on after the refused write, as the dialog's run does.
-  EXPECT_EQ(engine->FindTarget(Mac(1))->restarts, 1u);
+  EXPECT_EQ(engine->FindTarget(Mac(1))->restarts, 0u) << "a refused write is never restarted";
 }
 
 TEST_F(QorctlRunTest, RefusesATargetWithoutAnAddressAndRunsTheOthers) {
