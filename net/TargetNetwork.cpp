@@ -135,6 +135,10 @@ Target* TargetNetwork::State::Waiting(const MacAddress& mac, uint32_t requestId)
 
 void TargetNetwork::Discover() {
   state_->table.Clear();
+  Rediscover();
+}
+
+void TargetNetwork::Rediscover() {
   try {
     SendMessage(*this, wire::DiscoverRequest{}.Encode(), nullptr);
   } catch (const Exception& error) {

@@ -181,6 +181,26 @@ TEST_F(TargetNetworkTest, DiscoverEmptiesTheTableAndBroadcastsToTheGivenAddress)
   EXPECT_TRUE(subnet.Table().Find(kMac)->environment.entries.empty());
 }
 
+TEST_F(TargetNetworkTest, RediscoverBroadcastsAndKeepsTheTableAndWhatItHolds) {
+  Target& target = Announce(kMac);
+  target.environment.entries["ipaddr"] = "127.0.0.10";
+  test::RecordingContext context;
+  context.Hook(target, 41);
+  network->Rediscover();
+  ASSERT_EQ(socket->sent.size(), 1u);
+  EXPECT_EQ(socket->sent[0].bytes, (Bytes{0x00, 0x01, 0x00, 0x01}));
+  EXPECT_EQ(socket->sent[0].address, 0xFFFFFFFFu);
+  ASSERT_EQ(network->Table().Find(kMac), &target);
+  EXPECT_EQ(target.environment.entries.at("ipaddr"), "127.0.0.10");
+  EXPECT_EQ(target.pendingContext, &context);
+  // The answer updates the same entry.
+  socket->Deliver(DiscoverReply(kMac, 0x7F000063, 0x1234, 0x0001, 0x100000));
+  network->Poll();
+  EXPECT_EQ(network->Table().Size(), 1u);
+  EXPECT_EQ(target.ipAddress, 0x7F000063u);
+  context.Unhook();
+}
+
 TEST_F(TargetNetworkTest, AFailedDiscoveryGoesToItsHandlerOnce) {
   Announce(kMac);
   socket->sendError = wsa::kNetworkUnreachable;
