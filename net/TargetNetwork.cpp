@@ -119,7 +119,8 @@ void TargetNetwork::State::Announce(const wire::DiscoverReply& reply,
     fresh.vendorId = reply.vendorId;
     fresh.productId = reply.productId;
     fresh.stagingSize = reply.stagingSize;
-    target = &table.Insert(fresh);
+    target = table.Insert(fresh);
+    if (target == nullptr) return;  // the table is full: counted there
   } else {
     // Only the address may change: the IDs and staging size stay as first announced.
     target->ipAddress = reply.ipAddress;

@@ -54,7 +54,7 @@ class ExecHarness : public ::testing::Test {
     record.vendorId = 0x1234;
     record.productId = 0x0001;
     record.stagingSize = stagingSize;
-    target = &network->Table().Insert(record);
+    target = network->Table().Insert(record);
     ResetRequestIds();
   }
   ~ExecHarness() override { ResetRequestIds(); }

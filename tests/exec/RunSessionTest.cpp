@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,7 @@
 #include "exec/RunObserver.h"
 #include "exec/RunSession.h"
 #include "net/Crc32.h"
+#include "net/TargetEnvironment.h"
 #include "script/Script.h"
 #include "tests/common/TempFiles.h"
 #include "tests/exec/ExecHarness.h"
@@ -98,7 +100,7 @@ class RunSessionTest : public ::testing::Test {
     record.productId = 0x0001;
     record.stagingSize = stagingSize;
     FakeTarget& fake = targets[record.mac];
-    fake.record = &network->Table().Insert(record);
+    fake.record = network->Table().Insert(record);
     displays.push_back(std::make_unique<RecordingDisplay>());
     return fake;
   }
@@ -453,6 +455,84 @@ TEST_F(RunSessionTest, OnALossyLinkEveryRunFinishesOrFailsWithTheSilenceError) {
   }
   EXPECT_GT(finished, 0);
   EXPECT_GT(failed, 0);
+}
+
+// Around every genuine answer the socket also brings what a hostile or broken network might:
+// garbage, truncated and oversized datagrams, other versions and ports, answers for MACs nobody
+// knows, stale request ids with failure statuses, and a storm of strangers announcing
+// themselves. None of it may change what lands in the targets, or crash anything.
+TEST_F(RunSessionTest, HostileDatagramsAroundEveryAnswerChangeNothing) {
+  const std::string script =
+      std::string(kImageScript) +
+      "*loadenv 0x10000 0x800\n*setenv ip 127.0.0.10\n*saveenv 0x10400 0x100\n*restart\n";
+  AddTarget(1);
+  AddTarget(2);
+  std::mt19937 random(1234);
+  std::map<MacAddress, std::vector<uint32_t>> idsSent;
+  uint32_t strangers = 0;
+  const auto noise = [&](const wire::RequestIdHeader& request, uint32_t targetAddress) {
+    const auto deliver = [&](wire::Bytes bytes, uint16_t port = kTargetPort) {
+      socket->Deliver(std::move(bytes), port, targetAddress);
+    };
+    std::vector<uint8_t> garbage(random() % 64);
+    for (uint8_t& byte : garbage) byte = static_cast<uint8_t>(random());
+    deliver(garbage);
+    deliver(std::vector<uint8_t>(1201 + random() % 200, 0x80));  // longer than any reply
+    wire::FinalReply genuine;
+    genuine.mac = request.header.mac;
+    genuine.requestId = request.requestId;
+    genuine.payload = {0xDE, 0xAD};
+    wire::Bytes truncated = genuine.Encode();
+    truncated.resize(random() % 20);
+    deliver(truncated);
+    wire::Bytes otherVersion = genuine.Encode();
+    otherVersion[1] = 2;
+    deliver(otherVersion);
+    deliver(genuine.Encode(), 5267);  // the right answer from the wrong port
+    wire::FinalReply stranger = genuine;
+    stranger.mac.bytes[0] = 0x0A;  // for a MAC no one knows
+    stranger.status = 3;
+    deliver(stranger.Encode());
+    for (uint32_t stale : idsSent[request.header.mac]) {
+      if (stale == request.requestId) continue;
+      wire::FinalReply old = genuine;
+      old.requestId = stale;
+      old.status = 7;
+      deliver(old.Encode());
+      deliver(wire::ProgressReply{.mac = genuine.mac, .requestId = stale, .value = 1}.Encode());
+    }
+    idsSent[request.header.mac].push_back(request.requestId);
+    for (int i = 0; i < 40; ++i) {
+      wire::DiscoverReply hello;
+      hello.mac =
+          MacAddress{{0x06, 0x66, static_cast<uint8_t>(strangers >> 16),
+                      static_cast<uint8_t>(strangers >> 8), static_cast<uint8_t>(strangers), 0x01}};
+      hello.ipAddress = 0x7F000100 + strangers++;
+      hello.stagingSize = 1;
+      deliver(hello.Encode());
+    }
+  };
+  socket->onSend = [&](const FakeDatagramSocket::Datagram& sent) {
+    const auto request = wire::RequestIdHeader::Decode(sent.bytes);
+    ASSERT_TRUE(request.has_value());
+    noise(*request, sent.address);
+    Answer(sent);
+    noise(*request, sent.address);
+  };
+  const auto& runs = Run(script);
+  for (size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(runs[i].outcome, RunOutcome::kFinished) << runs[i].error;
+    EXPECT_EQ(Fake(i).memory.at(0x10000), ImageBytes());
+    EXPECT_EQ(Fake(i).restarts, 1u);
+    // The image holds no valid block, so the block written back holds the one setting alone.
+    TargetEnvironment expected;
+    expected.entries = {{"ip", "127.0.0.10"}};
+    EXPECT_EQ(Fake(i).memory.at(0x10400), BuildEnvironmentBlock(expected, 0x10400, 0x100).bytes);
+    EXPECT_EQ(runs[i].target->vendorId, 0x1234) << "the run's own targets are untouched";
+  }
+  // What came after the last answer is still waiting; an oversized datagram ends each poll.
+  while (!socket->incoming.empty()) network->Poll();
+  EXPECT_EQ(network->Table().Size(), 2u + strangers);
 }
 
 }  // namespace

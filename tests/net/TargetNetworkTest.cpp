@@ -353,6 +353,24 @@ TEST_F(TargetNetworkTest, AnOversizedDatagramEndsThePollAndIsLost) {
   EXPECT_EQ(socket->lastError, wsa::kWouldBlock);
 }
 
+TEST_F(TargetNetworkTest, AFloodOfInventedMacsFillsTheTableOnlyToItsBound) {
+  Announce(kMac);
+  const size_t flood = TargetTable::kMaxTargets + 500;
+  for (size_t i = 0; i < flood; ++i) {
+    const MacAddress invented{{0x06, 0x66, 0, static_cast<uint8_t>(i >> 16),
+                               static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}};
+    socket->Deliver(DiscoverReply(invented, 0x7F000100, 1, 1, 1));
+  }
+  // The target known before the flood still answers into its own entry.
+  socket->Deliver(DiscoverReply(kMac, 0x7F000063, 1, 1, 1));
+  network->Poll();
+  EXPECT_EQ(network->Table().Size(), TargetTable::kMaxTargets);
+  EXPECT_EQ(network->Table().Dropped(), flood - (TargetTable::kMaxTargets - 1));
+  EXPECT_EQ(network->Table().Find(kMac)->ipAddress, 0x7F000063u);
+  network->Discover();
+  EXPECT_EQ(network->Table().Dropped(), 0u);
+}
+
 TEST_F(TargetNetworkTest, ArrivalOrderIsTheOrderOfFirstAnswers) {
   const MacAddress high{{0xFF, 0, 0, 0, 0, 1}};
   const MacAddress low{{0x00, 0, 0, 0, 0, 1}};

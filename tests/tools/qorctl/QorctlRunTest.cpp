@@ -10,8 +10,11 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "net/TargetNetwork.h"
+#include "net/Wire.h"
+#include "tests/common/SocketTestSupport.h"
 #include "tests/common/TempFiles.h"
 #include "tools/qor-sim/SimEngine.h"
 
@@ -216,6 +219,30 @@ TEST_F(QorctlRunTest, ATimeoutMustBeAFiniteNumberOfSeconds) {
     EXPECT_EQ(outcome.status, 2) << value;
     EXPECT_NE(outcome.err.find("--timeout must be"), std::string::npos) << outcome.err;
   }
+}
+
+TEST_F(QorctlRunTest, DiscoverSaysHowManyTargetsAFloodOfInventedMacsLeftOut) {
+  constexpr uint32_t kFlood = TargetTable::kMaxTargets + 600;
+  std::thread flooder([] {
+    test::Peer peer;
+    uint32_t address = 0;
+    uint16_t port = 0;
+    if (peer.Receive(address, port, 5000).empty()) return;
+    for (uint32_t i = 0; i < kFlood; ++i) {
+      wire::DiscoverReply hello;
+      hello.mac = MacAddress{{0x06, 0x66, 0, static_cast<uint8_t>(i >> 16),
+                              static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}};
+      hello.ipAddress = 0x7F000100;
+      peer.SendTo(hello.Encode(), address, port);
+      // Paced, so that no receive buffer overflows and every answer is counted.
+      if (i % 200 == 199) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  const Outcome listed = Qorctl("discover --wait 1500 --json");
+  flooder.join();
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(nlohmann::json::parse(listed.out).size(), TargetTable::kMaxTargets);
+  EXPECT_EQ(listed.err, "Dropped 600 more targets: QOR keeps at most 16384\n");
 }
 
 TEST_F(QorctlRunTest, UsageErrorsExitWithTwo) {
