@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -19,6 +21,7 @@
 #include "tools/qorctl/Discovery.h"
 #include "tools/qorctl/Interrupt.h"
 #include "tools/qorctl/RunConsole.h"
+#include "tools/qorctl/RunGuards.h"
 #include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
@@ -36,6 +39,10 @@ struct RunOptions {
   std::string pace = "fast";
   double timeoutSeconds = 0;
   bool json = false;
+  bool force = false;
+  bool verify = false;
+  double silenceSeconds = SilenceLimits::kRequestMs / 1000.0;
+  double writeSilenceSeconds = SilenceLimits::kWriteMs / 1000.0;
 };
 
 // One number of VID:PID: decimal, or hexadecimal after 0x.
@@ -71,6 +78,17 @@ ProductKey ParseProduct(const std::string& text) {
 
 std::string SecondsText(uint32_t milliseconds) {
   return Format("%u.%03u s", milliseconds / 1000, milliseconds % 1000);
+}
+
+// A silence limit from its option: more than 0, within what the tick count measures.
+uint32_t SilenceMs(double seconds, const char* option) {
+  constexpr double kMaxSeconds = SilenceLimits::kMaxMs / 1000.0;
+  // Written so that NaN fails too.
+  if (!(seconds > 0 && seconds <= kMaxSeconds)) {
+    throw UsageError(
+        Format("%s must be a number of seconds above 0 and at most %.0f", option, kMaxSeconds));
+  }
+  return static_cast<uint32_t>(std::ceil(seconds * 1000.0));
 }
 
 // The targets that answered the discovery and were asked for, in the order they answered;
@@ -162,6 +180,10 @@ int RunScript(const RunOptions& options) {
     throw UsageError(Format("--timeout must be a number of seconds from 0 (no limit) to %.0f",
                             RunSession::kMaxTimeoutSeconds));
   }
+  RunnerOptions runner;
+  runner.silence.requestMs = SilenceMs(options.silenceSeconds, "--silence");
+  runner.silence.writeMs = SilenceMs(options.writeSilenceSeconds, "--write-silence");
+  runner.verifyDownloads = options.verify;
   std::optional<MacAddress> wanted;
   if (!options.all) wanted = MacAddress::Parse(options.mac);
   std::optional<ProductKey> product;
@@ -181,11 +203,20 @@ int RunScript(const RunOptions& options) {
     std::fprintf(stderr, "Cancelled\n");
     return kInterruptedExit;
   }
-  const std::vector<Target*> targets = ChooseTargets(network, wanted, product);
+  std::vector<Target*> targets = ChooseTargets(network, wanted, product);
   if (targets.empty()) return 1;
-
+  size_t skipped = 0;
+  if (!options.force) targets = KeepServed(script, targets, options.all, skipped, stderr);
   // With --json, standard output carries the summary alone; progress goes to standard error.
   std::FILE* const out = options.json ? stderr : stdout;
+  if (targets.empty()) {
+    if (options.all) {
+      std::fprintf(stderr, "No target of a product the script names answered\n");
+      std::fprintf(out, "%s\n", Tally({}, skipped).c_str());
+    }
+    return 1;
+  }
+
   std::vector<std::string> labels;
   for (const Target* target : targets) labels.push_back(target->mac.ToString());
   RunConsole console(out, IsTerminal(out), labels);
@@ -194,6 +225,7 @@ int RunScript(const RunOptions& options) {
   settings.pace = options.pace == "tick" ? RunPace::kTick : RunPace::kFast;
   settings.timeoutSeconds = options.timeoutSeconds;
   settings.cancel = &interrupt.Flag();
+  settings.runner = runner;
   RunSession session(script, network, std::move(settings));
   for (size_t i = 0; i < targets.size(); ++i) session.AddTarget(*targets[i], console.Display(i));
   ConsoleReporter reporter(console, targets.size() > 1);
@@ -201,6 +233,7 @@ int RunScript(const RunOptions& options) {
   console.Refresh(true);
 
   if (options.json) PrintSummary(session.Runs());
+  if (options.all) std::fprintf(out, "%s\n", Tally(session.Runs(), skipped).c_str());
   if (interrupt.Interrupted()) return kInterruptedExit;
   return session.Succeeded() ? 0 : 1;
 }
@@ -213,6 +246,10 @@ CommandRunner AddRunCommand(CLI::App& app) {
       app.add_subcommand("run", "Run a script on one target or on every discovered target");
   run->footer(
       "Discovers targets first, then runs SCRIPT on the chosen ones at once over one socket.\n"
+      "A script with *script entries runs only on targets of those products (--force: on any).\n"
+      "A request the target refuses, or a target silent past --silence (--write-silence for a\n"
+      "write), fails that target's run; --all ends with a line of how many runs succeeded,\n"
+      "failed, were refused (no address) or skipped (another product).\n"
       "Exit status: 0 when every run finished, 1 when any failed, was refused or timed out,\n"
       "2 on usage errors, 130 after Ctrl-C (which cancels the runs like the Cancel button).");
   run->add_option("SCRIPT", options->script, "The .QOR script file to run")->required();
@@ -239,6 +276,20 @@ CommandRunner AddRunCommand(CLI::App& app) {
       ->capture_default_str();
   run->add_option("--timeout", options->timeoutSeconds,
                   "Cancel runs still going after SECONDS (default: no limit)");
+  run->add_flag("--force", options->force,
+                "Run also on targets of products the script's *script entries do not name");
+  run->add_flag("--verify", options->verify,
+                "Read every downloaded image back after its write; fail unless it matches");
+  run->add_option("--silence", options->silenceSeconds,
+                  "Fail a run whose target stays silent this long about a fill, data, read or "
+                  "restart request")
+      ->type_name("SECONDS")
+      ->capture_default_str();
+  run->add_option("--write-silence", options->writeSilenceSeconds,
+                  "Fail a run whose target stays silent this long about a write (each progress "
+                  "reply starts the wait again)")
+      ->type_name("SECONDS")
+      ->capture_default_str();
   run->add_flag("--json", options->json,
                 "At the end, one JSON object per target and line: mac, ok, error, seconds");
   return [options] {
