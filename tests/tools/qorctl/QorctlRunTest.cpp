@@ -258,6 +258,49 @@ TEST_F(QorctlRunTest, ASilentTargetFailsTheRunAndALossyOneNeverHangsIt) {
   }
 }
 
+TEST_F(QorctlRunTest, AssignRefusesAnAddressHeldByAnotherTargetOrNoTargetCanTake) {
+  sim::SimOptions options;
+  options.targets = 2;
+  StartSim(options);
+  struct Row {
+    const char* address;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"0.0.0.0", "0.0.0.0 stands for no address at all"},
+      {"255.255.255.255", "255.255.255.255 is the broadcast address of every network"},
+      {"0.1.2.3", "0.1.2.3 is reserved: 0.0.0.0/8 stands for this network"},
+      {"224.0.0.1", "224.0.0.1 is a multicast address (224.0.0.0/4)"},
+      {"239.255.255.255", "239.255.255.255 is a multicast address (224.0.0.0/4)"},
+      {"240.0.0.1", "240.0.0.1 is reserved for future use (240.0.0.0/4)"},
+  };
+  for (const Row& row : rows) {
+    // --force overrides only the check for a duplicate.
+    const Outcome refused =
+        Qorctl(std::string("assign 02:00:00:00:00:01 ") + row.address + " --force --wait 100");
+    EXPECT_EQ(refused.status, 1) << row.address;
+    EXPECT_EQ(refused.err, std::string("Cannot give 02:00:00:00:00:01 the address ") + row.address +
+                               ": " + row.message + ".\n");
+  }
+  EXPECT_EQ(engine->FindTarget(Mac(1))->ipAddress, 0x7F00000Au);
+
+  const Outcome taken = Qorctl("assign 02:00:00:00:00:01 127.0.0.11 --wait 300");
+  EXPECT_EQ(taken.status, 1);
+  EXPECT_EQ(taken.err,
+            "02:00:00:00:00:02 already holds 127.0.0.11; --force assigns it all the "
+            "same.\n");
+  EXPECT_EQ(engine->FindTarget(Mac(1))->ipAddress, 0x7F00000Au) << "nothing was sent";
+
+  // Its own address is no conflict; another target's is, until forced.
+  EXPECT_EQ(Qorctl("assign 02:00:00:00:00:01 127.0.0.10 --wait 300").status, 0);
+  const Outcome forced = Qorctl("assign 02:00:00:00:00:01 127.0.0.11 --force --verify --wait 300");
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(forced.err,
+            "02:00:00:00:00:02 already holds 127.0.0.11; assigning it all the same "
+            "(--force).\n");
+  EXPECT_EQ(engine->FindTarget(Mac(1))->ipAddress, 0x7F00000Bu);
+}
+
 TEST_F(QorctlRunTest, RefusesATargetWithoutAnAddressAndRunsTheOthers) {
   sim::SimOptions options;
   options.targets = 2;
