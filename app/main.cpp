@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "QorVersion.h"
 #include "app/CQORApp.h"
 #include "ui/qt/QtWindowSystem.h"
 
@@ -38,6 +39,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       PrintUsage();
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("qor %s\n", qor::kQorVersion);
       return 0;
     }
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "QorVersion.h"
 #include "net/Target.h"
 #include "net/Wire.h"
 #include "platform/Exception.h"
@@ -237,6 +238,7 @@ int main(int argc, char** argv) {
       "qor-sim: simulated QOR targets on UDP port 5266, one socket for all of them.\n"
       "Run it inside scripts/netns-run so that it never answers a real network.\n"
       "Prints 'ready' when listening; stops on SIGINT or SIGTERM."};
+  app.set_version_flag("--version", std::string("qor-sim ") + qor::kQorVersion);
   SimOptions options;
   TypedOptions typed;
   AddTargetOptions(app, options, typed);

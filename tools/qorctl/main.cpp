@@ -4,13 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "QorVersion.h"
 #include "platform/Exception.h"
 #include "tools/qorctl/Commands.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"qorctl: find, re-address and script QOR targets on the local network"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", "qorctl 0.1.0");
+  app.set_version_flag("--version", std::string("qorctl ") + qor::kQorVersion);
 
   std::map<const CLI::App*, qor::cli::CommandRunner> runners;
   const auto add = [&](qor::cli::CommandRunner runner) {
