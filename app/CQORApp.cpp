@@ -24,7 +24,7 @@ struct CQORApp::State {
 
 CQORApp::Platform CQORApp::RealPlatform() {
   return {[] { return InitSocketSupport(); }, [] { return ExecutableDirectory(); },
-          [] { return std::make_unique<TargetNetwork>(kLimitedBroadcast); }};
+          [] { return std::make_unique<TargetNetwork>(TargetNetwork::EveryAdapter()); }};
 }
 
 CQORApp::CQORApp() : CQORApp(RealPlatform()) {}

@@ -9,6 +9,7 @@
 #include "net/TargetNetwork.h"
 #include "platform/Files.h"
 #include "platform/Format.h"
+#include "tools/qorctl/BroadcastOption.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
 #include "tools/qorctl/Validators.h"
@@ -17,7 +18,7 @@ namespace qor::cli {
 namespace {
 
 struct DiscoverOptions {
-  std::string broadcast = "255.255.255.255";
+  std::string broadcast;  // empty: every adapter
   uint32_t waitMs = 1000;
   std::string scripts;
   bool json = false;
@@ -53,7 +54,7 @@ int Discover(const DiscoverOptions& options) {
     catalogue.ScanDirectory(*folder);
   }
 
-  TargetNetwork network(*ParseIpAddress(options.broadcast));
+  TargetNetwork network(BroadcastsFor(options.broadcast));
   if (!DiscoverTargets(network, options.waitMs)) return 1;
 
   const std::vector<Target*>& targets = network.Table().InArrivalOrder();
@@ -94,12 +95,7 @@ CommandRunner AddDiscoverCommand(CLI::App& app) {
   CLI::App* command =
       app.add_subcommand("discover", "Broadcast a discovery and list the targets that answer");
   auto options = std::make_shared<DiscoverOptions>();
-  command
-      ->add_option("--broadcast", options->broadcast,
-                   "Address the discovery goes to, e.g. one adapter's subnet broadcast")
-      ->type_name("ADDR")
-      ->capture_default_str()
-      ->check(Ipv4Validator());
+  AddBroadcastOption(*command, options->broadcast, "The discovery");
   command->add_option("--wait", options->waitMs, "Milliseconds to wait for answers")
       ->type_name("MS")
       ->capture_default_str()

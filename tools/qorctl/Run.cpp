@@ -15,6 +15,7 @@
 #include "platform/Format.h"
 #include "platform/Terminal.h"
 #include "script/Script.h"
+#include "tools/qorctl/BroadcastOption.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
 #include "tools/qorctl/Interrupt.h"
@@ -31,7 +32,7 @@ struct RunOptions {
   std::string mac;
   bool all = false;
   std::string product;
-  std::string broadcast = "255.255.255.255";
+  std::string broadcast;  // empty: every adapter
   int waitMs = 1000;
   std::string pace = "fast";
   double timeoutSeconds = 0;
@@ -166,13 +167,12 @@ int RunScript(const RunOptions& options) {
   if (!options.all) wanted = MacAddress::Parse(options.mac);
   std::optional<ProductKey> product;
   if (!options.product.empty()) product = ParseProduct(options.product);
-  const uint32_t broadcast = *ParseIpAddress(options.broadcast);
 
   // Read the script before touching the network, so a bad script costs no discovery.
   const Script script(options.script, DirectiveRegistry());
 
   InterruptGuard interrupt;
-  TargetNetwork network(broadcast);
+  TargetNetwork network(BroadcastsFor(options.broadcast));
   if (!DiscoverTargets(network, static_cast<uint32_t>(options.waitMs),
                        [&interrupt] { return interrupt.Interrupted(); })) {
     return 1;
@@ -226,11 +226,7 @@ CommandRunner AddRunCommand(CLI::App& app) {
                   "With --all: only targets of this product, VID:PID, each decimal or 0x "
                   "hexadecimal (0x1234:0x0001)")
       ->needs(all);
-  run->add_option("--broadcast", options->broadcast,
-                  "Discovery goes to this address, e.g. one adapter's subnet broadcast")
-      ->type_name("ADDR")
-      ->capture_default_str()
-      ->check(Ipv4Validator());
+  AddBroadcastOption(*run, options->broadcast, "The discovery");
   run->add_option("--wait", options->waitMs, "Milliseconds to wait for targets to answer")
       ->capture_default_str();
   run->add_option("--pace", options->pace,
