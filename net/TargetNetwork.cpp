@@ -190,6 +190,10 @@ void TargetNetwork::Discover() {
   }
 }
 
+void TargetNetwork::RepeatDiscoverRequest() {
+  SendMessage(*this, wire::DiscoverRequest{}.Encode(), nullptr);
+}
+
 void TargetNetwork::SetDiscoverErrorHandler(
     std::function<void(const std::string& message)> handler) {
   state_->discoverErrorHandler = std::move(handler);

@@ -67,6 +67,9 @@ class TargetNetwork {
   // without a handler the Exception propagates, so the failure is never lost.
   void Discover();
   void SetDiscoverErrorHandler(std::function<void(const std::string& message)> handler);
+  // Broadcasts a DiscoverRequest again, keeping the table: answers merge by MAC. Throws the
+  // Exception of Send.
+  void RepeatDiscoverRequest();
 
   // Waits until a datagram is waiting or timeoutMs passes.
   bool WaitReadable(int timeoutMs);

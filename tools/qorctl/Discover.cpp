@@ -22,6 +22,7 @@ struct DiscoverOptions {
   uint32_t waitMs = 1000;
   std::string scripts;
   bool json = false;
+  bool once = false;
 };
 
 struct Row {
@@ -55,7 +56,7 @@ int Discover(const DiscoverOptions& options) {
   }
 
   TargetNetwork network(BroadcastsFor(options.broadcast));
-  if (!DiscoverTargets(network, options.waitMs)) return 1;
+  if (!DiscoverTargets(network, options.waitMs, {}, options.once)) return 1;
 
   const std::vector<Target*>& targets = network.Table().InArrivalOrder();
   if (options.json) {
@@ -105,6 +106,8 @@ CommandRunner AddDiscoverCommand(CLI::App& app) {
                    "Folder of .qor scripts that name the products (default: qorctl's folder)")
       ->type_name("DIR")
       ->check(CLI::ExistingDirectory.description(""));
+  command->add_flag("--once", options->once,
+                    "Broadcast the request once, not again after 250 and 500 ms");
   command->add_flag("--json", options->json,
                     "Print one JSON array: mac, ip, vendor, product, staging, product_name");
   command->footer(
