@@ -3,9 +3,9 @@
 #include <string>
 
 #include "net/TargetNetwork.h"
-#include "tools/qorctl/BroadcastOption.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
+#include "tools/qorctl/NetworkOptions.h"
 #include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
@@ -67,18 +67,15 @@ CommandRunner AddAssignCommand(CLI::App& app) {
       ->type_name("ADDR")
       ->required()
       ->check(Ipv4Validator());
-  AddBroadcastOption(*command, options->broadcast, "The request");
+  AddBroadcastOption(*command, options->broadcast, "the request");
   command->add_flag("--verify", options->verify,
                     "Discover again and fail unless the target reports the new address");
-  command
-      ->add_option("--wait", options->waitMs,
-                   "With --verify: milliseconds to wait for the target's answer")
-      ->type_name("MS")
-      ->capture_default_str()
-      ->check(CLI::Range(0u, 3600000u).description(""));
+  AddWaitOption(*command, options->waitMs, "the target's answer (with --verify)");
   command->footer(
-      "Exit status: 0 sent (and with --verify: confirmed), 1 failed or not confirmed, 2 usage "
-      "error.");
+      "The target does not answer the request itself: --verify learns its address from a new "
+      "discovery.\n"
+      "Exit status: 0 sent (and with --verify: confirmed), 1 failed or not confirmed, 2 on a "
+      "usage error.");
   return [options] { return Assign(*options); };
 }
 

@@ -1,5 +1,6 @@
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -15,10 +16,10 @@
 #include "platform/Format.h"
 #include "platform/Terminal.h"
 #include "script/Script.h"
-#include "tools/qorctl/BroadcastOption.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
 #include "tools/qorctl/Interrupt.h"
+#include "tools/qorctl/NetworkOptions.h"
 #include "tools/qorctl/RunConsole.h"
 #include "tools/qorctl/Validators.h"
 
@@ -33,9 +34,9 @@ struct RunOptions {
   bool all = false;
   std::string product;
   std::string broadcast;  // empty: every adapter
-  int waitMs = 1000;
+  uint32_t waitMs = 1000;
   std::string pace = "fast";
-  double timeoutSeconds = 0;
+  std::string timeout;  // seconds, checked by RunScript
   bool json = false;
 };
 
@@ -157,9 +158,12 @@ void PrintSummary(const std::vector<TargetRun>& runs) {
 }
 
 int RunScript(const RunOptions& options) {
-  if (options.waitMs < 0) throw UsageError("--wait must not be negative");
-  // Written so that NaN fails too.
-  if (!(options.timeoutSeconds >= 0 && options.timeoutSeconds <= RunSession::kMaxTimeoutSeconds)) {
+  // Text that is no number fails as a number out of range does; written so that NaN fails too.
+  char* end = nullptr;
+  const double timeoutSeconds =
+      options.timeout.empty() ? 0 : std::strtod(options.timeout.c_str(), &end);
+  if ((end != nullptr && (end == options.timeout.c_str() || *end != '\0')) ||
+      !(timeoutSeconds >= 0 && timeoutSeconds <= RunSession::kMaxTimeoutSeconds)) {
     throw UsageError(Format("--timeout must be a number of seconds from 0 (no limit) to %.0f",
                             RunSession::kMaxTimeoutSeconds));
   }
@@ -173,8 +177,7 @@ int RunScript(const RunOptions& options) {
 
   InterruptGuard interrupt;
   TargetNetwork network(BroadcastsFor(options.broadcast));
-  if (!DiscoverTargets(network, static_cast<uint32_t>(options.waitMs),
-                       [&interrupt] { return interrupt.Interrupted(); })) {
+  if (!DiscoverTargets(network, options.waitMs, [&interrupt] { return interrupt.Interrupted(); })) {
     return 1;
   }
   if (interrupt.Interrupted()) {
@@ -192,7 +195,7 @@ int RunScript(const RunOptions& options) {
 
   RunSettings settings;
   settings.pace = options.pace == "tick" ? RunPace::kTick : RunPace::kFast;
-  settings.timeoutSeconds = options.timeoutSeconds;
+  settings.timeoutSeconds = timeoutSeconds;
   settings.cancel = &interrupt.Flag();
   RunSession session(script, network, std::move(settings));
   for (size_t i = 0; i < targets.size(); ++i) session.AddTarget(*targets[i], console.Display(i));
@@ -212,29 +215,36 @@ CommandRunner AddRunCommand(CLI::App& app) {
   CLI::App* run =
       app.add_subcommand("run", "Run a script on one target or on every discovered target");
   run->footer(
-      "Discovers targets first, then runs SCRIPT on the chosen ones at once over one socket.\n"
-      "Exit status: 0 when every run finished, 1 when any failed, was refused or timed out,\n"
-      "2 on usage errors, 130 after Ctrl-C (which cancels the runs like the Cancel button).");
+      "Discovers targets first, then runs SCRIPT on the chosen ones at once over one socket. "
+      "Ctrl-C cancels the runs like the Cancel button.\n"
+      "Exit status: 0 when every run finished, 1 when any failed, was refused or timed out, 2 "
+      "on a usage error, 130 after Ctrl-C.");
   run->add_option("SCRIPT", options->script, "The .QOR script file to run")->required();
   auto* target = run->add_option("--target", options->mac,
-                                 "Run on the target with this MAC address (00:1A:2B:3C:4D:5E)")
+                                 "Run on the target with this MAC address, e.g. "
+                                 "00:1A:2B:3C:4D:5E (not with --all)")
                      ->type_name("MAC")
                      ->check(MacAddressValidator());
-  auto* all = run->add_flag("--all", options->all, "Run on every target that answers");
+  auto* all =
+      run->add_flag("--all", options->all, "Run on every target that answers (not with --target)");
   target->excludes(all);
   run->add_option("--product", options->product,
-                  "With --all: only targets of this product, VID:PID, each decimal or 0x "
-                  "hexadecimal (0x1234:0x0001)")
+                  "With --all: only targets of this product, each ID decimal or 0x "
+                  "hexadecimal, e.g. 0x1234:0x0001")
+      ->type_name("VID:PID")
       ->needs(all);
-  AddBroadcastOption(*run, options->broadcast, "The discovery");
-  run->add_option("--wait", options->waitMs, "Milliseconds to wait for targets to answer")
-      ->capture_default_str();
+  AddBroadcastOption(*run, options->broadcast, "the discovery");
+  AddWaitOption(*run, options->waitMs, "answers to the discovery");
   run->add_option("--pace", options->pace,
-                  "fast: step whenever a reply arrives; tick: step every 20 ms like the GUI")
-      ->check(CLI::IsMember({"fast", "tick"}))
+                  "fast: step whenever a reply arrives; tick: step every 20 ms like the desktop "
+                  "program")
+      ->type_name("fast|tick")
+      ->check(CLI::IsMember({"fast", "tick"}).description(""))
       ->capture_default_str();
-  run->add_option("--timeout", options->timeoutSeconds,
-                  "Cancel runs still going after SECONDS (default: no limit)");
+  run->add_option("--timeout", options->timeout,
+                  "Cancel runs still going after SECONDS, from 0 to 2592000 (default 0: no "
+                  "limit)")
+      ->type_name("SECONDS");
   run->add_flag("--json", options->json,
                 "At the end, one JSON object per target and line: mac, ok, error, seconds");
   return [options] {

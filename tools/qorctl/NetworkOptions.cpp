@@ -1,8 +1,9 @@
-#include "tools/qorctl/BroadcastOption.h"
+#include "tools/qorctl/NetworkOptions.h"
 
 #include <vector>
 
 #include "net/Target.h"
+#include "tools/cli/NumberValidators.h"
 #include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
@@ -11,11 +12,18 @@ CLI::Option* AddBroadcastOption(CLI::App& command, std::string& broadcast,
                                 const std::string& what) {
   return command
       .add_option("--broadcast", broadcast,
-                  what +
-                      " goes to ADDR alone, e.g. one adapter's subnet broadcast (default: "
-                      "255.255.255.255 and every adapter's subnet broadcast)")
+                  "Send " + what +
+                      " to ADDR alone, e.g. one adapter's subnet broadcast (default: "
+                      "255.255.255.255 and the subnet broadcast of every adapter)")
       ->type_name("ADDR")
       ->check(Ipv4Validator());
+}
+
+CLI::Option* AddWaitOption(CLI::App& command, uint32_t& waitMs, const std::string& what) {
+  return command.add_option("--wait", waitMs, "Wait MS milliseconds for " + what)
+      ->type_name("MS")
+      ->capture_default_str()
+      ->check(WholeNumber(0, 3600000));
 }
 
 TargetNetwork::BroadcastAddresses BroadcastsFor(const std::string& broadcast) {
