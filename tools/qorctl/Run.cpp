@@ -15,12 +15,14 @@
 #include "net/TargetNetwork.h"
 #include "platform/Format.h"
 #include "platform/Terminal.h"
+#include "platform/UdpSocket.h"
 #include "script/Script.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
 #include "tools/qorctl/Interrupt.h"
 #include "tools/qorctl/NetworkOptions.h"
 #include "tools/qorctl/RunConsole.h"
+#include "tools/qorctl/TracingSocket.h"
 #include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
@@ -38,6 +40,7 @@ struct RunOptions {
   std::string pace = "fast";
   std::string timeout;  // seconds, checked by RunScript
   bool json = false;
+  std::string trace;  // JSON Lines file of every message; empty for none
 };
 
 // One number of VID:PID: decimal, or hexadecimal after 0x.
@@ -69,6 +72,13 @@ ProductKey ParseProduct(const std::string& text) {
                      "such as 0x1234:0x0001)");
   }
   return {*vendor, *product};
+}
+
+// The program's socket, writing every message to the trace file when one is named.
+std::unique_ptr<DatagramSocket> OpenSocket(const std::string& trace) {
+  auto socket = std::make_unique<UdpSocket>();
+  if (trace.empty()) return socket;
+  return std::make_unique<TracingSocket>(std::move(socket), trace);
 }
 
 std::string SecondsText(uint32_t milliseconds) {
@@ -176,7 +186,7 @@ int RunScript(const RunOptions& options) {
   const Script script(options.script, DirectiveRegistry());
 
   InterruptGuard interrupt;
-  TargetNetwork network(BroadcastsFor(options.broadcast));
+  TargetNetwork network(OpenSocket(options.trace), BroadcastsFor(options.broadcast));
   if (!DiscoverTargets(network, options.waitMs, [&interrupt] { return interrupt.Interrupted(); })) {
     return 1;
   }
@@ -245,6 +255,10 @@ CommandRunner AddRunCommand(CLI::App& app) {
                   "Cancel runs still going after SECONDS, from 0 to 2592000 (default 0: no "
                   "limit)")
       ->type_name("SECONDS");
+  run->add_option("--trace", options->trace,
+                  "Write every request sent and every reply received to FILE, one JSON object "
+                  "per line, as qor-sim --trace does")
+      ->type_name("FILE");
   run->add_flag("--json", options->json,
                 "At the end, one JSON object per target and line: mac, ok, error, seconds");
   return [options] {
