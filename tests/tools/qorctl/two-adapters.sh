@@ -40,11 +40,15 @@ subnet() {
     ip link set "$0" up
     exec "$2" --targets 2 --first-mac "02:00:00:00:0$1:01" --first-ip "127.0.$1.10"' \
     "qor${n}p" "$n" "$sim" >"$work/sim$n.out" 2>"$work/sim$n.err" &
-  pids+=($!)
-  until [ -e "/proc/$!/ns/net" ] && [ "$(readlink "/proc/$!/ns/net")" != "$(readlink /proc/self/ns/net)" ]; do
+  local pid=$!
+  pids+=($pid)
+  # Once unshare has made the namespace, the interface's far end moves into it.
+  for _ in $(seq 500); do
+    kill -0 "$pid" 2>/dev/null || break
+    [ "$(readlink "/proc/$pid/ns/net")" != "$(readlink /proc/self/ns/net)" ] && break
     sleep 0.01
   done
-  ip link set "qor${n}p" netns "$!"
+  ip link set "qor${n}p" netns "$pid" || return 1
   for _ in $(seq 200); do
     grep -qx ready "$work/sim$n.out" && return 0
     sleep 0.05
