@@ -15,10 +15,10 @@
 #include <utility>
 
 #include "net/Target.h"
-#include "platform/WinsockErrorText.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/UdpSocket.h"
+#include "platform/WinsockErrorText.h"
 #include "tools/qor-sim/ReplyQueue.h"
 
 namespace qor::sim {
@@ -210,8 +210,10 @@ void SimTransport::State::Transmit(SimReply& reply) {
   message.msg_namelen = sizeof destination;
   message.msg_iov = &part;
   message.msg_iovlen = 1;
-  // Answer from the target's own address when it is a local one, as a device would.
-  if (IsLoopback(reply.source)) {
+  // Answer from the target's own address when it is a local one, as a device would. A 127.x
+  // source may not leave loopback: one who asked across an adapter is answered from that
+  // adapter's address, and the reply still names the target's own address inside.
+  if (IsLoopback(reply.source) && IsLoopback(reply.destination)) {
     message.msg_control = control;
     message.msg_controllen = sizeof control;
     cmsghdr* item = CMSG_FIRSTHDR(&message);

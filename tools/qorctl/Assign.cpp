@@ -5,6 +5,7 @@
 #include "net/TargetNetwork.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
+#include "tools/qorctl/NetworkOptions.h"
 #include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
@@ -13,7 +14,7 @@ namespace {
 struct AssignOptions {
   std::string mac;
   std::string address;
-  std::string broadcast = "255.255.255.255";
+  std::string broadcast;  // empty: every adapter
   bool verify = false;
   bool force = false;
   uint32_t waitMs = 1000;
@@ -42,7 +43,7 @@ int Assign(const AssignOptions& options) {
   }
 
   // Two targets at one address would both answer, or neither: look before assigning.
-  TargetNetwork network(*ParseIpAddress(options.broadcast));
+  TargetNetwork network(BroadcastsFor(options.broadcast));
   if (!DiscoverTargets(network, options.waitMs)) return 1;
   for (const Target* other : network.Table().InArrivalOrder()) {
     if (other->mac == mac || other->ipAddress != address) continue;
@@ -99,29 +100,21 @@ CommandRunner AddAssignCommand(CLI::App& app) {
       ->type_name("ADDR")
       ->required()
       ->check(Ipv4Validator());
-  command
-      ->add_option("--broadcast", options->broadcast,
-                   "Address the request goes to, e.g. one adapter's subnet broadcast")
-      ->type_name("ADDR")
-      ->capture_default_str()
-      ->check(Ipv4Validator());
+  AddBroadcastOption(*command, options->broadcast, "the request");
   command->add_flag("--verify", options->verify,
                     "Discover again and fail unless the target reports the new address");
   command->add_flag("--force", options->force,
                     "Assign the address even when another target already holds it");
-  command
-      ->add_option("--wait", options->waitMs,
-                   "Milliseconds to wait for the targets' answers to the discovery that comes "
-                   "first (and with --verify, to the one that follows)")
-      ->type_name("MS")
-      ->capture_default_str()
-      ->check(CLI::Range(0u, 3600000u).description(""));
+  AddWaitOption(*command, options->waitMs,
+                "the answers to the discovery that comes first (and with --verify, to the one "
+                "that follows)");
   command->footer(
-      "Discovers first, and refuses an address another target already holds (--force assigns "
-      "it all the same) and addresses no target can take: 0.0.0.0, 255.255.255.255, 0.0.0.0/8, "
-      "multicast and reserved ones.\n"
-      "Exit status: 0 sent (and with --verify: confirmed), 1 refused, failed or not confirmed, "
-      "2 usage error.");
+      "Discovers first, and refuses an address another target already holds (--force assigns\n"
+      "it all the same) and addresses no target can take: 0.0.0.0, 255.255.255.255,\n"
+      "0.0.0.0/8, multicast and reserved ones. The target does not answer the request\n"
+      "itself: --verify learns its address from a new discovery.\n"
+      "Exit status: 0 sent (and with --verify: confirmed), 1 refused, failed or not confirmed,\n"
+      "2 on a usage error.");
   return [options] { return Assign(*options); };
 }
 

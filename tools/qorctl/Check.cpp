@@ -135,17 +135,17 @@ CommandRunner AddCheckCommand(CLI::App& app) {
   auto options = std::make_shared<CheckOptions>();
   CLI::App* command =
       app.add_subcommand("check", "Read script files as QOR does and report what they hold");
-  command->add_flag("--json", options->json,
-                    "Print one JSON object per file, one per line, instead of a summary");
-  command->add_flag("--strict", options->strict, "Fail (exit 1) when any file draws a warning");
   command->add_option("FILE", options->files, "Script files (.QOR) to read")->required();
+  command->add_flag("--json", options->json,
+                    "Print one JSON object per file and line instead of the summary");
+  command->add_flag("--strict", options->strict, "Fail (exit 1) when any file draws a warning");
   command->footer(
-      "Besides reading each file exactly as QOR does, warns about what QOR would silently\n"
-      "ignore or accept: unknown directives, lines of a *download group that are not S3\n"
-      "records, S3 records with a wrong checksum, a script with nothing to run, *script\n"
+      "A failure prints the message QOR would show the operator. Warnings name what QOR would\n"
+      "silently ignore or accept: unknown directives, lines of a *download group that are not\n"
+      "S3 records, S3 records with a wrong checksum, a script with nothing to run, *script\n"
       "entries for products no *product names.\n"
       "Exit status: 0 when every file reads (with --strict: and draws no warning), 1 otherwise,\n"
-      "2 on a usage error. A failure prints the message QOR would show the operator.");
+      "2 on a usage error.");
   return [options] { return RunCheck(*options); };
 }
 
