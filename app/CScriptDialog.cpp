@@ -1,8 +1,11 @@
 #include "app/CScriptDialog.h"
 
+#include <algorithm>
+
 #include "exec/ScriptRunner.h"
 #include "platform/Exception.h"
 #include "res/ResourceIds.h"
+#include "ui/CProgressCtrl.h"
 #include "ui/CStatic.h"
 #include "ui/MessageBox.h"
 
@@ -14,12 +17,26 @@ struct CScriptDialog::State {
   TargetNetwork& network;
   CStatic operation;
   CStatic status;
+  CProgressCtrl progress;
   std::unique_ptr<ScriptRunner> runner;
+  bool shownFinished = false;
+
+  void ShowProgress(int position) {
+    if (progress.GetPos() != position) progress.SetPos(position);
+  }
+  // Once, when the last directive is done: a full bar, and a button that closes.
+  void ShowFinished(CDialog& dialog) {
+    if (shownFinished || !runner || !runner->Finished() || runner->Closed()) return;
+    shownFinished = true;
+    ShowProgress(kProgressSteps);
+    dialog.SetDlgItemText(kIdCancel, "Close");
+  }
 };
 
 CScriptDialog::CScriptDialog(Target& target, const Script& script, TargetNetwork& network,
                              CDialog* parent)
-    : CDialog(kIddScriptDialog, parent), state_(new State{target, script, network, {}, {}, {}}) {}
+    : CDialog(kIddScriptDialog, parent),
+      state_(new State{target, script, network, {}, {}, {}, {}, false}) {}
 
 CScriptDialog::~CScriptDialog() = default;
 
@@ -35,14 +52,21 @@ void CScriptDialog::SetOperationText(const std::string& text) {
 
 void CScriptDialog::SetStatusText(const std::string& text) { SetIfChanged(state_->status, text); }
 
+void CScriptDialog::SetProgress(uint32_t done, uint32_t total) {
+  const uint64_t steps = total == 0 ? 0 : uint64_t{std::min(done, total)} * kProgressSteps / total;
+  state_->ShowProgress(static_cast<int>(steps));
+}
+
 void CScriptDialog::DoDataExchange() {
   CDialog::DoDataExchange();
   DDX_Control(*this, kIdcOperation, state_->operation);
   DDX_Control(*this, kIdcStatus, state_->status);
+  DDX_Control(*this, kIdcProgress, state_->progress);
 }
 
 bool CScriptDialog::OnInitDialog() {
   CDialog::OnInitDialog();
+  state_->progress.SetRange32(0, kProgressSteps);
   state_->runner =
       std::make_unique<ScriptRunner>(state_->target, state_->script, state_->network, *this);
   SetTimer(kStepTimer, kStepPeriodMs);
@@ -65,6 +89,7 @@ void CScriptDialog::OnTimer(unsigned) {
   KillTimer(kStepTimer);
   try {
     if (state_->runner) state_->runner->Tick();
+    state_->ShowFinished(*this);
   } catch (const Exception& e) {
     AfxMessageBox(e.Message(), kMbOk | kMbIconExclamation);
     OnCancel();

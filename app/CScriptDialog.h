@@ -13,11 +13,14 @@ class TargetNetwork;
 struct Target;
 
 // "Execute Script": runs one script against one target from a 20 ms timer, showing the current
-// operation and status. It stays open when the script is done, until Cancel.
+// operation and status, and a bar that follows each download or environment write. It stays
+// open when the script is done, with the bar full and its button reading "Close".
 class CScriptDialog : public CDialog, public ScriptDisplay {
  public:
   static constexpr unsigned kStepTimer = 1;
   static constexpr unsigned kStepPeriodMs = 20;
+  // The bar's range: fine enough for a smooth bar whatever the size of the transfer.
+  static constexpr int kProgressSteps = 1000;
 
   // The caller keeps target, script and network alive until the dialog has returned.
   CScriptDialog(Target& target, const Script& script, TargetNetwork& network,
@@ -27,6 +30,7 @@ class CScriptDialog : public CDialog, public ScriptDisplay {
   // Each writes its line only when the text changes, so repeating it costs no redraw.
   void SetOperationText(const std::string& text) override;
   void SetStatusText(const std::string& text) override;
+  void SetProgress(uint32_t done, uint32_t total) override;
 
  protected:
   void DoDataExchange() override;

@@ -1,6 +1,8 @@
 #include "net/TargetNetwork.h"
 
+#include <algorithm>
 #include <array>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "platform/DatagramSocket.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
+#include "platform/NetworkAdapters.h"
 #include "platform/TickCount.h"
 #include "platform/UdpSocket.h"
 #include "platform/WinsockErrorText.h"
@@ -26,25 +29,51 @@ void SendMessage(TargetNetwork& network, const wire::Bytes& message, const Targe
 
 struct TargetNetwork::State {
   std::unique_ptr<DatagramSocket> socket;
-  uint32_t broadcastAddress = kLimitedBroadcast;
+  BroadcastAddresses broadcasts;
   TargetTable table;
   std::function<void(const std::string&)> discoverErrorHandler;
   // One buffer reused for every datagram of every poll.
   std::array<uint8_t, kMaxDatagram> buffer{};
 
+  // Throws the Exception of Send.
+  void SendTo(const uint8_t* message, size_t length, uint32_t address);
   void Dispatch(wire::ByteView bytes, uint16_t type, TargetListObserver* observer);
   void Announce(const wire::DiscoverReply& reply, TargetListObserver* observer);
   // The target whose context waits for requestId; null when none does.
   [[nodiscard]] Target* Waiting(const MacAddress& mac, uint32_t requestId);
 };
 
+TargetNetwork::BroadcastAddresses TargetNetwork::EveryAdapter() {
+  return [] { return BroadcastAddressesOf(ListBroadcastAdapters()); };
+}
+
+std::vector<uint32_t> TargetNetwork::BroadcastAddressesOf(
+    const std::vector<NetworkAdapter>& adapters) {
+  std::vector<uint32_t> addresses{kLimitedBroadcast};
+  for (const NetworkAdapter& adapter : adapters) {
+    const std::optional<uint32_t> broadcast = DirectedBroadcast(adapter);
+    // Two addresses on one subnet share its broadcast: one datagram is enough.
+    if (broadcast && std::find(addresses.begin(), addresses.end(), *broadcast) == addresses.end()) {
+      addresses.push_back(*broadcast);
+    }
+  }
+  return addresses;
+}
+
 TargetNetwork::TargetNetwork(uint32_t broadcastAddress)
     : TargetNetwork(std::make_unique<UdpSocket>(), broadcastAddress) {}
 
+TargetNetwork::TargetNetwork(BroadcastAddresses broadcasts)
+    : TargetNetwork(std::make_unique<UdpSocket>(), std::move(broadcasts)) {}
+
 TargetNetwork::TargetNetwork(std::unique_ptr<DatagramSocket> socket, uint32_t broadcastAddress)
+    : TargetNetwork(std::move(socket),
+                    [broadcastAddress] { return std::vector<uint32_t>{broadcastAddress}; }) {}
+
+TargetNetwork::TargetNetwork(std::unique_ptr<DatagramSocket> socket, BroadcastAddresses broadcasts)
     : state_(std::make_unique<State>()) {
   state_->socket = std::move(socket);
-  state_->broadcastAddress = broadcastAddress;
+  state_->broadcasts = std::move(broadcasts);
 }
 
 TargetNetwork::~TargetNetwork() {
@@ -54,11 +83,29 @@ TargetNetwork::~TargetNetwork() {
 }
 
 void TargetNetwork::Send(const uint8_t* message, size_t length, const Target* target) {
-  const uint32_t address = target != nullptr ? target->ipAddress : state_->broadcastAddress;
-  const int sent = state_->socket->SendTo(message, length, address, kTargetPort);
+  if (target != nullptr) {
+    state_->SendTo(message, length, target->ipAddress);
+    return;
+  }
+  // One address that cannot be reached (a limited broadcast without a default route, say) must
+  // not keep the broadcast from the adapters that can.
+  std::optional<Exception> firstFailure;
+  bool sent = false;
+  for (const uint32_t address : state_->broadcasts()) {
+    try {
+      state_->SendTo(message, length, address);
+      sent = true;
+    } catch (const Exception& error) {
+      if (!firstFailure) firstFailure = error;
+    }
+  }
+  if (!sent && firstFailure) throw *firstFailure;
+}
+
+void TargetNetwork::State::SendTo(const uint8_t* message, size_t length, uint32_t address) {
+  const int sent = socket->SendTo(message, length, address, kTargetPort);
   if (sent < 0) {
-    throw Exception(
-        Format("Failed sendto: %s", WinsockErrorText(state_->socket->LastError()).c_str()));
+    throw Exception(Format("Failed sendto: %s", WinsockErrorText(socket->LastError()).c_str()));
   }
   if (static_cast<size_t>(sent) != length) {
     throw Exception(Format("sendto sent only %d of %d bytes", sent, static_cast<int>(length)));
@@ -119,7 +166,8 @@ void TargetNetwork::State::Announce(const wire::DiscoverReply& reply,
     fresh.vendorId = reply.vendorId;
     fresh.productId = reply.productId;
     fresh.stagingSize = reply.stagingSize;
-    target = &table.Insert(fresh);
+    target = table.Insert(fresh);
+    if (target == nullptr) return;  // the table is full: counted there
   } else {
     // Only the address may change: the IDs and staging size stay as first announced.
     target->ipAddress = reply.ipAddress;
@@ -135,12 +183,20 @@ Target* TargetNetwork::State::Waiting(const MacAddress& mac, uint32_t requestId)
 
 void TargetNetwork::Discover() {
   state_->table.Clear();
+  Rediscover();
+}
+
+void TargetNetwork::Rediscover() {
   try {
-    SendMessage(*this, wire::DiscoverRequest{}.Encode(), nullptr);
+    RepeatDiscoverRequest();
   } catch (const Exception& error) {
     if (!state_->discoverErrorHandler) throw;
     state_->discoverErrorHandler(error.Message());
   }
+}
+
+void TargetNetwork::RepeatDiscoverRequest() {
+  SendMessage(*this, wire::DiscoverRequest{}.Encode(), nullptr);
 }
 
 void TargetNetwork::SetDiscoverErrorHandler(
@@ -167,7 +223,7 @@ void TargetNetwork::Close() { state_->socket->Close(); }
 
 TargetTable& TargetNetwork::Table() { return state_->table; }
 
-uint32_t TargetNetwork::BroadcastAddress() const { return state_->broadcastAddress; }
+std::vector<uint32_t> TargetNetwork::BroadcastAddressList() const { return state_->broadcasts(); }
 
 void TargetNetwork::SendAssignAddressRequest(const MacAddress& mac, uint32_t newAddress) {
   SendMessage(*this, wire::AssignAddressRequest{.mac = mac, .ipAddress = newAddress}.Encode(),

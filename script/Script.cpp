@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 #include "platform/Format.h"
 #include "script/ProductScriptDirective.h"
+#include "script/ScriptReadObserver.h"
 
 namespace qor {
 namespace {
@@ -68,6 +69,7 @@ struct Script::State {
   std::map<ProductKey, std::string> scripts;
   std::vector<std::unique_ptr<Directive>> directives;
   const Script* owner = nullptr;
+  ScriptReadObserver* observer = nullptr;
 
   void Build(const Group& group, std::span<const DirectiveParser> registry);
   void File(std::unique_ptr<Directive> directive);
@@ -101,6 +103,7 @@ void Script::State::Build(const Group& group, std::span<const DirectiveParser> r
     throw Exception(Format("Error in \"%s\", in directive starting at line %d: %s",
                            fileName.c_str(), group.lineNumbers.front(), "Not enough memory"));
   }
+  if (observer != nullptr) observer->GroupRead(group.lines, group.lineNumbers, directive.get());
   if (directive) File(std::move(directive));
 }
 
@@ -115,9 +118,11 @@ void Script::State::File(std::unique_ptr<Directive> directive) {
   directives.push_back(std::move(directive));
 }
 
-Script::Script(const std::string& fileName, std::span<const DirectiveParser> registry)
+Script::Script(const std::string& fileName, std::span<const DirectiveParser> registry,
+               ScriptReadObserver* observer)
     : state_(std::make_unique<State>()) {
   state_->owner = this;
+  state_->observer = observer;
   state_->fileName = fileName;
   std::string text;
   if (!ReadText(fileName, text)) throw Exception(Format("Cannot open \"%s\"", fileName.c_str()));

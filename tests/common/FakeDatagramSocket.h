@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "platform/DatagramSocket.h"
@@ -20,8 +21,9 @@ class FakeDatagramSocket final : public DatagramSocket {
 
   std::vector<Datagram> sent;
   std::deque<Datagram> incoming;
-  int sendError = 0;    // when non-zero, SendTo fails with it
-  int shortSendBy = 0;  // when non-zero, SendTo reports that many bytes fewer
+  int sendError = 0;                    // when non-zero, SendTo fails with it
+  std::map<uint32_t, int> sendErrorTo;  // SendTo to one of these addresses fails with its error
+  int shortSendBy = 0;                  // when non-zero, SendTo reports that many bytes fewer
   int lastError = 0;
   bool closed = false;
   // Called with each datagram once it is recorded: a fake target may queue its answer here.
@@ -33,6 +35,10 @@ class FakeDatagramSocket final : public DatagramSocket {
   int SendTo(const uint8_t* data, size_t length, uint32_t address, uint16_t port) override {
     if (sendError != 0) {
       lastError = sendError;
+      return -1;
+    }
+    if (const auto failing = sendErrorTo.find(address); failing != sendErrorTo.end()) {
+      lastError = failing->second;
       return -1;
     }
     sent.push_back({std::vector<uint8_t>(data, data + length), address, port});

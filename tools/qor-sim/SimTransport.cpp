@@ -105,8 +105,11 @@ void SimTransport::State::SendDue() {
 }
 
 void SimTransport::State::Transmit(SimReply& reply) {
-  // Answer from the target's own address when it is a local one, as a device would.
-  const uint32_t source = IsLoopback(reply.source) ? reply.source : 0;
+  // Answer from the target's own address when it is a local one, as a device would. A 127.x
+  // source may not leave loopback: one who asked across an adapter is answered from that
+  // adapter's address, and the reply still names the target's own address inside.
+  const uint32_t source =
+      IsLoopback(reply.source) && IsLoopback(reply.destination) ? reply.source : 0;
   TraceRecord& record = reply.record;
   record.timeMs = clock->Now() - started;
   for (int attempt = 0;; ++attempt) {

@@ -1,5 +1,8 @@
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -14,11 +17,15 @@
 #include "net/TargetNetwork.h"
 #include "platform/Format.h"
 #include "platform/Terminal.h"
+#include "platform/UdpSocket.h"
 #include "script/Script.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
 #include "tools/qorctl/Interrupt.h"
+#include "tools/qorctl/NetworkOptions.h"
 #include "tools/qorctl/RunConsole.h"
+#include "tools/qorctl/RunGuards.h"
+#include "tools/qorctl/TracingSocket.h"
 #include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
@@ -31,11 +38,16 @@ struct RunOptions {
   std::string mac;
   bool all = false;
   std::string product;
-  std::string broadcast = "255.255.255.255";
-  int waitMs = 1000;
+  std::string broadcast;  // empty: every adapter
+  uint32_t waitMs = 1000;
   std::string pace = "fast";
-  double timeoutSeconds = 0;
+  std::string timeout;  // seconds, checked by RunScript
   bool json = false;
+  bool force = false;
+  bool verify = false;
+  std::string silence;       // seconds, checked by RunScript; empty for the default
+  std::string writeSilence;  // the same, for writes
+  std::string trace;         // JSON Lines file of every message; empty for none
 };
 
 // One number of VID:PID: decimal, or hexadecimal after 0x.
@@ -69,8 +81,30 @@ ProductKey ParseProduct(const std::string& text) {
   return {*vendor, *product};
 }
 
+// The program's socket, writing every message to the trace file when one is named.
+std::unique_ptr<DatagramSocket> OpenSocket(const std::string& trace) {
+  auto socket = std::make_unique<UdpSocket>();
+  if (trace.empty()) return socket;
+  return std::make_unique<TracingSocket>(std::move(socket), trace);
+}
+
 std::string SecondsText(uint32_t milliseconds) {
   return Format("%u.%03u s", milliseconds / 1000, milliseconds % 1000);
+}
+
+// A silence limit from its option, in seconds: more than 0, within what the tick count
+// measures; empty for the default. Text that is no number fails as one out of range does.
+uint32_t SilenceMs(const std::string& text, uint32_t defaultMs, const char* option) {
+  if (text.empty()) return defaultMs;
+  constexpr double kMaxSeconds = SilenceLimits::kMaxMs / 1000.0;
+  char* end = nullptr;
+  const double seconds = std::strtod(text.c_str(), &end);
+  // Written so that NaN fails too.
+  if (end == text.c_str() || *end != '\0' || !(seconds > 0 && seconds <= kMaxSeconds)) {
+    throw UsageError(
+        Format("%s must be a number of seconds above 0 and at most %.0f", option, kMaxSeconds));
+  }
+  return static_cast<uint32_t>(std::ceil(seconds * 1000.0));
 }
 
 // The targets that answered the discovery and were asked for, in the order they answered;
@@ -156,44 +190,60 @@ void PrintSummary(const std::vector<TargetRun>& runs) {
 }
 
 int RunScript(const RunOptions& options) {
-  if (options.waitMs < 0) throw UsageError("--wait must not be negative");
-  // Written so that NaN fails too.
-  if (!(options.timeoutSeconds >= 0 && options.timeoutSeconds <= RunSession::kMaxTimeoutSeconds)) {
+  // Text that is no number fails as a number out of range does; written so that NaN fails too.
+  char* end = nullptr;
+  const double timeoutSeconds =
+      options.timeout.empty() ? 0 : std::strtod(options.timeout.c_str(), &end);
+  if ((end != nullptr && (end == options.timeout.c_str() || *end != '\0')) ||
+      !(timeoutSeconds >= 0 && timeoutSeconds <= RunSession::kMaxTimeoutSeconds)) {
     throw UsageError(Format("--timeout must be a number of seconds from 0 (no limit) to %.0f",
                             RunSession::kMaxTimeoutSeconds));
   }
+  RunnerOptions runner;
+  runner.silence.requestMs = SilenceMs(options.silence, SilenceLimits::kRequestMs, "--silence");
+  runner.silence.writeMs =
+      SilenceMs(options.writeSilence, SilenceLimits::kWriteMs, "--write-silence");
+  runner.verifyDownloads = options.verify;
   std::optional<MacAddress> wanted;
   if (!options.all) wanted = MacAddress::Parse(options.mac);
   std::optional<ProductKey> product;
   if (!options.product.empty()) product = ParseProduct(options.product);
-  const uint32_t broadcast = *ParseIpAddress(options.broadcast);
 
   // Read the script before touching the network, so a bad script costs no discovery.
   const Script script(options.script, DirectiveRegistry());
 
   InterruptGuard interrupt;
-  TargetNetwork network(broadcast);
-  if (!DiscoverTargets(network, static_cast<uint32_t>(options.waitMs),
-                       [&interrupt] { return interrupt.Interrupted(); })) {
+  TargetNetwork network(OpenSocket(options.trace), BroadcastsFor(options.broadcast));
+  if (!DiscoverTargets(network, options.waitMs, [&interrupt] { return interrupt.Interrupted(); })) {
     return 1;
   }
   if (interrupt.Interrupted()) {
     std::fprintf(stderr, "Cancelled\n");
     return kInterruptedExit;
   }
-  const std::vector<Target*> targets = ChooseTargets(network, wanted, product);
+  std::vector<Target*> targets = ChooseTargets(network, wanted, product);
   if (targets.empty()) return 1;
-
+  size_t skipped = 0;
+  if (!options.force) targets = KeepServed(script, targets, options.all, skipped, stderr);
   // With --json, standard output carries the summary alone; progress goes to standard error.
   std::FILE* const out = options.json ? stderr : stdout;
+  if (targets.empty()) {
+    if (options.all) {
+      std::fprintf(stderr, "No target of a product the script names answered\n");
+      std::fprintf(out, "%s\n", Tally({}, skipped).c_str());
+    }
+    return 1;
+  }
+
   std::vector<std::string> labels;
   for (const Target* target : targets) labels.push_back(target->mac.ToString());
   RunConsole console(out, IsTerminal(out), labels);
 
   RunSettings settings;
   settings.pace = options.pace == "tick" ? RunPace::kTick : RunPace::kFast;
-  settings.timeoutSeconds = options.timeoutSeconds;
+  settings.timeoutSeconds = timeoutSeconds;
   settings.cancel = &interrupt.Flag();
+  settings.runner = runner;
   RunSession session(script, network, std::move(settings));
   for (size_t i = 0; i < targets.size(); ++i) session.AddTarget(*targets[i], console.Display(i));
   ConsoleReporter reporter(console, targets.size() > 1);
@@ -201,6 +251,7 @@ int RunScript(const RunOptions& options) {
   console.Refresh(true);
 
   if (options.json) PrintSummary(session.Runs());
+  if (options.all) std::fprintf(out, "%s\n", Tally(session.Runs(), skipped).c_str());
   if (interrupt.Interrupted()) return kInterruptedExit;
   return session.Succeeded() ? 0 : 1;
 }
@@ -212,33 +263,56 @@ CommandRunner AddRunCommand(CLI::App& app) {
   CLI::App* run =
       app.add_subcommand("run", "Run a script on one target or on every discovered target");
   run->footer(
-      "Discovers targets first, then runs SCRIPT on the chosen ones at once over one socket.\n"
-      "Exit status: 0 when every run finished, 1 when any failed, was refused or timed out,\n"
-      "2 on usage errors, 130 after Ctrl-C (which cancels the runs like the Cancel button).");
+      "Discovers targets first, then runs SCRIPT on the chosen ones at once over one socket. "
+      "Ctrl-C cancels the runs like the Cancel button.\n"
+      "A script with *script entries runs only on targets of those products (--force: on any).\n"
+      "A request the target refuses, or a target silent past --silence (--write-silence for a\n"
+      "write), fails that target's run; --all ends with a line of how many runs succeeded,\n"
+      "failed, were refused (no address) or skipped (another product).\n"
+      "Exit status: 0 when every run finished, 1 when any failed, was refused or timed out, 2 "
+      "on a usage error, 130 after Ctrl-C.");
   run->add_option("SCRIPT", options->script, "The .QOR script file to run")->required();
   auto* target = run->add_option("--target", options->mac,
-                                 "Run on the target with this MAC address (00:1A:2B:3C:4D:5E)")
+                                 "Run on the target with this MAC address, e.g. "
+                                 "00:1A:2B:3C:4D:5E (not with --all)")
                      ->type_name("MAC")
                      ->check(MacAddressValidator());
-  auto* all = run->add_flag("--all", options->all, "Run on every target that answers");
+  auto* all =
+      run->add_flag("--all", options->all, "Run on every target that answers (not with --target)");
   target->excludes(all);
   run->add_option("--product", options->product,
-                  "With --all: only targets of this product, VID:PID, each decimal or 0x "
-                  "hexadecimal (0x1234:0x0001)")
+                  "With --all: only targets of this product, each ID decimal or 0x "
+                  "hexadecimal, e.g. 0x1234:0x0001")
+      ->type_name("VID:PID")
       ->needs(all);
-  run->add_option("--broadcast", options->broadcast,
-                  "Discovery goes to this address, e.g. one adapter's subnet broadcast")
-      ->type_name("ADDR")
-      ->capture_default_str()
-      ->check(Ipv4Validator());
-  run->add_option("--wait", options->waitMs, "Milliseconds to wait for targets to answer")
-      ->capture_default_str();
+  AddBroadcastOption(*run, options->broadcast, "the discovery");
+  AddWaitOption(*run, options->waitMs, "answers to the discovery");
   run->add_option("--pace", options->pace,
-                  "fast: step whenever a reply arrives; tick: step every 20 ms like the GUI")
-      ->check(CLI::IsMember({"fast", "tick"}))
+                  "fast: step whenever a reply arrives; tick: step every 20 ms like the desktop "
+                  "program")
+      ->type_name("fast|tick")
+      ->check(CLI::IsMember({"fast", "tick"}).description(""))
       ->capture_default_str();
-  run->add_option("--timeout", options->timeoutSeconds,
-                  "Cancel runs still going after SECONDS (default: no limit)");
+  run->add_option("--timeout", options->timeout,
+                  "Cancel runs still going after SECONDS, from 0 to 2592000 (default 0: no "
+                  "limit)")
+      ->type_name("SECONDS");
+  run->add_flag("--force", options->force,
+                "Run also on targets of products the script's *script entries do not name");
+  run->add_flag("--verify", options->verify,
+                "Read every downloaded image back after its write; fail unless it matches");
+  run->add_option("--silence", options->silence,
+                  "Fail a run when its target is silent for SECONDS about a fill, data, read or "
+                  "restart request (default 30)")
+      ->type_name("SECONDS");
+  run->add_option("--write-silence", options->writeSilence,
+                  "The same for a write; each progress reply starts the wait again (default "
+                  "600)")
+      ->type_name("SECONDS");
+  run->add_option("--trace", options->trace,
+                  "Write every request sent and every reply received to FILE, one JSON object "
+                  "per line, as qor-sim --trace does")
+      ->type_name("FILE");
   run->add_flag("--json", options->json,
                 "At the end, one JSON object per target and line: mac, ok, error, seconds");
   return [options] {

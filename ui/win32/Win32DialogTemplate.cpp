@@ -46,6 +46,9 @@ void WriteClass(Writer& out, ControlKind kind) {
     case ControlKind::kIpAddress:
       out.Text("SysIPAddress32");
       return;
+    case ControlKind::kProgress:
+      out.Text("msctls_progress32");
+      return;
     case ControlKind::kStatic:
     case ControlKind::kIcon:
     case ControlKind::kFrame:

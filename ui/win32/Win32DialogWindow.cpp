@@ -340,6 +340,14 @@ int Win32DialogWindow::GetAddress(int id, uint32_t& address) const {
   return static_cast<int>(filled);
 }
 
+void Win32DialogWindow::SetProgressRange(int id, int low, int high) {
+  SendDlgItemMessageW(state_->window, id, PBM_SETRANGE32, static_cast<WPARAM>(low), high);
+}
+
+void Win32DialogWindow::SetProgressPos(int id, int position) {
+  SendDlgItemMessageW(state_->window, id, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
 void Win32DialogWindow::SetIcon(const IconImage& icon, bool big) {
   State& s = *state_;
   HICON created = CreateIconFromImage(icon);

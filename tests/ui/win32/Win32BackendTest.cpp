@@ -202,6 +202,9 @@ TEST_F(Win32BackendTest, TemplatesBecomeDialogsWithControlsAtTheirDialogUnits) {
         case ControlKind::kIpAddress:
           EXPECT_EQ(className, WC_IPADDRESSW);
           break;
+        case ControlKind::kProgress:
+          EXPECT_EQ(className, PROGRESS_CLASSW);
+          break;
         case ControlKind::kIcon:
           EXPECT_EQ(className, L"Static");
           EXPECT_NE(SendMessageW(child, STM_GETICON, 0, 0), 0) << "no icon shown";
@@ -441,6 +444,21 @@ TEST_F(Win32BackendTest, IconAndTextsAtTheWindowBoundary) {
   }
   EXPECT_EQ(window->ControlText(4242), "");
   EXPECT_FALSE(window->ControlRect(4242).has_value());
+}
+
+TEST_F(Win32BackendTest, TheProgressBarTakesItsRangeAndPosition) {
+  RecordingEvents events;
+  const auto window = Open(kIddScriptDialog, events);
+  ASSERT_NE(window, nullptr);
+  window->SetProgressRange(kIdcProgress, 0, 5000);
+  window->SetProgressPos(kIdcProgress, 1234);
+  const HWND bar = GetDlgItem(window->Handle(), kIdcProgress);
+  ASSERT_NE(bar, nullptr);
+  PBRANGE range{};
+  SendMessageW(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+  EXPECT_EQ(range.iLow, 0);
+  EXPECT_EQ(range.iHigh, 5000);
+  EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 1234);
 }
 
 TEST_F(Win32BackendTest, PopupMenusReturnTheChosenCommand) {
