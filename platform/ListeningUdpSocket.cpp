@@ -98,6 +98,8 @@ void ListeningUdpSocket::Open(uint32_t address, uint16_t port) {
   s.started = true;
   s.socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (s.socket == INVALID_SOCKET) s.Fail("Failed to create socket");
+  // As SOCK_CLOEXEC elsewhere: a program started from this one must not hold the port.
+  SetHandleInformation(reinterpret_cast<HANDLE>(s.socket), HANDLE_FLAG_INHERIT, 0);
   const DWORD on = 1;
   // The destination address tells a target whether a request was meant for it.
   if (setsockopt(s.socket, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on) !=

@@ -35,7 +35,14 @@ int StartSockets() {
 }
 void StopSockets() { WSACleanup(); }
 int LastSocketError() { return WSAGetLastError(); }
-Handle OpenHandle() { return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
+Handle OpenHandle() {
+  const Handle handle = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  // As SOCK_CLOEXEC elsewhere: a program started from this one must not hold the socket open.
+  if (handle != INVALID_SOCKET) {
+    SetHandleInformation(reinterpret_cast<HANDLE>(handle), HANDLE_FLAG_INHERIT, 0);
+  }
+  return handle;
+}
 bool MakeNonBlocking(Handle handle) {
   u_long on = 1;
   return ioctlsocket(handle, FIONBIO, &on) == 0;

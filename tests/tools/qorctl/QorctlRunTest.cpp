@@ -406,6 +406,11 @@ TEST_F(QorctlRunTest, ATimeoutMustBeAFiniteNumberOfSeconds) {
 }
 
 TEST_F(QorctlRunTest, DiscoverSaysHowManyTargetsAFloodOfInventedMacsLeftOut) {
+#ifdef _WIN32
+  // Under wine each receive is a round trip to the wineserver: qorctl falls behind the flood's
+  // pace and its queue, which wine cannot grow past net.core.rmem_max, overflows.
+  GTEST_SKIP() << "wine's sockets are too slow for the flood";
+#endif
   constexpr uint32_t kFlood = TargetTable::kMaxTargets + 600;
   std::thread flooder([] {
     test::Peer peer;

@@ -111,7 +111,7 @@ TEST(QorEndToEnd, ListsTargetsOpensAboutAndRunsAScriptFromTheContextMenu) {
   driver.ChooseLastSystemMenuEntry(main);
   const HWND about = driver.WaitForDialog(L"About QOR");
   ASSERT_NE(about, nullptr) << "no About box";
-  EXPECT_EQ(DesktopDriver::Text(about, kIdcBuildLine).rfind(L"Built ", 0), 0u);
+  EXPECT_EQ(DesktopDriver::Text(about, kIdcBuildLine).rfind(L"Version ", 0), 0u);
   DesktopDriver::PressKey(about, VK_ESCAPE);
   EXPECT_TRUE(DesktopDriver::WaitUntil([&] { return !driver.IsShown(about); }));
 
