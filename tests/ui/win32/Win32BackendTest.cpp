@@ -435,6 +435,24 @@ TEST_F(Win32BackendTest, IconAndTextsAtTheWindowBoundary) {
   DeleteObject(parts.hbmColor);
   DeleteObject(parts.hbmMask);
 
+  // Minimised, the window paints the program icon in the middle of its client area: the icon's
+  // background is erased first, then the icon drawn. (A system with a desktop compositor, wine
+  // too, no longer asks a minimised window to paint: the test asks it.)
+  static int erased = 0;
+  static WNDPROC original = nullptr;
+  original = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+      window->Handle(), GWLP_WNDPROC,
+      reinterpret_cast<LONG_PTR>(+[](HWND handle, UINT message, WPARAM w, LPARAM l) -> LRESULT {
+        if (message == WM_ICONERASEBKGND) ++erased;
+        return CallWindowProcW(original, handle, message, w, l);
+      })));
+  ShowWindow(window->Handle(), SW_MINIMIZE);
+  ASSERT_TRUE(IsIconic(window->Handle()));
+  SendMessageW(window->Handle(), WM_PAINT, 0, 0);
+  EXPECT_GE(erased, 1) << "the minimised window did not paint its icon";
+  ShowWindow(window->Handle(), SW_RESTORE);
+  SetWindowLongPtrW(window->Handle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+
   window->SetControlText(kIdcRefresh, "Refresh now");
   EXPECT_EQ(window->ControlText(kIdcRefresh), "Refresh now");
   if (GetACP() == 1252) {
