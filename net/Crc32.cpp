@@ -18,13 +18,85 @@ constexpr std::array<uint32_t, 256> MakeTable() {
 
 constexpr std::array<uint32_t, 256> kTable = MakeTable();
 
+uint32_t Advance(uint32_t state, std::span<const uint8_t> bytes) {
+  for (const uint8_t byte : bytes) state = kTable[(state ^ byte) & 0xFFu] ^ (state >> 8);
+  return state;
+}
+
+// One step of the CRC register, state' = (state >> 8) ^ table[(state ^ byte) & 0xFF], is affine
+// over GF(2): the table is linear, so state' = L(state) ^ table[byte]. n steps of the same byte
+// are the n-th power of that map, which squaring builds in log n steps.
+struct AffineMap {
+  std::array<uint32_t, 32> columns{};  // the images of the 32 unit vectors under the linear part
+  uint32_t constant = 0;
+
+  [[nodiscard]] uint32_t Linear(uint32_t state) const {
+    uint32_t result = 0;
+    for (int bit = 0; state != 0; ++bit, state >>= 1) {
+      if ((state & 1u) != 0) result ^= columns[static_cast<size_t>(bit)];
+    }
+    return result;
+  }
+  [[nodiscard]] uint32_t Apply(uint32_t state) const { return Linear(state) ^ constant; }
+  // This map applied twice.
+  [[nodiscard]] AffineMap Squared() const {
+    AffineMap twice;
+    for (size_t i = 0; i < columns.size(); ++i) twice.columns[i] = Linear(columns[i]);
+    twice.constant = Apply(constant);
+    return twice;
+  }
+};
+
+using Powers = std::array<AffineMap, 64>;
+
+// The maps of 1, 2, 4, ... 2^63 steps of value.
+Powers PowersOf(uint8_t value) {
+  Powers powers;
+  AffineMap& step = powers[0];
+  for (uint32_t bit = 0; bit < 32; ++bit) {
+    const uint32_t unit = 1u << bit;
+    step.columns[bit] = kTable[unit & 0xFFu] ^ (unit >> 8);
+  }
+  step.constant = kTable[value];
+  for (size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1].Squared();
+  return powers;
+}
+
+// Blank (0xFF) runs are the ones images have; their powers are built once.
+const Powers& BlankPowers() {
+  static const Powers powers = PowersOf(0xFF);
+  return powers;
+}
+
+// count steps from state. Powers of one map commute, so the bits of count go in any order.
+uint32_t Repeat(const Powers& powers, uint32_t state, uint64_t count) {
+  for (size_t bit = 0; count != 0; ++bit, count >>= 1) {
+    if ((count & 1u) != 0) state = powers[bit].Apply(state);
+  }
+  return state;
+}
+
+// Runs shorter than this are cheaper byte by byte than through the maps.
+constexpr uint64_t kShortRun = 256;
+
 }  // namespace
 
-uint32_t Crc32(std::span<const uint8_t> bytes) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (const uint8_t byte : bytes) crc = kTable[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
+uint32_t Crc32Extend(uint32_t crc, std::span<const uint8_t> bytes) {
+  return Advance(crc ^ 0xFFFFFFFFu, bytes) ^ 0xFFFFFFFFu;
 }
+
+uint32_t Crc32ExtendRepeated(uint32_t crc, uint8_t value, uint64_t count) {
+  uint32_t state = crc ^ 0xFFFFFFFFu;
+  if (count < kShortRun) {
+    for (uint64_t i = 0; i < count; ++i) state = kTable[(state ^ value) & 0xFFu] ^ (state >> 8);
+    return state ^ 0xFFFFFFFFu;
+  }
+  state =
+      value == 0xFF ? Repeat(BlankPowers(), state, count) : Repeat(PowersOf(value), state, count);
+  return state ^ 0xFFFFFFFFu;
+}
+
+uint32_t Crc32(std::span<const uint8_t> bytes) { return Crc32Extend(0, bytes); }
 
 uint32_t Crc32(int32_t count, const uint8_t* bytes) {
   if (count <= 0 || bytes == nullptr) return 0;

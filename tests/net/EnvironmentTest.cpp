@@ -42,6 +42,25 @@ TEST(Crc32, IsTheStandardCrc) {
   EXPECT_EQ(Crc32(32, ones.data()), 0xFF6CAB0Bu);
 }
 
+TEST(Crc32, ExtendsPieceByPieceAndOverRunsWithoutHoldingThem) {
+  const Bytes digits = Text("123456789");
+  const uint32_t prefix = Crc32(std::span<const uint8_t>(digits));
+  EXPECT_EQ(Crc32Extend(0, std::span<const uint8_t>(digits)), 0xCBF43926u);
+  EXPECT_EQ(Crc32Extend(Crc32(4, digits.data()), std::span<const uint8_t>(digits).subspan(4)),
+            0xCBF43926u);
+  // Short runs go byte by byte, long ones through the powers of one step: both must agree with
+  // the bytes themselves, for the blank value and for others.
+  for (const uint8_t value : {uint8_t{0xFF}, uint8_t{0x00}, uint8_t{0x5A}}) {
+    for (const uint64_t count : {0u, 1u, 255u, 256u, 257u, 4096u, 100001u}) {
+      Bytes whole = digits;
+      whole.insert(whole.end(), count, value);
+      EXPECT_EQ(Crc32ExtendRepeated(prefix, value, count), Crc32(std::span<const uint8_t>(whole)))
+          << int{value} << " x " << count;
+    }
+  }
+  EXPECT_EQ(Crc32ExtendRepeated(0, 0xFF, 0), 0u);
+}
+
 TEST(BuildEnvironmentBlock, WritesSortedEntriesThenZeroFillUnderTheCrc) {
   TargetEnvironment environment;
   SetVariable(environment, "ipaddr", "127.0.0.9");
