@@ -18,6 +18,9 @@ namespace qor {
 
 namespace {
 
+// Datagrams taken in with one receive call.
+constexpr int kReceiveBatch = 64;
+
 void SendMessage(TargetNetwork& network, const wire::Bytes& message, const Target* target) {
   network.Send(message.data(), message.size(), target);
 }
@@ -29,9 +32,18 @@ struct TargetNetwork::State {
   uint32_t broadcastAddress = kLimitedBroadcast;
   TargetTable table;
   std::function<void(const std::string&)> discoverErrorHandler;
-  // One buffer reused for every datagram of every poll.
-  std::array<uint8_t, kMaxDatagram> buffer{};
+  // Room for one batch of datagrams, reused by every poll.
+  std::vector<uint8_t> buffers = std::vector<uint8_t>(kReceiveBatch * kMaxDatagram);
+  std::array<ReceiveSlot, kReceiveBatch> slots{};
+  // The slots of the last batch not yet dispatched: those behind an oversized datagram, which
+  // ends a poll; the next poll begins with them.
+  int nextSlot = 0;
+  int slotCount = 0;
+  bool polling = false;
 
+  // Dispatches the batch's slots from nextSlot on; false when an oversized one ended the poll.
+  bool DispatchSlots(TargetListObserver* observer);
+  void Accept(const ReceiveSlot& slot, TargetListObserver* observer);
   void Dispatch(wire::ByteView bytes, uint16_t type, TargetListObserver* observer);
   void Announce(const wire::DiscoverReply& reply, TargetListObserver* observer);
   // The target whose context waits for requestId; null when none does.
@@ -66,24 +78,51 @@ void TargetNetwork::Send(const uint8_t* message, size_t length, const Target* ta
 }
 
 void TargetNetwork::Poll(TargetListObserver* observer) {
-  DatagramSocket& socket = *state_->socket;
-  uint8_t* const buffer = state_->buffer.data();
+  State& s = *state_;
+  // A poll from inside a dispatch would take the batch being dispatched; the outer poll drains.
+  if (s.polling) return;
+  s.polling = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{s.polling};
+
+  if (!s.DispatchSlots(observer)) return;
   for (;;) {
-    uint32_t sourceAddress = 0;
-    uint16_t sourcePort = 0;
-    const int received = socket.ReceiveFrom(buffer, kMaxDatagram, sourceAddress, sourcePort);
+    for (size_t i = 0; i < s.slots.size(); ++i) {
+      s.slots[i].buffer = s.buffers.data() + i * kMaxDatagram;
+      s.slots[i].capacity = kMaxDatagram;
+    }
+    const int received = s.socket->ReceiveBatch(s.slots.data(), kReceiveBatch);
     if (received < 0) {
-      // Normally "would block": the queue is empty. An oversized datagram ends the poll the
-      // same way; it is lost and the next poll goes on with the ones behind it.
-      (void)socket.LastError();
+      // Normally "would block": the queue is empty.
+      (void)s.socket->LastError();
       return;
     }
-    const wire::ByteView bytes(buffer, static_cast<size_t>(received));
-    const auto prefix = wire::Prefix::Decode(bytes);
-    if (sourcePort != kTargetPort || !prefix) continue;
-    if (prefix->version != wire::kVersion || (prefix->type & wire::kReplyBit) == 0) continue;
-    state_->Dispatch(bytes, prefix->type, observer);
+    s.nextSlot = 0;
+    s.slotCount = received;
+    if (!s.DispatchSlots(observer)) return;
+    // A batch that was not filled emptied the queue: no call just to hear that.
+    if (received < kReceiveBatch) return;
   }
+}
+
+bool TargetNetwork::State::DispatchSlots(TargetListObserver* observer) {
+  while (nextSlot < slotCount) {
+    const ReceiveSlot& slot = slots[static_cast<size_t>(nextSlot++)];
+    // An oversized datagram is lost and ends the poll; the ones behind it wait for the next.
+    if (slot.length < 0) return false;
+    Accept(slot, observer);
+  }
+  return true;
+}
+
+void TargetNetwork::State::Accept(const ReceiveSlot& slot, TargetListObserver* observer) {
+  const wire::ByteView bytes(slot.buffer, static_cast<size_t>(slot.length));
+  const auto prefix = wire::Prefix::Decode(bytes);
+  if (slot.port != kTargetPort || !prefix) return;
+  if (prefix->version != wire::kVersion || (prefix->type & wire::kReplyBit) == 0) return;
+  Dispatch(bytes, prefix->type, observer);
 }
 
 // Replies too short for a field they must carry are dropped, never read as zeros: a truncated
@@ -149,6 +188,8 @@ void TargetNetwork::SetDiscoverErrorHandler(
 }
 
 bool TargetNetwork::WaitReadable(int timeoutMs) { return state_->socket->WaitReadable(timeoutMs); }
+
+intptr_t TargetNetwork::SocketHandle() const { return state_->socket->NativeHandle(); }
 
 void TargetNetwork::PollFor(uint32_t milliseconds, TargetListObserver* observer,
                             const std::function<bool()>& done) {

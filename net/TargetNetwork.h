@@ -53,6 +53,8 @@ class TargetNetwork {
 
   // Waits until a datagram is waiting or timeoutMs passes.
   bool WaitReadable(int timeoutMs);
+  // The socket's handle for a window system to watch for datagrams; -1 when there is none.
+  [[nodiscard]] intptr_t SocketHandle() const;
   // Polls, sleeping on the socket in between, until milliseconds have passed on the tick count
   // or, after a poll, done() says so.
   void PollFor(uint32_t milliseconds, TargetListObserver* observer = nullptr,

@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #endif
 
@@ -178,6 +179,11 @@ int WsaCodeFromErrno(int error) {
 #endif
 }
 
+namespace {
+// The most datagrams one batch call takes or sends; a larger batch is left to the next call.
+constexpr int kMostPerCall = 64;
+}  // namespace
+
 struct UdpSocket::State {
   Handle handle = kInvalidHandle;
   bool started = false;
@@ -265,7 +271,90 @@ int UdpSocket::ReceiveFrom(uint8_t* buffer, size_t capacity, uint32_t& address, 
   return static_cast<int>(received);
 }
 
+// Linux takes or sends a whole batch in one system call; elsewhere the base does one at a time.
+int UdpSocket::ReceiveBatch(ReceiveSlot* slots, int count) {
+#ifdef __linux__
+  if (state_->handle == kInvalidHandle) {
+    state_->lastError = wsa::kNotSocket;
+    return -1;
+  }
+  count = std::min(count, kMostPerCall);
+  if (count <= 0) return 0;
+  mmsghdr headers[kMostPerCall] = {};
+  iovec parts[kMostPerCall];
+  sockaddr_in sources[kMostPerCall];
+  for (int i = 0; i < count; ++i) {
+    parts[i] = {slots[i].buffer, slots[i].capacity};
+    msghdr& header = headers[i].msg_hdr;
+    header.msg_name = &sources[i];
+    header.msg_namelen = sizeof sources[i];
+    header.msg_iov = &parts[i];
+    header.msg_iovlen = 1;
+  }
+  const int got = recvmmsg(state_->handle, headers, static_cast<unsigned>(count), 0, nullptr);
+  if (got < 0) {
+    state_->lastError = LastSocketError();
+    return -1;
+  }
+  for (int i = 0; i < got; ++i) {
+    ReceiveSlot& slot = slots[i];
+    const bool cut = (headers[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+    slot.length = cut ? -1 : static_cast<int>(headers[i].msg_len);
+    slot.address = ntohl(sources[i].sin_addr.s_addr);
+    slot.port = ntohs(sources[i].sin_port);
+  }
+  return got;
+#else
+  return DatagramSocket::ReceiveBatch(slots, count);
+#endif
+}
+
+int UdpSocket::SendBatch(const SendSlot* slots, int count) {
+#ifdef __linux__
+  if (state_->handle == kInvalidHandle) {
+    state_->lastError = wsa::kNotSocket;
+    return -1;
+  }
+  count = std::min(count, kMostPerCall);
+  // As SendTo: no datagram for 0.0.0.0; the ones before it still go.
+  int sendable = 0;
+  while (sendable < count && slots[sendable].address != 0) ++sendable;
+  if (sendable == 0) {
+    if (count == 0) return 0;
+    state_->lastError = wsa::kAddressNotAvailable;
+    return -1;
+  }
+  mmsghdr headers[kMostPerCall] = {};
+  iovec parts[kMostPerCall];
+  sockaddr_in destinations[kMostPerCall] = {};
+  for (int i = 0; i < sendable; ++i) {
+    const SendSlot& slot = slots[i];
+    parts[i] = {const_cast<uint8_t*>(slot.data), slot.length};
+    destinations[i].sin_family = AF_INET;
+    destinations[i].sin_port = htons(slot.port);
+    destinations[i].sin_addr.s_addr = htonl(slot.address);
+    msghdr& header = headers[i].msg_hdr;
+    header.msg_name = &destinations[i];
+    header.msg_namelen = sizeof destinations[i];
+    header.msg_iov = &parts[i];
+    header.msg_iovlen = 1;
+  }
+  const int sent = sendmmsg(state_->handle, headers, static_cast<unsigned>(sendable), 0);
+  if (sent < 0) {
+    state_->lastError = LastSocketError();
+    return -1;
+  }
+  return sent;
+#else
+  return DatagramSocket::SendBatch(slots, count);
+#endif
+}
+
 int UdpSocket::LastError() const { return state_->lastError; }
+
+intptr_t UdpSocket::NativeHandle() const {
+  return state_->handle == kInvalidHandle ? -1 : static_cast<intptr_t>(state_->handle);
+}
 
 bool UdpSocket::WaitReadable(int timeoutMs) {
   if (state_->handle == kInvalidHandle) return false;

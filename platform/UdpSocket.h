@@ -23,8 +23,11 @@ class UdpSocket final : public DatagramSocket {
 
   int SendTo(const uint8_t* data, size_t length, uint32_t address, uint16_t port) override;
   int ReceiveFrom(uint8_t* buffer, size_t capacity, uint32_t& address, uint16_t& port) override;
+  int ReceiveBatch(ReceiveSlot* slots, int count) override;
+  int SendBatch(const SendSlot* slots, int count) override;
   [[nodiscard]] int LastError() const override;
   bool WaitReadable(int timeoutMs) override;
+  [[nodiscard]] intptr_t NativeHandle() const override;
   void Close() override;
 
   // The receive queue the system granted, in bytes of its own accounting (0 when unknown).

@@ -62,6 +62,47 @@ TEST(UdpSocketTest, ADatagramLongerThanTheBufferIsReportedAndLost) {
   EXPECT_EQ(buffer[1199], 0xBB);
 }
 
+TEST(UdpSocketTest, BatchesTakeAndSendManyDatagramsAtOnce) {
+  UdpSocket socket;
+  test::Peer peer;
+  const uint16_t local = Introduce(socket, peer);
+  peer.SendTo(Bytes(10, 0x11), 0x7F000001, local);
+  peer.SendTo(Bytes(1201, 0xAA), 0x7F000001, local);  // does not fit its slot
+  peer.SendTo(Bytes(1200, 0xBB), 0x7F000001, local);
+  ASSERT_TRUE(socket.WaitReadable(2000));
+  std::vector<uint8_t> buffers(4 * kMaxDatagram);
+  ReceiveSlot slots[4];
+  for (size_t i = 0; i < 4; ++i) slots[i] = {buffers.data() + i * kMaxDatagram, kMaxDatagram};
+  // All three wait, so one call takes them; the long one is reported in its own slot.
+  ASSERT_EQ(socket.ReceiveBatch(slots, 4), 3);
+  EXPECT_EQ(slots[0].length, 10);
+  EXPECT_EQ(slots[0].port, 5266);
+  EXPECT_EQ(slots[0].address >> 24, 127u);
+  EXPECT_EQ(slots[1].length, -1);
+  EXPECT_EQ(slots[2].length, 1200);
+  EXPECT_EQ(slots[2].buffer[1199], 0xBB);
+  EXPECT_EQ(socket.ReceiveBatch(slots, 4), -1);
+  EXPECT_EQ(socket.LastError(), wsa::kWouldBlock);
+
+  // Sent in order; a datagram for 0.0.0.0 is refused as SendTo refuses it, after the others.
+  const Bytes first(5, 1), second(7, 2);
+  const SendSlot sends[] = {{first.data(), first.size(), 0x7F000001, 5266},
+                            {second.data(), second.size(), 0x7F000001, 5266},
+                            {first.data(), first.size(), 0, 5266}};
+  EXPECT_EQ(socket.SendBatch(sends, 3), 2);
+  uint32_t address = 0;
+  uint16_t port = 0;
+  EXPECT_EQ(peer.Receive(address, port), first);
+  EXPECT_EQ(peer.Receive(address, port), second);
+  EXPECT_EQ(socket.SendBatch(sends + 2, 1), -1);
+  EXPECT_EQ(socket.LastError(), wsa::kAddressNotAvailable);
+  EXPECT_GE(socket.NativeHandle(), 0);
+  socket.Close();
+  EXPECT_EQ(socket.NativeHandle(), -1);
+  EXPECT_EQ(socket.ReceiveBatch(slots, 4), -1);
+  EXPECT_EQ(socket.LastError(), wsa::kNotSocket);
+}
+
 TEST(UdpSocketTest, ErrorsCarryWindowsSocketsCodes) {
   TargetNetwork network;
   const Bytes huge(70000, 0);
