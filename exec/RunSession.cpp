@@ -69,6 +69,7 @@ struct RunSession::State {
   void Settle(size_t index, RunOutcome outcome, std::string error);
   void Start();
   void StepAll();
+  void StepEach();
   [[nodiscard]] bool AnyRunning() const;
   void CancelAll(RunOutcome outcome, const std::string& error);
   [[nodiscard]] bool StopIfDue();
@@ -102,6 +103,26 @@ void RunSession::State::Start() {
 }
 
 void RunSession::State::StepAll() {
+  // The requests of one step go out together; each target still has one outstanding at most.
+  network.HoldSends();
+  try {
+    StepEach();
+  } catch (...) {
+    network.SendHeld([](const Target&, const std::string&) {});
+    throw;
+  }
+  network.SendHeld([this](const Target& target, const std::string& message) {
+    // As if the directive's own send had failed: its run ends with the text.
+    for (size_t i = 0; i < runs.size(); ++i) {
+      if (runs[i].target != &target || runs[i].outcome != RunOutcome::kRunning) continue;
+      engines[i]->runner->Cancel();
+      Settle(i, RunOutcome::kFailed, message);
+    }
+  });
+  if (observer != nullptr) observer->Stepped();
+}
+
+void RunSession::State::StepEach() {
   for (size_t i = 0; i < runs.size(); ++i) {
     if (runs[i].outcome != RunOutcome::kRunning) continue;
     ScriptRunner& runner = *engines[i]->runner;
@@ -118,7 +139,6 @@ void RunSession::State::StepAll() {
       Settle(i, RunOutcome::kFailed, error.what());
     }
   }
-  if (observer != nullptr) observer->Stepped();
 }
 
 bool RunSession::State::AnyRunning() const {

@@ -40,6 +40,15 @@ struct TargetNetwork::State {
   int nextSlot = 0;
   int slotCount = 0;
   bool polling = false;
+  // Requests held for one batch send: their bytes one after another, and where each goes.
+  struct HeldRequest {
+    size_t offset = 0;
+    size_t length = 0;
+    const Target* target = nullptr;
+  };
+  bool holding = false;
+  std::vector<uint8_t> heldBytes;
+  std::vector<HeldRequest> held;
 
   // Dispatches the batch's slots from nextSlot on; false when an oversized one ended the poll.
   bool DispatchSlots(TargetListObserver* observer);
@@ -66,6 +75,12 @@ TargetNetwork::~TargetNetwork() {
 }
 
 void TargetNetwork::Send(const uint8_t* message, size_t length, const Target* target) {
+  State& s = *state_;
+  if (s.holding && target != nullptr) {
+    s.held.push_back({s.heldBytes.size(), length, target});
+    s.heldBytes.insert(s.heldBytes.end(), message, message + length);
+    return;
+  }
   const uint32_t address = target != nullptr ? target->ipAddress : state_->broadcastAddress;
   const int sent = state_->socket->SendTo(message, length, address, kTargetPort);
   if (sent < 0) {
@@ -74,6 +89,34 @@ void TargetNetwork::Send(const uint8_t* message, size_t length, const Target* ta
   }
   if (static_cast<size_t>(sent) != length) {
     throw Exception(Format("sendto sent only %d of %d bytes", sent, static_cast<int>(length)));
+  }
+}
+
+void TargetNetwork::HoldSends() { state_->holding = true; }
+
+void TargetNetwork::SendHeld(
+    const std::function<void(const Target& target, const std::string& message)>& failed) {
+  State& s = *state_;
+  s.holding = false;
+  // Taken out first: a failure handler may send again.
+  const std::vector<State::HeldRequest> held = std::exchange(s.held, {});
+  const std::vector<uint8_t> bytes = std::exchange(s.heldBytes, {});
+  std::vector<SendSlot> slots;
+  slots.reserve(held.size());
+  for (const State::HeldRequest& request : held) {
+    slots.push_back(
+        {bytes.data() + request.offset, request.length, request.target->ipAddress, kTargetPort});
+  }
+  for (size_t first = 0; first < slots.size();) {
+    const int sent =
+        s.socket->SendBatch(slots.data() + first, static_cast<int>(slots.size() - first));
+    if (sent > 0) {
+      first += static_cast<size_t>(sent);
+      continue;
+    }
+    failed(*held[first].target,
+           Format("Failed sendto: %s", WinsockErrorText(s.socket->LastError()).c_str()));
+    ++first;
   }
 }
 

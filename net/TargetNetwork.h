@@ -42,6 +42,14 @@ class TargetNetwork {
   // Throws Exception("Failed sendto: %s") or ("sendto sent only %d of %d bytes").
   void Send(const uint8_t* message, size_t length, const Target* target);
 
+  // From here on, requests to targets are held instead of sent, until SendHeld sends them all
+  // together (with one system call where the platform has one). Broadcasts are never held.
+  void HoldSends();
+  // Sends the held requests in the order they were made and stops holding. A request that
+  // cannot be sent is reported to failed with its target and the text Send would have thrown;
+  // the others still go.
+  void SendHeld(const std::function<void(const Target& target, const std::string& message)>& failed);
+
   // Dispatches every waiting datagram; never throws for socket errors.
   void Poll(TargetListObserver* observer = nullptr);
 

@@ -39,6 +39,8 @@ struct DataSection::State {
   // The page written last: records mostly come in address order.
   uint32_t lastIndex = 0;
   Page* last = nullptr;
+  // The image's CRC once taken: each target of a run asks for it.
+  std::optional<uint32_t> crc;
 
   // The bytes of page index that lie inside the section.
   [[nodiscard]] size_t PageBytes(uint32_t index) const {
@@ -64,6 +66,7 @@ struct DataSection::State {
   // Copies bytes to offset from the base, which the caller has checked. Writing 0xFF where no
   // page is changes nothing, so no page is made for it.
   void Write(uint64_t offset, const uint8_t* bytes, size_t count) {
+    crc.reset();
     while (count > 0) {
       const auto index = static_cast<uint32_t>(offset / kPageSize);
       const size_t within = static_cast<size_t>(offset % kPageSize);
@@ -126,7 +129,8 @@ DataBlock DataSection::ExtractBlock(uint32_t address, uint32_t maximum) const {
 }
 
 uint32_t DataSection::ImageCrc() const {
-  const State& s = *state_;
+  State& s = *state_;
+  if (s.crc) return *s.crc;
   uint32_t crc = 0;
   uint64_t done = 0;
   for (const auto& entry : s.pages) {
@@ -136,7 +140,8 @@ uint32_t DataSection::ImageCrc() const {
     crc = Crc32Extend(crc, std::span<const uint8_t>(entry.second.data(), count));
     done = start + count;
   }
-  return Crc32ExtendRepeated(crc, 0xFF, s.length - done);
+  s.crc = Crc32ExtendRepeated(crc, 0xFF, s.length - done);
+  return *s.crc;
 }
 
 uint64_t DataSection::NonBlankChunkCount() const {

@@ -28,7 +28,7 @@ class DataSection {
   [[nodiscard]] uint32_t Base() const;
   [[nodiscard]] uint32_t Length() const;
 
-  // The CRC-32 of all length bytes (0 for an empty section).
+  // The CRC-32 of all length bytes (0 for an empty section), taken once until the next change.
   [[nodiscard]] uint32_t ImageCrc() const;
   // How many 1024-byte chunks, from the base on, hold a byte other than 0xFF: the chunks that
   // travel when the image is downloaded.

@@ -168,6 +168,11 @@ TEST(DataSection, TheImageCrcIsTheCrcOfEveryByte) {
     for (const DataBlock& block : c.blocks) section.AddBlock(block);
     const Bytes all = SectionBytes(section);
     EXPECT_EQ(section.ImageCrc(), Crc32(std::span<const uint8_t>(all))) << c.length;
+    if (c.length == 0) continue;
+    // The CRC is kept once taken; a change must not leave the old one standing.
+    section.AddBlock({0x100 + c.length - 1, {0x42}});
+    const Bytes changed = SectionBytes(section);
+    EXPECT_EQ(section.ImageCrc(), Crc32(std::span<const uint8_t>(changed))) << c.length;
   }
 }
 

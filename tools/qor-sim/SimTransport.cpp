@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <span>
 #include <string>
 #include <thread>
 #include <utility>
@@ -27,8 +28,11 @@ namespace {
 constexpr int kWantedSocketBuffer = 8 * 1024 * 1024;
 // Requests are at most 1044 bytes; anything longer than this is refused as a whole.
 constexpr size_t kReceiveCapacity = 2048;
-// Datagrams taken in per wake-up, so that delayed replies falling due meanwhile leave on time.
-constexpr int kReceiveBatch = 256;
+// Datagrams taken in or sent with one system call.
+constexpr int kBatch = 64;
+// Batches taken in per wake-up, so that delayed replies falling due meanwhile leave on time.
+constexpr int kBatchesPerWake = 4;
+constexpr size_t kControlSpace = CMSG_SPACE(sizeof(in_pktinfo));
 
 bool IsLoopback(uint32_t address) { return (address >> 24) == 127; }
 
@@ -68,7 +72,12 @@ struct SimTransport::State {
   int wakeWrite = -1;
   std::thread thread;
   uint32_t started = 0;
-  std::array<uint8_t, kReceiveCapacity> buffer{};
+  // One batch of datagrams: their bytes, sources, destinations (IP_PKTINFO) and headers.
+  std::vector<uint8_t> buffers = std::vector<uint8_t>(kBatch * kReceiveCapacity);
+  std::array<mmsghdr, kBatch> headers{};
+  std::array<iovec, kBatch> parts{};
+  std::array<sockaddr_in, kBatch> addresses{};
+  std::vector<char> controls = std::vector<char>(kBatch * kControlSpace);
   std::vector<SimReply> replies;  // reused for every datagram
 
   explicit State(uint32_t delayMs) : queue(delayMs) {}
@@ -76,9 +85,11 @@ struct SimTransport::State {
   void Close();
   void Run();
   void ReceiveWaiting();
-  bool ReceiveOne(SimDatagram& datagram);
+  int ReceiveBatch();
+  SimDatagram Datagram(int index);
   void SendDue();
-  void Transmit(SimReply& reply);
+  size_t Transmit(std::span<SimReply> due);
+  void Record(SimReply& reply, const char* event, const std::string& reason);
 };
 
 SimTransport::SimTransport(uint32_t bindAddress, uint16_t port, uint32_t replyDelayMs,
@@ -158,77 +169,96 @@ void SimTransport::State::Run() {
 }
 
 void SimTransport::State::ReceiveWaiting() {
-  for (int count = 0; count < kReceiveBatch; ++count) {
-    SimDatagram datagram;
-    if (!ReceiveOne(datagram)) return;
+  for (int batch = 0; batch < kBatchesPerWake; ++batch) {
+    const int received = ReceiveBatch();
     const uint32_t now = clock->Now();
-    datagram.timeMs = now - started;
-    replies.clear();
-    hooks.handle(datagram, replies);
-    for (SimReply& reply : replies) queue.Push(std::move(reply), now);
+    for (int i = 0; i < received; ++i) {
+      SimDatagram datagram = Datagram(i);
+      datagram.timeMs = now - started;
+      replies.clear();
+      hooks.handle(datagram, replies);
+      for (SimReply& reply : replies) queue.Push(std::move(reply), now);
+    }
     SendDue();
+    if (received < kBatch) return;
   }
 }
 
-// Takes the next datagram into buffer; false when none is waiting.
-bool SimTransport::State::ReceiveOne(SimDatagram& datagram) {
-  sockaddr_in source{};
-  iovec part{buffer.data(), buffer.size()};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-  msghdr message{};
-  message.msg_name = &source;
-  message.msg_namelen = sizeof source;
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
+// Takes what waits, up to one batch, in one call; 0 when nothing waits.
+int SimTransport::State::ReceiveBatch() {
+  for (size_t i = 0; i < headers.size(); ++i) {
+    parts[i] = {buffers.data() + i * kReceiveCapacity, kReceiveCapacity};
+    msghdr& message = headers[i].msg_hdr;
+    message = msghdr{};
+    message.msg_name = &addresses[i];
+    message.msg_namelen = sizeof addresses[i];
+    message.msg_iov = &parts[i];
+    message.msg_iovlen = 1;
+    message.msg_control = controls.data() + i * kControlSpace;
+    message.msg_controllen = kControlSpace;
+  }
   // MSG_TRUNC: the full length, so that an oversized datagram is known for what it is.
-  const ssize_t received = recvmsg(socket, &message, MSG_TRUNC);
-  if (received < 0) return false;
-  datagram.length = static_cast<size_t>(received);
-  datagram.bytes =
-      std::span<const uint8_t>(buffer.data(), std::min(buffer.size(), datagram.length));
-  datagram.source = ntohl(source.sin_addr.s_addr);
-  datagram.sourcePort = ntohs(source.sin_port);
-  datagram.destination = Destination(message);
-  return true;
+  const int received = recvmmsg(socket, headers.data(), kBatch, MSG_TRUNC, nullptr);
+  return received < 0 ? 0 : received;
+}
+
+SimDatagram SimTransport::State::Datagram(int index) {
+  const auto i = static_cast<size_t>(index);
+  SimDatagram datagram;
+  datagram.length = headers[i].msg_len;
+  datagram.bytes = std::span<const uint8_t>(buffers.data() + i * kReceiveCapacity,
+                                            std::min(kReceiveCapacity, datagram.length));
+  datagram.source = ntohl(addresses[i].sin_addr.s_addr);
+  datagram.sourcePort = ntohs(addresses[i].sin_port);
+  datagram.destination = Destination(headers[i].msg_hdr);
+  return datagram;
 }
 
 void SimTransport::State::SendDue() {
-  for (SimReply& reply : queue.TakeDue(clock->Now())) Transmit(reply);
+  std::vector<SimReply> due = queue.TakeDue(clock->Now());
+  for (size_t first = 0; first < due.size();) {
+    first += Transmit(std::span<SimReply>(due).subspan(first));
+  }
 }
 
-void SimTransport::State::Transmit(SimReply& reply) {
-  sockaddr_in destination{};
-  destination.sin_family = AF_INET;
-  destination.sin_addr.s_addr = htonl(reply.destination);
-  destination.sin_port = htons(reply.destinationPort);
-  iovec part{reply.bytes.data(), reply.bytes.size()};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-  msghdr message{};
-  message.msg_name = &destination;
-  message.msg_namelen = sizeof destination;
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  // Answer from the target's own address when it is a local one, as a device would.
-  if (IsLoopback(reply.source)) {
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* item = CMSG_FIRSTHDR(&message);
-    item->cmsg_level = IPPROTO_IP;
-    item->cmsg_type = IP_PKTINFO;
-    item->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo info{};
-    info.ipi_spec_dst.s_addr = htonl(reply.source);
-    std::memcpy(CMSG_DATA(item), &info, sizeof info);
+// Sends up to one batch of replies from the front of due, each from its target's own address
+// when that is a local one, as a device would; returns how many are done with, sent or lost.
+size_t SimTransport::State::Transmit(std::span<SimReply> due) {
+  const size_t count = std::min<size_t>(due.size(), kBatch);
+  for (size_t i = 0; i < count; ++i) {
+    SimReply& reply = due[i];
+    sockaddr_in& destination = addresses[i];
+    destination = sockaddr_in{};
+    destination.sin_family = AF_INET;
+    destination.sin_addr.s_addr = htonl(reply.destination);
+    destination.sin_port = htons(reply.destinationPort);
+    parts[i] = {reply.bytes.data(), reply.bytes.size()};
+    msghdr& message = headers[i].msg_hdr;
+    message = msghdr{};
+    message.msg_name = &destination;
+    message.msg_namelen = sizeof destination;
+    message.msg_iov = &parts[i];
+    message.msg_iovlen = 1;
+    if (IsLoopback(reply.source)) {
+      char* control = controls.data() + i * kControlSpace;
+      std::memset(control, 0, kControlSpace);
+      message.msg_control = control;
+      message.msg_controllen = kControlSpace;
+      cmsghdr* item = CMSG_FIRSTHDR(&message);
+      item->cmsg_level = IPPROTO_IP;
+      item->cmsg_type = IP_PKTINFO;
+      item->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+      in_pktinfo info{};
+      info.ipi_spec_dst.s_addr = htonl(reply.source);
+      std::memcpy(CMSG_DATA(item), &info, sizeof info);
+    }
   }
 
-  TraceRecord& record = reply.record;
-  record.timeMs = clock->Now() - started;
   for (int attempt = 0;; ++attempt) {
-    if (sendmsg(socket, &message, 0) >= 0) {
-      record.event = "sent";
-      break;
+    const int sent = sendmmsg(socket, headers.data(), static_cast<unsigned>(count), 0);
+    if (sent > 0) {
+      for (int i = 0; i < sent; ++i) Record(due[static_cast<size_t>(i)], "sent", "");
+      return static_cast<size_t>(sent);
     }
     // A full send queue empties quickly on loopback: wait for room a few times.
     if ((errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS) && attempt < 20) {
@@ -236,10 +266,16 @@ void SimTransport::State::Transmit(SimReply& reply) {
       poll(&writable, 1, 10);
       continue;
     }
-    record.event = "lost";
-    record.reason = WinsockErrorText(WsaCodeFromErrno(errno));
-    break;
+    Record(due.front(), "lost", WinsockErrorText(WsaCodeFromErrno(errno)));
+    return 1;
   }
+}
+
+void SimTransport::State::Record(SimReply& reply, const char* event, const std::string& reason) {
+  TraceRecord& record = reply.record;
+  record.timeMs = clock->Now() - started;
+  record.event = event;
+  record.reason = reason;
   hooks.record(record);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <unordered_map>
+#include <vector>
 
 namespace qor::sim {
 namespace {
@@ -25,16 +26,33 @@ void ForEachRun(uint64_t address, uint64_t length, Visit visit) {
 
 }  // namespace
 
+// Pages given back are kept for reuse, up to this many: a staging buffer filled and written
+// again for every download would otherwise cost an allocation per page each time.
+constexpr size_t kMostSpares = 256;
+
 struct SparseMemory::State {
   std::unordered_map<uint64_t, std::unique_ptr<PageBytes>> pages;
+  std::vector<std::unique_ptr<PageBytes>> spares;
 
   PageBytes& Page(uint64_t index) {
     auto& page = pages[index];
     if (!page) {
-      page = std::make_unique<PageBytes>();
+      if (spares.empty()) {
+        page = std::make_unique<PageBytes>();
+      } else {
+        page = std::move(spares.back());
+        spares.pop_back();
+      }
       page->fill(0xFF);
     }
     return *page;
+  }
+
+  void Release(uint64_t index) {
+    const auto found = pages.find(index);
+    if (found == pages.end()) return;
+    if (spares.size() < kMostSpares) spares.push_back(std::move(found->second));
+    pages.erase(found);
   }
 };
 
@@ -65,7 +83,7 @@ void SparseMemory::Write(uint64_t address, uint64_t length, const uint8_t* bytes
 void SparseMemory::Fill(uint64_t address, uint64_t length, uint8_t value) {
   ForEachRun(address, length, [&](uint64_t index, uint64_t offset, uint64_t run) {
     if (value == 0xFF && run == kPageSize) {
-      state_->pages.erase(index);  // a blank page needs no storage
+      state_->Release(index);  // a blank page needs no storage
     } else {
       std::fill_n(state_->Page(index).data() + offset, run, value);
     }
