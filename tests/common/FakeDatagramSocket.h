@@ -21,6 +21,8 @@ class FakeDatagramSocket final : public DatagramSocket {
   std::vector<Datagram> sent;
   std::deque<Datagram> incoming;
   int sendError = 0;    // when non-zero, SendTo fails with it
+  // When set, the error a datagram about to be sent fails with (0: it is sent).
+  std::function<int(const Datagram&)> sendErrorFor;
   int shortSendBy = 0;  // when non-zero, SendTo reports that many bytes fewer
   int lastError = 0;
   bool closed = false;
@@ -31,11 +33,13 @@ class FakeDatagramSocket final : public DatagramSocket {
   std::function<void(int timeoutMs)> onWait;
 
   int SendTo(const uint8_t* data, size_t length, uint32_t address, uint16_t port) override {
-    if (sendError != 0) {
-      lastError = sendError;
+    Datagram datagram{std::vector<uint8_t>(data, data + length), address, port};
+    const int error = sendErrorFor ? sendErrorFor(datagram) : sendError;
+    if (error != 0) {
+      lastError = error;
       return -1;
     }
-    sent.push_back({std::vector<uint8_t>(data, data + length), address, port});
+    sent.push_back(std::move(datagram));
     if (onSend) onSend(sent.back());
     return static_cast<int>(length) - shortSendBy;
   }

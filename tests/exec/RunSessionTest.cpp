@@ -292,6 +292,25 @@ TEST_F(RunSessionTest, ATargetWithoutAnAddressIsRefusedWhileTheOthersRun) {
   EXPECT_FALSE(session->Succeeded());
 }
 
+// A step's requests leave together after every target has stepped; one that cannot be sent
+// fails its own run with the text a direct send raises, and the others go on.
+TEST_F(RunSessionTest, ARequestThatCannotBeSentEndsOnlyItsTargetsRun) {
+  for (uint8_t last = 1; last <= 3; ++last) AddTarget(last);
+  const uint32_t unreachable = targets.at(MacAddress{{0x02, 0, 0, 0, 0, 2}}).record->ipAddress;
+  socket->sendErrorFor = [&](const FakeDatagramSocket::Datagram& datagram) {
+    const bool data = wire::Header::Decode(datagram.bytes)->type == kDataRequest;
+    return data && datagram.address == unreachable ? wsa::kHostUnreachable : 0;
+  };
+  const auto& runs = Run(kImageScript);
+  EXPECT_EQ(runs[0].outcome, RunOutcome::kFinished);
+  EXPECT_EQ(runs[1].outcome, RunOutcome::kFailed);
+  EXPECT_EQ(runs[1].error, "Failed sendto: remote host unreachable");
+  EXPECT_EQ(runs[1].target->pendingContext, nullptr);
+  EXPECT_EQ(SentTo(*runs[1].target), 1u);  // the fill went, the first chunk did not
+  EXPECT_EQ(runs[2].outcome, RunOutcome::kFinished);
+  EXPECT_EQ(Fake(2).memory.at(0x10000), ImageBytes());
+}
+
 TEST_F(RunSessionTest, FailuresEndOneTargetWhileTheOthersFinish) {
   AddTarget(1, true, /*stagingSize=*/0x400);  // too small: the directive fails
   AddTarget(2).failures = {{kWriteRequest, 3}};
