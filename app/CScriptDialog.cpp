@@ -1,7 +1,9 @@
 #include "app/CScriptDialog.h"
 
 #include "exec/ScriptRunner.h"
+#include "net/TargetNetwork.h"
 #include "platform/Exception.h"
+#include "platform/TickCount.h"
 #include "res/ResourceIds.h"
 #include "ui/CStatic.h"
 #include "ui/MessageBox.h"
@@ -15,11 +17,16 @@ struct CScriptDialog::State {
   CStatic operation;
   CStatic status;
   std::unique_ptr<ScriptRunner> runner;
+  // The texts the lines are to show, and when the lines were last brought up to date.
+  std::string operationText;
+  std::string statusText;
+  uint32_t shownAt = 0;
 };
 
 CScriptDialog::CScriptDialog(Target& target, const Script& script, TargetNetwork& network,
                              CDialog* parent)
-    : CDialog(kIddScriptDialog, parent), state_(new State{target, script, network, {}, {}, {}}) {}
+    : CDialog(kIddScriptDialog, parent),
+      state_(new State{target, script, network, {}, {}, {}, {}, {}, 0}) {}
 
 CScriptDialog::~CScriptDialog() = default;
 
@@ -29,11 +36,15 @@ void SetIfChanged(CStatic& line, const std::string& text) {
 }
 }  // namespace
 
-void CScriptDialog::SetOperationText(const std::string& text) {
-  SetIfChanged(state_->operation, text);
-}
+void CScriptDialog::SetOperationText(const std::string& text) { state_->operationText = text; }
 
-void CScriptDialog::SetStatusText(const std::string& text) { SetIfChanged(state_->status, text); }
+void CScriptDialog::SetStatusText(const std::string& text) { state_->statusText = text; }
+
+void CScriptDialog::ShowTexts() {
+  SetIfChanged(state_->operation, state_->operationText);
+  SetIfChanged(state_->status, state_->statusText);
+  state_->shownAt = GetTickCount();
+}
 
 void CScriptDialog::DoDataExchange() {
   CDialog::DoDataExchange();
@@ -46,6 +57,8 @@ bool CScriptDialog::OnInitDialog() {
   state_->runner =
       std::make_unique<ScriptRunner>(state_->target, state_->script, state_->network, *this);
   SetTimer(kStepTimer, kStepPeriodMs);
+  // A reply steps the run at once; the timer stays for resends and silent targets.
+  WatchSocket(kSocketWatch, state_->network.SocketHandle());
   return true;
 }
 
@@ -54,23 +67,41 @@ void CScriptDialog::OnOK() {}
 
 void CScriptDialog::OnCancel() {
   KillTimer(kStepTimer);
+  UnwatchSocket(kSocketWatch);
   // Unhooks the waiting directive; nothing is sent, and later replies are dropped at the hook.
   if (state_->runner) state_->runner->Cancel();
   CDialog::OnCancel();
+}
+
+bool CScriptDialog::Step() {
+  try {
+    if (state_->runner) state_->runner->Tick();
+  } catch (const Exception& e) {
+    // No step may start while the message box is open.
+    KillTimer(kStepTimer);
+    UnwatchSocket(kSocketWatch);
+    ShowTexts();
+    AfxMessageBox(e.Message(), kMbOk | kMbIconExclamation);
+    OnCancel();
+    return false;
+  }
+  return true;
 }
 
 // Stopped for the length of the tick, so that no tick starts while a message box of this one
 // is open.
 void CScriptDialog::OnTimer(unsigned) {
   KillTimer(kStepTimer);
-  try {
-    if (state_->runner) state_->runner->Tick();
-  } catch (const Exception& e) {
-    AfxMessageBox(e.Message(), kMbOk | kMbIconExclamation);
-    OnCancel();
-    return;
-  }
+  if (!Step()) return;
+  ShowTexts();
   SetTimer(kStepTimer, kStepPeriodMs);
+}
+
+// Between ticks the lines change at most every 20 ms: a reply per chunk would otherwise redraw
+// them a thousand times a second.
+void CScriptDialog::OnSocketReadable(unsigned) {
+  if (!Step()) return;
+  if (GetTickCount() - state_->shownAt >= kStepPeriodMs) ShowTexts();
 }
 
 }  // namespace qor

@@ -12,19 +12,22 @@ class Script;
 class TargetNetwork;
 struct Target;
 
-// "Execute Script": runs one script against one target from a 20 ms timer, showing the current
-// operation and status. It stays open when the script is done, until Cancel.
+// "Execute Script": runs one script against one target from a 20 ms timer, and as soon as a reply
+// arrives, showing the current operation and status (at most every 20 ms). It stays open when
+// the script is done, until Cancel.
 class CScriptDialog : public CDialog, public ScriptDisplay {
  public:
   static constexpr unsigned kStepTimer = 1;
   static constexpr unsigned kStepPeriodMs = 20;
+  static constexpr unsigned kSocketWatch = 1;
 
   // The caller keeps target, script and network alive until the dialog has returned.
   CScriptDialog(Target& target, const Script& script, TargetNetwork& network,
                 CDialog* parent = nullptr);
   ~CScriptDialog() override;
 
-  // Each writes its line only when the text changes, so repeating it costs no redraw.
+  // Each sets its line's text; the window shows it by the end of the step's tick, or within
+  // 20 ms when replies step the run, and writes a line only when its text changed.
   void SetOperationText(const std::string& text) override;
   void SetStatusText(const std::string& text) override;
 
@@ -34,8 +37,13 @@ class CScriptDialog : public CDialog, public ScriptDisplay {
   void OnOK() override;
   void OnCancel() override;
   void OnTimer(unsigned id) override;
+  void OnSocketReadable(unsigned id) override;
 
  private:
+  // Polls and steps; false when a directive failed and the dialog was cancelled.
+  bool Step();
+  void ShowTexts();
+
   struct State;
   std::unique_ptr<State> state_;
 };

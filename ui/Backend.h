@@ -56,6 +56,8 @@ class DialogEvents {
   virtual void CommandEvent(int id) = 0;
   virtual void SysCommandEvent(unsigned command) = 0;
   virtual void TimerEvent(unsigned id) = 0;
+  // A socket the window watches (WatchSocket) has a datagram waiting.
+  virtual void SocketEvent(unsigned id) = 0;
 
  protected:
   ~DialogEvents() = default;
@@ -97,6 +99,17 @@ class DialogWindow {
 
   virtual void SetTimer(unsigned id, unsigned milliseconds) = 0;
   virtual void KillTimer(unsigned id) = 0;
+
+  // Reports SocketEvent(id) from the event loop whenever the socket with this native handle (a
+  // file descriptor; a SOCKET on Windows, where WSAAsyncSelect with FD_READ does it) has a
+  // datagram waiting, until UnwatchSocket or the end of the dialog. The handler is expected to
+  // take the datagrams in. A backend that cannot watch sockets reports nothing; the dialog then
+  // relies on its timers.
+  virtual void WatchSocket(unsigned id, intptr_t handle) {
+    static_cast<void>(id);
+    static_cast<void>(handle);
+  }
+  virtual void UnwatchSocket(unsigned id) { static_cast<void>(id); }
 
   // The control's rectangle in the dialog's client coordinates (pixels); nothing when the
   // dialog has no such control.

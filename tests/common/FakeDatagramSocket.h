@@ -20,12 +20,13 @@ class FakeDatagramSocket final : public DatagramSocket {
 
   std::vector<Datagram> sent;
   std::deque<Datagram> incoming;
-  int sendError = 0;    // when non-zero, SendTo fails with it
+  int sendError = 0;  // when non-zero, SendTo fails with it
   // When set, the error a datagram about to be sent fails with (0: it is sent).
   std::function<int(const Datagram&)> sendErrorFor;
   int shortSendBy = 0;  // when non-zero, SendTo reports that many bytes fewer
   int lastError = 0;
   bool closed = false;
+  intptr_t nativeHandle = -1;  // what a window system would watch
   // Called with each datagram once it is recorded: a fake target may queue its answer here.
   std::function<void(const Datagram&)> onSend;
   // Called by WaitReadable with its timeout before it looks at the queue: a test may move its
@@ -66,6 +67,7 @@ class FakeDatagramSocket final : public DatagramSocket {
     if (onWait) onWait(timeoutMs);
     return !incoming.empty();
   }
+  intptr_t NativeHandle() const override { return nativeHandle; }
   void Close() override { closed = true; }
 
   // Queues a datagram as if it came from a target at 127.0.0.10 (port 5266 unless given).

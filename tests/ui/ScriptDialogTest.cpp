@@ -21,6 +21,10 @@ class ScriptDialogTest : public AppTest {
                  "*section \"First\"\n"
                  "*section \"Second\"\n");
     folder.Write("empty.qor", "*script 0x1234 0x0001 \"Nothing\"\n");
+    folder.Write("zlate.qor",
+                 "*script 0x1234 0x0001 \"Late error\"\n"
+                 "*restart\n"
+                 "*download 0x1000 2048 image.bin\n");
   }
 
   // Opens the script with command on the first row's target.
@@ -41,6 +45,7 @@ class ScriptDialogTest : public AppTest {
 constexpr unsigned kNothing = 2;
 constexpr unsigned kFlash = 3;
 constexpr unsigned kQuick = 4;
+constexpr unsigned kLateError = 5;
 
 TEST_F(ScriptDialogTest, ARunThatFinishesStaysOpenWithItsLastTexts) {
   ThenAnnounce(Mac(1), kTargetAddress);
@@ -199,6 +204,74 @@ TEST_F(ScriptDialogTest, ADirectiveErrorIsShownWithTheExclamationIconAndEndsTheR
   EXPECT_EQ(desktop.MessageBoxes().size(), 1u);
   const auto& events = desktop.Events();
   EXPECT_NE(std::find(events.begin(), events.end(), "end 103 2"), events.end());
+}
+
+// A reply steps the run as soon as the socket has it, without waiting for the tick; still one
+// request at a time, and the lines catch up at most every 20 ms.
+TEST_F(ScriptDialogTest, RepliesStepTheRunAtOnceAndTheLinesFollowWithinTwentyMilliseconds) {
+  socket.nativeHandle = 42;
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenRun(kFlash);
+  Then([](HeadlessDesktop& d) { EXPECT_EQ(Run103(d).WatchedSocket(1), 42); });
+  ThenTick();
+  Then([this](HeadlessDesktop& d) {
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "Filling buffer");
+    ReplyToLast(Mac(1));
+    Run103(d).SocketReadable(1);
+    EXPECT_EQ(Sent(kDataRequest).size(), 1u);
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "Filling buffer") << "shown at most every 20 ms";
+    // Readable without an answer to the outstanding request: nothing more goes out.
+    Run103(d).SocketReadable(1);
+    EXPECT_EQ(Sent(kDataRequest).size(), 1u);
+    ReplyToLast(Mac(1));
+    clock.Advance(20);
+    Run103(d).SocketReadable(1);
+    EXPECT_EQ(Sent(kDataRequest).size(), 2u);
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "Sending 00001400");
+    ReplyToLast(Mac(1));
+    Run103(d).SocketReadable(1);
+    ASSERT_EQ(Sent(kWriteRequest).size(), 1u);
+    ReplyToLast(Mac(1));
+    Run103(d).SocketReadable(1);
+    EXPECT_EQ(FirstTarget().pendingContext, nullptr);
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "Sending 00001400");
+  });
+  ThenTick();
+  Then([](HeadlessDesktop& d) {
+    EXPECT_EQ(Run103(d).Text(kIdcOperation), "After the download");
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "");
+    Run103(d).Click(kIdCancel);
+  });
+  ThenQuit();
+  Run();
+  EXPECT_TRUE(desktop.MessageBoxes().empty());
+  EXPECT_EQ(Sent(kDataRequest).size(), 2u);
+  EXPECT_EQ(Sent(kFillRequest).size(), 1u);
+}
+
+TEST_F(ScriptDialogTest, AnErrorInAStepOnAReplyStopsTimerAndSocketWhileItIsShown) {
+  socket.nativeHandle = 42;
+  ThenAnnounce(Mac(1), kTargetAddress, kVendor, kProduct, 1024);
+  ThenRun(kLateError);
+  ThenTick();
+  Then([this](HeadlessDesktop& d) {
+    ASSERT_EQ(Sent(kRestartRequest).size(), 1u);
+    ReplyToLast(Mac(1));
+    Run103(d).SocketReadable(1);
+  });
+  Then([](HeadlessDesktop& d) {
+    ASSERT_NE(d.MessageBox(), nullptr);
+    EXPECT_EQ(d.MessageBox()->text,
+              "QOR does not yet support multi-part downloads; download of 2048 bytes is too "
+              "large for target's 1024-byte staging buffer");
+    EXPECT_FALSE(Run103(d).TimerRunning(1));
+    EXPECT_EQ(Run103(d).WatchedSocket(1), -1);
+    d.AnswerMessageBox();
+  });
+  Then([](HeadlessDesktop& d) { EXPECT_FALSE(d.IsOpen(kIddScriptDialog)); });
+  ThenQuit();
+  Run();
+  EXPECT_EQ(desktop.MessageBoxes().size(), 1u);
 }
 
 TEST_F(ScriptDialogTest, TheMainWindowKeepsPollingWhileAScriptRuns) {
