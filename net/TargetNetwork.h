@@ -48,7 +48,8 @@ class TargetNetwork {
   // Sends the held requests in the order they were made and stops holding. A request that
   // cannot be sent is reported to failed with its target and the text Send would have thrown;
   // the others still go.
-  void SendHeld(const std::function<void(const Target& target, const std::string& message)>& failed);
+  void SendHeld(
+      const std::function<void(const Target& target, const std::string& message)>& failed);
 
   // Dispatches every waiting datagram; never throws for socket errors.
   void Poll(TargetListObserver* observer = nullptr);

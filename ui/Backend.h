@@ -84,6 +84,17 @@ class ListWindow {
   [[nodiscard]] virtual std::string ItemText(int row, int column) const = 0;
   [[nodiscard]] virtual int ItemCount() const = 0;
   virtual void DeleteAllItems() = 0;
+  // Adds rows after the last one, each with its texts from column 0 on, in one go: a window
+  // system may redraw once for them all. The base inserts them one by one.
+  virtual void AppendRows(const std::vector<std::vector<std::string>>& rows) {
+    for (const std::vector<std::string>& texts : rows) {
+      const int row = ItemCount();
+      InsertItem(row, texts.empty() ? std::string() : texts.front());
+      for (size_t column = 1; column < texts.size(); ++column) {
+        SetItemText(row, static_cast<int>(column), texts[column]);
+      }
+    }
+  }
 };
 
 // One dialog built from its template. Destroying it destroys the window and its controls.

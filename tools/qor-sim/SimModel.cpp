@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "net/Crc32.h"
-#include "net/TargetEnvironment.h"
 #include "net/Target.h"
+#include "net/TargetEnvironment.h"
 #include "net/Wire.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"

@@ -16,10 +16,10 @@
 #include <utility>
 
 #include "net/Target.h"
-#include "platform/WinsockErrorText.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/UdpSocket.h"
+#include "platform/WinsockErrorText.h"
 #include "tools/qor-sim/ReplyQueue.h"
 
 namespace qor::sim {

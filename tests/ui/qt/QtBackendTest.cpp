@@ -319,6 +319,14 @@ TEST(QtBackendTest, TheListHasGridLinesFullRowSelectionAndReportsRightClicks) {
     EXPECT_EQ(table->horizontalHeaderItem(1)->text(), QStringLiteral("MAC Address"));
     EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("00:1A:2B:3C:4D:5E"));
     EXPECT_EQ(list.GetItemText(0, 0), "Demo Board");
+    // Rows appended in one go land after the last, with their texts and item data.
+    EXPECT_EQ(list.AppendRows({{"Sensor", "00:00:00:00:00:02"}, {"Relay"}}, {22, 33}), 1);
+    EXPECT_EQ(table->rowCount(), 3);
+    EXPECT_EQ(table->item(1, 1)->text(), QStringLiteral("00:00:00:00:00:02"));
+    EXPECT_EQ(table->item(2, 0)->text(), QStringLiteral("Relay"));
+    EXPECT_EQ(table->item(2, 1)->text(), QString());
+    EXPECT_EQ(list.GetItemData(2), 33u);
+    EXPECT_EQ(list.GetItemData(0), 0u);
     table->resize(460, 250);
     const QPoint onRow = table->visualItemRect(table->item(0, 0)).center();
     const QPoint below(onRow.x(), table->viewport()->height() - 5);
