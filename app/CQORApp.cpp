@@ -7,6 +7,7 @@
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"
+#include "platform/UdpSocket.h"
 #include "res/ResourceIds.h"
 #include "res/Resources.h"
 #include "ui/Backend.h"
@@ -22,7 +23,7 @@ struct CQORApp::State {
 };
 
 CQORApp::Platform CQORApp::RealPlatform() {
-  return {[] { return ExecutableDirectory(); },
+  return {[] { return InitSocketSupport(); }, [] { return ExecutableDirectory(); },
           [] { return std::make_unique<TargetNetwork>(kLimitedBroadcast); }};
 }
 
@@ -38,7 +39,7 @@ bool CQORApp::InitInstance() {
   (void)InitCommonControlsEx(kIccWin95Classes);
   CWinApp::InitInstance();
 
-  if (!AfxSocketInit()) {
+  if (!state_->platform.initSocketSupport()) {
     AfxMessageBox(LoadStringResource(kIdpSocketsInitFailed), kMbOk | kMbIconExclamation);
     state_->exitCode = 1;
     return false;

@@ -15,9 +15,11 @@ class TargetNetwork;
 // opens the network, runs the main dialog and tears everything down again.
 class CQORApp : public CWinApp {
  public:
-  // Where start-up finds the program's directory and its network. The program uses the real
-  // ones; tests hand in a directory of their own and a network over a fake socket.
+  // What start-up asks of the platform: socket support, the program's directory and its
+  // network. The program uses the real ones; tests hand in a failing socket start-up, a
+  // directory of their own and a network over a fake socket.
   struct Platform {
+    std::function<bool()> initSocketSupport;
     std::function<std::optional<std::string>()> executableDirectory;
     std::function<std::unique_ptr<TargetNetwork>()> openNetwork;
   };

@@ -56,8 +56,6 @@ bool CQORDialog::OnInitDialog() {
 // Enter must not close the program.
 void CQORDialog::OnOK() {}
 
-void CQORDialog::OnCancel() { CDialog::OnCancel(); }
-
 bool CQORDialog::OnCommand(int id) {
   if (id != kIdcRefresh) return false;
   // Rows go first, so no row ever refers to a target the discovery discards.

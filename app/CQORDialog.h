@@ -27,7 +27,6 @@ class CQORDialog : public CDialog {
  protected:
   bool OnInitDialog() override;
   void OnOK() override;
-  void OnCancel() override;
   bool OnCommand(int id) override;
   void OnSysCommand(unsigned command) override;
   void OnTimer(unsigned id) override;

@@ -7,6 +7,8 @@
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <cstdlib>
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -165,6 +167,21 @@ constexpr ErrnoCode kErrnoCodes[] = {
 
 }  // namespace
 #endif
+
+bool InitSocketSupport() {
+#ifdef _WIN32
+  // Once for the process, released when it ends.
+  static const bool started = [] {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(1, 1), &data) != 0) return false;
+    std::atexit([] { WSACleanup(); });
+    return true;
+  }();
+  return started;
+#else
+  return true;
+#endif
+}
 
 int WsaCodeFromErrno(int error) {
 #ifdef _WIN32

@@ -38,6 +38,10 @@ class UdpSocket final : public DatagramSocket {
   std::unique_ptr<State> state_;
 };
 
+// Prepares the process for sockets (Windows Sockets 1.1 at start-up; POSIX needs nothing);
+// false when the system refuses. Each UdpSocket still asks for the version it uses itself.
+[[nodiscard]] bool InitSocketSupport();
+
 // The Windows Sockets code that stands for a POSIX errno value, so that every OS reports the
 // same texts; a value without a counterpart becomes kSystemCallFailure.
 [[nodiscard]] int WsaCodeFromErrno(int error);

@@ -164,6 +164,20 @@ const ControlTemplate* DialogTemplate::Control(int controlId) const {
   return it == controls.end() ? nullptr : &*it;
 }
 
+bool DialogTemplate::IsPushButton(int controlId) const {
+  const ControlTemplate* control = Control(controlId);
+  return control != nullptr && control->kind == ControlKind::kPushButton;
+}
+
+int DialogTemplate::DefaultButton() const {
+  for (const auto& control : controls) {
+    if (control.kind == ControlKind::kPushButton && (control.style & kDefPushButton) != 0) {
+      return control.id;
+    }
+  }
+  return kIdOk;
+}
+
 const DialogTemplate* FindDialogTemplate(int id) {
   static const std::vector<DialogTemplate> templates = MakeTemplates();
   auto it = std::find_if(templates.begin(), templates.end(),

@@ -64,6 +64,9 @@ struct DialogTemplate {
 
   [[nodiscard]] bool Has(uint32_t bits) const { return (style & bits) == bits; }
   [[nodiscard]] const ControlTemplate* Control(int controlId) const;
+  [[nodiscard]] bool IsPushButton(int controlId) const;
+  // The push button marked kDefPushButton; kIdOk when none is, as on Windows.
+  [[nodiscard]] int DefaultButton() const;
 };
 
 // A 32-bit image, rows top to bottom, pixels as 0xAARRGGBB.

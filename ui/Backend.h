@@ -47,13 +47,22 @@ struct OpenFileResult {
   uint32_t extendedError = 0;  // why the dialog failed; 0 when cancelled
 };
 
-// What a dialog window reports to the framework object behind it. The backend calls these on
-// the user-interface thread; they do not throw.
+// The keys whose meaning the dialog decides, the same on every window system.
+enum class DialogKey { kEnter, kEscape };
+
+// What a dialog window reports to the framework object behind it: raw input, never what it
+// means. The backend calls these on the user-interface thread; they do not throw.
 class DialogEvents {
  public:
   virtual void InitDialogEvent() = 0;
-  // A button, or Enter (default button or kIdOk) and Escape (kIdCancel).
+  // A push button was clicked (mouse or space bar), or the window system issued a command of
+  // its own (a dialog manager's IDCANCEL for a close message).
   virtual void CommandEvent(int id) = 0;
+  // Enter or Escape, with the id of the control that has the focus (kIdcStatic when none of the
+  // dialog's controls has it). A dialog manager that turns Enter into a command by itself (the
+  // focused push button's id, else the default id) reports that id as the focused control: the
+  // dialog decides the same either way.
+  virtual void KeyEvent(DialogKey key, int focusedControl) = 0;
   virtual void SysCommandEvent(unsigned command) = 0;
   virtual void TimerEvent(unsigned id) = 0;
   // A socket the window watches (WatchSocket) has a datagram waiting.
@@ -136,7 +145,8 @@ class DialogWindow {
 
   virtual void SetIcon(const IconImage& icon, bool big) = 0;
   virtual void AppendSystemMenuItem(const MenuItem& item) = 0;
-  // What the platform does with a system command the dialog leaves to it.
+  // What the platform does with a system command the dialog leaves to it (minimise, move, ...;
+  // the dialog handles Close itself).
   virtual void DefaultSysCommand(unsigned command) = 0;
 
   // Creates a list view as child id over rect (client coordinates); nullptr on failure.
@@ -150,7 +160,6 @@ class WindowSystem {
   virtual ~WindowSystem() = default;
 
   virtual bool InitCommonControls(uint32_t classes) = 0;
-  virtual bool InitSockets() = 0;
 
   // nullptr when the window cannot be created. owner may be nullptr.
   virtual std::unique_ptr<DialogWindow> CreateDialogWindow(const DialogTemplate& dialog,

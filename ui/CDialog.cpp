@@ -22,15 +22,10 @@ class CDialog::Events final : public ui::DialogEvents {
     dialog_.Guard([this] { dialog_.OnInitDialog(); });
   }
   void CommandEvent(int id) override {
-    dialog_.Guard([this, id] {
-      if (id == kIdOk) {
-        dialog_.OnOK();
-      } else if (id == kIdCancel) {
-        dialog_.OnCancel();
-      } else {
-        dialog_.OnCommand(id);
-      }
-    });
+    dialog_.Guard([this, id] { dialog_.Command(id); });
+  }
+  void KeyEvent(ui::DialogKey key, int focusedControl) override {
+    dialog_.Guard([this, key, focusedControl] { dialog_.PressKey(key, focusedControl); });
   }
   void SysCommandEvent(unsigned command) override {
     dialog_.Guard([this, command] { dialog_.OnSysCommand(command); });
@@ -48,6 +43,7 @@ class CDialog::Events final : public ui::DialogEvents {
 
 struct CDialog::State {
   int templateId = 0;
+  const DialogTemplate* dialog = nullptr;
   CDialog* parent = nullptr;
   std::unique_ptr<ui::DialogWindow> window;
   std::unique_ptr<CMenu> systemMenu;
@@ -66,6 +62,7 @@ CDialog::~CDialog() = default;
 int CDialog::DoModal() {
   const DialogTemplate* dialog = FindDialogTemplate(state_->templateId);
   if (dialog == nullptr || state_->window) return -1;
+  state_->dialog = dialog;
 
   // Owned by the given parent, else by the main window, as long as that is not this dialog.
   CDialog* owner = state_->parent;
@@ -155,12 +152,40 @@ void CDialog::OnCancel() { EndDialog(kIdCancel); }
 bool CDialog::OnCommand(int) { return false; }
 
 void CDialog::OnSysCommand(unsigned command) {
-  if (state_->window) state_->window->DefaultSysCommand(command);
+  // The close box is Cancel, whichever window system drew it.
+  if ((command & kScCommandMask) == kScClose) {
+    OnCancel();
+  } else if (state_->window) {
+    state_->window->DefaultSysCommand(command);
+  }
 }
 
 void CDialog::OnTimer(unsigned) {}
 void CDialog::OnSocketReadable(unsigned) {}
 void CDialog::OnDestroy() {}
+
+void CDialog::Command(int id) {
+  if (id == kIdOk) {
+    OnOK();
+  } else if (id == kIdCancel) {
+    OnCancel();
+  } else {
+    OnCommand(id);
+  }
+}
+
+// The keyboard of every dialog, whatever draws it. Escape is Cancel. Enter presses the focused
+// push button, else the default one, but never Cancel: a script run or the program must not end
+// on a stray Enter, only on Escape or a click.
+void CDialog::PressKey(ui::DialogKey key, int focusedControl) {
+  if (key == ui::DialogKey::kEscape) {
+    Command(kIdCancel);
+    return;
+  }
+  const DialogTemplate& dialog = *state_->dialog;  // set before the window exists
+  const int button = dialog.IsPushButton(focusedControl) ? focusedControl : dialog.DefaultButton();
+  if (button != kIdCancel) Command(button);
+}
 
 void CDialog::Guard(const std::function<void()>& handler) {
   try {

@@ -13,7 +13,8 @@ namespace qor {
 
 namespace ui {
 class DialogWindow;
-}
+enum class DialogKey;
+}  // namespace ui
 class CMenu;
 
 // A modal dialog built from a dialog template. Derived classes override the handlers; the
@@ -56,7 +57,7 @@ class CDialog {
   // Attaches the control members to their controls. The base OnInitDialog calls it.
   virtual void DoDataExchange();
   virtual bool OnInitDialog();
-  // The default button or Enter: the base ends the dialog with kIdOk.
+  // OK, by its button or by Enter when that presses it: the base ends the dialog with kIdOk.
   virtual void OnOK();
   // Cancel, Escape or the close box: the base ends the dialog with kIdCancel.
   virtual void OnCancel();
@@ -72,6 +73,9 @@ class CDialog {
  private:
   friend class CListCtrl;
   class Events;
+  // A button's command: OnOK, OnCancel or OnCommand.
+  void Command(int id);
+  void PressKey(ui::DialogKey key, int focusedControl);
   // Runs a handler; what escapes it ends the modal run and is kept for DoModal to throw.
   void Guard(const std::function<void()>& handler);
 

@@ -37,6 +37,4 @@ bool InitCommonControlsEx(uint32_t classes) {
   return ui::CurrentWindowSystem().InitCommonControls(classes);
 }
 
-bool AfxSocketInit() { return ui::CurrentWindowSystem().InitSockets(); }
-
 }  // namespace qor

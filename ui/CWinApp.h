@@ -37,7 +37,5 @@ class CWinApp {
 
 // Prepares the window system's common controls; false when it cannot.
 [[nodiscard]] bool InitCommonControlsEx(uint32_t classes);
-// Prepares the platform's socket support; false when it cannot.
-[[nodiscard]] bool AfxSocketInit();
 
 }  // namespace qor

@@ -143,10 +143,15 @@ class AppTest : public ::testing::Test {
   ScopedTickSource scopedClock{clock};
   TempFolder folder;
   FakeDatagramSocket socket;  // outlives the network, so tests can read it afterwards
+  bool failSocketSupport = false;
   bool failOpenNetwork = false;
 
   CQORApp::Platform TestPlatform() {
     return {
+        [this] {
+          desktop.Log("sockets");
+          return !failSocketSupport;
+        },
         [this]() -> std::optional<std::string> { return folder.Path(); },
         [this] {
           if (failOpenNetwork) throw Exception("Failed to create socket: too many open files");

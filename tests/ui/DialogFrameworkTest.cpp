@@ -79,6 +79,75 @@ TEST_F(DialogFrameworkTest, AnErrorFromInitialisationEndsTheDialogBeforeItTakesI
   EXPECT_EQ(log, (std::vector<std::string>{"init 102", "destroy 102"}));
 }
 
+// Records which handler a key reached, and ends only when told.
+class KeyProbe : public CDialog {
+ public:
+  explicit KeyProbe(int templateId) : CDialog(templateId) {}
+  std::vector<std::string> reached;
+
+ protected:
+  void OnOK() override { reached.push_back("ok"); }
+  void OnCancel() override { reached.push_back("cancel"); }
+  bool OnCommand(int id) override {
+    reached.push_back("command " + std::to_string(id));
+    return true;
+  }
+};
+
+TEST_F(DialogFrameworkTest, EnterPressesTheFocusedOrDefaultButtonButNeverCancelEscapeCancels) {
+  enum class Input { kEnter, kEscape, kCloseBox };
+  struct Case {
+    int templateId;
+    int focus;  // kIdcStatic: none
+    Input input;
+    std::vector<std::string> reached;
+  };
+  const Case cases[] = {
+      // Without a focused button, Enter is the template's default button, else OK.
+      {kIddIpAddressDialog, kIdcStatic, Input::kEnter, {"ok"}},
+      {kIddIpAddressDialog, kIdcIpAddress, Input::kEnter, {"ok"}},
+      {kIddAboutBox, kIdcStatic, Input::kEnter, {"ok"}},
+      {kIddQorDialog, kIdcStatic, Input::kEnter, {"ok"}},
+      {kIddScriptDialog, kIdcStatic, Input::kEnter, {"ok"}},
+      // A focused button takes it...
+      {kIddQorDialog, kIdcRefresh, Input::kEnter, {"command 3"}},
+      {kIddIpAddressDialog, kIdOk, Input::kEnter, {"ok"}},
+      // ...except Cancel and Quit: Enter never cancels.
+      {kIddIpAddressDialog, kIdCancel, Input::kEnter, {}},
+      {kIddQorDialog, kIdCancel, Input::kEnter, {}},
+      {kIddScriptDialog, kIdCancel, Input::kEnter, {}},
+      // Escape and the close box are Cancel, wherever the focus is.
+      {kIddQorDialog, kIdcStatic, Input::kEscape, {"cancel"}},
+      {kIddQorDialog, kIdcRefresh, Input::kEscape, {"cancel"}},
+      {kIddIpAddressDialog, kIdOk, Input::kEscape, {"cancel"}},
+      {kIddScriptDialog, kIdCancel, Input::kEscape, {"cancel"}},
+      {kIddQorDialog, kIdcRefresh, Input::kCloseBox, {"cancel"}},
+  };
+  for (const Case& c : cases) {
+    KeyProbe probe(c.templateId);
+    desktop.Then([&probe, &c](HeadlessDesktop& d) {
+      HeadlessDialog& dialog = d.Dialog(c.templateId);
+      if (c.focus != kIdcStatic) dialog.Focus(c.focus);
+      EXPECT_EQ(dialog.FocusedControl(), c.focus);
+      switch (c.input) {
+        case Input::kEnter:
+          dialog.PressEnter();
+          break;
+        case Input::kEscape:
+          dialog.PressEscape();
+          break;
+        case Input::kCloseBox:
+          dialog.CloseBox();
+          break;
+      }
+      EXPECT_EQ(probe.reached, c.reached) << "dialog " << c.templateId << ", focus " << c.focus
+                                          << ", input " << static_cast<int>(c.input);
+      probe.EndDialog(kIdOk);
+    });
+    EXPECT_EQ(probe.DoModal(), kIdOk);
+  }
+}
+
 TEST_F(DialogFrameworkTest, DialogUnitsRoundAsThePlatformDoes) {
   EXPECT_EQ(MapDialogRect({7, 21, 313, 173}, 6, 13), (Rect{11, 34, 470, 281}));
   EXPECT_EQ(MapDialogRect({2, 4, 6, 12}, 7, 15), (Rect{4, 8, 11, 23}));

@@ -11,9 +11,21 @@ using MainDialogTest = AppTest;
 
 TEST_F(MainDialogTest, EnterKeepsTheDialogOpenAndEscapeEndsTheProgram) {
   Then([](HeadlessDesktop& d) { d.Dialog(kIddQorDialog).PressEnter(); });
+  // Enter on a focused Quit does not quit; on Refresh it refreshes.
   Then([](HeadlessDesktop& d) {
+    d.Dialog(kIddQorDialog).Focus(kIdCancel);
+    d.Dialog(kIddQorDialog).PressEnter();
+  });
+  Then([this](HeadlessDesktop& d) {
+    ASSERT_TRUE(d.IsOpen(kIddQorDialog));
+    EXPECT_EQ(Sent(kDiscoverRequest).size(), 1u);
+    d.Dialog(kIddQorDialog).Focus(kIdcRefresh);
+    d.Dialog(kIddQorDialog).PressEnter();
+  });
+  Then([this](HeadlessDesktop& d) {
     ASSERT_TRUE(d.IsOpen(kIddQorDialog));
     EXPECT_FALSE(d.Dialog(kIddQorDialog).Ended());
+    EXPECT_EQ(Sent(kDiscoverRequest).size(), 2u);
     d.Dialog(kIddQorDialog).PressEscape();
   });
   EXPECT_EQ(Run(), 0);

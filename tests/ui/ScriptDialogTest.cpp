@@ -93,6 +93,11 @@ TEST_F(ScriptDialogTest, EnterKeepsTheRunOpenAndTheMainDialogToo) {
   ThenAnnounce(Mac(1), kTargetAddress);
   ThenRun(kQuick);
   Then([](HeadlessDesktop& d) { Run103(d).PressEnter(); });
+  // Nor on its Cancel button: only Escape or a click ends the run.
+  Then([](HeadlessDesktop& d) {
+    Run103(d).Focus(kIdCancel);
+    Run103(d).PressEnter();
+  });
   Then([](HeadlessDesktop& d) {
     EXPECT_TRUE(d.IsOpen(kIddScriptDialog));
     EXPECT_TRUE(d.IsOpen(kIddQorDialog));

@@ -56,7 +56,7 @@ TEST_F(StartupTest, StartsWithAnEmptyCatalogueWhenNoScriptLiesBesideTheProgram) 
 }
 
 TEST_F(StartupTest, SocketSupportFailureShowsTheStringTableMessageAndOpensNothing) {
-  desktop.failSocketInit = true;
+  failSocketSupport = true;
   Then([](HeadlessDesktop& d) { d.AnswerMessageBox(); });
   EXPECT_EQ(Run(), 1);
   ASSERT_EQ(desktop.MessageBoxes().size(), 1u);

@@ -164,11 +164,6 @@ bool HeadlessDesktop::InitCommonControls(uint32_t classes) {
   return !failCommonControls;
 }
 
-bool HeadlessDesktop::InitSockets() {
-  Log("sockets");
-  return !failSocketInit;
-}
-
 std::unique_ptr<ui::DialogWindow> HeadlessDesktop::CreateDialogWindow(const DialogTemplate& dialog,
                                                                       ui::DialogWindow* owner,
                                                                       ui::DialogEvents& events) {

@@ -83,14 +83,12 @@ class HeadlessDesktop final : public ui::WindowSystem {
   void Log(const std::string& event);
 
   // How the platform behaves.
-  bool failSocketInit = false;
   bool failCommonControls = false;
   bool failListCreation = false;
   [[nodiscard]] std::optional<uint32_t> CommonControlsClasses() const;
 
   // The window system.
   bool InitCommonControls(uint32_t classes) override;
-  bool InitSockets() override;
   std::unique_ptr<ui::DialogWindow> CreateDialogWindow(const DialogTemplate& dialog,
                                                        ui::DialogWindow* owner,
                                                        ui::DialogEvents& events) override;

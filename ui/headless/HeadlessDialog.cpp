@@ -24,6 +24,7 @@ struct HeadlessDialog::State {
   bool minimized = false;
   bool ended = false;
   int result = 0;
+  int focus = kIdcStatic;
 
   void RequireControl(int id) const {
     if (dialog->Control(id) == nullptr) {
@@ -99,20 +100,27 @@ HeadlessList& HeadlessDialog::List(int id) const {
 bool HeadlessDialog::HasList(int id) const { return state_->lists.contains(id); }
 int HeadlessDialog::Result() const { return state_->result; }
 
+int HeadlessDialog::FocusedControl() const { return state_->focus; }
+
+void HeadlessDialog::Focus(int controlId) {
+  state_->desktop->CheckTakesInput(*this, Format("focus control %d", controlId));
+  // A visible tab stop of the template, or a list created on the dialog.
+  const ControlTemplate* control = state_->dialog->Control(controlId);
+  const uint32_t focusable = style::kVisible | style::kTabStop;
+  if (!HasList(controlId) && (control == nullptr || (control->style & focusable) != focusable)) {
+    throw HeadlessError(Format("dialog %d has no control %d to focus", TemplateId(), controlId));
+  }
+  state_->focus = controlId;
+}
+
 void HeadlessDialog::PressEnter() {
   state_->desktop->CheckTakesInput(*this, "press Enter");
-  int command = kIdOk;
-  for (const auto& control : state_->dialog->controls) {
-    if (control.kind == ControlKind::kPushButton && (control.style & style::kDefPushButton) != 0) {
-      command = control.id;
-    }
-  }
-  state_->events->CommandEvent(command);
+  state_->events->KeyEvent(ui::DialogKey::kEnter, state_->focus);
 }
 
 void HeadlessDialog::PressEscape() {
   state_->desktop->CheckTakesInput(*this, "press Escape");
-  state_->events->CommandEvent(kIdCancel);
+  state_->events->KeyEvent(ui::DialogKey::kEscape, state_->focus);
 }
 
 void HeadlessDialog::Click(int buttonId) {
@@ -255,16 +263,7 @@ void HeadlessDialog::AppendSystemMenuItem(const ui::MenuItem& item) {
 }
 
 void HeadlessDialog::DefaultSysCommand(unsigned command) {
-  switch (command & kScCommandMask) {
-    case kScClose:
-      state_->events->CommandEvent(kIdCancel);
-      break;
-    case kScMinimize:
-      state_->minimized = true;
-      break;
-    default:
-      break;
-  }
+  if ((command & kScCommandMask) == kScMinimize) state_->minimized = true;
 }
 
 std::unique_ptr<ui::ListWindow> HeadlessDialog::CreateList(int id, const Rect& rect, uint32_t style,
@@ -275,7 +274,10 @@ std::unique_ptr<ui::ListWindow> HeadlessDialog::CreateList(int id, const Rect& r
   return list;
 }
 
-void HeadlessDialog::ListGone(int id) { state_->lists.erase(id); }
+void HeadlessDialog::ListGone(int id) {
+  state_->lists.erase(id);
+  if (state_->focus == id) state_->focus = kIdcStatic;
+}
 HeadlessDesktop& HeadlessDialog::Desktop() const { return *state_->desktop; }
 
 }  // namespace qor::headless

@@ -43,8 +43,11 @@ class HeadlessDialog final : public ui::DialogWindow {
   [[nodiscard]] HeadlessList& List(int id) const;
   [[nodiscard]] bool HasList(int id) const;
   [[nodiscard]] int Result() const;
+  // The control with the focus; kIdcStatic until the operator gives it to one.
+  [[nodiscard]] int FocusedControl() const;
 
-  // The operator.
+  // The operator. Keys go to the dialog with the focused control; it decides what they do.
+  void Focus(int controlId);
   void PressEnter();
   void PressEscape();
   void Click(int buttonId);

@@ -47,7 +47,13 @@ struct QtDialogWindow::State {
   int result = kIdCancel;
 };
 
-// The Qt dialog: hands keys, buttons, timers and the close box to the window's events.
+namespace {
+// Each control widget carries its id, so a key can name the control that has the focus.
+constexpr const char* kControlId = "qorControlId";
+}  // namespace
+
+// The Qt dialog: hands keys, buttons, timers and the close box to the window's events as they
+// come; the dialog behind it decides what they mean.
 class QtDialogWindow::Form final : public QDialog {
  public:
   Form(QtDialogWindow& window, QWidget* parent, Qt::WindowFlags flags)
@@ -57,31 +63,80 @@ class QtDialogWindow::Form final : public QDialog {
     if (!window_.state_->ended) window_.state_->events->CommandEvent(id);
   }
 
+  void Key(ui::DialogKey key) {
+    if (!window_.state_->ended) window_.state_->events->KeyEvent(key, FocusedControl());
+  }
+
+  // The control that holds the focus, or the one a focused part (a field of the address
+  // control) belongs to.
+  [[nodiscard]] int FocusedControl() const {
+    for (const QWidget* widget = focusWidget(); widget != nullptr && widget != this;
+         widget = widget->parentWidget()) {
+      const QVariant id = widget->property(kControlId);
+      if (id.isValid()) return id.toInt();
+    }
+    return kIdcStatic;
+  }
+
+  // The widget of one control of the template, not yet placed.
+  QWidget* NewControl(const ControlTemplate& control) {
+    switch (control.kind) {
+      case ControlKind::kStatic: {
+        auto* label = new QLabel(ToQt(control.text), this);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setTextFormat(Qt::PlainText);
+        return label;
+      }
+      case ControlKind::kIcon: {
+        auto* label = new QLabel(this);
+        const IconImage& icon = LoadIconResource(std::stoi(control.text));
+        if (!icon.pixels.empty()) label->setPixmap(IconPixmap(icon));
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return label;
+      }
+      case ControlKind::kFrame: {
+        auto* frame = new QFrame(this);
+        frame->setFrameStyle(QFrame::Box | QFrame::Plain);
+        return frame;
+      }
+      case ControlKind::kPushButton: {
+        auto* button = new QPushButton(ToQt(control.text), this);
+        // Drawn as the template says; Enter on it goes to the dialog all the same.
+        button->setAutoDefault(false);
+        button->setDefault((control.style & style::kDefPushButton) != 0);
+        button->installEventFilter(this);
+        const int id = control.id;
+        connect(button, &QPushButton::clicked, this, [this, id] { Command(id); });
+        return button;
+      }
+      case ControlKind::kIpAddress:
+        return new QtAddressEdit(this);
+    }
+    return new QWidget(this);  // no such kind in any template
+  }
+
+  // A push button would take Enter itself when it is the default one: the dialog decides.
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress) {
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        Key(ui::DialogKey::kEnter);
+        return true;
+      }
+    }
+    return QDialog::eventFilter(watched, event);
+  }
+
  protected:
   void keyPressEvent(QKeyEvent* event) override {
     State& state = *window_.state_;
     switch (event->key()) {
       case Qt::Key_Return:
-      case Qt::Key_Enter: {
-        // A focused button takes Enter, except Cancel: Escape is the key that cancels, and Enter
-        // must never end a script run or quit the program by accident. Without a focused
-        // button, Enter is the default button, or OK when there is none.
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
-          if (button != window_.Control(kIdCancel)) button->click();
-          return;
-        }
-        int command = kIdOk;
-        for (const auto& control : state.dialog->controls) {
-          if (control.kind == ControlKind::kPushButton &&
-              (control.style & style::kDefPushButton) != 0) {
-            command = control.id;
-          }
-        }
-        Command(command);
+      case Qt::Key_Enter:
+        Key(ui::DialogKey::kEnter);
         return;
-      }
       case Qt::Key_Escape:
-        Command(kIdCancel);
+        Key(ui::DialogKey::kEscape);
         return;
       case Qt::Key_F1:
         for (const auto& item : state.systemMenu) {
@@ -201,47 +256,12 @@ QtDialogWindow::QtDialogWindow(const DialogTemplate& dialog, QtDialogWindow* own
     const Rect rect =
         MapDialogRect({control.x, control.y, control.x + control.width, control.y + control.height},
                       state_->baseWidth, state_->baseHeight);
-    QWidget* widget = nullptr;
-    switch (control.kind) {
-      case ControlKind::kStatic: {
-        auto* label = new QLabel(ToQt(control.text), form);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        label->setTextFormat(Qt::PlainText);
-        widget = label;
-        break;
-      }
-      case ControlKind::kIcon: {
-        auto* label = new QLabel(form);
-        const IconImage& icon = LoadIconResource(std::stoi(control.text));
-        if (!icon.pixels.empty()) label->setPixmap(IconPixmap(icon));
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        widget = label;
-        break;
-      }
-      case ControlKind::kFrame: {
-        auto* frame = new QFrame(form);
-        frame->setFrameStyle(QFrame::Box | QFrame::Plain);
-        widget = frame;
-        break;
-      }
-      case ControlKind::kPushButton: {
-        auto* button = new QPushButton(ToQt(control.text), form);
-        // Not auto-default: Enter on a focused button comes to keyPressEvent, which decides.
-        button->setAutoDefault(false);
-        button->setDefault((control.style & style::kDefPushButton) != 0);
-        const int id = control.id;
-        QObject::connect(button, &QPushButton::clicked, form, [form, id] { form->Command(id); });
-        widget = button;
-        break;
-      }
-      case ControlKind::kIpAddress:
-        widget = new QtAddressEdit(form);
-        break;
-    }
+    QWidget* widget = form->NewControl(control);
     widget->setGeometry(rect.left, rect.top, rect.Width(), rect.Height());
     widget->setVisible((control.style & style::kVisible) != 0);
     if (control.id != kIdcStatic) {
       widget->setObjectName(QStringLiteral("control%1").arg(control.id));
+      widget->setProperty(kControlId, control.id);
       state_->controls[control.id] = widget;
     }
   }
@@ -373,22 +393,14 @@ void QtDialogWindow::AppendSystemMenuItem(const ui::MenuItem& item) {
 }
 
 void QtDialogWindow::DefaultSysCommand(unsigned command) {
-  switch (command & kScCommandMask) {
-    case kScClose:
-      if (!state_->ended) state_->events->CommandEvent(kIdCancel);
-      break;
-    case kScMinimize:
-      if (state_->widget) state_->widget->showMinimized();
-      break;
-    default:
-      break;
-  }
+  if ((command & kScCommandMask) == kScMinimize && state_->widget) state_->widget->showMinimized();
 }
 
 std::unique_ptr<ui::ListWindow> QtDialogWindow::CreateList(int id, const Rect& rect, uint32_t style,
                                                            ui::ListEvents& events) {
   if (!state_->widget) return nullptr;
   auto list = std::make_unique<QtListWindow>(state_->widget, id, rect, style, events);
+  list->Widget()->setProperty(kControlId, id);
   // Above the placeholder it replaces.
   list->Widget()->raise();
   return list;

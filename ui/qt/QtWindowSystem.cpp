@@ -5,7 +5,6 @@
 #include <QMenu>
 #include <QMessageBox>
 
-#include "ui/qt/QtAutomation.h"
 #include "ui/qt/QtDialogWindow.h"
 #include "ui/qt/QtText.h"
 
@@ -42,25 +41,17 @@ QString FilterPattern(const std::string& pattern) {
 
 struct QtWindowSystem::State {
   std::unique_ptr<QApplication> application;
-  std::unique_ptr<QtAutomation> automation;
 };
 
 QtWindowSystem::QtWindowSystem(int& argc, char** argv) : state_(std::make_unique<State>()) {
   state_->application = std::make_unique<QApplication>(argc, argv);
   // Dialogs come and go one after another; the program decides when it ends.
   QApplication::setQuitOnLastWindowClosed(false);
-  state_->automation = QtAutomation::FromEnvironment();
 }
 
-QtWindowSystem::~QtWindowSystem() {
-  state_->automation.reset();
-  state_->application.reset();
-}
+QtWindowSystem::~QtWindowSystem() = default;
 
 bool QtWindowSystem::InitCommonControls(uint32_t) { return true; }
-
-// POSIX sockets need no start-up.
-bool QtWindowSystem::InitSockets() { return true; }
 
 std::unique_ptr<ui::DialogWindow> QtWindowSystem::CreateDialogWindow(const DialogTemplate& dialog,
                                                                      ui::DialogWindow* owner,

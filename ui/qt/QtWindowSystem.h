@@ -15,7 +15,6 @@ class QtWindowSystem final : public ui::WindowSystem {
   QtWindowSystem& operator=(const QtWindowSystem&) = delete;
 
   bool InitCommonControls(uint32_t classes) override;
-  bool InitSockets() override;
   std::unique_ptr<ui::DialogWindow> CreateDialogWindow(const DialogTemplate& dialog,
                                                        ui::DialogWindow* owner,
                                                        ui::DialogEvents& events) override;

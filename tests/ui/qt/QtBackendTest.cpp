@@ -202,52 +202,93 @@ void KeyToFocus(int key) {
   Key(focus, key);
 }
 
-// Runs step once the dialog opening next has taken the focus, then ends it if step did not.
-void WhenFocused(Probe& probe, std::function<void()> step, int triesLeft = 200) {
-  Soon(
-      [&probe, step = std::move(step), triesLeft]() mutable {
-        if (QApplication::focusWidget() == nullptr && triesLeft > 0) {
-          WhenFocused(probe, std::move(step), triesLeft - 1);
-          return;
-        }
-        step();
-        if (probe.Window() != nullptr && !probe.Window()->Ended()) probe.EndDialog(kIdOk);
-      },
-      10);
+// What a window reports, as it came; it decides nothing, as a dialog behind it would.
+class Recorder final : public ui::DialogEvents {
+ public:
+  std::vector<std::string> log;
+  void InitDialogEvent() override {}
+  void CommandEvent(int id) override { log.push_back("command " + std::to_string(id)); }
+  void KeyEvent(ui::DialogKey key, int focusedControl) override {
+    log.push_back((key == ui::DialogKey::kEnter ? "enter on " : "escape on ") +
+                  std::to_string(focusedControl));
+  }
+  void SysCommandEvent(unsigned command) override {
+    log.push_back("sys " + std::to_string(command));
+  }
+  void TimerEvent(unsigned) override {}
+};
+
+// Opens a window of the template over events, runs step once the window has taken the focus,
+// and ends it.
+void RunRecorded(int templateId, Recorder& events,
+                 const std::function<void(qt::QtDialogWindow&)>& step) {
+  qt::QtDialogWindow window(*FindDialogTemplate(templateId), nullptr, events);
+  std::function<void(int)> whenFocused = [&](int triesLeft) {
+    Soon(
+        [&, triesLeft] {
+          if (QApplication::focusWidget() == nullptr && triesLeft > 0) {
+            whenFocused(triesLeft - 1);
+            return;
+          }
+          step(window);
+          window.End(kIdOk);
+        },
+        10);
+  };
+  whenFocused(200);
+  EXPECT_EQ(window.RunModal(), kIdOk);
 }
 
-TEST(QtBackendTest, EnterOnAFocusedCancelOrQuitButtonNeverEndsTheDialog) {
-  // The run's only control, Cancel, has the focus when it opens: Enter must not end the run.
-  Probe run(kIddScriptDialog);
-  WhenFocused(run, [&run] {
-    EXPECT_EQ(QApplication::focusWidget(), run.QtWindow().Control(kIdCancel));
+TEST(QtBackendTest, EnterAndEscapeAreReportedWithTheFocusedControlEvenOnButtons) {
+  // The run's only control, Cancel, has the focus when it opens; Enter on it is reported as a
+  // key, not as a click, so that the dialog can refuse it.
+  Recorder run;
+  RunRecorded(kIddScriptDialog, run, [](qt::QtDialogWindow& window) {
+    EXPECT_EQ(QApplication::focusWidget(), window.Control(kIdCancel));
     KeyToFocus(Qt::Key_Return);
     KeyToFocus(Qt::Key_Enter);
-    EXPECT_FALSE(run.Window()->Ended());
     KeyToFocus(Qt::Key_Escape);
+    qobject_cast<QPushButton*>(window.Control(kIdCancel))->click();
   });
-  EXPECT_EQ(run.DoModal(), kIdCancel);
-  EXPECT_EQ(run.log, (std::vector<std::string>{"cancel"}));
+  EXPECT_EQ(run.log,
+            (std::vector<std::string>{"enter on 2", "enter on 2", "escape on 2", "command 2"}));
 
-  // In the main window Enter on Quit keeps the program; on Refresh it refreshes.
-  Probe main(kIddQorDialog);
-  WhenFocused(main, [&main] {
-    main.QtWindow().Control(kIdCancel)->setFocus();
+  // The default button does not take Enter for itself either; a field of the address control
+  // reports the control it belongs to.
+  Recorder address;
+  RunRecorded(kIddIpAddressDialog, address, [](qt::QtDialogWindow& window) {
+    window.Control(kIdOk)->setFocus();
     KeyToFocus(Qt::Key_Return);
-    main.QtWindow().Control(kIdcRefresh)->setFocus();
-    KeyToFocus(Qt::Key_Return);
-  });
-  EXPECT_EQ(main.DoModal(), kIdOk);
-  EXPECT_EQ(main.log, (std::vector<std::string>{"command 3"}));
-
-  // Enter in a field of the address is the dialog's OK; Escape there is Cancel.
-  Probe address(kIddIpAddressDialog);
-  WhenFocused(address, [] {
+    window.AddressEdit(kIdcIpAddress)->Field(2)->setFocus();
     KeyToFocus(Qt::Key_Return);
     KeyToFocus(Qt::Key_Escape);
   });
-  EXPECT_EQ(address.DoModal(), kIdCancel);
-  EXPECT_EQ(address.log, (std::vector<std::string>{"ok", "cancel"}));
+  EXPECT_EQ(address.log,
+            (std::vector<std::string>{"enter on 1", "enter on 1003", "escape on 1003"}));
+
+  // The main window: Quit, Refresh and the list created over the placeholder; F1 and the close
+  // box are system commands.
+  Recorder main;
+  class : public ui::ListEvents {
+    void RightClickEvent(int, Point) override {}
+  } listEvents;
+  RunRecorded(kIddQorDialog, main, [&listEvents](qt::QtDialogWindow& window) {
+    window.AppendSystemMenuItem({16, "&About QOR...", kMfString});
+    const auto list =
+        window.CreateList(kIdcTargetList, {10, 30, 470, 280},
+                          style::kChild | style::kVisible | style::kTabStop, listEvents);
+    ASSERT_NE(list, nullptr);
+    for (int id : {kIdCancel, kIdcRefresh}) {
+      window.Control(id)->setFocus();
+      KeyToFocus(Qt::Key_Return);
+    }
+    window.Widget()->findChild<QTableWidget*>()->setFocus();
+    KeyToFocus(Qt::Key_Return);
+    KeyToFocus(Qt::Key_F1);
+    window.Widget()->close();
+  });
+  EXPECT_EQ(main.log, (std::vector<std::string>{"enter on 2", "enter on 3", "enter on 1001",
+                                                "sys 16", "sys " + std::to_string(kScClose)}));
 }
 
 TEST(QtBackendTest, WindowTimersFireUntilKilled) {

@@ -4,11 +4,11 @@
 #include <QStringList>
 #include <memory>
 
-namespace qor::qt {
+namespace qor::test {
 
-// Plays a plan of operator steps against the running program, for screenshots and smoke runs
-// without a person at the screen. The plan is a text file named by the environment variable
-// QOR_AUTOMATION, one step a line:
+// Plays a plan of operator steps against the running program (qor-automation), for
+// screenshots and smoke runs without a person at the screen. The plan is a text file named by
+// the environment variable QOR_AUTOMATION, one step a line:
 //   wait-rows N              until the main window lists at least N targets
 //   wait-dialog ID           until dialog ID is shown
 //   wait-text ID CONTROL RE  until a control of dialog ID shows text matching RE
@@ -34,4 +34,4 @@ class QtAutomation {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace qor::qt
+}  // namespace qor::test

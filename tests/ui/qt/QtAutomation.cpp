@@ -1,4 +1,4 @@
-#include "ui/qt/QtAutomation.h"
+#include "tests/ui/qt/QtAutomation.h"
 
 #include <unistd.h>
 
@@ -17,7 +17,7 @@
 #include <QTimer>
 #include <cstdio>
 
-namespace qor::qt {
+namespace qor::test {
 
 namespace {
 
@@ -27,7 +27,7 @@ constexpr int kTimeoutMs = 15000;
 QRect ScreenArea();
 
 [[noreturn]] void Fail(const QString& why) {
-  std::fprintf(stderr, "qor automation: %s\n", why.toLocal8Bit().constData());
+  std::fprintf(stderr, "qor-automation: %s\n", why.toLocal8Bit().constData());
   // What the screen showed, beside the plan, to see why.
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = ScreenArea();
@@ -204,4 +204,4 @@ QtAutomation::QtAutomation(QStringList steps) : state_(std::make_unique<State>()
 
 QtAutomation::~QtAutomation() = default;
 
-}  // namespace qor::qt
+}  // namespace qor::test
