@@ -66,7 +66,7 @@ class DialogEvents {
   virtual void SysCommandEvent(unsigned command) = 0;
   virtual void TimerEvent(unsigned id) = 0;
   // A socket the window watches (WatchSocket) has a datagram waiting.
-  virtual void SocketEvent(unsigned id) = 0;
+  virtual void SocketEvent(unsigned id) { static_cast<void>(id); }
 
  protected:
   ~DialogEvents() = default;
