@@ -332,6 +332,11 @@ int UdpSocket::SendBatch(const SendSlot* slots, int count) {
     state_->lastError = wsa::kNotSocket;
     return -1;
   }
+  // One datagram, the usual case of a single target: the plain call costs less.
+  if (count == 1) {
+    const int sent = SendTo(slots[0].data, slots[0].length, slots[0].address, slots[0].port);
+    return sent == static_cast<int>(slots[0].length) ? 1 : -1;
+  }
   count = std::min(count, kMostPerCall);
   // As SendTo: no datagram for 0.0.0.0; the ones before it still go.
   int sendable = 0;

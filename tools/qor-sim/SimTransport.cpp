@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <span>
@@ -71,6 +72,7 @@ struct SimTransport::State {
   int wakeRead = -1;
   int wakeWrite = -1;
   std::thread thread;
+  std::atomic<bool> stopping{false};
   uint32_t started = 0;
   // One batch of datagrams: their bytes, sources, destinations (IP_PKTINFO) and headers.
   std::vector<uint8_t> buffers = std::vector<uint8_t>(kBatch * kReceiveCapacity);
@@ -85,7 +87,8 @@ struct SimTransport::State {
   void Close();
   void Run();
   void ReceiveWaiting();
-  int ReceiveBatch();
+  void Handle(int received);
+  int ReceiveBatch(bool wait);
   SimDatagram Datagram(int index);
   void SendDue();
   size_t Transmit(std::span<SimReply> due);
@@ -111,7 +114,9 @@ void SimTransport::State::Fail(const std::string& what) {
 
 void SimTransport::Open() {
   State& s = *state_;
-  s.socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
+  // Blocking, so that an idle simulator sleeps in the receive itself; every other call says
+  // MSG_DONTWAIT.
+  s.socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (s.socket < 0) s.Fail("Failed to create socket");
   int on = 1;
   // The destination address tells a target whether a request was meant for it.
@@ -143,8 +148,11 @@ void SimTransport::Start() {
 void SimTransport::Stop() {
   State& s = *state_;
   if (s.thread.joinable()) {
+    s.stopping = true;
     const char stop = 1;
     (void)!write(s.wakeWrite, &stop, 1);
+    // Wakes a receive that sleeps (Linux does so for an unbound peer too, reporting ENOTCONN).
+    (void)shutdown(s.socket, SHUT_RD);
     s.thread.join();
   }
   s.Close();
@@ -158,11 +166,20 @@ void SimTransport::State::Close() {
 }
 
 void SimTransport::State::Run() {
-  for (;;) {
-    pollfd watched[2] = {{socket, POLLIN, 0}, {wakeRead, POLLIN, 0}};
-    if (poll(watched, 2, queue.WaitMs(clock->Now())) < 0 && errno != EINTR) return;
-    if ((watched[1].revents & POLLIN) != 0) return;
-    if ((watched[0].revents & POLLIN) != 0) ReceiveWaiting();
+  while (!stopping) {
+    const int waitMs = queue.WaitMs(clock->Now());
+    if (waitMs < 0) {
+      // Nothing held back: sleep in the receive, so a request costs one call to take in.
+      const int received = ReceiveBatch(/*wait=*/true);
+      if (stopping) return;
+      Handle(received);
+      if (received == kBatch) ReceiveWaiting();
+    } else {
+      pollfd watched[2] = {{socket, POLLIN, 0}, {wakeRead, POLLIN, 0}};
+      if (poll(watched, 2, waitMs) < 0 && errno != EINTR) return;
+      if ((watched[1].revents & POLLIN) != 0) return;
+      if ((watched[0].revents & POLLIN) != 0) ReceiveWaiting();
+    }
     SendDue();
     hooks.idle();
   }
@@ -170,22 +187,28 @@ void SimTransport::State::Run() {
 
 void SimTransport::State::ReceiveWaiting() {
   for (int batch = 0; batch < kBatchesPerWake; ++batch) {
-    const int received = ReceiveBatch();
-    const uint32_t now = clock->Now();
-    for (int i = 0; i < received; ++i) {
-      SimDatagram datagram = Datagram(i);
-      datagram.timeMs = now - started;
-      replies.clear();
-      hooks.handle(datagram, replies);
-      for (SimReply& reply : replies) queue.Push(std::move(reply), now);
-    }
-    SendDue();
+    const int received = ReceiveBatch(/*wait=*/false);
+    Handle(received);
     if (received < kBatch) return;
   }
 }
 
-// Takes what waits, up to one batch, in one call; 0 when nothing waits.
-int SimTransport::State::ReceiveBatch() {
+// Has the first received datagrams of the batch answered, and sends what is due.
+void SimTransport::State::Handle(int received) {
+  const uint32_t now = clock->Now();
+  for (int i = 0; i < received; ++i) {
+    SimDatagram datagram = Datagram(i);
+    datagram.timeMs = now - started;
+    replies.clear();
+    hooks.handle(datagram, replies);
+    for (SimReply& reply : replies) queue.Push(std::move(reply), now);
+  }
+  SendDue();
+}
+
+// Takes what waits, up to one batch, in one call; 0 when nothing waits. With wait, sleeps until
+// the first datagram comes (or the transport stops).
+int SimTransport::State::ReceiveBatch(bool wait) {
   for (size_t i = 0; i < headers.size(); ++i) {
     parts[i] = {buffers.data() + i * kReceiveCapacity, kReceiveCapacity};
     msghdr& message = headers[i].msg_hdr;
@@ -198,7 +221,8 @@ int SimTransport::State::ReceiveBatch() {
     message.msg_controllen = kControlSpace;
   }
   // MSG_TRUNC: the full length, so that an oversized datagram is known for what it is.
-  const int received = recvmmsg(socket, headers.data(), kBatch, MSG_TRUNC, nullptr);
+  const int flags = MSG_TRUNC | (wait ? MSG_WAITFORONE : MSG_DONTWAIT);
+  const int received = recvmmsg(socket, headers.data(), kBatch, flags, nullptr);
   return received < 0 ? 0 : received;
 }
 
@@ -255,7 +279,7 @@ size_t SimTransport::State::Transmit(std::span<SimReply> due) {
   }
 
   for (int attempt = 0;; ++attempt) {
-    const int sent = sendmmsg(socket, headers.data(), static_cast<unsigned>(count), 0);
+    const int sent = sendmmsg(socket, headers.data(), static_cast<unsigned>(count), MSG_DONTWAIT);
     if (sent > 0) {
       for (int i = 0; i < sent; ++i) Record(due[static_cast<size_t>(i)], "sent", "");
       return static_cast<size_t>(sent);
