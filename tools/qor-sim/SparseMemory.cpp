@@ -26,32 +26,38 @@ void ForEachRun(uint64_t address, uint64_t length, Visit visit) {
 
 }  // namespace
 
-// Pages given back are kept for reuse, up to this many: a staging buffer filled and written
-// again for every download would otherwise cost an allocation per page each time.
-constexpr size_t kMostSpares = 256;
+// Pages come from blocks that double in size up to this many pages: an allocator's heap on a
+// thread grows a page at a time otherwise, a system call per page of a large download.
+constexpr size_t kMostPagesPerBlock = 64;
 
 struct SparseMemory::State {
-  std::unordered_map<uint64_t, std::unique_ptr<PageBytes>> pages;
-  std::vector<std::unique_ptr<PageBytes>> spares;
+  std::unordered_map<uint64_t, PageBytes*> pages;
+  std::vector<std::unique_ptr<PageBytes[]>> blocks;
+  size_t allocated = 0;             // pages in blocks
+  std::vector<PageBytes*> spares;  // pages in blocks that hold nothing; kept for reuse
 
   PageBytes& Page(uint64_t index) {
-    auto& page = pages[index];
-    if (!page) {
-      if (spares.empty()) {
-        page = std::make_unique<PageBytes>();
-      } else {
-        page = std::move(spares.back());
-        spares.pop_back();
-      }
+    PageBytes*& page = pages[index];
+    if (page == nullptr) {
+      if (spares.empty()) Grow();
+      page = spares.back();
+      spares.pop_back();
       page->fill(0xFF);
     }
     return *page;
   }
 
+  void Grow() {
+    const size_t count = std::clamp<size_t>(allocated, 1, kMostPagesPerBlock);
+    blocks.emplace_back(new PageBytes[count]);
+    for (size_t i = count; i-- > 0;) spares.push_back(&blocks.back()[i]);
+    allocated += count;
+  }
+
   void Release(uint64_t index) {
     const auto found = pages.find(index);
     if (found == pages.end()) return;
-    if (spares.size() < kMostSpares) spares.push_back(std::move(found->second));
+    spares.push_back(found->second);
     pages.erase(found);
   }
 };
