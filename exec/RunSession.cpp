@@ -168,14 +168,19 @@ bool RunSession::State::StopIfDue() {
   return false;
 }
 
+// Waits for the next step and takes in what arrived meanwhile.
 void RunSession::State::Wait() {
   if (settings.pace == RunPace::kFast) {
-    static_cast<void>(network.WaitReadable(static_cast<int>(kStepMs)));
-  } else if (settings.sleep) {
+    // The wait is the receive's own: a reply costs one call to wait for and take in.
+    network.PollWaiting(static_cast<int>(kStepMs));
+    return;
+  }
+  if (settings.sleep) {
     settings.sleep(kStepMs);
   } else {
     std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
   }
+  network.Poll();
 }
 
 RunSession::RunSession(const Script& script, TargetNetwork& network, RunSettings settings)
@@ -207,7 +212,6 @@ void RunSession::Run(RunObserver* observer) {
     s.Wait();
     // Ctrl-C or the limit came during the wait: nothing more goes out.
     if (s.StopIfDue()) break;
-    s.network.Poll();
     s.StepAll();
   }
   s.observer = nullptr;

@@ -85,6 +85,8 @@ bool StagingUpload::Continue(const DataSection& image, TargetNetwork& network, T
     display.SetProgress(s.offset, length);
     s.Show(display, Format("Sending %08X", s.chunk.address));
     s.SendChunk(network, target);
+    // While the target answers: the CRC the write will need, up to the end of this chunk.
+    image.PrepareCrc(s.offset + count);
     return true;
   }
   s.chunk = DataBlock{};

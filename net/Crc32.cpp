@@ -2,6 +2,11 @@
 
 #include <array>
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define QOR_CRC32_FOLDING 1
+#endif
+
 namespace qor {
 namespace {
 
@@ -33,9 +38,79 @@ uint32_t LittleEndian32(const uint8_t* bytes) {
          uint32_t{bytes[3]} << 24;
 }
 
+#ifdef QOR_CRC32_FOLDING
+// Carry-less multiplication folds 64 bytes a step into four 128-bit lanes, then into one, and
+// a Barrett reduction brings that down to the 32-bit register: about ten times the speed of
+// the tables. The constants are powers of x modulo the polynomial, in the reflected domain.
+#define QOR_FOLDING_TARGET __attribute__((target("pclmul,sse4.1")))
+
+QOR_FOLDING_TARGET inline __m128i Load(const uint8_t* at) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+}
+
+// lane times the two halves of by, added to next: one fold step.
+QOR_FOLDING_TARGET inline __m128i FoldStep(__m128i lane, __m128i by, __m128i next) {
+  const __m128i low = _mm_clmulepi64_si128(lane, by, 0x00);
+  const __m128i high = _mm_clmulepi64_si128(lane, by, 0x11);
+  return _mm_xor_si128(_mm_xor_si128(high, low), next);
+}
+
+// count: a multiple of 16, at least 64.
+QOR_FOLDING_TARGET uint32_t Fold(uint32_t state, const uint8_t* p, size_t count) {
+  alignas(16) static const uint64_t k1k2[] = {0x0154442bd4, 0x01c6e41596};
+  alignas(16) static const uint64_t k3k4[] = {0x01751997d0, 0x00ccaa009e};
+  alignas(16) static const uint64_t k5k0[] = {0x0163cd6124, 0x0000000000};
+  alignas(16) static const uint64_t poly[] = {0x01db710641, 0x01f7011641};
+  __m128i x1 = _mm_xor_si128(Load(p), _mm_cvtsi32_si128(static_cast<int>(state)));
+  __m128i x2 = Load(p + 16);
+  __m128i x3 = Load(p + 32);
+  __m128i x4 = Load(p + 48);
+  p += 64;
+  count -= 64;
+  __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(k1k2));
+  for (; count >= 64; p += 64, count -= 64) {
+    x1 = FoldStep(x1, k, Load(p));
+    x2 = FoldStep(x2, k, Load(p + 16));
+    x3 = FoldStep(x3, k, Load(p + 32));
+    x4 = FoldStep(x4, k, Load(p + 48));
+  }
+  k = _mm_load_si128(reinterpret_cast<const __m128i*>(k3k4));
+  x1 = FoldStep(x1, k, x2);
+  x1 = FoldStep(x1, k, x3);
+  x1 = FoldStep(x1, k, x4);
+  for (; count >= 16; p += 16, count -= 16) x1 = FoldStep(x1, k, Load(p));
+
+  // 128 bits to 64, then Barrett to 32.
+  const __m128i mask = _mm_setr_epi32(~0, 0, ~0, 0);
+  x2 = _mm_clmulepi64_si128(x1, k, 0x10);
+  x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), x2);
+  k = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k5k0));
+  x2 = _mm_srli_si128(x1, 4);
+  x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, mask), k, 0x00), x2);
+  k = _mm_load_si128(reinterpret_cast<const __m128i*>(poly));
+  x2 = _mm_clmulepi64_si128(_mm_and_si128(x1, mask), k, 0x10);
+  x2 = _mm_clmulepi64_si128(_mm_and_si128(x2, mask), k, 0x00);
+  return static_cast<uint32_t>(_mm_extract_epi32(_mm_xor_si128(x1, x2), 1));
+}
+
+bool CanFold() {
+  static const bool supported =
+      __builtin_cpu_supports("pclmul") != 0 && __builtin_cpu_supports("sse4.1") != 0;
+  return supported;
+}
+#endif
+
 uint32_t Advance(uint32_t state, std::span<const uint8_t> bytes) {
   const uint8_t* p = bytes.data();
   size_t left = bytes.size();
+#ifdef QOR_CRC32_FOLDING
+  if (left >= 64 && CanFold()) {
+    const size_t folded = left & ~size_t{15};
+    state = Fold(state, p, folded);
+    p += folded;
+    left -= folded;
+  }
+#endif
   for (; left >= 8; left -= 8, p += 8) {
     const uint32_t low = LittleEndian32(p) ^ state;
     const uint32_t high = LittleEndian32(p + 4);

@@ -50,6 +50,8 @@ struct TargetNetwork::State {
   std::vector<uint8_t> heldBytes;
   std::vector<HeldRequest> held;
 
+  // Receives and dispatches every waiting datagram, first waiting up to waitMs for one.
+  void Receive(int waitMs, TargetListObserver* observer);
   // Dispatches the batch's slots from nextSlot on; false when an oversized one ended the poll.
   bool DispatchSlots(TargetListObserver* observer);
   void Accept(const ReceiveSlot& slot, TargetListObserver* observer);
@@ -120,31 +122,43 @@ void TargetNetwork::SendHeld(
   }
 }
 
-void TargetNetwork::Poll(TargetListObserver* observer) {
-  State& s = *state_;
+void TargetNetwork::Poll(TargetListObserver* observer) { state_->Receive(0, observer); }
+
+void TargetNetwork::PollWaiting(int timeoutMs, TargetListObserver* observer) {
+  state_->Receive(timeoutMs, observer);
+}
+
+void TargetNetwork::State::Receive(int waitMs, TargetListObserver* observer) {
   // A poll from inside a dispatch would take the batch being dispatched; the outer poll drains.
-  if (s.polling) return;
-  s.polling = true;
+  if (polling) return;
+  polling = true;
   struct Done {
     bool& flag;
     ~Done() { flag = false; }
-  } done{s.polling};
+  } done{polling};
 
-  if (!s.DispatchSlots(observer)) return;
+  // Datagrams left from the last batch are waiting already: no wait, no call.
+  if (nextSlot < slotCount) {
+    if (!DispatchSlots(observer)) return;
+    waitMs = 0;
+  }
   for (;;) {
-    for (size_t i = 0; i < s.slots.size(); ++i) {
-      s.slots[i].buffer = s.buffers.data() + i * kMaxDatagram;
-      s.slots[i].capacity = kMaxDatagram;
+    for (size_t i = 0; i < slots.size(); ++i) {
+      slots[i].buffer = buffers.data() + i * kMaxDatagram;
+      slots[i].capacity = kMaxDatagram;
     }
-    const int received = s.socket->ReceiveBatch(s.slots.data(), kReceiveBatch);
+    const int received = waitMs != 0
+                             ? socket->ReceiveBatchWaiting(slots.data(), kReceiveBatch, waitMs)
+                             : socket->ReceiveBatch(slots.data(), kReceiveBatch);
+    waitMs = 0;
     if (received < 0) {
-      // Normally "would block": the queue is empty.
-      (void)s.socket->LastError();
+      // Normally "would block": the queue is empty (or the wait ran out).
+      (void)socket->LastError();
       return;
     }
-    s.nextSlot = 0;
-    s.slotCount = received;
-    if (!s.DispatchSlots(observer)) return;
+    nextSlot = 0;
+    slotCount = received;
+    if (!DispatchSlots(observer)) return;
     // A batch that was not filled emptied the queue: no call just to hear that.
     if (received < kReceiveBatch) return;
   }

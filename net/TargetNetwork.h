@@ -53,6 +53,9 @@ class TargetNetwork {
 
   // Dispatches every waiting datagram; never throws for socket errors.
   void Poll(TargetListObserver* observer = nullptr);
+  // Waits until a datagram is waiting or timeoutMs passes, then polls: on Linux the wait is the
+  // first receive's own, one system call for both.
+  void PollWaiting(int timeoutMs, TargetListObserver* observer = nullptr);
 
   // Empties the table and broadcasts a DiscoverRequest. A failed send goes to the discovery
   // error handler (the GUI's message box, the CLI's stderr) and Discover returns normally;

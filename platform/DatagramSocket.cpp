@@ -17,6 +17,11 @@ int DatagramSocket::ReceiveBatch(ReceiveSlot* slots, int count) {
   return filled > 0 ? filled : -1;
 }
 
+int DatagramSocket::ReceiveBatchWaiting(ReceiveSlot* slots, int count, int timeoutMs) {
+  if (timeoutMs != 0) static_cast<void>(WaitReadable(timeoutMs));
+  return ReceiveBatch(slots, count);
+}
+
 int DatagramSocket::SendBatch(const SendSlot* slots, int count) {
   int sent = 0;
   for (; sent < count; ++sent) {

@@ -82,6 +82,11 @@ class DatagramSocket {
   // did not fit has length -1. The base receives one at a time and stops after such a slot.
   virtual int ReceiveBatch(ReceiveSlot* slots, int count);
 
+  // As ReceiveBatch, once a datagram is waiting or timeoutMs (-1: no limit) has passed: waiting
+  // and receiving in one system call where the platform allows. The base waits with
+  // WaitReadable, then receives.
+  virtual int ReceiveBatchWaiting(ReceiveSlot* slots, int count, int timeoutMs);
+
   // Sends the datagrams in order, with one system call where the platform has one. Returns how
   // many were sent whole, or -1 with LastError() set when the first was not.
   virtual int SendBatch(const SendSlot* slots, int count);

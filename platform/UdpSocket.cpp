@@ -41,6 +41,8 @@ bool MakeNonBlocking(Handle handle) {
   u_long on = 1;
   return ioctlsocket(handle, FIONBIO, &on) == 0;
 }
+// The socket itself does not wait.
+constexpr int kNoWait = 0;
 void CloseHandle(Handle handle) { closesocket(handle); }
 bool SetIntOption(Handle handle, int name, int value) {
   return setsockopt(handle, SOL_SOCKET, name, reinterpret_cast<const char*>(&value),
@@ -79,10 +81,19 @@ Handle OpenHandle() {
 #endif
   return socket(AF_INET, type, IPPROTO_UDP);
 }
+#ifdef __linux__
+// The socket stays blocking and every call that must not wait says so with MSG_DONTWAIT: then
+// waiting for the next datagram and taking it in are one call (ReceiveBatchWaiting), where a
+// non-blocking socket needs a poll first.
+bool MakeNonBlocking(Handle) { return true; }
+constexpr int kNoWait = MSG_DONTWAIT;
+#else
 bool MakeNonBlocking(Handle handle) {
   int on = 1;
   return ioctl(handle, FIONBIO, &on) == 0;
 }
+constexpr int kNoWait = 0;
+#endif
 void CloseHandle(Handle handle) { close(handle); }
 bool SetIntOption(Handle handle, int name, int value) {
   return setsockopt(handle, SOL_SOCKET, name, &value, sizeof value) == 0;
@@ -199,12 +210,30 @@ int WsaCodeFromErrno(int error) {
 namespace {
 // The most datagrams one batch call takes or sends; a larger batch is left to the next call.
 constexpr int kMostPerCall = 64;
+
+#ifdef __linux__
+// The headers of one batch receive, kept from call to call: callers reuse their slots, so most
+// calls find them ready.
+struct ReceiveHeaders {
+  mmsghdr headers[kMostPerCall] = {};
+  iovec parts[kMostPerCall] = {};
+  sockaddr_in sources[kMostPerCall] = {};
+};
+#endif
 }  // namespace
 
 struct UdpSocket::State {
   Handle handle = kInvalidHandle;
   bool started = false;
   int lastError = 0;
+  int receiveTimeoutMs = -1;  // the bound of a waiting receive; -1: forever, as a new socket
+#ifdef __linux__
+  std::unique_ptr<ReceiveHeaders> headers;
+  ReceiveHeaders& Headers() {
+    if (!headers) headers = std::make_unique<ReceiveHeaders>();
+    return *headers;
+  }
+#endif
 
   ~State() {
     if (handle != kInvalidHandle) CloseHandle(handle);
@@ -256,7 +285,7 @@ int UdpSocket::SendTo(const uint8_t* data, size_t length, uint32_t address, uint
   destination.sin_port = htons(port);
   destination.sin_addr.s_addr = htonl(address);
   const auto sent =
-      sendto(state_->handle, reinterpret_cast<const char*>(data), static_cast<int>(length), 0,
+      sendto(state_->handle, reinterpret_cast<const char*>(data), static_cast<int>(length), kNoWait,
              reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
   if (sent < 0) {
     state_->lastError = LastSocketError();
@@ -274,7 +303,7 @@ int UdpSocket::ReceiveFrom(uint8_t* buffer, size_t capacity, uint32_t& address, 
   AddressLength sourceLength = sizeof source;
   const auto received =
       recvfrom(state_->handle, reinterpret_cast<char*>(buffer), static_cast<int>(capacity),
-               ReceiveFlags(), reinterpret_cast<sockaddr*>(&source), &sourceLength);
+               ReceiveFlags() | kNoWait, reinterpret_cast<sockaddr*>(&source), &sourceLength);
   if (received < 0) {
     state_->lastError = LastSocketError();
     return -1;
@@ -288,6 +317,43 @@ int UdpSocket::ReceiveFrom(uint8_t* buffer, size_t capacity, uint32_t& address, 
   return static_cast<int>(received);
 }
 
+#ifdef __linux__
+namespace {
+
+// Takes up to count datagrams in one call; flags say whether to wait for the first.
+int ReceiveMany(Handle handle, ReceiveHeaders& batch, ReceiveSlot* slots, int count, int flags,
+                int& lastError) {
+  count = std::min(count, kMostPerCall);
+  if (count <= 0) return 0;
+  for (int i = 0; i < count; ++i) {
+    iovec& part = batch.parts[i];
+    msghdr& header = batch.headers[i].msg_hdr;
+    if (part.iov_base != slots[i].buffer || part.iov_len != slots[i].capacity) {
+      part = {slots[i].buffer, slots[i].capacity};
+      header.msg_iov = &part;
+      header.msg_iovlen = 1;
+      header.msg_name = &batch.sources[i];
+    }
+    header.msg_namelen = sizeof batch.sources[i];
+  }
+  const int got = recvmmsg(handle, batch.headers, static_cast<unsigned>(count), flags, nullptr);
+  if (got < 0) {
+    lastError = LastSocketError();
+    return -1;
+  }
+  for (int i = 0; i < got; ++i) {
+    ReceiveSlot& slot = slots[i];
+    const bool cut = (batch.headers[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+    slot.length = cut ? -1 : static_cast<int>(batch.headers[i].msg_len);
+    slot.address = ntohl(batch.sources[i].sin_addr.s_addr);
+    slot.port = ntohs(batch.sources[i].sin_port);
+  }
+  return got;
+}
+
+}  // namespace
+#endif
+
 // Linux takes or sends a whole batch in one system call; elsewhere the base does one at a time.
 int UdpSocket::ReceiveBatch(ReceiveSlot* slots, int count) {
 #ifdef __linux__
@@ -295,34 +361,35 @@ int UdpSocket::ReceiveBatch(ReceiveSlot* slots, int count) {
     state_->lastError = wsa::kNotSocket;
     return -1;
   }
-  count = std::min(count, kMostPerCall);
-  if (count <= 0) return 0;
-  mmsghdr headers[kMostPerCall] = {};
-  iovec parts[kMostPerCall];
-  sockaddr_in sources[kMostPerCall];
-  for (int i = 0; i < count; ++i) {
-    parts[i] = {slots[i].buffer, slots[i].capacity};
-    msghdr& header = headers[i].msg_hdr;
-    header.msg_name = &sources[i];
-    header.msg_namelen = sizeof sources[i];
-    header.msg_iov = &parts[i];
-    header.msg_iovlen = 1;
-  }
-  const int got = recvmmsg(state_->handle, headers, static_cast<unsigned>(count), 0, nullptr);
-  if (got < 0) {
-    state_->lastError = LastSocketError();
-    return -1;
-  }
-  for (int i = 0; i < got; ++i) {
-    ReceiveSlot& slot = slots[i];
-    const bool cut = (headers[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
-    slot.length = cut ? -1 : static_cast<int>(headers[i].msg_len);
-    slot.address = ntohl(sources[i].sin_addr.s_addr);
-    slot.port = ntohs(sources[i].sin_port);
-  }
-  return got;
+  return ReceiveMany(state_->handle, state_->Headers(), slots, count, MSG_DONTWAIT,
+                     state_->lastError);
 #else
   return DatagramSocket::ReceiveBatch(slots, count);
+#endif
+}
+
+int UdpSocket::ReceiveBatchWaiting(ReceiveSlot* slots, int count, int timeoutMs) {
+#ifdef __linux__
+  if (timeoutMs == 0) return ReceiveBatch(slots, count);
+  if (state_->handle == kInvalidHandle) {
+    state_->lastError = wsa::kNotSocket;
+    return -1;
+  }
+  // The receive's own wait, bounded by SO_RCVTIMEO (set only when the bound changes); a signal
+  // ends it early, as it ends a poll.
+  if (timeoutMs != state_->receiveTimeoutMs) {
+    timeval bound{};
+    if (timeoutMs > 0) bound = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (setsockopt(state_->handle, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound) != 0) {
+      state_->lastError = LastSocketError();
+      return -1;
+    }
+    state_->receiveTimeoutMs = timeoutMs;
+  }
+  return ReceiveMany(state_->handle, state_->Headers(), slots, count, MSG_WAITFORONE,
+                     state_->lastError);
+#else
+  return DatagramSocket::ReceiveBatchWaiting(slots, count, timeoutMs);
 #endif
 }
 
@@ -361,7 +428,7 @@ int UdpSocket::SendBatch(const SendSlot* slots, int count) {
     header.msg_iov = &parts[i];
     header.msg_iovlen = 1;
   }
-  const int sent = sendmmsg(state_->handle, headers, static_cast<unsigned>(sendable), 0);
+  const int sent = sendmmsg(state_->handle, headers, static_cast<unsigned>(sendable), kNoWait);
   if (sent < 0) {
     state_->lastError = LastSocketError();
     return -1;

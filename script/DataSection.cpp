@@ -39,8 +39,33 @@ struct DataSection::State {
   // The page written last: records mostly come in address order.
   uint32_t lastIndex = 0;
   Page* last = nullptr;
-  // The image's CRC once taken: each target of a run asks for it.
+  // The image's CRC once taken: each target of a run asks for it. Until then, the CRC of the
+  // bytes before crcDone, taken ahead of time.
   std::optional<uint32_t> crc;
+  uint32_t partialCrc = 0;
+  uint64_t crcDone = 0;
+
+  // Extends the partial CRC over the bytes up to end.
+  void AdvanceCrc(uint64_t end) {
+    if (crc || end <= crcDone) return;
+    auto at = pages.lower_bound(static_cast<uint32_t>(crcDone / kPageSize));
+    while (crcDone < end) {
+      const uint64_t pageStart = at == pages.end() ? length : uint64_t{at->first} * kPageSize;
+      if (crcDone < pageStart) {
+        // A blank run up to the next page that holds data, or to end.
+        const uint64_t blankEnd = std::min(pageStart, end);
+        partialCrc = Crc32ExtendRepeated(partialCrc, 0xFF, blankEnd - crcDone);
+        crcDone = blankEnd;
+        continue;
+      }
+      const uint64_t pageEnd = std::min<uint64_t>(pageStart + PageBytes(at->first), end);
+      const auto* bytes = at->second.data() + (crcDone - pageStart);
+      partialCrc = Crc32Extend(
+          partialCrc, std::span<const uint8_t>(bytes, static_cast<size_t>(pageEnd - crcDone)));
+      crcDone = pageEnd;
+      if (crcDone == pageStart + PageBytes(at->first)) ++at;
+    }
+  }
 
   // The bytes of page index that lie inside the section.
   [[nodiscard]] size_t PageBytes(uint32_t index) const {
@@ -67,6 +92,8 @@ struct DataSection::State {
   // page is changes nothing, so no page is made for it.
   void Write(uint64_t offset, const uint8_t* bytes, size_t count) {
     crc.reset();
+    partialCrc = 0;
+    crcDone = 0;
     while (count > 0) {
       const auto index = static_cast<uint32_t>(offset / kPageSize);
       const size_t within = static_cast<size_t>(offset % kPageSize);
@@ -130,18 +157,15 @@ DataBlock DataSection::ExtractBlock(uint32_t address, uint32_t maximum) const {
 
 uint32_t DataSection::ImageCrc() const {
   State& s = *state_;
-  if (s.crc) return *s.crc;
-  uint32_t crc = 0;
-  uint64_t done = 0;
-  for (const auto& entry : s.pages) {
-    const uint64_t start = uint64_t{entry.first} * kPageSize;
-    crc = Crc32ExtendRepeated(crc, 0xFF, start - done);
-    const size_t count = s.PageBytes(entry.first);
-    crc = Crc32Extend(crc, std::span<const uint8_t>(entry.second.data(), count));
-    done = start + count;
+  if (!s.crc) {
+    s.AdvanceCrc(s.length);
+    s.crc = s.partialCrc;
   }
-  s.crc = Crc32ExtendRepeated(crc, 0xFF, s.length - done);
   return *s.crc;
+}
+
+void DataSection::PrepareCrc(uint32_t offset) const {
+  state_->AdvanceCrc(std::min(offset, state_->length));
 }
 
 uint64_t DataSection::NonBlankChunkCount() const {

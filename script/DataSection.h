@@ -30,6 +30,9 @@ class DataSection {
 
   // The CRC-32 of all length bytes (0 for an empty section), taken once until the next change.
   [[nodiscard]] uint32_t ImageCrc() const;
+  // Takes the CRC over the bytes before offset ahead of time, so that ImageCrc has only the rest
+  // to do: a download calls it after each chunk it sends, while the target answers.
+  void PrepareCrc(uint32_t offset) const;
   // How many 1024-byte chunks, from the base on, hold a byte other than 0xFF: the chunks that
   // travel when the image is downloaded.
   [[nodiscard]] uint64_t NonBlankChunkCount() const;

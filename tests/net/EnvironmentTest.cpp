@@ -61,6 +61,32 @@ TEST(Crc32, ExtendsPieceByPieceAndOverRunsWithoutHoldingThem) {
   EXPECT_EQ(Crc32ExtendRepeated(0, 0xFF, 0), 0u);
 }
 
+// The folding path takes over from 64 bytes on; every length around its steps, and any
+// starting CRC, must give what the definition gives bit by bit.
+TEST(Crc32, LongInputsMatchTheBitByBitDefinition) {
+  const auto bitwise = [](uint32_t crc, const Bytes& bytes) {
+    uint32_t state = ~crc;
+    for (const uint8_t byte : bytes) {
+      state ^= byte;
+      for (int bit = 0; bit < 8; ++bit) state = (state >> 1) ^ (0xEDB88320u & (0u - (state & 1u)));
+    }
+    return ~state;
+  };
+  Bytes data(5000);
+  uint32_t seed = 12345;
+  for (uint8_t& byte : data) {
+    seed = seed * 1103515245u + 12345u;
+    byte = static_cast<uint8_t>(seed >> 16);
+  }
+  for (const size_t length :
+       {63u, 64u, 65u, 79u, 80u, 127u, 128u, 129u, 191u, 256u, 1024u, 4999u}) {
+    const Bytes piece(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length));
+    EXPECT_EQ(Crc32(std::span<const uint8_t>(piece)), bitwise(0, piece)) << length;
+    EXPECT_EQ(Crc32Extend(0xDEADBEEF, std::span<const uint8_t>(piece)), bitwise(0xDEADBEEF, piece))
+        << length;
+  }
+}
+
 TEST(BuildEnvironmentBlock, WritesSortedEntriesThenZeroFillUnderTheCrc) {
   TargetEnvironment environment;
   SetVariable(environment, "ipaddr", "127.0.0.9");

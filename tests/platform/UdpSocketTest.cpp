@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <chrono>
+
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "platform/UdpSocket.h"
@@ -83,6 +85,21 @@ TEST(UdpSocketTest, BatchesTakeAndSendManyDatagramsAtOnce) {
   EXPECT_EQ(slots[2].buffer[1199], 0xBB);
   EXPECT_EQ(socket.ReceiveBatch(slots, 4), -1);
   EXPECT_EQ(socket.LastError(), wsa::kWouldBlock);
+
+  // Waiting: a datagram already there comes at once; none within the bound is "would block",
+  // and the calls that must not wait still do not.
+  peer.SendTo(Bytes(3, 7), 0x7F000001, local);
+  EXPECT_EQ(socket.ReceiveBatchWaiting(slots, 4, 2000), 1);
+  EXPECT_EQ(slots[0].length, 3);
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(socket.ReceiveBatchWaiting(slots, 4, 30), -1);
+  EXPECT_EQ(socket.LastError(), wsa::kWouldBlock);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(20));
+  uint8_t buffer[kMaxDatagram];
+  uint32_t from = 0;
+  uint16_t fromPort = 0;
+  EXPECT_EQ(socket.ReceiveFrom(buffer, sizeof buffer, from, fromPort), -1);
+  EXPECT_EQ(socket.ReceiveBatch(slots, 4), -1);
 
   // Sent in order; a datagram for 0.0.0.0 is refused as SendTo refuses it, after the others.
   const Bytes first(5, 1), second(7, 2);

@@ -168,7 +168,21 @@ TEST(DataSection, TheImageCrcIsTheCrcOfEveryByte) {
     for (const DataBlock& block : c.blocks) section.AddBlock(block);
     const Bytes all = SectionBytes(section);
     EXPECT_EQ(section.ImageCrc(), Crc32(std::span<const uint8_t>(all))) << c.length;
+
+    // Taken ahead in pieces, as a download does, with pieces ending mid-page, going back, and
+    // beyond the end: the same CRC.
+    DataSection ahead(0x100, c.length);
+    for (const DataBlock& block : c.blocks) ahead.AddBlock(block);
+    for (const uint32_t offset : {1u, 1000u, 1500u, 1024u, 3000u, 1u << 20, 0xFFFFFFFFu}) {
+      ahead.PrepareCrc(offset);
+    }
+    EXPECT_EQ(ahead.ImageCrc(), Crc32(std::span<const uint8_t>(all))) << c.length;
     if (c.length == 0) continue;
+    DataSection begun(0x100, c.length);
+    begun.PrepareCrc(c.length / 2);
+    begun.AddBlock({0x100, {0x17}});  // a change after a CRC was begun starts it over
+    const Bytes withChange = SectionBytes(begun);
+    EXPECT_EQ(begun.ImageCrc(), Crc32(std::span<const uint8_t>(withChange))) << c.length;
     // The CRC is kept once taken; a change must not leave the old one standing.
     section.AddBlock({0x100 + c.length - 1, {0x42}});
     const Bytes changed = SectionBytes(section);
