@@ -21,14 +21,17 @@ struct CScriptDialog::State {
   std::string operationText;
   std::string statusText;
   uint32_t shownAt = 0;
+  bool stepping = false;
 };
 
 CScriptDialog::CScriptDialog(Target& target, const Script& script, TargetNetwork& network,
                              CDialog* parent)
     : CDialog(kIddScriptDialog, parent),
-      state_(new State{target, script, network, {}, {}, {}, {}, {}, 0}) {}
+      state_(new State{target, script, network, {}, {}, {}, {}, {}, 0, false}) {}
 
-CScriptDialog::~CScriptDialog() = default;
+CScriptDialog::~CScriptDialog() {
+  if (state_->runner) state_->network.SetReplyListener(nullptr);
+}
 
 namespace {
 void SetIfChanged(CStatic& line, const std::string& text) {
@@ -59,6 +62,10 @@ bool CScriptDialog::OnInitDialog() {
   SetTimer(kStepTimer, kStepPeriodMs);
   // A reply steps the run at once; the timer stays for resends and silent targets.
   WatchSocket(kSocketWatch, state_->network.SocketHandle());
+  // A reply the main window's poll took brings the next tick forward to now.
+  state_->network.SetReplyListener([this] {
+    if (!state_->stepping) SetTimer(kStepTimer, 0);
+  });
   return true;
 }
 
@@ -68,6 +75,7 @@ void CScriptDialog::OnOK() {}
 void CScriptDialog::OnCancel() {
   KillTimer(kStepTimer);
   UnwatchSocket(kSocketWatch);
+  state_->network.SetReplyListener(nullptr);
   // Unhooks the waiting directive; nothing is sent, and later replies are dropped at the hook.
   if (state_->runner) state_->runner->Cancel();
   CDialog::OnCancel();
@@ -75,6 +83,11 @@ void CScriptDialog::OnCancel() {
 
 bool CScriptDialog::Step() {
   try {
+    state_->stepping = true;
+    struct Done {
+      bool& flag;
+      ~Done() { flag = false; }
+    } done{state_->stepping};
     if (state_->runner) state_->runner->Tick();
   } catch (const Exception& e) {
     // No step may start while the message box is open.

@@ -40,6 +40,8 @@ struct TargetNetwork::State {
   int nextSlot = 0;
   int slotCount = 0;
   bool polling = false;
+  std::function<void()> replyListener;
+  bool replyDelivered = false;  // since the listener was last told
   // Requests held for one batch send: their bytes one after another, and where each goes.
   struct HeldRequest {
     size_t offset = 0;
@@ -122,10 +124,21 @@ void TargetNetwork::SendHeld(
   }
 }
 
-void TargetNetwork::Poll(TargetListObserver* observer) { state_->Receive(0, observer); }
+void TargetNetwork::Poll(TargetListObserver* observer) { PollWaiting(0, observer); }
 
 void TargetNetwork::PollWaiting(int timeoutMs, TargetListObserver* observer) {
-  state_->Receive(timeoutMs, observer);
+  State& s = *state_;
+  s.Receive(timeoutMs, observer);
+  // Told once the poll is over, so that the listener may poll in turn.
+  if (!s.polling && s.replyDelivered && s.replyListener) {
+    s.replyDelivered = false;
+    s.replyListener();
+  }
+}
+
+void TargetNetwork::SetReplyListener(std::function<void()> listener) {
+  state_->replyListener = std::move(listener);
+  state_->replyDelivered = false;
 }
 
 void TargetNetwork::State::Receive(int waitMs, TargetListObserver* observer) {
@@ -195,12 +208,14 @@ void TargetNetwork::State::Dispatch(wire::ByteView bytes, uint16_t type,
       const std::vector<uint8_t>& payload = reply->payload;
       target->pendingContext->OnReply(reply->status, payload.empty() ? nullptr : payload.data(),
                                       static_cast<int32_t>(payload.size()));
+      replyDelivered = true;
     }
   } else if (type == kProgressReply) {
     const auto reply = wire::ProgressReply::Decode(bytes);
     if (!reply) return;
     if (Target* target = Waiting(reply->mac, reply->requestId)) {
       target->pendingContext->OnProgress(reply->value);
+      replyDelivered = true;
     }
   }
 }

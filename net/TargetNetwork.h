@@ -53,6 +53,11 @@ class TargetNetwork {
 
   // Dispatches every waiting datagram; never throws for socket errors.
   void Poll(TargetListObserver* observer = nullptr);
+  // Called after a poll in which a reply reached a waiting context, so that whoever drives
+  // that context can step it at once, whichever window's poll took the reply. One listener;
+  // nullptr for none.
+  void SetReplyListener(std::function<void()> listener);
+
   // Waits until a datagram is waiting or timeoutMs passes, then polls: on Linux the wait is the
   // first receive's own, one system call for both.
   void PollWaiting(int timeoutMs, TargetListObserver* observer = nullptr);

@@ -279,6 +279,34 @@ TEST_F(ScriptDialogTest, AnErrorInAStepOnAReplyStopsTimerAndSocketWhileItIsShown
   EXPECT_EQ(desktop.MessageBoxes().size(), 1u);
 }
 
+// Both windows poll; when the main window's poll takes the reply, the run's next tick is
+// brought forward to the next turn of the event loop instead of waiting out its 20 ms.
+TEST_F(ScriptDialogTest, AReplyTheMainWindowTookBringsTheNextStepForward) {
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenRun(kFlash);
+  ThenTick();
+  Then([this](HeadlessDesktop& d) {
+    ASSERT_EQ(Sent(kFillRequest).size(), 1u);
+    ReplyToLast(Mac(1));
+    d.Dialog(kIddQorDialog).FireTimer(1);
+    EXPECT_TRUE(Sent(kDataRequest).empty()) << "the main window only polls";
+    EXPECT_EQ(Run103(d).TimerPeriod(1), 0u);
+    Run103(d).FireTimer(1);
+    EXPECT_EQ(Sent(kDataRequest).size(), 1u);
+    EXPECT_EQ(Run103(d).TimerPeriod(1), 20u);
+    // A poll that takes nothing for the run changes nothing.
+    d.Dialog(kIddQorDialog).FireTimer(1);
+    EXPECT_EQ(Run103(d).TimerPeriod(1), 20u);
+    Run103(d).Click(kIdCancel);
+    // Gone with the run: a reply the main window takes now reaches no one.
+    ReplyToLast(Mac(1));
+    d.Dialog(kIddQorDialog).FireTimer(1);
+  });
+  ThenQuit();
+  Run();
+  EXPECT_EQ(Sent(kDataRequest).size(), 1u);
+}
+
 TEST_F(ScriptDialogTest, TheMainWindowKeepsPollingWhileAScriptRuns) {
   ThenAnnounce(Mac(1), kTargetAddress);
   ThenRun(kQuick);
