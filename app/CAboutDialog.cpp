@@ -1,5 +1,6 @@
 #include "app/CAboutDialog.h"
 
+#include "QorVersion.h"
 #include "platform/Format.h"
 #include "res/ResourceIds.h"
 #include "ui/CStatic.h"
@@ -23,7 +24,7 @@ void CAboutDialog::DoDataExchange() {
 
 bool CAboutDialog::OnInitDialog() {
   CDialog::OnInitDialog();
-  state_->buildLine.SetText(Format("Built %s", BuildDate().c_str()));
+  state_->buildLine.SetText(Format("Version %s, built %s", kQorVersion, BuildDate().c_str()));
   return true;
 }
 

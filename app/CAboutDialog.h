@@ -7,7 +7,7 @@
 
 namespace qor {
 
-// "About QOR": the program's name, its build date and the copyright line.
+// "About QOR": the program's name, its version and build date, and the copyright line.
 class CAboutDialog : public CDialog {
  public:
   CAboutDialog();

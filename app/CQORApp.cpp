@@ -7,6 +7,7 @@
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"
+#include "platform/ScriptFolders.h"
 #include "platform/UdpSocket.h"
 #include "res/ResourceIds.h"
 #include "res/Resources.h"
@@ -24,7 +25,8 @@ struct CQORApp::State {
 
 CQORApp::Platform CQORApp::RealPlatform() {
   return {[] { return InitSocketSupport(); }, [] { return ExecutableDirectory(); },
-          [] { return std::make_unique<TargetNetwork>(kLimitedBroadcast); }};
+          [] { return std::make_unique<TargetNetwork>(TargetNetwork::EveryAdapter()); },
+          [](const std::string& programFolder) { return ScriptFolders(programFolder); }};
 }
 
 CQORApp::CQORApp() : CQORApp(RealPlatform()) {}
@@ -60,7 +62,7 @@ bool CQORApp::InitInstance() {
   try {
     // Declared in the order of creation, so that an error destroys them in reverse.
     auto catalogue = std::make_unique<ScriptCatalogue>();
-    catalogue->ScanDirectory(state_->executableDirectory);
+    catalogue->ScanDirectories(state_->platform.scriptFolders(state_->executableDirectory));
     std::unique_ptr<TargetNetwork> network = state_->platform.openNetwork();
     network->SetDiscoverErrorHandler(
         [](const std::string& message) { AfxMessageBox(message, kMbOk | kMbIconExclamation); });

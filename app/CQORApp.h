@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ui/CWinApp.h"
 
@@ -11,8 +12,9 @@ namespace qor {
 
 class TargetNetwork;
 
-// The application object: start-up builds the catalogue from the scripts beside the program,
-// opens the network, runs the main dialog and tears everything down again.
+// The application object: start-up builds the catalogue from the scripts beside the program (and
+// in the system's script folders), opens the network, runs the main dialog and tears everything
+// down again.
 class CQORApp : public CWinApp {
  public:
   // What start-up asks of the platform: socket support, the program's directory and its
@@ -22,6 +24,9 @@ class CQORApp : public CWinApp {
     std::function<bool()> initSocketSupport;
     std::function<std::optional<std::string>()> executableDirectory;
     std::function<std::unique_ptr<TargetNetwork>()> openNetwork;
+    // The folders whose scripts make the catalogue, most important first, given the program's
+    // directory.
+    std::function<std::vector<std::string>(const std::string& programFolder)> scriptFolders;
   };
   [[nodiscard]] static Platform RealPlatform();
 

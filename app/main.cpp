@@ -2,20 +2,30 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "QorVersion.h"
 #include "app/CQORApp.h"
 #include "ui/qt/QtWindowSystem.h"
 
 namespace {
 
+// Laid out as the command-line programs' help is, so that one generator makes every man page.
 void PrintUsage() {
   std::puts(
-      "Usage: qor\n"
-      "Finds the QOR targets on the local network, lists them, assigns them addresses and runs\n"
-      "scripts against them. The scripts offered for each product are the .QOR files beside\n"
-      "this program.\n"
+      "Finds the QOR targets on the local network, lists them, gives them addresses\n"
+      "and runs scripts against them.\n"
+      "Usage: qor [OPTIONS]\n"
       "\n"
-      "Right-click a target for its menu. The About box: right-click the window's background,\n"
-      "or press F1.");
+      "Options:\n"
+      "  -h,--help                   Print this help and exit\n"
+      "  --version                   Print the version and exit\n"
+      "\n"
+      "The discovery goes to 255.255.255.255 and to the subnet broadcast of every\n"
+      "adapter. The scripts offered for each product are the .QOR files in\n"
+      "$XDG_DATA_HOME/qor/scripts (~/.local/share/qor/scripts), in qor/scripts of each\n"
+      "$XDG_DATA_DIRS folder (/usr/local/share and /usr/share) and beside the\n"
+      "program; a file name found in several is taken from the first.\n"
+      "Right-click a target for its menu. The About box: right-click the window's\n"
+      "background, or press F1.");
 }
 
 // Qt aborts, advising a reinstall, when it finds no display; say what is wrong instead.
@@ -38,6 +48,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       PrintUsage();
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("qor %s\n", qor::kQorVersion);
       return 0;
     }
   }

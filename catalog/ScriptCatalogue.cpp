@@ -1,6 +1,8 @@
 #include "catalog/ScriptCatalogue.h"
 
 #include <exception>
+#include <set>
+#include <utility>
 
 #include "exec/DirectiveRegistry.h"
 #include "platform/Exception.h"
@@ -20,15 +22,41 @@ ScriptCatalogue::ScriptCatalogue() : state_(std::make_unique<State>()) {}
 
 ScriptCatalogue::~ScriptCatalogue() = default;
 
-void ScriptCatalogue::ScanDirectory(const std::string& directory) {
+namespace {
+
+// The script files of directory as full paths, in the order the listing gives them.
+std::vector<std::pair<std::string, std::string>> ScriptFilesIn(const std::string& directory) {
   std::string prefix = directory;
   if (prefix.empty() || prefix.back() != kPathSeparator) prefix += kPathSeparator;
-  // In the order the listing gives them: a later file's product names replace earlier ones.
+  std::vector<std::pair<std::string, std::string>> files;
   for (const std::string& name : ListScriptFiles(directory)) {
     if (name == "." || name == "..") continue;
-    const std::string path = prefix + name;
+    std::string path = prefix + name;
     if (IsDirectory(path)) continue;
-    AddScriptFile(path);
+    files.emplace_back(name, std::move(path));
+  }
+  return files;
+}
+
+}  // namespace
+
+void ScriptCatalogue::ScanDirectory(const std::string& directory) {
+  // In the order the listing gives them: a later file's product names replace earlier ones.
+  for (const auto& [name, path] : ScriptFilesIn(directory)) AddScriptFile(path);
+}
+
+void ScriptCatalogue::ScanDirectories(const std::vector<std::string>& folders) {
+  std::vector<std::vector<std::pair<std::string, std::string>>> listings;
+  for (const std::string& folder : folders) listings.push_back(ScriptFilesIn(folder));
+  // The least important first, so that the names of the more important ones come later and win.
+  for (size_t i = listings.size(); i-- > 0;) {
+    std::set<std::string> moreImportant;
+    for (size_t j = 0; j < i; ++j) {
+      for (const auto& [name, path] : listings[j]) moreImportant.insert(name);
+    }
+    for (const auto& [name, path] : listings[i]) {
+      if (moreImportant.count(name) == 0) AddScriptFile(path);
+    }
   }
 }
 

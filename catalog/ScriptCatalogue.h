@@ -11,7 +11,8 @@ namespace qor {
 
 class Script;
 
-// Product names and offered scripts by ProductKey, from the script files beside the program.
+// Product names and offered scripts by ProductKey, from the script files beside the program (and,
+// where the system keeps programs' data apart from them, from its script folders).
 class ScriptCatalogue {
  public:
   ScriptCatalogue();
@@ -20,6 +21,10 @@ class ScriptCatalogue {
   ScriptCatalogue& operator=(const ScriptCatalogue&) = delete;
 
   void ScanDirectory(const std::string& directory);
+  // Scans several folders, most important first: a product named in several takes the name of
+  // the most important one, and a script file whose name a more important folder also holds is
+  // left out there, so a copy in one's own folder replaces the one installed for everybody.
+  void ScanDirectories(const std::vector<std::string>& folders);
   // Reads and registers one script; a file that cannot be read contributes nothing.
   void AddScriptFile(const std::string& path);
   // "Unknown Product" when no script names the product.

@@ -1,6 +1,8 @@
 #include "net/TargetNetwork.h"
 
+#include <algorithm>
 #include <array>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "platform/DatagramSocket.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
+#include "platform/NetworkAdapters.h"
 #include "platform/TickCount.h"
 #include "platform/UdpSocket.h"
 #include "platform/WinsockErrorText.h"
@@ -29,7 +32,7 @@ void SendMessage(TargetNetwork& network, const wire::Bytes& message, const Targe
 
 struct TargetNetwork::State {
   std::unique_ptr<DatagramSocket> socket;
-  uint32_t broadcastAddress = kLimitedBroadcast;
+  BroadcastAddresses broadcasts;
   TargetTable table;
   std::function<void(const std::string&)> discoverErrorHandler;
   // Room for one batch of datagrams, reused by every poll.
@@ -57,19 +60,45 @@ struct TargetNetwork::State {
   // Dispatches the batch's slots from nextSlot on; false when an oversized one ended the poll.
   bool DispatchSlots(TargetListObserver* observer);
   void Accept(const ReceiveSlot& slot, TargetListObserver* observer);
+  // Throws the Exception of Send.
+  void SendTo(const uint8_t* message, size_t length, uint32_t address);
   void Dispatch(wire::ByteView bytes, uint16_t type, TargetListObserver* observer);
   void Announce(const wire::DiscoverReply& reply, TargetListObserver* observer);
   // The target whose context waits for requestId; null when none does.
   [[nodiscard]] Target* Waiting(const MacAddress& mac, uint32_t requestId);
 };
 
+TargetNetwork::BroadcastAddresses TargetNetwork::EveryAdapter() {
+  return [] { return BroadcastAddressesOf(ListBroadcastAdapters()); };
+}
+
+std::vector<uint32_t> TargetNetwork::BroadcastAddressesOf(
+    const std::vector<NetworkAdapter>& adapters) {
+  std::vector<uint32_t> addresses{kLimitedBroadcast};
+  for (const NetworkAdapter& adapter : adapters) {
+    const std::optional<uint32_t> broadcast = DirectedBroadcast(adapter);
+    // Two addresses on one subnet share its broadcast: one datagram is enough.
+    if (broadcast && std::find(addresses.begin(), addresses.end(), *broadcast) == addresses.end()) {
+      addresses.push_back(*broadcast);
+    }
+  }
+  return addresses;
+}
+
 TargetNetwork::TargetNetwork(uint32_t broadcastAddress)
     : TargetNetwork(std::make_unique<UdpSocket>(), broadcastAddress) {}
 
+TargetNetwork::TargetNetwork(BroadcastAddresses broadcasts)
+    : TargetNetwork(std::make_unique<UdpSocket>(), std::move(broadcasts)) {}
+
 TargetNetwork::TargetNetwork(std::unique_ptr<DatagramSocket> socket, uint32_t broadcastAddress)
+    : TargetNetwork(std::move(socket),
+                    [broadcastAddress] { return std::vector<uint32_t>{broadcastAddress}; }) {}
+
+TargetNetwork::TargetNetwork(std::unique_ptr<DatagramSocket> socket, BroadcastAddresses broadcasts)
     : state_(std::make_unique<State>()) {
   state_->socket = std::move(socket);
-  state_->broadcastAddress = broadcastAddress;
+  state_->broadcasts = std::move(broadcasts);
 }
 
 TargetNetwork::~TargetNetwork() {
@@ -80,16 +109,34 @@ TargetNetwork::~TargetNetwork() {
 
 void TargetNetwork::Send(const uint8_t* message, size_t length, const Target* target) {
   State& s = *state_;
-  if (s.holding && target != nullptr) {
-    s.held.push_back({s.heldBytes.size(), length, target});
-    s.heldBytes.insert(s.heldBytes.end(), message, message + length);
+  if (target != nullptr) {
+    if (s.holding) {
+      s.held.push_back({s.heldBytes.size(), length, target});
+      s.heldBytes.insert(s.heldBytes.end(), message, message + length);
+      return;
+    }
+    s.SendTo(message, length, target->ipAddress);
     return;
   }
-  const uint32_t address = target != nullptr ? target->ipAddress : state_->broadcastAddress;
-  const int sent = state_->socket->SendTo(message, length, address, kTargetPort);
+  // One address that cannot be reached (a limited broadcast without a default route, say) must
+  // not keep the broadcast from the adapters that can.
+  std::optional<Exception> firstFailure;
+  bool sent = false;
+  for (const uint32_t address : s.broadcasts()) {
+    try {
+      s.SendTo(message, length, address);
+      sent = true;
+    } catch (const Exception& error) {
+      if (!firstFailure) firstFailure = error;
+    }
+  }
+  if (!sent && firstFailure) throw *firstFailure;
+}
+
+void TargetNetwork::State::SendTo(const uint8_t* message, size_t length, uint32_t address) {
+  const int sent = socket->SendTo(message, length, address, kTargetPort);
   if (sent < 0) {
-    throw Exception(
-        Format("Failed sendto: %s", WinsockErrorText(state_->socket->LastError()).c_str()));
+    throw Exception(Format("Failed sendto: %s", WinsockErrorText(socket->LastError()).c_str()));
   }
   if (static_cast<size_t>(sent) != length) {
     throw Exception(Format("sendto sent only %d of %d bytes", sent, static_cast<int>(length)));
@@ -254,6 +301,10 @@ void TargetNetwork::Discover() {
   }
 }
 
+void TargetNetwork::RepeatDiscoverRequest() {
+  SendMessage(*this, wire::DiscoverRequest{}.Encode(), nullptr);
+}
+
 void TargetNetwork::SetDiscoverErrorHandler(
     std::function<void(const std::string& message)> handler) {
   state_->discoverErrorHandler = std::move(handler);
@@ -280,7 +331,7 @@ void TargetNetwork::Close() { state_->socket->Close(); }
 
 TargetTable& TargetNetwork::Table() { return state_->table; }
 
-uint32_t TargetNetwork::BroadcastAddress() const { return state_->broadcastAddress; }
+std::vector<uint32_t> TargetNetwork::BroadcastAddressList() const { return state_->broadcasts(); }
 
 void TargetNetwork::SendAssignAddressRequest(const MacAddress& mac, uint32_t newAddress) {
   SendMessage(*this, wire::AssignAddressRequest{.mac = mac, .ipAddress = newAddress}.Encode(),

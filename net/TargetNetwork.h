@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/MacAddress.h"
 #include "net/TargetTable.h"
@@ -26,20 +27,36 @@ class TargetListObserver {
   virtual void UpdateRow(Target& target) = 0;
 };
 
+struct NetworkAdapter;
+
 // The program's one UDP socket and the table of targets it has heard from.
 class TargetNetwork {
  public:
+  // Where a broadcast goes: asked at every broadcast, so that an adapter brought up while the
+  // program runs is reached too.
+  using BroadcastAddresses = std::function<std::vector<uint32_t>()>;
+
+  // 255.255.255.255 and the directed broadcast address of every adapter that is up: a limited
+  // broadcast leaves by one interface only, so targets behind the others would go unheard.
+  [[nodiscard]] static BroadcastAddresses EveryAdapter();
+  // The same for the given adapters, without repeats, the limited broadcast first.
+  [[nodiscard]] static std::vector<uint32_t> BroadcastAddressesOf(
+      const std::vector<NetworkAdapter>& adapters);
+
   // Opens a real socket: throws Exception with the failing step's text.
   explicit TargetNetwork(uint32_t broadcastAddress = kLimitedBroadcast);
+  explicit TargetNetwork(BroadcastAddresses broadcasts);
   // Uses the given socket (tests).
   explicit TargetNetwork(std::unique_ptr<DatagramSocket> socket,
                          uint32_t broadcastAddress = kLimitedBroadcast);
+  TargetNetwork(std::unique_ptr<DatagramSocket> socket, BroadcastAddresses broadcasts);
   ~TargetNetwork();
   TargetNetwork(const TargetNetwork&) = delete;
   TargetNetwork& operator=(const TargetNetwork&) = delete;
 
-  // Sends one datagram to target's address, or to the broadcast address when target is null.
-  // Throws Exception("Failed sendto: %s") or ("sendto sent only %d of %d bytes").
+  // Sends one datagram to target's address, or to every broadcast address when target is null.
+  // Throws Exception("Failed sendto: %s") or ("sendto sent only %d of %d bytes"); a broadcast
+  // throws only when no address took it, with the first address's error.
   void Send(const uint8_t* message, size_t length, const Target* target);
 
   // From here on, requests to targets are held instead of sent, until SendHeld sends them all
@@ -67,6 +84,9 @@ class TargetNetwork {
   // without a handler the Exception propagates, so the failure is never lost.
   void Discover();
   void SetDiscoverErrorHandler(std::function<void(const std::string& message)> handler);
+  // Broadcasts a DiscoverRequest again, keeping the table: answers merge by MAC. Throws the
+  // Exception of Send.
+  void RepeatDiscoverRequest();
 
   // Waits until a datagram is waiting or timeoutMs passes.
   bool WaitReadable(int timeoutMs);
@@ -79,7 +99,8 @@ class TargetNetwork {
   void Close();
 
   [[nodiscard]] TargetTable& Table();
-  [[nodiscard]] uint32_t BroadcastAddress() const;
+  // Where a broadcast would go now.
+  [[nodiscard]] std::vector<uint32_t> BroadcastAddressList() const;
 
   // One sender per request type; each throws the Exception of Send.
   void SendAssignAddressRequest(const MacAddress& mac, uint32_t newAddress);

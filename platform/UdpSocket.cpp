@@ -461,4 +461,14 @@ int UdpSocket::ReceiveBufferSize() const {
   return GetIntOption(state_->handle, SO_RCVBUF);
 }
 
+uint16_t UdpSocket::LocalPort() const {
+  sockaddr_in local{};
+  AddressLength length = sizeof local;
+  if (state_->handle == kInvalidHandle ||
+      getsockname(state_->handle, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    return 0;
+  }
+  return ntohs(local.sin_port);
+}
+
 }  // namespace qor

@@ -35,6 +35,8 @@ class UdpSocket final : public DatagramSocket {
 
   // The receive queue the system granted, in bytes of its own accounting (0 when unknown).
   [[nodiscard]] int ReceiveBufferSize() const;
+  // The port the stack gave the socket (host order); 0 before the first send.
+  [[nodiscard]] uint16_t LocalPort() const;
 
  private:
   struct State;

@@ -56,6 +56,36 @@ TEST(ScriptCatalogueTest, ScriptsForOneProductAreOfferedInDirectoryOrder) {
   EXPECT_EQ(catalogue.ScriptsForProduct(kBoard).size(), 2u);
 }
 
+TEST(ScriptCatalogueTest, SeveralFoldersTheMoreImportantNamesAndReplacesFilesOfItsName) {
+  test::TempFiles mine, everybody, program;
+  mine.Write("update.qor", "*product 0x1234 1 \"My board\"\n*script 0x1234 1 \"My update\"\n");
+  everybody.Write("update.qor", "*product 0x1234 1 \"Board\"\n*script 0x1234 1 \"Update\"\n");
+  everybody.Write("reset.qor", "*product 0x1234 2 \"Other board\"\n*script 0x1234 1 \"Reset\"\n");
+  program.Write("Reset.QOR", "*script 0x1234 1 \"Reset beside the program\"\n");
+  program.Write("names.qor",
+                "*product 0x1234 1 \"Board beside\"\n*product 0x1234 2 \"Other beside\"\n");
+  ScriptCatalogue catalogue;
+  catalogue.ScanDirectories(
+      {mine.Folder(), "/nonexistent/qor/scripts", everybody.Folder(), program.Folder()});
+
+  // A name found in a more important folder wins over the same product's name elsewhere.
+  EXPECT_EQ(catalogue.ProductName(kBoard), "My board");
+  EXPECT_EQ(catalogue.ProductName(kOther), "Other board");
+  // update.qor is read from the first folder only; reset.qor and Reset.QOR are two files.
+  std::vector<std::string> descriptions;
+  for (const Script* script : catalogue.ScriptsForProduct(kBoard)) {
+    descriptions.push_back(script->ScriptDescription(kBoard));
+  }
+  EXPECT_EQ(descriptions,
+            (std::vector<std::string>{"Reset beside the program", "Reset", "My update"}));
+
+  // One folder alone is the same as scanning that folder.
+  ScriptCatalogue single;
+  single.ScanDirectories({everybody.Folder()});
+  EXPECT_EQ(Offered(single, kBoard), (std::vector<std::string>{"reset.qor", "update.qor"}));
+  EXPECT_EQ(single.ProductName(kBoard), "Board");
+}
+
 TEST(ScriptCatalogueTest, BrokenFilesAndFoldersContributeNothing) {
   test::TempFiles files;
   // The *product line comes before the error: it must not count either.

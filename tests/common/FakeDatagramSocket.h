@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "platform/DatagramSocket.h"
@@ -20,7 +21,8 @@ class FakeDatagramSocket final : public DatagramSocket {
 
   std::vector<Datagram> sent;
   std::deque<Datagram> incoming;
-  int sendError = 0;  // when non-zero, SendTo fails with it
+  int sendError = 0;                    // when non-zero, SendTo fails with it
+  std::map<uint32_t, int> sendErrorTo;  // SendTo to one of these addresses fails with its error
   // When set, the error a datagram about to be sent fails with (0: it is sent).
   std::function<int(const Datagram&)> sendErrorFor;
   int shortSendBy = 0;  // when non-zero, SendTo reports that many bytes fewer
@@ -38,6 +40,10 @@ class FakeDatagramSocket final : public DatagramSocket {
     const int error = sendErrorFor ? sendErrorFor(datagram) : sendError;
     if (error != 0) {
       lastError = error;
+      return -1;
+    }
+    if (const auto failing = sendErrorTo.find(address); failing != sendErrorTo.end()) {
+      lastError = failing->second;
       return -1;
     }
     sent.push_back(std::move(datagram));

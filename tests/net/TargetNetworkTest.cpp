@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
+#include "platform/NetworkAdapters.h"
 #include "platform/TickCount.h"
 #include "script/DataSection.h"
 #include "tests/common/FakeDatagramSocket.h"
@@ -162,7 +165,7 @@ TEST_F(TargetNetworkTest, DiscoverEmptiesTheTableAndBroadcastsToTheGivenAddress)
   auto fake = std::make_unique<test::FakeDatagramSocket>();
   test::FakeDatagramSocket& own = *fake;
   TargetNetwork subnet(std::move(fake), 0x7FFFFFFF);
-  EXPECT_EQ(subnet.BroadcastAddress(), 0x7FFFFFFFu);
+  EXPECT_EQ(subnet.BroadcastAddressList(), std::vector<uint32_t>{0x7FFFFFFFu});
   own.Deliver(DiscoverReply(kMac, 0x7F00000A, 1, 2, 3));
   subnet.Poll();
   ASSERT_EQ(subnet.Table().Size(), 1u);
@@ -179,6 +182,88 @@ TEST_F(TargetNetworkTest, DiscoverEmptiesTheTableAndBroadcastsToTheGivenAddress)
   own.Deliver(DiscoverReply(kMac, 0x7F00000A, 1, 2, 3));
   subnet.Poll();
   EXPECT_TRUE(subnet.Table().Find(kMac)->environment.entries.empty());
+}
+
+TEST(TargetNetworkBroadcastTest, EveryAdapterAddsItsSubnetBroadcastOnceAfterTheLimitedOne) {
+  struct Row {
+    const char* what;
+    std::vector<NetworkAdapter> adapters;
+    std::vector<uint32_t> expected;
+  };
+  const std::vector<Row> rows = {
+      {"no adapter", {}, {0xFFFFFFFF}},
+      {"two subnets",
+       {{"eth0", 0x0A470102, 0xFFFFFF00}, {"eth1", 0xC0A80005, 0xFFFF0000}},
+       {0xFFFFFFFF, 0x0A4701FF, 0xC0A8FFFF}},
+      {"two addresses on one subnet",
+       {{"eth0", 0x0A470102, 0xFFFFFF00}, {"eth0", 0x0A470103, 0xFFFFFF00}},
+       {0xFFFFFFFF, 0x0A4701FF}},
+      {"a /30 has a broadcast", {{"eth0", 0x0A000005, 0xFFFFFFFC}}, {0xFFFFFFFF, 0x0A000007}},
+      {"a /31 and a /32 have none",
+       {{"p2p", 0x0A000004, 0xFFFFFFFE}, {"host", 0x0A000009, 0xFFFFFFFF}},
+       {0xFFFFFFFF}},
+      {"a /0 is the limited broadcast itself", {{"any", 0x0A000004, 0}}, {0xFFFFFFFF}},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(TargetNetwork::BroadcastAddressesOf(row.adapters), row.expected) << row.what;
+  }
+}
+
+TEST(TargetNetworkBroadcastTest, BroadcastsGoToEveryAddressAskedForAtThatMoment) {
+  auto fake = std::make_unique<test::FakeDatagramSocket>();
+  test::FakeDatagramSocket& socket = *fake;
+  std::vector<uint32_t> addresses = {0xFFFFFFFF, 0x0A4701FF};
+  TargetNetwork network(std::move(fake), [&addresses] { return addresses; });
+
+  network.Discover();
+  network.SendAssignAddressRequest(kMac, 0x7F000014);
+  // An adapter that came up since: the next broadcast reaches it too.
+  addresses.push_back(0x0A4702FF);
+  network.Discover();
+  Target target;
+  target.mac = kMac;
+  target.ipAddress = 0x0A470105;
+  network.SendRestartRequest(target, 41);
+
+  const std::vector<std::pair<uint16_t, uint32_t>> expected = {
+      {1, 0xFFFFFFFF}, {1, 0x0A4701FF}, {2, 0xFFFFFFFF}, {2, 0x0A4701FF},
+      {1, 0xFFFFFFFF}, {1, 0x0A4701FF}, {1, 0x0A4702FF}, {8, 0x0A470105}};
+  ASSERT_EQ(socket.sent.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(socket.sent[i].bytes[3], expected[i].first) << "message " << i;
+    EXPECT_EQ(socket.sent[i].address, expected[i].second) << "message " << i;
+    EXPECT_EQ(socket.sent[i].port, 5266) << "message " << i;
+  }
+}
+
+TEST(TargetNetworkBroadcastTest, ABroadcastFailsOnlyWhenNoAddressTookIt) {
+  auto fake = std::make_unique<test::FakeDatagramSocket>();
+  test::FakeDatagramSocket& socket = *fake;
+  TargetNetwork network(std::move(fake), [] {
+    return std::vector<uint32_t>{0xFFFFFFFF, 0x0A4701FF};
+  });
+  std::vector<std::string> messages;
+  network.SetDiscoverErrorHandler([&](const std::string& text) { messages.push_back(text); });
+
+  // No default route: the limited broadcast cannot leave, the adapter's subnet still hears it.
+  socket.sendErrorTo[0xFFFFFFFF] = wsa::kNetworkUnreachable;
+  network.Discover();
+  EXPECT_NO_THROW(network.SendAssignAddressRequest(kMac, 0x7F000014));
+  EXPECT_TRUE(messages.empty());
+  ASSERT_EQ(socket.sent.size(), 2u);
+  EXPECT_EQ(socket.sent[0].address, 0x0A4701FFu);
+  EXPECT_EQ(socket.sent[1].address, 0x0A4701FFu);
+
+  // Neither can: the first address's error is the one reported.
+  socket.sendErrorTo[0x0A4701FF] = wsa::kHostUnreachable;
+  network.Discover();
+  EXPECT_EQ(messages, (std::vector<std::string>{"Failed sendto: network unreachable"}));
+  try {
+    network.SendAssignAddressRequest(kMac, 0x7F000014);
+    FAIL() << "no exception";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message(), "Failed sendto: network unreachable");
+  }
 }
 
 TEST_F(TargetNetworkTest, AFailedDiscoveryGoesToItsHandlerOnce) {

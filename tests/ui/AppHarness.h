@@ -156,7 +156,8 @@ class AppTest : public ::testing::Test {
         [this] {
           if (failOpenNetwork) throw Exception("Failed to create socket: too many open files");
           return std::make_unique<TargetNetwork>(std::make_unique<LoggingSocket>(socket, desktop));
-        }};
+        },
+        [](const std::string& programFolder) { return std::vector<std::string>{programFolder}; }};
   }
 
   // Runs the program to its end; returns the exit code.

@@ -63,8 +63,9 @@ TEST_F(MainDialogTest, SystemCommandsSixteenToThirtyOneOpenTheAboutBox) {
       ASSERT_TRUE(d.IsOpen(kIddAboutBox)) << "command " << command;
       HeadlessDialog& about = d.Dialog(kIddAboutBox);
       EXPECT_EQ(about.Caption(), "About QOR");
-      EXPECT_TRUE(std::regex_match(about.Text(kIdcBuildLine),
-                                   std::regex("Built [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4}")))
+      EXPECT_TRUE(
+          std::regex_match(about.Text(kIdcBuildLine),
+                           std::regex("Version [0-9.]+, built [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4}")))
           << about.Text(kIdcBuildLine);
       about.PressEnter();
     });

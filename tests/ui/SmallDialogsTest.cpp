@@ -1,5 +1,7 @@
 #include <regex>
+#include <string>
 
+#include "QorVersion.h"
 #include "app/CAboutDialog.h"
 #include "app/CIPAddressDialog.h"
 #include "tests/ui/AppHarness.h"
@@ -70,12 +72,13 @@ TEST_F(SmallDialogsTest, CancelLeavesTheAddressAsItWas) {
   EXPECT_EQ(dialog.Address(), 0x7F000114u);
 }
 
-TEST_F(SmallDialogsTest, AboutBoxShowsNameBuildDateAndCopyright) {
+TEST_F(SmallDialogsTest, AboutBoxShowsNameVersionBuildDateAndCopyright) {
   CAboutDialog about;
   desktop.Then([](HeadlessDesktop& d) {
     HeadlessDialog& box = d.Dialog(kIddAboutBox);
     EXPECT_EQ(box.Caption(), "About QOR");
-    EXPECT_EQ(box.Text(kIdcBuildLine), "Built " + CAboutDialog::BuildDate());
+    EXPECT_EQ(box.Text(kIdcBuildLine),
+              std::string("Version ") + kQorVersion + ", built " + CAboutDialog::BuildDate());
     box.Click(kIdOk);
   });
   EXPECT_EQ(about.DoModal(), kIdOk);

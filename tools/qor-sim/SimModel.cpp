@@ -11,6 +11,7 @@
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "tools/qor-sim/SparseMemory.h"
+#include "tools/trace/MessageFields.h"
 
 namespace qor::sim {
 namespace {
@@ -61,6 +62,7 @@ TraceRecord RequestRecord(const SimDatagram& datagram) {
   request.peerPort = datagram.sourcePort;
   request.localAddress = datagram.destination;
   request.length = static_cast<uint32_t>(datagram.length);
+  request.fields = MessageFields(datagram.bytes);
   return request;
 }
 
@@ -76,6 +78,7 @@ SimReply MakeReply(const SimTarget& target, const TraceRecord& request, uint16_t
   reply.record.type = type;
   reply.record.mac = target.info.mac;
   reply.record.length = static_cast<uint32_t>(bytes.size());
+  reply.record.fields = MessageFields(bytes);
   reply.bytes = std::move(bytes);
   reply.source = target.info.ipAddress;
   reply.destination = request.peerAddress;

@@ -245,8 +245,8 @@ void SimTransport::State::SendDue() {
   }
 }
 
-// Sends up to one batch of replies from the front of due, each from its target's own address
-// when that is a local one, as a device would; returns how many are done with, sent or lost.
+// Sends up to one batch of replies from the front of due; returns how many are done with, sent
+// or lost.
 size_t SimTransport::State::Transmit(std::span<SimReply> due) {
   const size_t count = std::min<size_t>(due.size(), kBatch);
   for (size_t i = 0; i < count; ++i) {
@@ -263,7 +263,10 @@ size_t SimTransport::State::Transmit(std::span<SimReply> due) {
     message.msg_namelen = sizeof destination;
     message.msg_iov = &parts[i];
     message.msg_iovlen = 1;
-    if (IsLoopback(reply.source)) {
+    // Answer from the target's own address when it is a local one, as a device would. A 127.x
+    // source may not leave loopback: one who asked across an adapter is answered from that
+    // adapter's address, and the reply still names the target's own address inside.
+    if (IsLoopback(reply.source) && IsLoopback(reply.destination)) {
       char* control = controls.data() + i * kControlSpace;
       std::memset(control, 0, kControlSpace);
       message.msg_control = control;

@@ -4,13 +4,17 @@
 #include <cstdio>
 #include <exception>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "QorVersion.h"
 #include "net/Target.h"
 #include "net/Wire.h"
 #include "platform/Exception.h"
+#include "tools/cli/HelpFormatter.h"
+#include "tools/cli/NumberValidators.h"
 #include "tools/qor-sim/SimEngine.h"
 
 namespace {
@@ -90,7 +94,7 @@ void AddTargetOptions(CLI::App& app, SimOptions& options, TypedOptions& typed) {
   app.add_option("-n,--targets", options.targets, "Number of simulated targets (1 to 100000)")
       ->type_name("N")
       ->capture_default_str()
-      ->check(CLI::Range(1u, 100000u).description(""));
+      ->check(qor::cli::WholeNumber(1, 100000));
   app.add_option("--first-mac", typed.firstMac, "MAC of the first target; the others count up")
       ->type_name("MAC")
       ->capture_default_str()
@@ -103,7 +107,8 @@ void AddTargetOptions(CLI::App& app, SimOptions& options, TypedOptions& typed) {
       ->check(kFirstAddress);
   app.add_option("--unassigned", options.unassigned,
                  "This many targets at the end start without an address")
-      ->type_name("N");
+      ->type_name("N")
+      ->check(qor::cli::WholeNumber(0, 100000));
   app.add_option("--vendor", typed.vendor, "Vendor ID")
       ->type_name("ID")
       ->capture_default_str()
@@ -133,10 +138,11 @@ void AddTargetOptions(CLI::App& app, SimOptions& options, TypedOptions& typed) {
 void AddFaultOptions(CLI::App& app, SimOptions& options, TypedOptions& typed) {
   app.add_option("--progress", options.progressReplies,
                  "ProgressReplies sent while carrying out each WriteRequest")
-      ->type_name("N");
+      ->type_name("N")
+      ->check(qor::cli::WholeNumber(0, 0xFFFFFFFF));
   app.add_option("--loss", options.lossRate, "Probability (0 to 1) that a reply is lost")
       ->type_name("RATE")
-      ->check(CLI::Range(0.0, 1.0).description(""));
+      ->check(qor::cli::DecimalNumber(0, 1));
   app.add_option("--loss-types", typed.lossTypes,
                  "Only replies to these request types may be lost (discover, fill, data, write, "
                  "read, restart or numbers)")
@@ -144,13 +150,15 @@ void AddFaultOptions(CLI::App& app, SimOptions& options, TypedOptions& typed) {
       ->delimiter(',');
   app.add_option("--seed", options.seed, "Seed of the loss generator")
       ->type_name("N")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->check(qor::cli::WholeNumber(0, 0xFFFFFFFF));
   app.add_option("--fail", typed.failures,
                  "Answer requests of TYPE with STATUS (default 255) instead of "
                  "carrying them out")
       ->type_name("TYPE[=STATUS]");
-  app.add_option("--delay", options.replyDelayMs, "Milliseconds before every reply")
-      ->type_name("MS");
+  app.add_option("--delay", options.replyDelayMs, "Send every reply MS milliseconds late")
+      ->type_name("MS")
+      ->check(qor::cli::WholeNumber(0, 3600000));
   app.add_option("--trace", options.tracePath, "Write every request and reply to FILE (JSON Lines)")
       ->type_name("FILE");
   app.add_option("--bind", typed.bind, "Local address to listen on")
@@ -233,10 +241,17 @@ int Serve(const SimOptions& options, const std::string& bind) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{
-      "qor-sim: simulated QOR targets on UDP port 5266, one socket for all of them.\n"
-      "Run it inside scripts/netns-run so that it never answers a real network.\n"
-      "Prints 'ready' when listening; stops on SIGINT or SIGTERM."};
+  CLI::App app{"Simulated QOR targets on UDP port 5266, any number of them behind one socket.",
+               "qor-sim"};
+  app.formatter(std::make_shared<qor::cli::HelpFormatter>());
+  app.set_help_flag("-h,--help", "Print this help and exit");
+  app.set_version_flag("--version", std::string("qor-sim ") + qor::kQorVersion,
+                       "Print the version and exit");
+  app.footer(
+      "Run it inside scripts/netns-run (a private network namespace) so that it never answers "
+      "a real network. It prints 'ready' when listening and stops on SIGINT or SIGTERM.\n"
+      "Statuses of its FinalReplies: 0 success, 1 bad length, 2 beyond the staging buffer or "
+      "the address space, 3 CRC mismatch, 255 injected by --fail.");
   SimOptions options;
   TypedOptions typed;
   AddTargetOptions(app, options, typed);

@@ -5,6 +5,7 @@
 #include "net/TargetNetwork.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
+#include "tools/qorctl/NetworkOptions.h"
 #include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
@@ -13,7 +14,7 @@ namespace {
 struct AssignOptions {
   std::string mac;
   std::string address;
-  std::string broadcast = "255.255.255.255";
+  std::string broadcast;  // empty: every adapter
   bool verify = false;
   uint32_t waitMs = 1000;
 };
@@ -24,7 +25,7 @@ int Assign(const AssignOptions& options) {
   const std::string macText = mac.ToString();
   const std::string addressText = IpAddressText(address);
 
-  TargetNetwork network(*ParseIpAddress(options.broadcast));
+  TargetNetwork network(BroadcastsFor(options.broadcast));
   network.SendAssignAddressRequest(mac, address);
   if (!options.verify) {
     std::printf("Asked %s to take the address %s.\n", macText.c_str(), addressText.c_str());
@@ -66,23 +67,15 @@ CommandRunner AddAssignCommand(CLI::App& app) {
       ->type_name("ADDR")
       ->required()
       ->check(Ipv4Validator());
-  command
-      ->add_option("--broadcast", options->broadcast,
-                   "Address the request goes to, e.g. one adapter's subnet broadcast")
-      ->type_name("ADDR")
-      ->capture_default_str()
-      ->check(Ipv4Validator());
+  AddBroadcastOption(*command, options->broadcast, "the request");
   command->add_flag("--verify", options->verify,
                     "Discover again and fail unless the target reports the new address");
-  command
-      ->add_option("--wait", options->waitMs,
-                   "With --verify: milliseconds to wait for the target's answer")
-      ->type_name("MS")
-      ->capture_default_str()
-      ->check(CLI::Range(0u, 3600000u).description(""));
+  AddWaitOption(*command, options->waitMs, "the target's answer (with --verify)");
   command->footer(
-      "Exit status: 0 sent (and with --verify: confirmed), 1 failed or not confirmed, 2 usage "
-      "error.");
+      "The target does not answer the request itself: --verify learns its address from a new "
+      "discovery.\n"
+      "Exit status: 0 sent (and with --verify: confirmed), 1 failed or not confirmed, 2 on a "
+      "usage error.");
   return [options] { return Assign(*options); };
 }
 

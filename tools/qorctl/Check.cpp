@@ -103,12 +103,12 @@ CommandRunner AddCheckCommand(CLI::App& app) {
   auto options = std::make_shared<CheckOptions>();
   CLI::App* command =
       app.add_subcommand("check", "Read script files as QOR does and report what they hold");
-  command->add_flag("--json", options->json,
-                    "Print one JSON object per file, one per line, instead of a summary");
   command->add_option("FILE", options->files, "Script files (.QOR) to read")->required();
+  command->add_flag("--json", options->json,
+                    "Print one JSON object per file and line instead of the summary");
   command->footer(
-      "Exit status: 0 when every file reads, 1 when any fails, 2 on a usage error.\n"
-      "A failure prints the message QOR would show the operator.");
+      "A failure prints the message QOR would show the operator.\n"
+      "Exit status: 0 when every file reads, 1 when any fails, 2 on a usage error.");
   return [options] { return RunCheck(*options); };
 }
 

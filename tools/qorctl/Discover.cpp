@@ -9,18 +9,21 @@
 #include "net/TargetNetwork.h"
 #include "platform/Files.h"
 #include "platform/Format.h"
+#include "platform/ScriptFolders.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
+#include "tools/qorctl/NetworkOptions.h"
 #include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
 namespace {
 
 struct DiscoverOptions {
-  std::string broadcast = "255.255.255.255";
+  std::string broadcast;  // empty: every adapter
   uint32_t waitMs = 1000;
   std::string scripts;
   bool json = false;
+  bool once = false;
 };
 
 struct Row {
@@ -50,11 +53,11 @@ int Discover(const DiscoverOptions& options) {
   if (!options.scripts.empty()) {
     catalogue.ScanDirectory(options.scripts);
   } else if (const auto folder = ExecutableDirectory()) {
-    catalogue.ScanDirectory(*folder);
+    catalogue.ScanDirectories(ScriptFolders(*folder));
   }
 
-  TargetNetwork network(*ParseIpAddress(options.broadcast));
-  if (!DiscoverTargets(network, options.waitMs)) return 1;
+  TargetNetwork network(BroadcastsFor(options.broadcast));
+  if (!DiscoverTargets(network, options.waitMs, {}, options.once)) return 1;
 
   const std::vector<Target*>& targets = network.Table().InArrivalOrder();
   if (options.json) {
@@ -94,26 +97,21 @@ CommandRunner AddDiscoverCommand(CLI::App& app) {
   CLI::App* command =
       app.add_subcommand("discover", "Broadcast a discovery and list the targets that answer");
   auto options = std::make_shared<DiscoverOptions>();
-  command
-      ->add_option("--broadcast", options->broadcast,
-                   "Address the discovery goes to, e.g. one adapter's subnet broadcast")
-      ->type_name("ADDR")
-      ->capture_default_str()
-      ->check(Ipv4Validator());
-  command->add_option("--wait", options->waitMs, "Milliseconds to wait for answers")
-      ->type_name("MS")
-      ->capture_default_str()
-      ->check(CLI::Range(0u, 3600000u).description(""));
+  AddBroadcastOption(*command, options->broadcast, "the discovery");
+  AddWaitOption(*command, options->waitMs, "answers");
   command
       ->add_option("--scripts", options->scripts,
-                   "Folder of .qor scripts that name the products (default: qorctl's folder)")
+                   "Name products from the .QOR scripts in DIR (default: the folders qor reads, "
+                   "see qorctl(1))")
       ->type_name("DIR")
       ->check(CLI::ExistingDirectory.description(""));
+  command->add_flag("--once", options->once, "Broadcast once, not again after 250 and 500 ms");
   command->add_flag("--json", options->json,
                     "Print one JSON array: mac, ip, vendor, product, staging, product_name");
   command->footer(
-      "Targets are listed in the order they first answered. Exit status: 0 listed (even if "
-      "none answered), 1 the broadcast failed, 2 usage error.");
+      "Targets are listed in the order they first answered.\n"
+      "Exit status: 0 listed (even if none answered), 1 the broadcast failed, 2 on a usage "
+      "error.");
   return [options] { return Discover(*options); };
 }
 

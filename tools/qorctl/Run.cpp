@@ -1,5 +1,6 @@
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -14,11 +15,14 @@
 #include "net/TargetNetwork.h"
 #include "platform/Format.h"
 #include "platform/Terminal.h"
+#include "platform/UdpSocket.h"
 #include "script/Script.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
 #include "tools/qorctl/Interrupt.h"
+#include "tools/qorctl/NetworkOptions.h"
 #include "tools/qorctl/RunConsole.h"
+#include "tools/qorctl/TracingSocket.h"
 #include "tools/qorctl/Validators.h"
 
 namespace qor::cli {
@@ -31,11 +35,12 @@ struct RunOptions {
   std::string mac;
   bool all = false;
   std::string product;
-  std::string broadcast = "255.255.255.255";
-  int waitMs = 1000;
+  std::string broadcast;  // empty: every adapter
+  uint32_t waitMs = 1000;
   std::string pace = "fast";
-  double timeoutSeconds = 0;
+  std::string timeout;  // seconds, checked by RunScript
   bool json = false;
+  std::string trace;  // JSON Lines file of every message; empty for none
 };
 
 // One number of VID:PID: decimal, or hexadecimal after 0x.
@@ -67,6 +72,13 @@ ProductKey ParseProduct(const std::string& text) {
                      "such as 0x1234:0x0001)");
   }
   return {*vendor, *product};
+}
+
+// The program's socket, writing every message to the trace file when one is named.
+std::unique_ptr<DatagramSocket> OpenSocket(const std::string& trace) {
+  auto socket = std::make_unique<UdpSocket>();
+  if (trace.empty()) return socket;
+  return std::make_unique<TracingSocket>(std::move(socket), trace);
 }
 
 std::string SecondsText(uint32_t milliseconds) {
@@ -156,9 +168,12 @@ void PrintSummary(const std::vector<TargetRun>& runs) {
 }
 
 int RunScript(const RunOptions& options) {
-  if (options.waitMs < 0) throw UsageError("--wait must not be negative");
-  // Written so that NaN fails too.
-  if (!(options.timeoutSeconds >= 0 && options.timeoutSeconds <= RunSession::kMaxTimeoutSeconds)) {
+  // Text that is no number fails as a number out of range does; written so that NaN fails too.
+  char* end = nullptr;
+  const double timeoutSeconds =
+      options.timeout.empty() ? 0 : std::strtod(options.timeout.c_str(), &end);
+  if ((end != nullptr && (end == options.timeout.c_str() || *end != '\0')) ||
+      !(timeoutSeconds >= 0 && timeoutSeconds <= RunSession::kMaxTimeoutSeconds)) {
     throw UsageError(Format("--timeout must be a number of seconds from 0 (no limit) to %.0f",
                             RunSession::kMaxTimeoutSeconds));
   }
@@ -166,19 +181,18 @@ int RunScript(const RunOptions& options) {
   if (!options.all) wanted = MacAddress::Parse(options.mac);
   std::optional<ProductKey> product;
   if (!options.product.empty()) product = ParseProduct(options.product);
-  const uint32_t broadcast = *ParseIpAddress(options.broadcast);
 
   // Read the script before touching the network, so a bad script costs no discovery.
   const Script script(options.script, DirectiveRegistry());
 
   InterruptGuard interrupt;
-  TargetNetwork network(broadcast);
+  TargetNetwork network(OpenSocket(options.trace), BroadcastsFor(options.broadcast));
   // With --target the run starts the moment that target answers; --all takes the whole wait,
   // as it cannot know who else will answer.
   const auto enough = [&] {
     return interrupt.Interrupted() || (wanted && network.Table().Find(*wanted) != nullptr);
   };
-  if (!DiscoverTargets(network, static_cast<uint32_t>(options.waitMs), enough)) {
+  if (!DiscoverTargets(network, options.waitMs, enough)) {
     return 1;
   }
   if (interrupt.Interrupted()) {
@@ -196,7 +210,7 @@ int RunScript(const RunOptions& options) {
 
   RunSettings settings;
   settings.pace = options.pace == "tick" ? RunPace::kTick : RunPace::kFast;
-  settings.timeoutSeconds = options.timeoutSeconds;
+  settings.timeoutSeconds = timeoutSeconds;
   settings.cancel = &interrupt.Flag();
   RunSession session(script, network, std::move(settings));
   for (size_t i = 0; i < targets.size(); ++i) session.AddTarget(*targets[i], console.Display(i));
@@ -216,33 +230,40 @@ CommandRunner AddRunCommand(CLI::App& app) {
   CLI::App* run =
       app.add_subcommand("run", "Run a script on one target or on every discovered target");
   run->footer(
-      "Discovers targets first, then runs SCRIPT on the chosen ones at once over one socket.\n"
-      "Exit status: 0 when every run finished, 1 when any failed, was refused or timed out,\n"
-      "2 on usage errors, 130 after Ctrl-C (which cancels the runs like the Cancel button).");
+      "Discovers targets first, then runs SCRIPT on the chosen ones at once over one socket. "
+      "Ctrl-C cancels the runs like the Cancel button.\n"
+      "Exit status: 0 when every run finished, 1 when any failed, was refused or timed out, 2 "
+      "on a usage error, 130 after Ctrl-C.");
   run->add_option("SCRIPT", options->script, "The .QOR script file to run")->required();
   auto* target = run->add_option("--target", options->mac,
-                                 "Run on the target with this MAC address (00:1A:2B:3C:4D:5E)")
+                                 "Run on the target with this MAC address, e.g. "
+                                 "00:1A:2B:3C:4D:5E (not with --all)")
                      ->type_name("MAC")
                      ->check(MacAddressValidator());
-  auto* all = run->add_flag("--all", options->all, "Run on every target that answers");
+  auto* all =
+      run->add_flag("--all", options->all, "Run on every target that answers (not with --target)");
   target->excludes(all);
   run->add_option("--product", options->product,
-                  "With --all: only targets of this product, VID:PID, each decimal or 0x "
-                  "hexadecimal (0x1234:0x0001)")
+                  "With --all: only targets of this product, each ID decimal or 0x "
+                  "hexadecimal, e.g. 0x1234:0x0001")
+      ->type_name("VID:PID")
       ->needs(all);
-  run->add_option("--broadcast", options->broadcast,
-                  "Discovery goes to this address, e.g. one adapter's subnet broadcast")
-      ->type_name("ADDR")
-      ->capture_default_str()
-      ->check(Ipv4Validator());
-  run->add_option("--wait", options->waitMs, "Milliseconds to wait for targets to answer")
-      ->capture_default_str();
+  AddBroadcastOption(*run, options->broadcast, "the discovery");
+  AddWaitOption(*run, options->waitMs, "answers to the discovery");
   run->add_option("--pace", options->pace,
-                  "fast: step whenever a reply arrives; tick: step every 20 ms like the GUI")
-      ->check(CLI::IsMember({"fast", "tick"}))
+                  "fast: step whenever a reply arrives; tick: step every 20 ms like the desktop "
+                  "program")
+      ->type_name("fast|tick")
+      ->check(CLI::IsMember({"fast", "tick"}).description(""))
       ->capture_default_str();
-  run->add_option("--timeout", options->timeoutSeconds,
-                  "Cancel runs still going after SECONDS (default: no limit)");
+  run->add_option("--timeout", options->timeout,
+                  "Cancel runs still going after SECONDS, from 0 to 2592000 (default 0: no "
+                  "limit)")
+      ->type_name("SECONDS");
+  run->add_option("--trace", options->trace,
+                  "Write every request sent and every reply received to FILE, one JSON object "
+                  "per line, as qor-sim --trace does")
+      ->type_name("FILE");
   run->add_flag("--json", options->json,
                 "At the end, one JSON object per target and line: mac, ok, error, seconds");
   return [options] {

@@ -15,6 +15,8 @@ namespace {
 
 constexpr uint32_t kRedrawEveryMs = 50;
 constexpr int kBarWidth = 20;
+// A rate needs this much of a transfer behind it before it says anything useful.
+constexpr uint32_t kRateAfterMs = 250;
 
 struct Line {
   std::string label;
@@ -22,6 +24,9 @@ struct Line {
   std::string status;
   uint32_t done = 0;
   uint32_t total = 0;
+  // Where and when the current transfer began, for its rate.
+  uint32_t startDone = 0;
+  uint32_t startTick = 0;
   std::string final;  // set once the target's run is over
   std::string lastPrinted;
   bool pending = false;  // changed since last shown
@@ -56,6 +61,31 @@ std::string Bar(uint32_t done, uint32_t total) {
   return bar;
 }
 
+// "1.5 MiB/s  0:07 left" once the transfer has gone on long enough to tell; empty before that
+// and once it is complete.
+std::string RateText(const Line& line, uint32_t now) {
+  const uint32_t elapsed = now - line.startTick;
+  if (elapsed < kRateAfterMs || line.done <= line.startDone || line.done >= line.total) return {};
+  const double rate = (line.done - line.startDone) * 1000.0 / elapsed;
+  std::string text;
+  if (rate >= 1024.0 * 1024.0) {
+    text = Format("%.1f MiB/s", rate / (1024.0 * 1024.0));
+  } else if (rate >= 1024.0) {
+    text = Format("%.1f KiB/s", rate / 1024.0);
+  } else {
+    text = Format("%.0f B/s", rate);
+  }
+  const auto left = static_cast<uint64_t>((line.total - line.done) / rate + 0.999);
+  if (left >= 3600) {
+    text += Format("  %u:%02u:%02u left", static_cast<unsigned>(left / 3600),
+                   static_cast<unsigned>(left / 60 % 60), static_cast<unsigned>(left % 60));
+  } else {
+    text += Format("  %u:%02u left", static_cast<unsigned>(left / 60),
+                   static_cast<unsigned>(left % 60));
+  }
+  return text;
+}
+
 // Each target's display writes into its line of the console. Changes wait for the console's
 // next refresh, so a section's title and its cleared status show as one change.
 class TargetDisplay final : public ScriptDisplay {
@@ -75,7 +105,13 @@ class TargetDisplay final : public ScriptDisplay {
     line_.pending = true;
   }
   void SetProgress(uint32_t done, uint32_t total) override {
-    line_.done = std::min(done, total);
+    done = std::min(done, total);
+    // Another transfer, or the same one started again: its rate starts afresh.
+    if (total != line_.total || done < line_.done) {
+      line_.startDone = done;
+      line_.startTick = GetTickCount();
+    }
+    line_.done = done;
     line_.total = total;
     line_.pending = true;
   }
@@ -112,7 +148,11 @@ struct RunConsole::State {
     if (!line.final.empty()) {
       text += line.final;
     } else {
-      if (line.total > 0) text += Bar(line.done, line.total) + "  ";
+      if (line.total > 0) {
+        text += Bar(line.done, line.total) + "  ";
+        const std::string rate = RateText(line, GetTickCount());
+        if (!rate.empty()) text += rate + "  ";
+      }
       text += Describe(line);
     }
     // A line that wrapped would throw off the cursor arithmetic of the next redraw.

@@ -1,25 +1,68 @@
 #include <cstdio>
 #include <exception>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "QorVersion.h"
 #include "platform/Exception.h"
+#include "tools/cli/HelpFormatter.h"
 #include "tools/qorctl/Commands.h"
 
+namespace {
+
+// "check, discover, assign, run": the commands in the order of --help.
+std::string CommandNames(const CLI::App& app) {
+  std::string names;
+  for (const CLI::App* command : app.get_subcommands({})) {
+    if (!names.empty()) names += ", ";
+    names += command->get_name();
+  }
+  return names;
+}
+
+bool IsCommand(const CLI::App& app, const std::string& name) {
+  for (const CLI::App* command : app.get_subcommands({})) {
+    if (command->get_name() == name) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  CLI::App app{"qorctl: find, re-address and script QOR targets on the local network"};
+  CLI::App app{"Finds, re-addresses and scripts QOR targets on the local network.", "qorctl"};
+  app.formatter(std::make_shared<qor::cli::HelpFormatter>());
   app.require_subcommand(1);
-  app.set_version_flag("--version", "qorctl 0.1.0");
+  // Before the commands, which take the help flag over as it stands.
+  app.set_help_flag("-h,--help", "Print this help and exit");
 
   std::map<const CLI::App*, qor::cli::CommandRunner> runners;
   const auto add = [&](qor::cli::CommandRunner runner) {
-    runners[app.get_subcommands({}).back()] = std::move(runner);
+    CLI::App* command = app.get_subcommands({}).back();
+    command->group("Commands");
+    runners[command] = std::move(runner);
   };
   add(qor::cli::AddCheckCommand(app));
   add(qor::cli::AddDiscoverCommand(app));
   add(qor::cli::AddAssignCommand(app));
   add(qor::cli::AddRunCommand(app));
+
+  app.set_help_all_flag("--help-all", "Print the help of every command and exit");
+  app.set_version_flag("--version", std::string("qorctl ") + qor::kQorVersion,
+                       "Print the version and exit");
+  app.footer("Run 'qorctl COMMAND --help' for the options of one command.");
+
+  // CLI11 would only say that a command is required.
+  const std::string first = argc > 1 ? argv[1] : "";
+  if (first.empty() || (first[0] != '-' && !IsCommand(app, first))) {
+    const std::string problem =
+        first.empty() ? "no command given" : "unknown command \"" + first + "\"";
+    std::fprintf(stderr, "qorctl: %s\nCommands: %s\nRun 'qorctl --help' for usage.\n",
+                 problem.c_str(), CommandNames(app).c_str());
+    return 2;
+  }
 
   try {
     app.parse(argc, argv);

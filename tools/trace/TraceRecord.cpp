@@ -27,6 +27,17 @@ std::string TraceLine(const TraceRecord& record) {
   if (record.mac) line["mac"] = record.mac->ToString();
   if (record.requestId) line["request_id"] = *record.requestId;
   if (record.status) line[record.type == kProgressReply ? "value" : "status"] = *record.status;
+  if (!record.fields.empty()) {
+    nlohmann::ordered_json fields = nlohmann::ordered_json::object();
+    for (const TraceField& field : record.fields) {
+      if (field.number) {
+        fields[field.name] = *field.number;
+      } else {
+        fields[field.name] = field.text;
+      }
+    }
+    line["fields"] = fields;
+  }
   line["length"] = record.length;
   line["event"] = record.event;
   if (!record.reason.empty()) line["reason"] = record.reason;

@@ -10,8 +10,10 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "net/TargetNetwork.h"
+#include "net/Wire.h"
 #include "tests/common/TempFiles.h"
 #include "tools/qor-sim/SimEngine.h"
 
@@ -207,6 +209,63 @@ TEST_F(QorctlRunTest, TimeoutAndCtrlCCancelARunThatWaitsForever) {
   EXPECT_EQ(tiny.status, 1);
   EXPECT_EQ(Summary(tiny.out).at(0).at("error"),
             "Timed out after 0.0004 seconds; the run was cancelled");
+}
+
+TEST_F(QorctlRunTest, TheTraceHoldsEveryRequestSentAndReplyReceivedAsTheTargetsSawThem) {
+  sim::SimOptions options;
+  options.targets = 2;
+  options.progressReplies = 2;
+  options.keepTrace = true;
+  StartSim(options);
+  const std::string script = files.Write("table.qor", std::string(kImageScript) + "*restart\n");
+  const std::string trace = files.Folder() + "/run.jsonl";
+  const Outcome run = Qorctl("run " + script + " --all --wait 300 --trace " + trace);
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  // (direction as the host sees it, type, MAC, request id) of every message, in order.
+  using Key = std::tuple<std::string, std::string, std::string, int64_t>;
+  std::multiset<Key> host, targets;
+  std::ifstream lines(trace);
+  std::set<std::string> typesSeen;
+  uint64_t lastTime = 0;
+  for (std::string text; std::getline(lines, text);) {
+    const nlohmann::json line = nlohmann::json::parse(text);
+    const std::string type = line.at("type");
+    typesSeen.insert(type);
+    EXPECT_GE(line.at("t").get<uint64_t>(), lastTime) << text;
+    lastTime = line.at("t");
+    const bool out = line.at("dir") == "out";
+    EXPECT_EQ(line.at("event"), out ? "sent" : "received") << text;
+    EXPECT_EQ(line.at(out ? "to" : "from")
+                  .get<std::string>()
+                  .substr(line.at(out ? "to" : "from").get<std::string>().find(':')),
+              ":5266")
+        << text;
+    host.emplace(line.at("dir"), type, line.value("mac", ""), line.value("request_id", -1));
+    // Each message's own fields, by name.
+    if (type == "WriteRequest") {
+      EXPECT_EQ(line.at("fields").at("address"), 0x10000) << text;
+      EXPECT_EQ(line.at("fields").at("length"), 0x800) << text;
+      EXPECT_TRUE(line.at("fields").contains("crc")) << text;
+    } else if (type == "DiscoverReply") {
+      EXPECT_EQ(line.at("fields").at("vendor"), 0x1234) << text;
+      EXPECT_EQ(line.at("fields").at("ip").get<std::string>().rfind("127.0.0.1", 0), 0u) << text;
+    } else if (type == "ProgressReply") {
+      EXPECT_TRUE(line.contains("value")) << text;
+    } else if (type == "FinalReply") {
+      EXPECT_EQ(line.at("status"), 0) << text;
+    }
+  }
+  EXPECT_EQ(typesSeen, (std::set<std::string>{"DiscoverRequest", "DiscoverReply", "FillRequest",
+                                              "DataRequest", "WriteRequest", "RestartRequest",
+                                              "FinalReply", "ProgressReply"}));
+  for (const TraceRecord& record : engine->Trace()) {
+    if (record.event != "handled" && record.event != "sent") continue;
+    targets.emplace(record.incoming ? "out" : "in", wire::MessageTypeName(record.type),
+                    record.mac ? record.mac->ToString() : "",
+                    record.requestId ? int64_t{*record.requestId} : -1);
+  }
+  EXPECT_EQ(host, targets);
 }
 
 TEST_F(QorctlRunTest, ATimeoutMustBeAFiniteNumberOfSeconds) {

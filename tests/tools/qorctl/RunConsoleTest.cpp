@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "platform/TickCount.h"
 #include "script/ScriptDisplay.h"
 #include "tools/qorctl/RunConsole.h"
 
@@ -66,6 +68,39 @@ TEST(RunConsoleTest, OnATerminalLinesAreRewrittenInPlaceWithAProgressBar) {
   EXPECT_EQ(Contents(errors), "B: something failed\n");
   std::fclose(out);
   std::fclose(errors);
+}
+
+TEST(RunConsoleTest, TheProgressBarShowsTheRateAndTimeLeftOnceATransferIsUnderWay) {
+  struct Row {
+    uint32_t total;
+    uint32_t done;
+    uint32_t afterMs;
+    std::string shown;  // after the bar, before the texts
+  };
+  const std::vector<Row> rows = {
+      {4 << 20, 1 << 20, 500, "2.0 MiB/s  0:02 left  "},
+      {1 << 20, 1024, 1000, "1.0 KiB/s  17:03 left  "},
+      {1 << 20, 100, 1000, "100 B/s  2:54:45 left  "},
+      {4 << 20, 1 << 20, 200, ""},  // too early to tell
+      {4 << 20, 4 << 20, 500, ""},  // complete: only the write is left
+  };
+  for (const Row& row : rows) {
+    FakeTickSource clock{5000};
+    ScopedTickSource scoped{clock};
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    cli::RunConsole console(out, true, {"A"});
+    console.Display(0).SetStatusText("Sending");
+    console.Display(0).SetProgress(0, row.total);
+    clock.Advance(row.afterMs);
+    console.Display(0).SetProgress(row.done, row.total);
+    console.Refresh(true);
+    const std::string text = Contents(out);
+    const size_t bar = text.rfind("%  ");
+    ASSERT_NE(bar, std::string::npos) << text;
+    EXPECT_EQ(text.substr(bar + 3), row.shown + "Sending\n") << row.done << " of " << row.total;
+    std::fclose(out);
+  }
 }
 
 TEST(RunConsoleTest, MoreTargetsThanATerminalHoldsAreShownOneLinePerChange) {

@@ -7,6 +7,7 @@
 #include "net/Wire.h"
 #include "platform/Exception.h"
 #include "tests/common/TempFiles.h"
+#include "tools/trace/MessageFields.h"
 #include "tools/trace/TraceRecord.h"
 #include "tools/trace/TraceWriter.h"
 
@@ -62,6 +63,59 @@ TEST(TraceRecordTest, EachRecordIsOneJsonObjectWithItsOptionalFieldsOnlyWhenSet)
             R"("length":20,"event":"received"})");
   final.type = 0x8004;
   EXPECT_NE(TraceLine(final).find(R"("type":"32772")"), std::string::npos);
+}
+
+TEST(TraceRecordTest, EveryMessageIsDescribedWithItsOwnFields) {
+  const MacAddress mac{{0x02, 0, 0, 0, 0, 0x07}};
+  struct Row {
+    wire::Bytes bytes;
+    std::string expected;  // the line's middle: from "type" to "length"
+  };
+  const std::vector<Row> rows = {
+      {wire::DiscoverRequest{}.Encode(), R"("type":"DiscoverRequest","length":4)"},
+      {wire::AssignAddressRequest{.mac = mac, .ipAddress = 0x7F000014}.Encode(),
+       R"("type":"AssignAddressRequest","mac":"02:00:00:00:00:07","fields":{"ip":"127.0.0.20"},)"
+       R"("length":16)"},
+      {wire::FillRequest{.mac = mac, .requestId = 41, .length = 0x800}.Encode(),
+       R"("type":"FillRequest","mac":"02:00:00:00:00:07","request_id":41,)"
+       R"("fields":{"fill":4294967295,"length":2048},"length":24)"},
+      {wire::DataRequest{.mac = mac, .requestId = 42, .offset = 0x400, .data = {1, 2, 3}}.Encode(),
+       R"("type":"DataRequest","mac":"02:00:00:00:00:07","request_id":42,)"
+       R"("fields":{"offset":1024,"bytes":3},"length":23)"},
+      {wire::WriteRequest{.mac = mac, .requestId = 43, .address = 0x10000, .length = 8, .crc = 9}
+           .Encode(),
+       R"("type":"WriteRequest","mac":"02:00:00:00:00:07","request_id":43,)"
+       R"("fields":{"address":65536,"length":8,"crc":9},"length":28)"},
+      {wire::ReadRequest{.mac = mac, .requestId = 44, .address = 0xF00000, .length = 1024}.Encode(),
+       R"("type":"ReadRequest","mac":"02:00:00:00:00:07","request_id":44,)"
+       R"("fields":{"address":15728640,"length":1024},"length":24)"},
+      {wire::RestartRequest{.mac = mac, .requestId = 45}.Encode(),
+       R"("type":"RestartRequest","mac":"02:00:00:00:00:07","request_id":45,"length":16)"},
+      {wire::DiscoverReply{
+           .mac = mac, .ipAddress = 0, .vendorId = 0x1234, .productId = 2, .stagingSize = 4096}
+           .Encode(),
+       R"("type":"DiscoverReply","mac":"02:00:00:00:00:07",)"
+       R"("fields":{"ip":"0.0.0.0","vendor":4660,"product":2,"staging":4096},"length":24)"},
+      {wire::FinalReply{.mac = mac, .requestId = 44, .status = 2, .payload = {1, 2}}.Encode(),
+       R"("type":"FinalReply","mac":"02:00:00:00:00:07","request_id":44,"status":2,)"
+       R"("fields":{"payload":2},"length":22)"},
+      {wire::ProgressReply{.mac = mac, .requestId = 43, .value = 0x10400}.Encode(),
+       R"("type":"ProgressReply","mac":"02:00:00:00:00:07","request_id":43,"value":66560,)"
+       R"("length":20)"},
+      // Cut short: what it holds and no more.
+      {wire::Bytes{0, 1, 0, 5, 2, 0, 0, 0, 0, 7, 0, 0, 0, 0},
+       R"("type":"WriteRequest","mac":"02:00:00:00:00:07","length":14)"},
+      {wire::Bytes{0, 1}, R"("type":"0","length":2)"},
+  };
+  for (const Row& row : rows) {
+    TraceRecord record = DescribeMessage(row.bytes);
+    record.event = "sent";
+    const std::string line = TraceLine(record);
+    const size_t from = line.find(R"("type")");
+    const size_t to = line.find(R"(,"event")");
+    ASSERT_NE(from, std::string::npos) << line;
+    EXPECT_EQ(line.substr(from, to - from), row.expected);
+  }
 }
 
 TEST(TraceRecordTest, TheWriterPutsOneLinePerRecordAndRefusesAFileItCannotCreate) {

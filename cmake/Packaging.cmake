@@ -1,0 +1,116 @@
+# Installation and packages. `cmake --install` puts the programs in place; `cpack -G DEB` in the
+# build folder makes qor_<version>_<arch>.deb from what the build made, with man pages, bash
+# completion, a desktop entry, icons, AppStream metainfo and the examples.
+include(GNUInstallDirs)
+
+set(QOR_MAINTAINER "The QOR developers <qor@example.org>")
+set(QOR_COPYRIGHT "2026 The QOR developers")
+set(QOR_RELEASE_DATE "2026-12-08")
+set(QOR_RELEASE_DATE_RFC2822 "Tue, 08 Dec 2026 00:00:00 +0000")
+# The desktop entry's, icon's and metainfo's name.
+set(QOR_APP_ID "org.example.qor")
+
+set(qor_programs)
+if(QOR_BUILD_TOOLS)
+  list(APPEND qor_programs qorctl qor-sim)
+endif()
+if(QOR_BUILD_UI AND QOR_BUILD_QT)
+  list(APPEND qor_programs qor)
+endif()
+if(qor_programs)
+  install(TARGETS ${qor_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+set(CPACK_PACKAGE_NAME qor)
+set(CPACK_PACKAGE_VENDOR "The QOR developers")
+set(CPACK_PACKAGE_CONTACT "${QOR_MAINTAINER}")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find, re-address and script networked devices on the LAN")
+set(CPACK_PACKAGE_DESCRIPTION
+    "QOR finds the devices of a family of networked products on the local network\n"
+    "by UDP broadcast, on every network adapter, lists them with product name, MAC\n"
+    "and IP address, gives a device a new IP address and runs firmware scripts\n"
+    "against it: download an image through its staging buffer, read, edit and\n"
+    "write its CRC-checked environment block, restart it.\n"
+    "\n"
+    "qor is the desktop program; qorctl does the same from a terminal, on one\n"
+    "device or many at once; qor-sim simulates any number of devices to develop\n"
+    "and test against.")
+string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
+set(CPACK_STRIP_FILES ON)
+
+if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  find_program(QOR_GZIP gzip REQUIRED)
+  set(packaging ${PROJECT_SOURCE_DIR}/packaging)
+  set(staged ${PROJECT_BINARY_DIR}/packaging)
+
+  # The copyright file comes from LICENSE, which must stay the Apache License 2.0 it names.
+  file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE license_head LIMIT_COUNT 3)
+  if(NOT license_head MATCHES "Apache License;.*Version 2\\.0")
+    message(FATAL_ERROR "LICENSE is not the Apache License 2.0 that packaging/copyright.in names")
+  endif()
+  configure_file(${packaging}/copyright.in ${staged}/copyright @ONLY)
+  configure_file(${packaging}/changelog.in ${staged}/changelog @ONLY)
+  configure_file(${packaging}/${QOR_APP_ID}.metainfo.xml.in ${staged}/${QOR_APP_ID}.metainfo.xml
+                 @ONLY)
+
+  # Man pages from their sources and the programs' own --help; gzip -n leaves no timestamp in.
+  set(qor_compressed ${staged}/changelog.gz)
+  add_custom_command(OUTPUT ${staged}/changelog.gz
+    COMMAND ${QOR_GZIP} -9nc ${staged}/changelog > ${staged}/changelog.gz
+    DEPENDS ${staged}/changelog ${packaging}/changelog.in VERBATIM)
+  set(qor_man_pages)
+  foreach(program IN LISTS qor_programs)
+    set(page ${staged}/man/${program}.1)
+    add_custom_command(OUTPUT ${page}.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${staged}/man
+      COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/make-man
+              ${packaging}/man/${program}.1.in $<TARGET_FILE:${program}> ${page}
+      COMMAND ${QOR_GZIP} -9nf ${page}
+      DEPENDS ${program} ${packaging}/man/${program}.1.in ${PROJECT_SOURCE_DIR}/scripts/make-man
+      VERBATIM)
+    list(APPEND qor_man_pages ${page}.gz)
+  endforeach()
+  add_custom_target(qor_packaging_files ALL DEPENDS ${qor_man_pages} ${qor_compressed})
+  install(FILES ${qor_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${staged}/copyright ${staged}/changelog.gz DESTINATION share/doc/qor)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION share/qor/examples)
+  if(QOR_BUILD_TOOLS)
+    install(FILES ${packaging}/qorctl.bash DESTINATION share/bash-completion/completions
+            RENAME qorctl)
+  endif()
+
+  if(QOR_BUILD_UI AND QOR_BUILD_QT)
+    # The icon theme's pictures, drawn from the one icon the windows show.
+    find_package(Qt6 REQUIRED COMPONENTS Gui)
+    add_executable(qor-make-icons ${packaging}/icons/MakeIcons.cpp)
+    target_link_libraries(qor-make-icons PRIVATE qorres Qt6::Gui)
+    set(qor_icons)
+    foreach(size 32x32 48x48 64x64 128x128 256x256)
+      list(APPEND qor_icons ${staged}/icons/hicolor/${size}/apps/${QOR_APP_ID}.png)
+    endforeach()
+    list(APPEND qor_icons ${staged}/icons/hicolor/scalable/apps/${QOR_APP_ID}.svg)
+    add_custom_command(OUTPUT ${qor_icons}
+      COMMAND qor-make-icons ${staged}/icons ${QOR_APP_ID}
+      DEPENDS qor-make-icons VERBATIM)
+    add_custom_target(qor_icons ALL DEPENDS ${qor_icons})
+    install(DIRECTORY ${staged}/icons/hicolor DESTINATION share/icons)
+    install(FILES ${packaging}/${QOR_APP_ID}.desktop DESTINATION share/applications)
+    install(FILES ${staged}/${QOR_APP_ID}.metainfo.xml DESTINATION share/metainfo)
+  endif()
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_PACKAGE_NAME qor)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QOR_MAINTAINER}")
+  set(CPACK_DEBIAN_PACKAGE_SECTION net)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # The libraries the programs link, as dpkg-shlibdeps finds them.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+endif()
+
+include(CPack)

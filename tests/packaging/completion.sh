@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# qorctl's bash completion, as bash calls it on Tab: commands, options from qorctl's own --help,
+# script files, folders and --pace's choices.
+# Usage: completion.sh COMPLETION_FILE QORCTL
+set -uo pipefail
+completion=$(realpath "$1") ctl=$(realpath "$2")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+check() {  # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then
+    echo "ok: $1"
+  else
+    echo "FAILED: $1: expected [$2], got [$3]"
+    failures=$((failures + 1))
+  fi
+}
+
+# shellcheck source=/dev/null
+source "$completion"
+# complete WORD...: what Tab offers after the words (the last is the one being typed).
+complete_line() {
+  COMP_WORDS=("$ctl" "$@")
+  COMP_CWORD=$#
+  COMPREPLY=()
+  _qorctl
+  printf '%s\n' "${COMPREPLY[@]}" | sort | xargs
+}
+
+check "registered for qorctl" "complete -F _qorctl qorctl" "$(complete -p qorctl)"
+check "every command" "assign check discover run" "$(complete_line "")"
+check "commands by prefix" "discover" "$(complete_line d)"
+check "the program's own options" "--help --help-all --version" "$(complete_line --)"
+check "discover's options, from its --help" \
+  "--broadcast --help --json --once --scripts --wait" "$(complete_line discover --)"
+check "run's options by prefix" "--target --timeout --trace" "$(complete_line run x.QOR --t)"
+check "options after other options and values" "--verify" \
+  "$(complete_line assign 02:00:00:00:00:01 127.0.0.9 --wait 300 --v)"
+check "--pace offers its choices" "fast tick" "$(complete_line run x.QOR --pace "")"
+check "a value that is a number gets nothing" "" "$(complete_line discover --wait "")"
+check "a MAC gets nothing" "" "$(complete_line run x.QOR --target "")"
+
+mkdir -p "$work/scripts/sub"
+touch "$work/scripts/a.QOR" "$work/scripts/b.qor" "$work/scripts/notes.txt"
+cd "$work/scripts" || exit 1
+check "run offers .QOR files, any case, and folders" "a.QOR b.qor sub" "$(complete_line run "")"
+check "check too" "a.QOR" "$(complete_line check notes.txt a)"
+check "assign offers no files" "" "$(complete_line assign "")"
+check "--scripts offers folders" "sub" "$(complete_line discover --scripts "")"
+
+if [ $failures -eq 0 ]; then echo "completion: every check held"; else echo "completion: $failures check(s) failed"; fi
+[ $failures -eq 0 ]

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# What a new user meets first: --version, --help that fits a terminal and names its units, and
+# messages that say what was wrong. Opens no socket.
+# Usage: surface.sh VERSION QORCTL QOR_SIM [QOR]
+set -uo pipefail
+version=$1 ctl=$2 sim=$3 gui=${4:-}
+failures=0
+check() {  # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then
+    echo "ok: $1"
+  else
+    echo "FAILED: $1: expected [$2], got [$3]"
+    failures=$((failures + 1))
+  fi
+}
+
+programs=("qorctl:$ctl" "qor-sim:$sim")
+[ -n "$gui" ] && programs+=("qor:$gui")
+for entry in "${programs[@]}"; do
+  name=${entry%%:*} path=${entry#*:}
+  check "$name --version" "$name $version" "$(env -u DISPLAY -u WAYLAND_DISPLAY "$path" --version)"
+done
+
+helps=$("$ctl" --help-all; for c in check discover assign run; do "$ctl" $c --help; done
+        "$sim" --help; [ -n "$gui" ] && "$gui" --help)
+check "every help line fits 80 columns" "" "$(awk 'length > 80' <<<"$helps")"
+check "no value is named by its C++ type" "" "$(grep -E '\b(TEXT|INT|UINT|FLOAT)\b' <<<"$helps")"
+check "milliseconds are MS everywhere" "" \
+  "$(grep -iE 'millisecond' <<<"$helps" | grep -v 'MS millisecond')"
+check "seconds are SECONDS everywhere" "" \
+  "$(grep -E '\bseconds\b' <<<"$helps" | grep -vE 'SECONDS|error, seconds')"
+
+"$ctl" bogus >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
+check "an unknown command exits 2" 2 $?
+check "and says so, listing the commands" \
+  "qorctl: unknown command \"bogus\"|Commands: check, discover, assign, run|Run 'qorctl --help' for usage." \
+  "$(paste -sd'|' "${TMPDIR:-/tmp}/qor-surface.$$")"
+"$ctl" >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
+check "no command exits 2" 2 $?
+check "and lists the commands" "Commands: check, discover, assign, run" \
+  "$(sed -n 2p "${TMPDIR:-/tmp}/qor-surface.$$")"
+for command in discover "assign 02:00:00:00:00:01 127.0.0.9 --verify" "run x.qor --all"; do
+  "$ctl" $command --wait soon >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
+  check "$command --wait soon exits 2" 2 $?
+  check "$command: the wait is not a number" "qorctl ${command%% *}: --wait: \"soon\" is not a number" \
+    "$(head -1 "${TMPDIR:-/tmp}/qor-surface.$$")"
+done
+"$sim" --delay 1.5 >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
+check "qor-sim --delay 1.5 exits 2" 2 $?
+check "and says why" "qor-sim: --delay: 1.5 is not a whole number from 0 to 3600000" \
+  "$(head -1 "${TMPDIR:-/tmp}/qor-surface.$$")"
+rm -f "${TMPDIR:-/tmp}/qor-surface.$$"
+
+if [ $failures -eq 0 ]; then echo "surface: every check held"; else echo "surface: $failures check(s) failed"; fi
+[ $failures -eq 0 ]

@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "net/TargetNetwork.h"
+#include "net/Wire.h"
+#include "platform/TickCount.h"
+#include "tests/common/FakeDatagramSocket.h"
+#include "tools/qorctl/Discovery.h"
+
+namespace qor::test {
+namespace {
+
+constexpr MacAddress kFirst{{0x02, 0, 0, 0, 0, 0x01}};
+constexpr MacAddress kSecond{{0x02, 0, 0, 0, 0, 0x02}};
+
+// Two targets on a fake socket and clock: the first answers every request, the second misses
+// the first request, as if that broadcast were lost on its way.
+struct Discovery {
+  FakeTickSource clock{1000};
+  ScopedTickSource scoped{clock};
+  FakeDatagramSocket* socket = nullptr;
+  std::unique_ptr<TargetNetwork> network;
+  std::vector<uint32_t> sentAtMs;
+
+  Discovery() {
+    auto fake = std::make_unique<FakeDatagramSocket>();
+    socket = fake.get();
+    network = std::make_unique<TargetNetwork>(std::move(fake));
+    socket->onSend = [this](const FakeDatagramSocket::Datagram&) {
+      sentAtMs.push_back(clock.Now() - 1000);
+      socket->Deliver(wire::DiscoverReply{.mac = kFirst, .ipAddress = 0x7F00000A}.Encode());
+      if (sentAtMs.size() > 1) {
+        socket->Deliver(wire::DiscoverReply{.mac = kSecond, .ipAddress = 0x7F00000B}.Encode());
+      }
+    };
+    // A wait with nothing queued lasts its whole timeout.
+    socket->onWait = [this](int timeoutMs) {
+      if (socket->incoming.empty()) clock.Advance(static_cast<uint32_t>(timeoutMs));
+    };
+  }
+};
+
+TEST(DiscoveryTest, TheRequestGoesAgainAfter250And500MsWithinTheWaitAndAnswersMerge) {
+  struct Row {
+    const char* what;
+    uint32_t waitMs;
+    bool once;
+    std::vector<uint32_t> sentAtMs;
+  };
+  const std::vector<Row> rows = {
+      {"a full second", 1000, false, {0, 250, 500}},
+      {"300 ms", 300, false, {0, 250}},
+      {"250 ms", 250, false, {0}},
+      {"--once", 1000, true, {0}},
+  };
+  for (const Row& row : rows) {
+    Discovery d;
+    EXPECT_TRUE(cli::DiscoverTargets(*d.network, row.waitMs, {}, row.once)) << row.what;
+    EXPECT_EQ(d.sentAtMs, row.sentAtMs) << row.what;
+    EXPECT_EQ(d.clock.Now() - 1000, row.waitMs) << row.what;
+    std::vector<MacAddress> heard;
+    for (const Target* target : d.network->Table().InArrivalOrder()) heard.push_back(target->mac);
+    // Answers to every request land on one row per target, in the order first heard.
+    const std::vector<MacAddress> expected = row.sentAtMs.size() > 1
+                                                 ? std::vector<MacAddress>{kFirst, kSecond}
+                                                 : std::vector<MacAddress>{kFirst};
+    EXPECT_EQ(heard, expected) << row.what;
+  }
+}
+
+TEST(DiscoveryTest, StopsRepeatingOnceDoneAndARepeatThatCannotGoIsNoFailure) {
+  Discovery d;
+  EXPECT_TRUE(cli::DiscoverTargets(*d.network, 1000,
+                                   [&d] { return d.network->Table().Find(kSecond) != nullptr; }));
+  EXPECT_EQ(d.sentAtMs, (std::vector<uint32_t>{0, 250}));
+  EXPECT_EQ(d.clock.Now() - 1000, 250u);
+
+  Discovery failing;
+  failing.socket->onSend = [&failing](const FakeDatagramSocket::Datagram&) {
+    failing.sentAtMs.push_back(failing.clock.Now() - 1000);
+    failing.socket->sendError = wsa::kNetworkUnreachable;  // from the second request on
+  };
+  EXPECT_TRUE(cli::DiscoverTargets(*failing.network, 1000));
+  EXPECT_EQ(failing.sentAtMs, (std::vector<uint32_t>{0}));
+  EXPECT_EQ(failing.clock.Now() - 1000, 1000u);
+}
+
+}  // namespace
+}  // namespace qor::test

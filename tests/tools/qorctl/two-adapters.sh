@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# A PC with two adapters: two private namespaces, each joined to this one by a veth pair
+# (10.71.1.0/24 and 10.71.2.0/24) and each with its own simulated targets. A limited broadcast
+# leaves by one interface only; qorctl must reach both subnets without being told, and only the
+# one --broadcast names when it is. Must run inside scripts/netns-run: the virtual interfaces
+# made here reach nothing and vanish with the namespaces.
+# Usage: two-adapters.sh QOR_SIM QORCTL
+set -uo pipefail
+sim=$1 ctl=$2
+work=$(mktemp -d)
+failures=0
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+
+check() {  # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then
+    echo "ok: $1"
+  else
+    echo "FAILED: $1: expected [$2], got [$3]"
+    failures=$((failures + 1))
+  fi
+}
+
+if [ "$(ip -o link show | wc -l)" -ne 1 ]; then
+  echo "not in a private network namespace of loopback alone: refusing to make interfaces" >&2
+  exit 1
+fi
+
+# subnet N: a namespace behind veth qorN (10.71.N.1 here, 10.71.N.2 there) whose qor-sim serves
+# two targets 02:00:00:00:0N:01 and :02 at 127.0.N.10 and 127.0.N.11.
+subnet() {
+  local n=$1
+  ip link add "qor$n" type veth peer name "qor${n}p" || return 1
+  ip addr add "10.71.$n.1/24" dev "qor$n"
+  ip link set "qor$n" up
+  unshare -n bash -c '
+    until ip link show "$0" >/dev/null 2>&1; do sleep 0.01; done
+    ip link set lo up
+    ip addr add "10.71.$1.2/24" dev "$0"
+    ip link set "$0" up
+    exec "$2" --targets 2 --first-mac "02:00:00:00:0$1:01" --first-ip "127.0.$1.10"' \
+    "qor${n}p" "$n" "$sim" >"$work/sim$n.out" 2>"$work/sim$n.err" &
+  local pid=$!
+  pids+=($pid)
+  # Once unshare has made the namespace, the interface's far end moves into it.
+  for _ in $(seq 500); do
+    kill -0 "$pid" 2>/dev/null || break
+    [ "$(readlink "/proc/$pid/ns/net")" != "$(readlink /proc/self/ns/net)" ] && break
+    sleep 0.01
+  done
+  ip link set "qor${n}p" netns "$pid" || return 1
+  for _ in $(seq 200); do
+    grep -qx ready "$work/sim$n.out" && return 0
+    sleep 0.05
+  done
+  cat "$work/sim$n.err" >&2
+  return 1
+}
+
+subnet 1 && subnet 2
+check "both subnets' simulators say ready" "ready ready" "$(cat "$work/sim1.out" "$work/sim2.out" | xargs)"
+
+macs() { grep -o '"mac": "[^"]*"' | cut -d'"' -f4 | sort | xargs; }
+all="02:00:00:00:01:01 02:00:00:00:01:02 02:00:00:00:02:01 02:00:00:00:02:02"
+
+"$ctl" discover --wait 500 --json >"$work/all.json"
+check "discover exits 0" 0 $?
+check "discover without --broadcast lists the targets behind both adapters" "$all" \
+  "$(macs <"$work/all.json")"
+check "each target once" 4 "$(grep -c '"mac"' "$work/all.json")"
+check "with the address it announces" 1 "$(grep -c '"ip": "127.0.2.11"' "$work/all.json")"
+
+"$ctl" discover --wait 500 --json --broadcast 10.71.1.255 >"$work/one.json"
+check "--broadcast 10.71.1.255 reaches that subnet alone" \
+  "02:00:00:00:01:01 02:00:00:00:01:02" "$(macs <"$work/one.json")"
+"$ctl" discover --wait 500 --json --broadcast 255.255.255.255 >"$work/limited.json"
+check "a limited broadcast alone leaves by neither adapter here" "" "$(macs <"$work/limited.json")"
+
+"$ctl" assign 02:00:00:00:02:01 127.0.2.42 --verify >"$work/assign.out" 2>&1
+check "assign reaches a target behind the second adapter" \
+  "02:00:00:00:02:01 now answers at 127.0.2.42." "$(cat "$work/assign.out")"
+"$ctl" assign 02:00:00:00:01:02 127.0.1.42 --verify >"$work/assign.out" 2>&1
+check "and one behind the first" \
+  "02:00:00:00:01:02 now answers at 127.0.1.42." "$(cat "$work/assign.out")"
+
+"$ctl" assign 02:00:00:00:01:01 127.0.1.43 --broadcast 10.71.2.255 --verify --wait 500 \
+  >/dev/null 2>"$work/other.err"
+check "assign --broadcast to the other subnet does not reach the target" 1 $?
+check "its message" "02:00:00:00:01:01 did not answer a discovery within 500 ms." \
+  "$(cat "$work/other.err")"
+"$ctl" discover --wait 500 --json >"$work/after.json"
+check "the target keeps its address" 1 "$(grep -c '"ip": "127.0.1.10"' "$work/after.json")"
+
+if [ $failures -eq 0 ]; then echo "two adapters: every check held"; else echo "two adapters: $failures check(s) failed"; fi
+[ $failures -eq 0 ]
