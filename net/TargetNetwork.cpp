@@ -35,9 +35,15 @@ struct TargetNetwork::State {
   BroadcastAddresses broadcasts;
   TargetTable table;
   std::function<void(const std::string&)> discoverErrorHandler;
-  // Room for one batch of datagrams, reused by every poll.
+  // Room for one batch of datagrams, reused by every poll: the same slots for every batch, so
+  // a batch touches only what it uses.
   std::vector<uint8_t> buffers = std::vector<uint8_t>(kReceiveBatch * kMaxDatagram);
-  std::array<ReceiveSlot, kReceiveBatch> slots{};
+  std::array<ReceiveSlot, kReceiveBatch> slots = [this] {
+    std::array<ReceiveSlot, kReceiveBatch> each{};
+    for (size_t i = 0; i < each.size(); ++i)
+      each[i] = {buffers.data() + i * kMaxDatagram, kMaxDatagram};
+    return each;
+  }();
   // The slots of the last batch not yet dispatched: those behind an oversized datagram, which
   // ends a poll; the next poll begins with them.
   int nextSlot = 0;
@@ -94,7 +100,6 @@ TargetNetwork::TargetNetwork(BroadcastAddresses broadcasts)
 TargetNetwork::TargetNetwork(std::unique_ptr<DatagramSocket> socket, uint32_t broadcastAddress)
     : TargetNetwork(std::move(socket),
                     [broadcastAddress] { return std::vector<uint32_t>{broadcastAddress}; }) {}
-
 TargetNetwork::TargetNetwork(std::unique_ptr<DatagramSocket> socket, BroadcastAddresses broadcasts)
     : state_(std::make_unique<State>()) {
   state_->socket = std::move(socket);
@@ -203,10 +208,6 @@ void TargetNetwork::State::Receive(int waitMs, TargetListObserver* observer) {
     waitMs = 0;
   }
   for (;;) {
-    for (size_t i = 0; i < slots.size(); ++i) {
-      slots[i].buffer = buffers.data() + i * kMaxDatagram;
-      slots[i].capacity = kMaxDatagram;
-    }
     const int received = waitMs != 0
                              ? socket->ReceiveBatchWaiting(slots.data(), kReceiveBatch, waitMs)
                              : socket->ReceiveBatch(slots.data(), kReceiveBatch);

@@ -212,9 +212,9 @@ namespace {
 constexpr int kMostPerCall = 64;
 
 #ifdef __linux__
-// The headers of one batch receive, kept from call to call: callers reuse their slots, so most
-// calls find them ready.
+// The headers of one batch receive, kept from call to call: callers reuse their slots.
 struct ReceiveHeaders {
+  int prepared = 0;  // headers set up for the slots, from the first
   mmsghdr headers[kMostPerCall] = {};
   iovec parts[kMostPerCall] = {};
   sockaddr_in sources[kMostPerCall] = {};
@@ -320,21 +320,29 @@ int UdpSocket::ReceiveFrom(uint8_t* buffer, size_t capacity, uint32_t& address, 
 #ifdef __linux__
 namespace {
 
-// Takes up to count datagrams in one call; flags say whether to wait for the first.
+// Takes up to count datagrams in one call; flags say whether to wait for the first. The
+// headers are prepared once for the slots a caller keeps reusing, and afterwards only those the
+// kernel wrote to are touched again: a call for one reply stays within a few cache lines.
 int ReceiveMany(Handle handle, ReceiveHeaders& batch, ReceiveSlot* slots, int count, int flags,
                 int& lastError) {
   count = std::min(count, kMostPerCall);
   if (count <= 0) return 0;
-  for (int i = 0; i < count; ++i) {
-    iovec& part = batch.parts[i];
-    msghdr& header = batch.headers[i].msg_hdr;
-    if (part.iov_base != slots[i].buffer || part.iov_len != slots[i].capacity) {
-      part = {slots[i].buffer, slots[i].capacity};
-      header.msg_iov = &part;
+  bool ready = batch.prepared >= count;
+  for (int i = 0; ready && i < count; ++i) {
+    ready =
+        batch.parts[i].iov_base == slots[i].buffer && batch.parts[i].iov_len == slots[i].capacity;
+  }
+  if (!ready) {
+    for (int i = 0; i < count; ++i) {
+      batch.parts[i] = {slots[i].buffer, slots[i].capacity};
+      msghdr& header = batch.headers[i].msg_hdr;
+      header = msghdr{};
+      header.msg_iov = &batch.parts[i];
       header.msg_iovlen = 1;
       header.msg_name = &batch.sources[i];
+      header.msg_namelen = sizeof batch.sources[i];
     }
-    header.msg_namelen = sizeof batch.sources[i];
+    batch.prepared = count;
   }
   const int got = recvmmsg(handle, batch.headers, static_cast<unsigned>(count), flags, nullptr);
   if (got < 0) {
@@ -343,10 +351,12 @@ int ReceiveMany(Handle handle, ReceiveHeaders& batch, ReceiveSlot* slots, int co
   }
   for (int i = 0; i < got; ++i) {
     ReceiveSlot& slot = slots[i];
-    const bool cut = (batch.headers[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+    msghdr& header = batch.headers[i].msg_hdr;
+    const bool cut = (header.msg_flags & MSG_TRUNC) != 0;
     slot.length = cut ? -1 : static_cast<int>(batch.headers[i].msg_len);
     slot.address = ntohl(batch.sources[i].sin_addr.s_addr);
     slot.port = ntohs(batch.sources[i].sin_port);
+    header.msg_namelen = sizeof batch.sources[i];  // the kernel wrote the length it used
   }
   return got;
 }

@@ -74,12 +74,19 @@ struct SimTransport::State {
   std::thread thread;
   std::atomic<bool> stopping{false};
   uint32_t started = 0;
-  // One batch of datagrams: their bytes, sources, destinations (IP_PKTINFO) and headers.
+  // One batch of datagrams taken in: their bytes, sources, destinations (IP_PKTINFO) and
+  // headers, set up once; a receive touches again only the headers it used.
   std::vector<uint8_t> buffers = std::vector<uint8_t>(kBatch * kReceiveCapacity);
   std::array<mmsghdr, kBatch> headers{};
   std::array<iovec, kBatch> parts{};
   std::array<sockaddr_in, kBatch> addresses{};
   std::vector<char> controls = std::vector<char>(kBatch * kControlSpace);
+  bool headersReady = false;
+  // One batch of replies to send.
+  std::array<mmsghdr, kBatch> outHeaders{};
+  std::array<iovec, kBatch> outParts{};
+  std::array<sockaddr_in, kBatch> outAddresses{};
+  std::vector<char> outControls = std::vector<char>(kBatch * kControlSpace);
   std::vector<SimReply> replies;  // reused for every datagram
 
   explicit State(uint32_t delayMs) : queue(delayMs) {}
@@ -89,6 +96,12 @@ struct SimTransport::State {
   void ReceiveWaiting();
   void Handle(int received);
   int ReceiveBatch(bool wait);
+  // Readies a receive header again after the kernel wrote the lengths it used into it.
+  static void Rearm(msghdr& message) {
+    message.msg_namelen = sizeof(sockaddr_in);
+    message.msg_controllen = kControlSpace;
+    message.msg_flags = 0;
+  }
   SimDatagram Datagram(int index);
   void SendDue();
   size_t Transmit(std::span<SimReply> due);
@@ -198,6 +211,7 @@ void SimTransport::State::Handle(int received) {
   const uint32_t now = clock->Now();
   for (int i = 0; i < received; ++i) {
     SimDatagram datagram = Datagram(i);
+    Rearm(headers[static_cast<size_t>(i)].msg_hdr);
     datagram.timeMs = now - started;
     replies.clear();
     hooks.handle(datagram, replies);
@@ -209,16 +223,17 @@ void SimTransport::State::Handle(int received) {
 // Takes what waits, up to one batch, in one call; 0 when nothing waits. With wait, sleeps until
 // the first datagram comes (or the transport stops).
 int SimTransport::State::ReceiveBatch(bool wait) {
-  for (size_t i = 0; i < headers.size(); ++i) {
-    parts[i] = {buffers.data() + i * kReceiveCapacity, kReceiveCapacity};
-    msghdr& message = headers[i].msg_hdr;
-    message = msghdr{};
-    message.msg_name = &addresses[i];
-    message.msg_namelen = sizeof addresses[i];
-    message.msg_iov = &parts[i];
-    message.msg_iovlen = 1;
-    message.msg_control = controls.data() + i * kControlSpace;
-    message.msg_controllen = kControlSpace;
+  if (!headersReady) {
+    for (size_t i = 0; i < headers.size(); ++i) {
+      parts[i] = {buffers.data() + i * kReceiveCapacity, kReceiveCapacity};
+      msghdr& message = headers[i].msg_hdr;
+      message.msg_name = &addresses[i];
+      message.msg_iov = &parts[i];
+      message.msg_iovlen = 1;
+      message.msg_control = controls.data() + i * kControlSpace;
+      Rearm(message);
+    }
+    headersReady = true;
   }
   // MSG_TRUNC: the full length, so that an oversized datagram is known for what it is.
   const int flags = MSG_TRUNC | (wait ? MSG_WAITFORONE : MSG_DONTWAIT);
@@ -251,23 +266,23 @@ size_t SimTransport::State::Transmit(std::span<SimReply> due) {
   const size_t count = std::min<size_t>(due.size(), kBatch);
   for (size_t i = 0; i < count; ++i) {
     SimReply& reply = due[i];
-    sockaddr_in& destination = addresses[i];
+    sockaddr_in& destination = outAddresses[i];
     destination = sockaddr_in{};
     destination.sin_family = AF_INET;
     destination.sin_addr.s_addr = htonl(reply.destination);
     destination.sin_port = htons(reply.destinationPort);
-    parts[i] = {reply.bytes.data(), reply.bytes.size()};
-    msghdr& message = headers[i].msg_hdr;
+    outParts[i] = {reply.bytes.data(), reply.bytes.size()};
+    msghdr& message = outHeaders[i].msg_hdr;
     message = msghdr{};
     message.msg_name = &destination;
     message.msg_namelen = sizeof destination;
-    message.msg_iov = &parts[i];
+    message.msg_iov = &outParts[i];
     message.msg_iovlen = 1;
     // Answer from the target's own address when it is a local one, as a device would. A 127.x
     // source may not leave loopback: one who asked across an adapter is answered from that
     // adapter's address, and the reply still names the target's own address inside.
     if (IsLoopback(reply.source) && IsLoopback(reply.destination)) {
-      char* control = controls.data() + i * kControlSpace;
+      char* control = outControls.data() + i * kControlSpace;
       std::memset(control, 0, kControlSpace);
       message.msg_control = control;
       message.msg_controllen = kControlSpace;
@@ -282,7 +297,8 @@ size_t SimTransport::State::Transmit(std::span<SimReply> due) {
   }
 
   for (int attempt = 0;; ++attempt) {
-    const int sent = sendmmsg(socket, headers.data(), static_cast<unsigned>(count), MSG_DONTWAIT);
+    const int sent =
+        sendmmsg(socket, outHeaders.data(), static_cast<unsigned>(count), MSG_DONTWAIT);
     if (sent > 0) {
       for (int i = 0; i < sent; ++i) Record(due[static_cast<size_t>(i)], "sent", "");
       return static_cast<size_t>(sent);
