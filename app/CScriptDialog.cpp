@@ -1,10 +1,13 @@
 #include "app/CScriptDialog.h"
 
+#include <algorithm>
+
 #include "exec/ScriptRunner.h"
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "platform/TickCount.h"
 #include "res/ResourceIds.h"
+#include "ui/CProgressCtrl.h"
 #include "ui/CStatic.h"
 #include "ui/MessageBox.h"
 
@@ -16,18 +19,33 @@ struct CScriptDialog::State {
   TargetNetwork& network;
   CStatic operation;
   CStatic status;
+  CProgressCtrl progress;
   std::unique_ptr<ScriptRunner> runner;
-  // The texts the lines are to show, and when the lines were last brought up to date.
+  bool shownFinished = false;
+  // What the lines and the bar are to show, and when the window was last brought up to date.
   std::string operationText;
   std::string statusText;
+  int progressPosition = 0;
   uint32_t shownAt = 0;
   bool stepping = false;
+
+  void ShowProgress(int position) {
+    if (progress.GetPos() != position) progress.SetPos(position);
+  }
+  // Once, when the last directive is done: a full bar, and a button that closes.
+  void ShowFinished(CDialog& dialog) {
+    if (shownFinished || !runner || !runner->Finished() || runner->Closed()) return;
+    shownFinished = true;
+    progressPosition = kProgressSteps;
+    ShowProgress(kProgressSteps);
+    dialog.SetDlgItemText(kIdCancel, "Close");
+  }
 };
 
 CScriptDialog::CScriptDialog(Target& target, const Script& script, TargetNetwork& network,
                              CDialog* parent)
     : CDialog(kIddScriptDialog, parent),
-      state_(new State{target, script, network, {}, {}, {}, {}, {}, 0, false}) {}
+      state_(new State{target, script, network, {}, {}, {}, {}, false, {}, {}, 0, 0, false}) {}
 
 CScriptDialog::~CScriptDialog() {
   if (state_->runner) state_->network.SetReplyListener(nullptr);
@@ -43,9 +61,15 @@ void CScriptDialog::SetOperationText(const std::string& text) { state_->operatio
 
 void CScriptDialog::SetStatusText(const std::string& text) { state_->statusText = text; }
 
-void CScriptDialog::ShowTexts() {
+void CScriptDialog::SetProgress(uint32_t done, uint32_t total) {
+  const uint64_t steps = total == 0 ? 0 : uint64_t{std::min(done, total)} * kProgressSteps / total;
+  state_->progressPosition = static_cast<int>(steps);
+}
+
+void CScriptDialog::ShowLines() {
   SetIfChanged(state_->operation, state_->operationText);
   SetIfChanged(state_->status, state_->statusText);
+  state_->ShowProgress(state_->progressPosition);
   state_->shownAt = GetTickCount();
 }
 
@@ -53,10 +77,12 @@ void CScriptDialog::DoDataExchange() {
   CDialog::DoDataExchange();
   DDX_Control(*this, kIdcOperation, state_->operation);
   DDX_Control(*this, kIdcStatus, state_->status);
+  DDX_Control(*this, kIdcProgress, state_->progress);
 }
 
 bool CScriptDialog::OnInitDialog() {
   CDialog::OnInitDialog();
+  state_->progress.SetRange32(0, kProgressSteps);
   state_->runner =
       std::make_unique<ScriptRunner>(state_->target, state_->script, state_->network, *this);
   SetTimer(kStepTimer, kStepPeriodMs);
@@ -93,7 +119,7 @@ bool CScriptDialog::Step() {
     // No step may start while the message box is open.
     KillTimer(kStepTimer);
     UnwatchSocket(kSocketWatch);
-    ShowTexts();
+    ShowLines();
     AfxMessageBox(e.Message(), kMbOk | kMbIconExclamation);
     OnCancel();
     return false;
@@ -106,15 +132,18 @@ bool CScriptDialog::Step() {
 void CScriptDialog::OnTimer(unsigned) {
   KillTimer(kStepTimer);
   if (!Step()) return;
-  ShowTexts();
+  ShowLines();
+  state_->ShowFinished(*this);
   SetTimer(kStepTimer, kStepPeriodMs);
 }
 
-// Between ticks the lines change at most every 20 ms: a reply per chunk would otherwise redraw
-// them a thousand times a second.
+// Between ticks the window changes at most every 20 ms: a reply per chunk would otherwise
+// redraw it a thousand times a second.
 void CScriptDialog::OnSocketReadable(unsigned) {
   if (!Step()) return;
-  if (GetTickCount() - state_->shownAt >= kStepPeriodMs) ShowTexts();
+  if (GetTickCount() - state_->shownAt < kStepPeriodMs) return;
+  ShowLines();
+  state_->ShowFinished(*this);
 }
 
 }  // namespace qor

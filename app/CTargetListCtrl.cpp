@@ -125,6 +125,9 @@ intptr_t CTargetListCtrl::ShowContextMenu(int row, Point screen) {
       CIPAddressDialog dialog(state_->parent, target->ipAddress);
       if (dialog.DoModal() == kIdOk) {
         state_->network.SendAssignAddressRequest(target->mac, dialog.Address());
+        // Ask everyone to announce themselves again, so the row shows the new address as soon
+        // as the target has taken it, instead of when someone next presses Refresh.
+        state_->network.Rediscover();
       }
     } else if (choice == runScriptCommand) {
       auto* app = dynamic_cast<CQORApp*>(AfxGetApp());

@@ -10,6 +10,8 @@ void Context::OnProgress(uint32_t) {}
 
 void Context::Detach() { Unhook(); }
 
+const PendingRequest* Context::Outstanding() const { return nullptr; }
+
 void Context::Hook(Target& target, uint32_t requestId) {
   if (hooked_ != nullptr && hooked_ != &target) Unhook();
   // A context displaced from the hook must forget the target, which may be gone before it is.

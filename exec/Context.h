@@ -6,6 +6,7 @@
 
 namespace qor {
 
+class PendingRequest;
 struct Target;
 
 // The run state of a directive that waits for replies. Replies reach it through the target's
@@ -22,6 +23,10 @@ class Context : public ReplyReceiver {
   void OnProgress(uint32_t value) override;
   // The hooked target is going away: forget it.
   void Detach() override;
+
+  // The request this context waits on, so the runner can tell when the target has gone
+  // silent; none for a context that waits on nothing.
+  [[nodiscard]] virtual const PendingRequest* Outstanding() const;
 
   // Routes replies carrying requestId from target to this context.
   void Hook(Target& target, uint32_t requestId);

@@ -18,6 +18,7 @@ void DownloadContext::OnProgress(uint32_t value) { upload_.OnProgress(value); }
 
 DownloadContext::Phase DownloadContext::CurrentPhase() const { return upload_.CurrentPhase(); }
 uint32_t DownloadContext::Offset() const { return upload_.Offset(); }
+const PendingRequest* DownloadContext::Outstanding() const { return &upload_.Request(); }
 
 std::unique_ptr<Context> DownloadContext::Run(const DataSection& image,
                                               std::unique_ptr<Context> context,
@@ -42,11 +43,6 @@ std::unique_ptr<Context> DownloadContext::Run(const DataSection& image,
   if (request.Awaiting()) {
     upload.Wait(network, target, display);
     return context;
-  }
-  // A failure status ends the directive without a message; the script goes on.
-  if (request.Status() != 0) {
-    display.TargetRefused(request.Name(), request.Status());
-    return nullptr;
   }
   if (!upload.Continue(image, network, target, display)) return nullptr;
   return context;

@@ -26,8 +26,8 @@ class DownloadContext final : public Context {
 
   // One step of *download with image, as DownloadDirective::Execute takes it: context is what the
   // previous step left (empty at first). Returns the context while the download runs, empty
-  // when it is done. Throws Exception when the image does not fit the staging buffer or a send
-  // fails.
+  // when it is done. Throws Exception when the image does not fit the staging buffer, the
+  // target refuses a request or a send fails.
   [[nodiscard]] static std::unique_ptr<Context> Run(const DataSection& image,
                                                     std::unique_ptr<Context> context,
                                                     TargetNetwork& network, Target& target,
@@ -35,6 +35,7 @@ class DownloadContext final : public Context {
 
   void OnReply(uint32_t status, const uint8_t* payload, int32_t length) override;
   void OnProgress(uint32_t value) override;
+  [[nodiscard]] const PendingRequest* Outstanding() const override;
 
   [[nodiscard]] Phase CurrentPhase() const;
   [[nodiscard]] uint32_t Offset() const;

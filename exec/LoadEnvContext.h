@@ -19,21 +19,21 @@ class LoadEnvContext final : public Context {
 
   // One step of *loadenv for the block of length bytes at address, as LoadSaveEnvDirective's
   // Execute takes it. Returns the context while running, empty when done. Throws Exception for a
-  // block of length 0 or larger than the staging buffer, a read answered without data, a read
-  // answered with more than the rest of the block, or a failed send.
+  // block of length 0 or larger than the staging buffer, a refused read, a read answered without
+  // data or with more than the rest of the block, or a failed send.
   [[nodiscard]] static std::unique_ptr<Context> Run(uint32_t address, uint32_t length,
                                                     std::unique_ptr<Context> context,
                                                     TargetNetwork& network, Target& target,
                                                     ScriptDisplay& display);
 
   void OnReply(uint32_t status, const uint8_t* payload, int32_t length) override;
+  [[nodiscard]] const PendingRequest* Outstanding() const override;
 
   // Offset from the start of the block of the read outstanding.
   [[nodiscard]] uint32_t Offset() const;
 
  private:
   LoadEnvContext(uint32_t address, uint32_t length);
-  bool SendRead(TargetNetwork& network, Target& target);
 
   struct State;
   std::unique_ptr<State> state_;

@@ -24,6 +24,7 @@ class RestartContext final : public Context {
                                                     ScriptDisplay& display);
 
   void OnReply(uint32_t status, const uint8_t* payload, int32_t length) override;
+  [[nodiscard]] const PendingRequest* Outstanding() const override;
 
  private:
   RestartContext();

@@ -23,32 +23,10 @@ namespace {
 // A signal handler may set the cancel flag only when that needs no lock.
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-// Passes everything on to the front end's display and keeps the first refusal: a run whose
-// target refused a request did not do what was asked, although its script went on.
-class RefusalRecorder final : public ScriptDisplay {
- public:
-  explicit RefusalRecorder(ScriptDisplay& display) : display_(display) {}
-  void SetOperationText(const std::string& text) override { display_.SetOperationText(text); }
-  void SetStatusText(const std::string& text) override { display_.SetStatusText(text); }
-  void SetProgress(uint32_t done, uint32_t total) override { display_.SetProgress(done, total); }
-  void TargetRefused(const char* request, uint32_t status) override {
-    if (refusal_.empty()) {
-      refusal_ =
-          Format("The target answered the %s with status %u; the script went on", request, status);
-    }
-    display_.TargetRefused(request, status);
-  }
-  [[nodiscard]] const std::string& Refusal() const { return refusal_; }
-
- private:
-  ScriptDisplay& display_;
-  std::string refusal_;
-};
-
 // The engine side of one target: its runner refers to the display, so neither moves.
 struct Engine {
   explicit Engine(ScriptDisplay& shown) : display(shown) {}
-  RefusalRecorder display;
+  ScriptDisplay& display;
   std::unique_ptr<ScriptRunner> runner;
 };
 
@@ -95,8 +73,8 @@ void RunSession::State::Start() {
                     target.mac.ToString().c_str()));
       continue;
     }
-    engines[i]->runner =
-        std::make_unique<ScriptRunner>(target, script, network, engines[i]->display);
+    engines[i]->runner = std::make_unique<ScriptRunner>(target, script, network,
+                                                        engines[i]->display, settings.runner);
   }
   // Fast pace takes its first step at once; tick pace waits for its first tick.
   if (settings.pace == RunPace::kFast) StepAll();
@@ -128,10 +106,7 @@ void RunSession::State::StepEach() {
     ScriptRunner& runner = *engines[i]->runner;
     try {
       runner.Step();
-      if (runner.Finished()) {
-        const std::string& refusal = engines[i]->display.Refusal();
-        Settle(i, refusal.empty() ? RunOutcome::kFinished : RunOutcome::kFailed, refusal);
-      }
+      if (runner.Finished()) Settle(i, RunOutcome::kFinished, {});
     } catch (const Exception& error) {
       Settle(i, RunOutcome::kFailed, error.Message());
     } catch (const std::exception& error) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "exec/ScriptRunner.h"
 #include "exec/TargetRun.h"
 
 namespace qor {
@@ -29,6 +30,8 @@ struct RunSettings {
   const std::atomic<bool>* cancel = nullptr;
   // The pause between tick-pace steps; empty for a real sleep. Tests advance a fake clock.
   std::function<void(uint32_t milliseconds)> sleep;
+  // Silence limits and read-back of downloads, for every target's runner.
+  RunnerOptions runner;
 };
 
 // Runs one script on one or many targets at once over one network, each target with its own

@@ -4,6 +4,7 @@
 
 #include "net/Target.h"
 #include "net/TargetEnvironment.h"
+#include "platform/Exception.h"
 #include "script/DataSection.h"
 #include "script/ScriptDisplay.h"
 
@@ -26,6 +27,11 @@ SaveEnvContext::~SaveEnvContext() = default;
 void SaveEnvContext::OnReply(uint32_t status, const uint8_t*, int32_t) {
   state_->upload.OnReply(status);
 }
+
+// Nothing is shown, but a progress reply still tells that the target is at work on the write.
+void SaveEnvContext::OnProgress(uint32_t value) { state_->upload.OnProgress(value); }
+
+const PendingRequest* SaveEnvContext::Outstanding() const { return &state_->upload.Request(); }
 
 SaveEnvContext::Phase SaveEnvContext::CurrentPhase() const { return state_->upload.CurrentPhase(); }
 uint32_t SaveEnvContext::Offset() const { return state_->upload.Offset(); }
@@ -50,12 +56,7 @@ std::unique_ptr<Context> SaveEnvContext::Run(uint32_t address, uint32_t length,
     return context;
   }
   self->Unhook();
-  // A failure status ends the directive without a message; the target's memory stays as the
-  // target left it.
-  if (request.Status() != 0) {
-    display.TargetRefused(request.Name(), request.Status());
-    return nullptr;
-  }
+  if (request.Status() != 0) throw Exception(request.RefusalText());
   if (!s.block) {
     // Built now, from the table as it stands when the staging buffer is ready.
     s.block = std::make_unique<DataSection>(s.address, s.length);

@@ -1,28 +1,62 @@
 #include "exec/ScriptRunner.h"
 
 #include "exec/Context.h"
+#include "exec/DownloadDirective.h"
+#include "exec/VerifyContext.h"
 #include "net/Target.h"
 #include "net/TargetNetwork.h"
+#include "platform/Exception.h"
 #include "script/Script.h"
 #include "script/ScriptDisplay.h"
 
 namespace qor {
 
 struct ScriptRunner::State {
-  State(Target& t, const Script& sc, TargetNetwork& n, ScriptDisplay& d)
-      : target(t), script(sc), network(n), display(d) {}
+  State(Target& t, const Script& sc, TargetNetwork& n, ScriptDisplay& d, const RunnerOptions& o)
+      : target(t), script(sc), network(n), display(d), options(o) {}
   Target& target;
   const Script& script;
   TargetNetwork& network;
   ScriptDisplay& display;
+  RunnerOptions options;
   int32_t directiveIndex = 0;
   std::unique_ptr<Context> context;
+  // The current *download has been written and its image is being read back.
+  bool verifying = false;
   bool closed = false;
+
+  void CheckSilence() const;
+  // Runs one step of the current directive, or of the verification after it.
+  void Execute(const Directive& directive);
 };
 
+// Every outstanding request has a limit, so a target that has gone away ends the run with an
+// error instead of leaving it waiting, or resending, for ever.
+void ScriptRunner::State::CheckSilence() const {
+  if (!context) return;
+  const PendingRequest* request = context->Outstanding();
+  if (request != nullptr && request->SilentTooLong(options.silence)) {
+    throw Exception(request->SilenceText(options.silence));
+  }
+}
+
+void ScriptRunner::State::Execute(const Directive& directive) {
+  if (verifying) {
+    const auto& download = static_cast<const DownloadDirective&>(directive);
+    context = VerifyContext::Run(download.Section(), std::move(context), network, target, display);
+    if (!context) verifying = false;
+    return;
+  }
+  directive.Execute(context, network, target, display);
+  if (!context && options.verifyDownloads && directive.Kind() == kDownloadDirective) {
+    verifying = true;
+    Execute(directive);
+  }
+}
+
 ScriptRunner::ScriptRunner(Target& target, const Script& script, TargetNetwork& network,
-                           ScriptDisplay& display)
-    : state_(std::make_unique<State>(target, script, network, display)) {}
+                           ScriptDisplay& display, const RunnerOptions& options)
+    : state_(std::make_unique<State>(target, script, network, display, options)) {}
 
 ScriptRunner::~ScriptRunner() { Cancel(); }
 
@@ -30,10 +64,10 @@ void ScriptRunner::Step() {
   State& s = *state_;
   if (s.closed) return;
   try {
+    s.CheckSilence();
     // The bound is tested before every call, so DirectiveAt never sees an index out of range.
     while (s.directiveIndex < s.script.DirectiveCount()) {
-      const Directive& directive = s.script.DirectiveAt(s.directiveIndex);
-      directive.Execute(s.context, s.network, s.target, s.display);
+      s.Execute(s.script.DirectiveAt(s.directiveIndex));
       if (s.context) return;
       ++s.directiveIndex;
     }

@@ -3,12 +3,21 @@
 #include <cstdint>
 #include <memory>
 
+#include "exec/PendingRequest.h"
+
 namespace qor {
 
 class Script;
 class ScriptDisplay;
 class TargetNetwork;
 struct Target;
+
+struct RunnerOptions {
+  // A directive whose target stays silent about its request longer than this fails.
+  SilenceLimits silence;
+  // Reads every downloaded image back right after its write and fails unless it matches.
+  bool verifyDownloads = false;
+};
 
 // Runs one script against one target, directive by directive. The script dialog and the command
 // line drive it: Tick() polls the network and steps; errors come back as Exception.
@@ -18,15 +27,16 @@ struct Target;
 // Closed: cancelled, or a directive failed; nothing runs any more.
 class ScriptRunner {
  public:
-  ScriptRunner(Target& target, const Script& script, TargetNetwork& network,
-               ScriptDisplay& display);
+  ScriptRunner(Target& target, const Script& script, TargetNetwork& network, ScriptDisplay& display,
+               const RunnerOptions& options = {});
   ~ScriptRunner();  // unhooks and destroys a context still running
   ScriptRunner(const ScriptRunner&) = delete;
   ScriptRunner& operator=(const ScriptRunner&) = delete;
 
   // Runs directives until one is waiting or the script is done. Throws the Exception of a
-  // failing directive; the runner is then closed (its context unhooked and destroyed), exactly as
-  // if the front end had cancelled it after showing the text.
+  // failing directive, or of a target silent for longer than its limit about the request a
+  // directive waits on; the runner is then closed (its context unhooked and destroyed), exactly
+  // as if the front end had cancelled it after showing the text.
   void Step();
   // Poll without an observer, then Step. Throws Exception.
   void Tick();

@@ -6,6 +6,7 @@
 #include "exec/RequestId.h"
 #include "net/Target.h"
 #include "net/TargetNetwork.h"
+#include "platform/Exception.h"
 #include "platform/Format.h"
 #include "script/DataSection.h"
 #include "script/ScriptDisplay.h"
@@ -33,10 +34,14 @@ struct StagingUpload::State {
 
   // Every send, resends included, gets a fresh request id, so a late reply to an earlier send
   // is dropped at the hook instead of acknowledging the wrong chunk.
-  void SendChunk(TargetNetwork& network, Target& target) {
+  void SendChunk(TargetNetwork& network, Target& target, bool again) {
     const uint32_t id = NextRequestId();
     owner.Hook(target, id);
-    request.Sent("DataRequest", /*resendable=*/true);
+    if (again) {
+      request.Resent();
+    } else {
+      request.Sent(RequestKind::kData, chunk.address);
+    }
     network.SendDataRequest(target, id, offset, chunk);
   }
 };
@@ -53,7 +58,7 @@ void StagingUpload::Start(uint32_t length, TargetNetwork& network, Target& targe
   display.SetProgress(0, length);
   const uint32_t id = NextRequestId();
   s.owner.Hook(target, id);
-  s.request.Sent("FillRequest", /*resendable=*/false);
+  s.request.Sent(RequestKind::kFill);
   network.SendFillRequest(target, id, length);
 }
 
@@ -61,7 +66,7 @@ void StagingUpload::Wait(TargetNetwork& network, Target& target, ScriptDisplay& 
   State& s = *state_;
   if (s.phase == kSending && s.request.ResendDue()) {
     s.Show(display, Format("Resending %08X", s.chunk.address));
-    s.SendChunk(network, target);
+    s.SendChunk(network, target, /*again=*/true);
   }
   if (s.phase == kWriting && s.progress != kNoProgress) {
     s.Show(display, Format("Writing %08X", s.progress));
@@ -72,6 +77,9 @@ void StagingUpload::Wait(TargetNetwork& network, Target& target, ScriptDisplay& 
 bool StagingUpload::Continue(const DataSection& image, TargetNetwork& network, Target& target,
                              ScriptDisplay& display) {
   State& s = *state_;
+  // A refusal ends the directive with an error: nothing more goes out, so a refused fill or
+  // chunk is never followed by a write of what the staging buffer happens to hold.
+  if (s.request.Status() != 0) throw Exception(s.request.RefusalText());
   if (s.phase == kWriting) return false;
   if (s.phase == kSending) s.offset += static_cast<uint32_t>(s.chunk.bytes.size());
   s.phase = kSending;
@@ -84,7 +92,7 @@ bool StagingUpload::Continue(const DataSection& image, TargetNetwork& network, T
     s.chunk = image.ExtractBlock(image.Base() + s.offset, count);
     display.SetProgress(s.offset, length);
     s.Show(display, Format("Sending %08X", s.chunk.address));
-    s.SendChunk(network, target);
+    s.SendChunk(network, target, /*again=*/false);
     // While the target answers: the CRC the write will need, up to the end of this chunk.
     image.PrepareCrc(s.offset + count);
     return true;
@@ -99,7 +107,7 @@ bool StagingUpload::Continue(const DataSection& image, TargetNetwork& network, T
   const uint32_t crc = image.ImageCrc();
   const uint32_t id = NextRequestId();
   s.owner.Hook(target, id);
-  s.request.Sent("WriteRequest", /*resendable=*/false);
+  s.request.Sent(RequestKind::kWrite, image.Base());
   network.SendWriteRequest(target, id, image.Base(), length, crc);
   return true;
 }
@@ -107,7 +115,9 @@ bool StagingUpload::Continue(const DataSection& image, TargetNetwork& network, T
 void StagingUpload::OnReply(uint32_t status) { state_->request.Answer(status); }
 
 void StagingUpload::OnProgress(uint32_t value) {
-  if (state_->request.Awaiting()) state_->progress = value;
+  if (!state_->request.Awaiting()) return;
+  state_->progress = value;
+  state_->request.Heard();
 }
 
 const PendingRequest& StagingUpload::Request() const { return state_->request; }

@@ -33,8 +33,9 @@ class StagingUpload {
   void Start(uint32_t length, TargetNetwork& network, Target& target, ScriptDisplay& display);
   // While an answer is awaited: repeats a data chunk that is due, shows a write's last progress.
   void Wait(TargetNetwork& network, Target& target, ScriptDisplay& display);
-  // After the awaited FinalReply, with status 0: sends the next non-blank chunk of image or,
-  // when none is left, the WriteRequest. False once the write itself was answered: done.
+  // After the awaited FinalReply: sends the next non-blank chunk of image or, when none is left,
+  // the WriteRequest. False once the write itself was answered: done. Throws Exception when the
+  // target answered with a failure status, or a send fails.
   [[nodiscard]] bool Continue(const DataSection& image, TargetNetwork& network, Target& target,
                               ScriptDisplay& display);
 

@@ -10,8 +10,8 @@ struct Target;
 // Where one target's run stands within a RunSession.
 enum class RunOutcome {
   kRunning,
-  kFinished,   // every directive ran and the target refused no request
-  kFailed,     // a directive's error, or a request the target answered with a failure status
+  kFinished,   // every directive ran
+  kFailed,     // a directive's error: a request the target refused, silence, a failed send...
   kCancelled,  // cancelled from outside (Ctrl-C)
   kTimedOut,   // still going when the session's time limit came
   kRefused,    // never started: the target has no IP address

@@ -278,7 +278,8 @@ void TargetNetwork::State::Announce(const wire::DiscoverReply& reply,
     fresh.vendorId = reply.vendorId;
     fresh.productId = reply.productId;
     fresh.stagingSize = reply.stagingSize;
-    target = &table.Insert(fresh);
+    target = table.Insert(fresh);
+    if (target == nullptr) return;  // the table is full: counted there
   } else {
     // Only the address may change: the IDs and staging size stay as first announced.
     target->ipAddress = reply.ipAddress;
@@ -294,8 +295,12 @@ Target* TargetNetwork::State::Waiting(const MacAddress& mac, uint32_t requestId)
 
 void TargetNetwork::Discover() {
   state_->table.Clear();
+  Rediscover();
+}
+
+void TargetNetwork::Rediscover() {
   try {
-    SendMessage(*this, wire::DiscoverRequest{}.Encode(), nullptr);
+    RepeatDiscoverRequest();
   } catch (const Exception& error) {
     if (!state_->discoverErrorHandler) throw;
     state_->discoverErrorHandler(error.Message());

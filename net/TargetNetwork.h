@@ -83,6 +83,9 @@ class TargetNetwork {
   // error handler (the GUI's message box, the CLI's stderr) and Discover returns normally;
   // without a handler the Exception propagates, so the failure is never lost.
   void Discover();
+  // Broadcasts a DiscoverRequest and keeps the table, so that the targets already listed answer
+  // into their own entries (after an address assignment, say). Failures go where Discover's go.
+  void Rediscover();
   void SetDiscoverErrorHandler(std::function<void(const std::string& message)> handler);
   // Broadcasts a DiscoverRequest again, keeping the table: answers merge by MAC. Throws the
   // Exception of Send.

@@ -10,6 +10,7 @@ struct TargetTable::State {
   // unique_ptr keeps each Target at one address however the map grows.
   std::map<MacAddress, std::unique_ptr<Target>> byMac;
   std::vector<Target*> arrivals;
+  uint64_t dropped = 0;
 };
 
 TargetTable::TargetTable() : state_(std::make_unique<State>()) {}
@@ -21,15 +22,19 @@ Target* TargetTable::Find(const MacAddress& mac) {
   return found == state_->byMac.end() ? nullptr : found->second.get();
 }
 
-Target& TargetTable::Insert(const Target& target) {
-  auto [where, inserted] = state_->byMac.try_emplace(target.mac, nullptr);
-  if (!inserted) return *where->second;
+Target* TargetTable::Insert(const Target& target) {
+  if (Target* known = Find(target.mac)) return known;
+  if (state_->byMac.size() >= kMaxTargets) {
+    ++state_->dropped;
+    return nullptr;
+  }
+  auto where = state_->byMac.try_emplace(target.mac, nullptr).first;
   where->second = std::make_unique<Target>(target);
   // A copy never inherits a reply hook: only a waiting request sets one, on the stored target.
   where->second->pendingContext = nullptr;
   where->second->pendingRequestId = 0;
   state_->arrivals.push_back(where->second.get());
-  return *where->second;
+  return where->second.get();
 }
 
 void TargetTable::Clear() {
@@ -39,9 +44,12 @@ void TargetTable::Clear() {
   }
   state_->arrivals.clear();
   state_->byMac.clear();
+  state_->dropped = 0;
 }
 
 size_t TargetTable::Size() const { return state_->byMac.size(); }
+
+uint64_t TargetTable::Dropped() const { return state_->dropped; }
 
 std::vector<Target*> TargetTable::Targets() const {
   std::vector<Target*> targets;

@@ -16,6 +16,7 @@ inline constexpr int kIdcOperation = 1002;
 inline constexpr int kIdcStatus = 1003;
 inline constexpr int kIdcIpAddress = 1003;
 inline constexpr int kIdcBuildLine = 1004;
+inline constexpr int kIdcProgress = 1005;
 inline constexpr int kIdcRefresh = 3;
 
 // Ids of the dialogs' standard buttons.

@@ -69,6 +69,8 @@ std::vector<DialogTemplate> MakeTemplates() {
                       "Current Operation:", kText | kStaticLeft},
                      {kIdcOperation, ControlKind::kStatic, 78, 7, 235, 8, "", kText | kStaticLeft},
                      {kIdcStatus, ControlKind::kStatic, 78, 19, 235, 8, "", kText | kStaticLeft},
+                     // Between the status line and the button: the window keeps its size.
+                     {kIdcProgress, ControlKind::kProgress, 78, 31, 235, 8, "", kText},
                      {kIdCancel, ControlKind::kPushButton, 263, 44, 50, 14, "Cancel", kButton},
                  }});
   all.push_back(

@@ -36,6 +36,7 @@ enum class ControlKind {
   kFrame,       // a static frame, used as a placeholder
   kPushButton,  // kDefPushButton in its style makes it the default button
   kIpAddress,   // four-field IPv4 address editor
+  kProgress,    // a progress bar (the standard progress class), positions in a range 0..N
 };
 
 // One control of a dialog template. The rectangle is in dialog units.

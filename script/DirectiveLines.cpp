@@ -3,13 +3,16 @@
 #include <vector>
 
 #include "script/LineReader.h"
+#include "script/ScriptReadObserver.h"
 
 namespace qor {
 
 struct DirectiveLines::State {
-  State(LineReader& r, std::string_view line) : reader(r), first(line) {}
+  State(LineReader& r, std::string_view line, ScriptReadObserver* o)
+      : reader(r), first(line), observer(o) {}
   LineReader& reader;
   std::string first;
+  ScriptReadObserver* observer;
   std::vector<int32_t> numbers;  // of the lines given so far, by offset
   int32_t offset = 0;
   bool peeked = false;  // the line in next is read but not yet given
@@ -29,6 +32,7 @@ struct DirectiveLines::State {
         return false;
       }
       numbers.push_back(reader.LineNumber());
+      if (observer != nullptr) observer->LineRead(line, reader.LineNumber());
       return true;
     }
     ended = true;
@@ -37,9 +41,11 @@ struct DirectiveLines::State {
   }
 };
 
-DirectiveLines::DirectiveLines(LineReader& reader, std::string_view directiveLine)
-    : state_(std::make_unique<State>(reader, directiveLine)) {
+DirectiveLines::DirectiveLines(LineReader& reader, std::string_view directiveLine,
+                               ScriptReadObserver* observer)
+    : state_(std::make_unique<State>(reader, directiveLine, observer)) {
   state_->numbers.push_back(reader.LineNumber());
+  if (observer != nullptr) observer->GroupBegins(directiveLine, reader.LineNumber());
 }
 
 DirectiveLines::~DirectiveLines() = default;

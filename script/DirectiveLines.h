@@ -8,6 +8,7 @@
 namespace qor {
 
 class LineReader;
+class ScriptReadObserver;
 
 // One directive's group of lines as the script reader hands it to a parser: the directive
 // line, then the lines up to the next directive line, read from the file only as the parser
@@ -15,8 +16,10 @@ class LineReader;
 // comments inside the group are skipped but keep their numbers.
 class DirectiveLines {
  public:
-  // The group whose directive line, trimmed, reader gave last.
-  DirectiveLines(LineReader& reader, std::string_view directiveLine);
+  // The group whose directive line, trimmed, reader gave last. observer, when given, is shown
+  // the group's lines as they are read.
+  DirectiveLines(LineReader& reader, std::string_view directiveLine,
+                 ScriptReadObserver* observer = nullptr);
   ~DirectiveLines();
   DirectiveLines(const DirectiveLines&) = delete;
   DirectiveLines& operator=(const DirectiveLines&) = delete;

@@ -8,6 +8,7 @@
 #include "script/DirectiveLines.h"
 #include "script/LineReader.h"
 #include "script/ProductScriptDirective.h"
+#include "script/ScriptReadObserver.h"
 
 namespace qor {
 
@@ -17,8 +18,10 @@ struct Script::State {
   std::map<ProductKey, std::string> scripts;
   std::vector<std::unique_ptr<Directive>> directives;
   const Script* owner = nullptr;
+  ScriptReadObserver* observer = nullptr;
 
-  void Build(DirectiveLines& group, std::span<const DirectiveParser> registry);
+  [[nodiscard]] std::unique_ptr<Directive> Build(DirectiveLines& group,
+                                                 std::span<const DirectiveParser> registry);
   void File(std::unique_ptr<Directive> directive);
   [[noreturn]] void ThrowInDirective(const DirectiveLines& group,
                                      const std::string& message) const {
@@ -30,7 +33,8 @@ struct Script::State {
 
 // Tries the registry's parsers in order; the first that returns a directive wins, and a name no
 // parser knows is ignored with all its lines.
-void Script::State::Build(DirectiveLines& group, std::span<const DirectiveParser> registry) {
+std::unique_ptr<Directive> Script::State::Build(DirectiveLines& group,
+                                                std::span<const DirectiveParser> registry) {
   // Only the file name may be used by a parser: the owner Script is still being built.
   const Script& script = *owner;
   std::unique_ptr<Directive> directive;
@@ -51,7 +55,7 @@ void Script::State::Build(DirectiveLines& group, std::span<const DirectiveParser
     // An image of gigabytes, say: one script that cannot be held must not end the program.
     ThrowInDirective(group, "Not enough memory");
   }
-  if (directive) File(std::move(directive));
+  return directive;
 }
 
 // Header directives go to their tables, later ones replacing earlier; the rest run in order.
@@ -65,9 +69,11 @@ void Script::State::File(std::unique_ptr<Directive> directive) {
   directives.push_back(std::move(directive));
 }
 
-Script::Script(const std::string& fileName, std::span<const DirectiveParser> registry)
+Script::Script(const std::string& fileName, std::span<const DirectiveParser> registry,
+               ScriptReadObserver* observer)
     : state_(std::make_unique<State>()) {
   state_->owner = this;
+  state_->observer = observer;
   state_->fileName = fileName;
   LineReader reader(fileName);
   if (!reader.Opened()) throw Exception(Format("Cannot open \"%s\"", fileName.c_str()));
@@ -86,9 +92,11 @@ Script::Script(const std::string& fileName, std::span<const DirectiveParser> reg
     break;
   }
   while (more) {
-    DirectiveLines group(reader, line);
-    state_->Build(group, registry);
+    DirectiveLines group(reader, line, observer);
+    std::unique_ptr<Directive> directive = state_->Build(group, registry);
     more = group.SkipToNextDirective(line);
+    if (observer != nullptr) observer->GroupRead(directive.get());
+    if (directive) state_->File(std::move(directive));
   }
   if (reader.Failed()) throw Exception(Format("Cannot open \"%s\"", fileName.c_str()));
 }

@@ -12,11 +12,15 @@
 
 namespace qor {
 
+class ScriptReadObserver;
+
 // A script file read completely: construction yields a whole Script or throws Exception.
 class Script {
  public:
-  // Reads fileName, trying registry's parsers in order on every group of lines.
-  Script(const std::string& fileName, std::span<const DirectiveParser> registry);
+  // Reads fileName, trying registry's parsers in order on every group of lines. observer, when
+  // given, is shown every group read; it changes nothing about the reading.
+  Script(const std::string& fileName, std::span<const DirectiveParser> registry,
+         ScriptReadObserver* observer = nullptr);
   ~Script();
   Script(const Script&) = delete;
   Script& operator=(const Script&) = delete;

@@ -143,6 +143,10 @@ class DialogWindow {
   // Returns the number of non-blank fields.
   virtual int GetAddress(int id, uint32_t& address) const = 0;
 
+  // A progress bar: the range of its positions, and the position it shows.
+  virtual void SetProgressRange(int id, int low, int high) = 0;
+  virtual void SetProgressPos(int id, int position) = 0;
+
   virtual void SetIcon(const IconImage& icon, bool big) = 0;
   virtual void AppendSystemMenuItem(const MenuItem& item) = 0;
   // What the platform does with a system command the dialog leaves to it (minimise, move, ...;

@@ -134,6 +134,10 @@ std::optional<Rect> CDialog::GetDlgItemRect(int id) const {
   return state_->window->ControlRect(id);
 }
 
+void CDialog::SetDlgItemText(int id, const std::string& text) {
+  if (state_->window) state_->window->SetControlText(id, text);
+}
+
 CMenu* CDialog::GetSystemMenu() { return state_->systemMenu.get(); }
 
 void CDialog::SetIcon(const IconImage& icon, bool big) {

@@ -49,6 +49,8 @@ class CDialog {
   void UnwatchSocket(unsigned id);
   // The control's rectangle in client coordinates; nothing when there is no such control.
   [[nodiscard]] std::optional<Rect> GetDlgItemRect(int id) const;
+  // The text of a control (a button's caption, say); nothing happens without a window.
+  void SetDlgItemText(int id, const std::string& text);
   // The window's system menu; nullptr when the dialog has none or no window.
   [[nodiscard]] CMenu* GetSystemMenu();
   void SetIcon(const IconImage& icon, bool big);

@@ -22,7 +22,6 @@ class RecordingDisplay final : public ScriptDisplay {
  public:
   std::vector<std::string> operations;
   std::vector<std::string> statuses;
-  std::vector<std::string> refusals;  // "WriteRequest 3", say
   uint32_t done = 0;
   uint32_t total = 0;
 
@@ -31,9 +30,6 @@ class RecordingDisplay final : public ScriptDisplay {
   void SetProgress(uint32_t d, uint32_t t) override {
     done = d;
     total = t;
-  }
-  void TargetRefused(const char* request, uint32_t status) override {
-    refusals.push_back(std::string(request) + " " + std::to_string(status));
   }
   [[nodiscard]] std::string Operation() const {
     return operations.empty() ? std::string() : operations.back();
@@ -58,7 +54,7 @@ class ExecHarness : public ::testing::Test {
     record.vendorId = 0x1234;
     record.productId = 0x0001;
     record.stagingSize = stagingSize;
-    target = &network->Table().Insert(record);
+    target = network->Table().Insert(record);
     ResetRequestIds();
   }
   ~ExecHarness() override { ResetRequestIds(); }

@@ -141,10 +141,40 @@ TEST_F(LoadSaveEnvContextTest, LoadMergesAndAFailureStatusLeavesTheTableAlone) {
   onTarget.entries = {{"z", "3"}};
   Load(64);
   ReplyToLast(5, Block(onTarget, 64));
-  EXPECT_NO_THROW(Load(64));
-  EXPECT_EQ(context, nullptr);
+  try {
+    Load(64);
+    FAIL() << "a refused read must fail the directive";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message(), "Target refused the ReadRequest for 0003F000 (status 5)");
+  }
   EXPECT_EQ(target->environment.entries.count("z"), 0u);
-  EXPECT_EQ(display.refusals, std::vector<std::string>{"ReadRequest 5"});
+  EXPECT_EQ(SentCount(), 2u);
+}
+
+TEST_F(LoadSaveEnvContextTest, SaveFailsOnARefusalInAnyPhaseAndSendsNothingAfter) {
+  const char* const texts[] = {
+      "Target refused the FillRequest (status 2)",
+      "Target refused the DataRequest for 0003F000 (status 2)",
+      "Target refused the WriteRequest for 0003F000 (status 2)",
+  };
+  for (int failAt = 0; failAt < 3; ++failAt) {
+    socket->sent.clear();
+    context.reset();
+    Save(64);
+    for (int i = 0; i < failAt; ++i) {
+      ReplyToLast();
+      Save(64);
+    }
+    const size_t sent = SentCount();
+    ReplyToLast(2);
+    try {
+      Save(64);
+      ADD_FAILURE() << "no error after a refusal at request " << failAt;
+    } catch (const Exception& error) {
+      EXPECT_EQ(error.Message(), texts[failAt]);
+    }
+    EXPECT_EQ(SentCount(), sent);
+  }
 }
 
 TEST_F(LoadSaveEnvContextTest, RefusesZeroAndOversizedBlocksBeforeSending) {
@@ -209,7 +239,7 @@ TEST_F(LoadSaveEnvContextTest, SaveFillsSendsTheBlockAndWritesItWithItsCrc) {
   EXPECT_EQ(display.done, 2048u);
   EXPECT_EQ(display.total, 2048u);
 
-  Progress(SentId(3), 5);  // ignored
+  Progress(SentId(3), 5);  // shows nothing
   ReplyToLast();
   Save(2048);
   EXPECT_EQ(context, nullptr);

@@ -105,6 +105,129 @@ TEST_F(ScriptRunnerTest, AnErrorWhileWaitingUnhooksTheFailedContext) {
   EXPECT_EQ(SentCount(), 1u);
 }
 
+TEST_F(ScriptRunnerTest, ARefusedRequestEndsTheRunWithItsTextAndNothingIsSentAfter) {
+  struct Row {
+    const char* script;
+    int answered;  // requests answered with status 0 before the refusal
+    const char* text;
+  };
+  const Row rows[] = {
+      {"*download 0x1000 16\nS3060000100042A7\n*restart\n", 0,
+       "Target refused the FillRequest (status 255)"},
+      {"*download 0x1000 16\nS3060000100042A7\n*restart\n", 1,
+       "Target refused the DataRequest for 00001000 (status 255)"},
+      {"*download 0x1000 16\nS3060000100042A7\n*restart\n", 2,
+       "Target refused the WriteRequest for 00001000 (status 255)"},
+      // No *saveenv of a block that could not be read.
+      {"*loadenv 0x3F000 64\n*setenv a 1\n*saveenv 0x3F000 64\n", 0,
+       "Target refused the ReadRequest for 0003F000 (status 255)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    socket->sent.clear();
+    Load(row.script);
+    runner->Tick();
+    for (int i = 0; i < row.answered; ++i) {
+      ReplyToLast();
+      runner->Tick();
+    }
+    const size_t sent = SentCount();
+    ReplyToLast(255);
+    try {
+      runner->Tick();
+      ADD_FAILURE() << "the refusal did not end the run";
+    } catch (const Exception& error) {
+      EXPECT_EQ(error.Message(), row.text);
+    }
+    EXPECT_TRUE(runner->Closed());
+    EXPECT_FALSE(runner->Finished());
+    EXPECT_EQ(target->pendingContext, nullptr);
+    clock.Advance(5000);
+    runner->Tick();
+    EXPECT_EQ(SentCount(), sent) << "nothing after the refusal, not even a resend";
+    EXPECT_TRUE(target->environment.entries.empty());
+  }
+}
+
+TEST_F(ScriptRunnerTest, ASilentTargetFailsJustOverTheLimitOfItsRequest) {
+  struct Row {
+    const char* script;
+    int answered;  // requests answered before the one left unanswered
+    uint32_t limitMs;
+    int resends;  // of the silent request within the limit, one each 1001 ms
+    const char* text;
+  };
+  const Row rows[] = {
+      {"*download 0x1000 16\nS3060000100042A7\n", 0, 30000, 0,
+       "Target has not answered the FillRequest for 30 seconds"},
+      {"*download 0x1000 16\nS3060000100042A7\n", 1, 30000, 29,
+       "Target has not answered the DataRequest for 00001000 for 30 seconds"},
+      {"*download 0x1000 16\nS3060000100042A7\n", 2, 600000, 0,
+       "Target has not answered the WriteRequest for 00001000 for 600 seconds"},
+      {"*loadenv 0x3F000 64\n", 0, 30000, 29,
+       "Target has not answered the ReadRequest for 0003F000 for 30 seconds"},
+      {"*restart\n", 0, 30000, 0, "Target has not answered the RestartRequest for 30 seconds"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    socket->sent.clear();
+    Load(row.script);
+    runner->Tick();
+    for (int i = 0; i < row.answered; ++i) {
+      ReplyToLast();
+      runner->Tick();
+    }
+    const size_t sent = SentCount();
+    const uint32_t start = clock.Now();
+    // Resends keep their 1000 ms rule and never count as hearing from the target.
+    while (clock.Now() - start + 1001 <= row.limitMs && clock.Now() - start < 40000) {
+      clock.Advance(1001);
+      runner->Tick();
+    }
+    EXPECT_EQ(SentCount(), sent + static_cast<size_t>(row.resends));
+    clock.Set(start + row.limitMs);
+    runner->Tick();
+    EXPECT_TRUE(runner->Waiting()) << "exactly at the limit the target is still waited for";
+    clock.Advance(1);
+    try {
+      runner->Tick();
+      ADD_FAILURE() << "no error just over the limit";
+    } catch (const Exception& error) {
+      EXPECT_EQ(error.Message(), row.text);
+    }
+    EXPECT_TRUE(runner->Closed());
+    EXPECT_EQ(target->pendingContext, nullptr);
+  }
+}
+
+TEST_F(ScriptRunnerTest, ProgressRestartsTheWaitOfAWriteAndTheLimitsCanBeChanged) {
+  script = std::make_unique<Script>(files.Write("run.qor", "*download 0x1000 16\n*restart\n"),
+                                    DirectiveRegistry());
+  RunnerOptions options;
+  options.silence.requestMs = 2000;
+  options.silence.writeMs = 5000;
+  runner = std::make_unique<ScriptRunner>(*target, *script, *network, display, options);
+  runner->Tick();
+  ReplyToLast();  // the fill; the image is blank, so the write follows at once
+  runner->Tick();
+  ASSERT_EQ(SentType(-1), kWriteRequest);
+  const uint32_t writeId = SentId(-1);
+  for (int i = 0; i < 3; ++i) {
+    clock.Advance(4999);
+    Progress(writeId, static_cast<uint32_t>(i));
+    runner->Tick();
+  }
+  EXPECT_TRUE(runner->Waiting()) << "three progress replies kept a 15 s write alive";
+  clock.Advance(5000);
+  runner->Tick();
+  EXPECT_TRUE(runner->Waiting());
+  Reply(writeId);
+  runner->Tick();
+  ASSERT_EQ(SentType(-1), kRestartRequest);
+  clock.Advance(2001);
+  EXPECT_THROW(runner->Tick(), Exception);
+}
+
 TEST_F(ScriptRunnerTest, CancelClearsTheHookAndALateReplyIsDropped) {
   Load("*download 0x1000 16\n*section Never\n");
   runner->Tick();

@@ -184,6 +184,26 @@ TEST_F(TargetNetworkTest, DiscoverEmptiesTheTableAndBroadcastsToTheGivenAddress)
   EXPECT_TRUE(subnet.Table().Find(kMac)->environment.entries.empty());
 }
 
+TEST_F(TargetNetworkTest, RediscoverBroadcastsAndKeepsTheTableAndWhatItHolds) {
+  Target& target = Announce(kMac);
+  target.environment.entries["ipaddr"] = "127.0.0.10";
+  test::RecordingContext context;
+  context.Hook(target, 41);
+  network->Rediscover();
+  ASSERT_EQ(socket->sent.size(), 1u);
+  EXPECT_EQ(socket->sent[0].bytes, (Bytes{0x00, 0x01, 0x00, 0x01}));
+  EXPECT_EQ(socket->sent[0].address, 0xFFFFFFFFu);
+  ASSERT_EQ(network->Table().Find(kMac), &target);
+  EXPECT_EQ(target.environment.entries.at("ipaddr"), "127.0.0.10");
+  EXPECT_EQ(target.pendingContext, &context);
+  // The answer updates the same entry.
+  socket->Deliver(DiscoverReply(kMac, 0x7F000063, 0x1234, 0x0001, 0x100000));
+  network->Poll();
+  EXPECT_EQ(network->Table().Size(), 1u);
+  EXPECT_EQ(target.ipAddress, 0x7F000063u);
+  context.Unhook();
+}
+
 TEST(TargetNetworkBroadcastTest, EveryAdapterAddsItsSubnetBroadcastOnceAfterTheLimitedOne) {
   struct Row {
     const char* what;
@@ -429,6 +449,24 @@ TEST_F(TargetNetworkTest, AnOversizedDatagramEndsThePollAndIsLost) {
   // A poll of an empty queue returns at once.
   network->Poll();
   EXPECT_EQ(socket->lastError, wsa::kWouldBlock);
+}
+
+TEST_F(TargetNetworkTest, AFloodOfInventedMacsFillsTheTableOnlyToItsBound) {
+  Announce(kMac);
+  const size_t flood = TargetTable::kMaxTargets + 500;
+  for (size_t i = 0; i < flood; ++i) {
+    const MacAddress invented{{0x06, 0x66, 0, static_cast<uint8_t>(i >> 16),
+                               static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}};
+    socket->Deliver(DiscoverReply(invented, 0x7F000100, 1, 1, 1));
+  }
+  // The target known before the flood still answers into its own entry.
+  socket->Deliver(DiscoverReply(kMac, 0x7F000063, 1, 1, 1));
+  network->Poll();
+  EXPECT_EQ(network->Table().Size(), TargetTable::kMaxTargets);
+  EXPECT_EQ(network->Table().Dropped(), flood - (TargetTable::kMaxTargets - 1));
+  EXPECT_EQ(network->Table().Find(kMac)->ipAddress, 0x7F000063u);
+  network->Discover();
+  EXPECT_EQ(network->Table().Dropped(), 0u);
 }
 
 TEST_F(TargetNetworkTest, ArrivalOrderIsTheOrderOfFirstAnswers) {

@@ -215,6 +215,15 @@ TEST_F(DialogFrameworkTest, ResourcesHoldEveryTemplateStringAndIcon) {
   ASSERT_NE(run, nullptr);
   EXPECT_FALSE(run->Has(style::kSysMenu));
   EXPECT_EQ(run->caption, "Execute Script");
+  EXPECT_EQ(run->height, 65) << "the bar fits the window as it was";
+  const ControlTemplate* bar = run->Control(kIdcProgress);
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->kind, ControlKind::kProgress);
+  // Under the status line, above the button, as wide as the two lines.
+  EXPECT_GE(bar->y, run->Control(kIdcStatus)->y + run->Control(kIdcStatus)->height);
+  EXPECT_LE(bar->y + bar->height, run->Control(kIdCancel)->y);
+  EXPECT_EQ(bar->x, run->Control(kIdcStatus)->x);
+  EXPECT_EQ(bar->width, run->Control(kIdcStatus)->width);
   const DialogTemplate* address = FindDialogTemplate(kIddIpAddressDialog);
   ASSERT_NE(address, nullptr);
   ASSERT_NE(address->Control(kIdcIpAddress), nullptr);

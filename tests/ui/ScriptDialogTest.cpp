@@ -15,7 +15,8 @@ class ScriptDialogTest : public AppTest {
                  "*script 0x1234 0x0001 \"Flash\"\n"
                  "*section \"Flashing\"\n"
                  "*download 0x1000 2048 image.bin\n"
-                 "*section \"After the download\"\n");
+                 "*section \"After the download\"\n"
+                 "*restart\n");
     folder.Write("quick.qor",
                  "*script 0x1234 0x0001 \"Quick\"\n"
                  "*section \"First\"\n"
@@ -68,6 +69,10 @@ TEST_F(ScriptDialogTest, ARunThatFinishesStaysOpenWithItsLastTexts) {
     ASSERT_TRUE(d.IsOpen(kIddScriptDialog));
     EXPECT_EQ(Run103(d).Text(kIdcOperation), "Second");
     EXPECT_TRUE(Run103(d).TimerRunning(1));
+    // Done: a full bar, and the button says what it now does.
+    EXPECT_EQ(Run103(d).ProgressRange(kIdcProgress), std::make_pair(0, 1000));
+    EXPECT_EQ(Run103(d).ProgressPos(kIdcProgress), 1000);
+    EXPECT_EQ(Run103(d).Text(kIdCancel), "Close");
     Run103(d).Click(kIdCancel);
   });
   Then([](HeadlessDesktop& d) { EXPECT_FALSE(d.IsOpen(kIddScriptDialog)); });
@@ -125,11 +130,13 @@ TEST_F(ScriptDialogTest, ADownloadRunsToItsEndWithItsProgressTexts) {
   ThenTick();
   Then([this](HeadlessDesktop& d) {
     EXPECT_EQ(Run103(d).Text(kIdcStatus), "Sending 00001000");
+    EXPECT_EQ(Run103(d).ProgressPos(kIdcProgress), 0);
     ReplyToLast(Mac(1));
   });
   ThenTick();
   Then([this](HeadlessDesktop& d) {
     EXPECT_EQ(Run103(d).Text(kIdcStatus), "Sending 00001400");
+    EXPECT_EQ(Run103(d).ProgressPos(kIdcProgress), 500) << "half of the 2048 bytes are in";
     ReplyToLast(Mac(1));
   });
   ThenTick();
@@ -139,10 +146,17 @@ TEST_F(ScriptDialogTest, ADownloadRunsToItsEndWithItsProgressTexts) {
     ReplyToLast(Mac(1));
   });
   ThenTick();
-  Then([](HeadlessDesktop& d) {
+  Then([this](HeadlessDesktop& d) {
     EXPECT_EQ(Run103(d).Text(kIdcOperation), "After the download");
-    EXPECT_EQ(Run103(d).Text(kIdcStatus), "");
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "Restarting target");
+    EXPECT_EQ(Run103(d).Text(kIdCancel), "Cancel") << "not done while the restart is awaited";
+    EXPECT_EQ(Run103(d).ProgressPos(kIdcProgress), 1000) << "the image went whole";
+    ReplyToLast(Mac(1));
+  });
+  ThenTick();
+  Then([](HeadlessDesktop& d) {
     EXPECT_EQ(FirstTarget().pendingContext, nullptr);
+    EXPECT_EQ(Run103(d).Text(kIdCancel), "Close");
     Run103(d).Click(kIdCancel);
   });
   ThenQuit();
@@ -238,13 +252,18 @@ TEST_F(ScriptDialogTest, RepliesStepTheRunAtOnceAndTheLinesFollowWithinTwentyMil
     ASSERT_EQ(Sent(kWriteRequest).size(), 1u);
     ReplyToLast(Mac(1));
     Run103(d).SocketReadable(1);
+    ASSERT_EQ(Sent(kRestartRequest).size(), 1u);
+    ReplyToLast(Mac(1));
+    Run103(d).SocketReadable(1);
     EXPECT_EQ(FirstTarget().pendingContext, nullptr);
     EXPECT_EQ(Run103(d).Text(kIdcStatus), "Sending 00001400");
+    EXPECT_EQ(Run103(d).Text(kIdCancel), "Cancel") << "the window catches up with the tick";
   });
   ThenTick();
   Then([](HeadlessDesktop& d) {
     EXPECT_EQ(Run103(d).Text(kIdcOperation), "After the download");
-    EXPECT_EQ(Run103(d).Text(kIdcStatus), "");
+    EXPECT_EQ(Run103(d).ProgressPos(kIdcProgress), 1000);
+    EXPECT_EQ(Run103(d).Text(kIdCancel), "Close");
     Run103(d).Click(kIdCancel);
   });
   ThenQuit();
@@ -274,6 +293,38 @@ TEST_F(ScriptDialogTest, AnErrorInAStepOnAReplyStopsTimerAndSocketWhileItIsShown
     d.AnswerMessageBox();
   });
   Then([](HeadlessDesktop& d) { EXPECT_FALSE(d.IsOpen(kIddScriptDialog)); });
+  ThenQuit();
+  Run();
+  EXPECT_EQ(desktop.MessageBoxes().size(), 1u);
+}
+
+TEST_F(ScriptDialogTest, ARefusedWriteIsShownAndTheTargetIsNeverRestarted) {
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenRun(kFlash);
+  for (int answered = 0; answered < 3; ++answered) {  // fill, two chunks
+    ThenTick();
+    Then([this](HeadlessDesktop&) { ReplyToLast(Mac(1)); });
+  }
+  ThenTick();
+  Then([this](HeadlessDesktop& d) {
+    ASSERT_EQ(Sent(kWriteRequest).size(), 1u);
+    EXPECT_EQ(d.MessageBox(), nullptr);
+    ReplyToLast(Mac(1), 3);
+  });
+  ThenTick();
+  Then([](HeadlessDesktop& d) {
+    ASSERT_NE(d.MessageBox(), nullptr);
+    EXPECT_EQ(d.MessageBox()->text, "Target refused the WriteRequest for 00001000 (status 3)");
+    EXPECT_EQ(d.MessageBox()->type, kMbOk | kMbIconExclamation);
+    EXPECT_EQ(Run103(d).Text(kIdCancel), "Cancel") << "the script did not finish";
+    d.AnswerMessageBox();
+  });
+  ThenTick();
+  Then([this](HeadlessDesktop& d) {
+    EXPECT_FALSE(d.IsOpen(kIddScriptDialog));
+    EXPECT_TRUE(Sent(kRestartRequest).empty());
+    EXPECT_EQ(FirstTarget().pendingContext, nullptr);
+  });
   ThenQuit();
   Run();
   EXPECT_EQ(desktop.MessageBoxes().size(), 1u);

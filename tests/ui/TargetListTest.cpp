@@ -166,7 +166,7 @@ TEST_F(TargetListTest, ARightClickBelowTheLastRowOpensNoMenu) {
   EXPECT_TRUE(desktop.Menus().empty());
 }
 
-TEST_F(TargetListTest, AssigningAnAddressBroadcastsItAndTheRowWaitsForTheTarget) {
+TEST_F(TargetListTest, AssigningAnAddressBroadcastsItAndRediscoversWithoutEmptyingTheList) {
   ThenAnnounce(Mac(7), kTargetAddress);
   Then([this](HeadlessDesktop&) { List().RightClickRow(0); });
   Then([](HeadlessDesktop& d) { d.ChooseMenuItem(1); });
@@ -186,11 +186,18 @@ TEST_F(TargetListTest, AssigningAnAddressBroadcastsItAndTheRowWaitsForTheTarget)
     Put32(want, 12, 0x7F000063);
     EXPECT_EQ(assigns[0].bytes, want);
     EXPECT_EQ(assigns[0].address, 0xFFFFFFFFu);
-    // Nothing changes until the target announces itself again.
+    // A discovery follows the assignment at once; the list and the table keep their rows.
+    ASSERT_EQ(Sent(kDiscoverRequest).size(), 2u);
+    EXPECT_EQ(socket.sent.back().bytes, (std::vector<uint8_t>{0, 1, 0, 1}));
+    EXPECT_EQ(List().ItemCount(), 1);
     EXPECT_EQ(List().ItemText(0, 2), "127.0.0.20");
   });
+  // The target's answer, taken in by the main window's next tick, rewrites the row in place.
   ThenAnnounce(Mac(7), 0x7F000063);
-  Then([this](HeadlessDesktop&) { EXPECT_EQ(List().ItemText(0, 2), "127.0.0.99"); });
+  Then([this](HeadlessDesktop&) {
+    EXPECT_EQ(List().ItemCount(), 1);
+    EXPECT_EQ(List().ItemText(0, 2), "127.0.0.99");
+  });
   ThenQuit();
   Run();
   EXPECT_TRUE(desktop.MessageBoxes().empty());

@@ -16,16 +16,49 @@ struct AssignOptions {
   std::string address;
   std::string broadcast;  // empty: every adapter
   bool verify = false;
+  bool force = false;
   uint32_t waitMs = 1000;
 };
+
+// Why no target can be given address; empty when one can.
+std::string AddressProblem(uint32_t address) {
+  const std::string text = IpAddressText(address);
+  if (address == 0) return "0.0.0.0 stands for no address at all";
+  if (address == 0xFFFFFFFF) return "255.255.255.255 is the broadcast address of every network";
+  if ((address >> 24) == 0) return text + " is reserved: 0.0.0.0/8 stands for this network";
+  if ((address >> 28) == 0xE) return text + " is a multicast address (224.0.0.0/4)";
+  if ((address >> 28) == 0xF) return text + " is reserved for future use (240.0.0.0/4)";
+  return {};
+}
 
 int Assign(const AssignOptions& options) {
   const MacAddress mac = *MacAddress::Parse(options.mac);
   const uint32_t address = *ParseIpAddress(options.address);
   const std::string macText = mac.ToString();
   const std::string addressText = IpAddressText(address);
+  if (const std::string problem = AddressProblem(address); !problem.empty()) {
+    std::fprintf(stderr, "Cannot give %s the address %s: %s.\n", macText.c_str(),
+                 addressText.c_str(), problem.c_str());
+    return 1;
+  }
 
+  // Two targets at one address would both answer, or neither: look before assigning.
   TargetNetwork network(BroadcastsFor(options.broadcast));
+  if (!DiscoverTargets(network, options.waitMs)) return 1;
+  for (const Target* other : network.Table().InArrivalOrder()) {
+    if (other->mac == mac || other->ipAddress != address) continue;
+    if (!options.force) {
+      std::fprintf(stderr, "%s already holds %s; --force assigns it all the same.\n",
+                   other->mac.ToString().c_str(), addressText.c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "%s already holds %s; assigning it all the same (--force).\n",
+                 other->mac.ToString().c_str(), addressText.c_str());
+  }
+  if (network.Table().Find(mac) == nullptr) {
+    std::fprintf(stderr, "%s did not answer the discovery; sending the address all the same.\n",
+                 macText.c_str());
+  }
   network.SendAssignAddressRequest(mac, address);
   if (!options.verify) {
     std::printf("Asked %s to take the address %s.\n", macText.c_str(), addressText.c_str());
@@ -70,12 +103,18 @@ CommandRunner AddAssignCommand(CLI::App& app) {
   AddBroadcastOption(*command, options->broadcast, "the request");
   command->add_flag("--verify", options->verify,
                     "Discover again and fail unless the target reports the new address");
-  AddWaitOption(*command, options->waitMs, "the target's answer (with --verify)");
+  command->add_flag("--force", options->force,
+                    "Assign the address even when another target already holds it");
+  AddWaitOption(*command, options->waitMs,
+                "the answers to the discovery that comes first (and with --verify, to the one "
+                "that follows)");
   command->footer(
-      "The target does not answer the request itself: --verify learns its address from a new "
-      "discovery.\n"
-      "Exit status: 0 sent (and with --verify: confirmed), 1 failed or not confirmed, 2 on a "
-      "usage error.");
+      "Discovers first, and refuses an address another target already holds (--force assigns\n"
+      "it all the same) and addresses no target can take: 0.0.0.0, 255.255.255.255,\n"
+      "0.0.0.0/8, multicast and reserved ones. The target does not answer the request\n"
+      "itself: --verify learns its address from a new discovery.\n"
+      "Exit status: 0 sent (and with --verify: confirmed), 1 refused, failed or not confirmed,\n"
+      "2 on a usage error.");
   return [options] { return Assign(*options); };
 }
 

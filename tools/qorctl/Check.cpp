@@ -11,6 +11,7 @@
 #include "exec/DirectiveRegistry.h"
 #include "platform/Exception.h"
 #include "script/Script.h"
+#include "script/ScriptLint.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/JsonWriter.h"
 
@@ -21,6 +22,7 @@ using Json = nlohmann::ordered_json;
 
 struct CheckOptions {
   bool json = false;
+  bool strict = false;
   std::vector<std::string> files;
 };
 
@@ -61,19 +63,49 @@ std::string Plural(size_t count, const char* one, const char* many) {
   return std::to_string(count) + ' ' + (count == 1 ? one : many);
 }
 
+Json DescribeWarnings(const std::vector<LintWarning>& warnings) {
+  Json list = Json::array();
+  for (const LintWarning& warning : warnings) {
+    list.push_back(
+        {{"line", warning.line > 0 ? Json(warning.line) : Json(nullptr)}, {"text", warning.text}});
+  }
+  return list;
+}
+
+// As the reader words its errors, so that editors that jump to those jump to these too.
+void PrintWarnings(const std::string& file, const std::vector<LintWarning>& warnings) {
+  for (const LintWarning& warning : warnings) {
+    if (warning.line > 0) {
+      std::fprintf(stderr, "Warning in \"%s\", line %d: %s\n", file.c_str(), warning.line,
+                   warning.text.c_str());
+    } else {
+      std::fprintf(stderr, "Warning in \"%s\": %s\n", file.c_str(), warning.text.c_str());
+    }
+  }
+}
+
 int RunCheck(const CheckOptions& options) {
   bool allRead = true;
+  bool anyWarning = false;
   for (const std::string& file : options.files) {
     std::string out;
     try {
-      const Script script(file, DirectiveRegistry());
+      ScriptLint lint;
+      const Script script(file, DirectiveRegistry(), &lint);
+      lint.Finish(script);
+      const std::vector<LintWarning> warnings = lint.Warnings();
+      anyWarning = anyWarning || !warnings.empty();
       if (options.json) {
-        AppendJson(out, Describe(script));
+        Json description = Describe(script);
+        description["warnings"] = DescribeWarnings(warnings);
+        AppendJson(out, description);
       } else {
+        PrintWarnings(file, warnings);
         out = file + ": ok, " + Plural(script.ProductEntries().size(), "product", "products") +
               ", " + Plural(script.ScriptTargets().size(), "script entry", "script entries") +
               ", " +
               Plural(static_cast<size_t>(script.DirectiveCount()), "directive", "directives");
+        if (!warnings.empty()) out += ", " + Plural(warnings.size(), "warning", "warnings");
       }
     } catch (const std::exception& error) {
       // Not a script error, yet it must not end the check of the other files.
@@ -94,7 +126,7 @@ int RunCheck(const CheckOptions& options) {
     std::fprintf(stdout, "%s\n", out.c_str());
   }
   std::fflush(stdout);
-  return allRead ? 0 : 1;
+  return allRead && !(options.strict && anyWarning) ? 0 : 1;
 }
 
 }  // namespace
@@ -106,9 +138,14 @@ CommandRunner AddCheckCommand(CLI::App& app) {
   command->add_option("FILE", options->files, "Script files (.QOR) to read")->required();
   command->add_flag("--json", options->json,
                     "Print one JSON object per file and line instead of the summary");
+  command->add_flag("--strict", options->strict, "Fail (exit 1) when any file draws a warning");
   command->footer(
-      "A failure prints the message QOR would show the operator.\n"
-      "Exit status: 0 when every file reads, 1 when any fails, 2 on a usage error.");
+      "A failure prints the message QOR would show the operator. Warnings name what QOR would\n"
+      "silently ignore or accept: unknown directives, lines of a *download group that are not\n"
+      "S3 records, S3 records with a wrong checksum, a script with nothing to run, *script\n"
+      "entries for products no *product names.\n"
+      "Exit status: 0 when every file reads (with --strict: and draws no warning), 1 otherwise,\n"
+      "2 on a usage error.");
   return [options] { return RunCheck(*options); };
 }
 

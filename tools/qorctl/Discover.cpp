@@ -60,6 +60,11 @@ int Discover(const DiscoverOptions& options) {
   if (!DiscoverTargets(network, options.waitMs, {}, options.once)) return 1;
 
   const std::vector<Target*>& targets = network.Table().InArrivalOrder();
+  // A flood of announcements (invented MACs, say) is cut off at the table's bound: say so.
+  if (const uint64_t dropped = network.Table().Dropped(); dropped > 0) {
+    std::fprintf(stderr, "Dropped %llu more targets: QOR keeps at most %zu\n",
+                 static_cast<unsigned long long>(dropped), TargetTable::kMaxTargets);
+  }
   if (options.json) {
     auto list = nlohmann::ordered_json::array();
     for (const Target* target : targets) {

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -22,6 +24,7 @@
 #include "tools/qorctl/Interrupt.h"
 #include "tools/qorctl/NetworkOptions.h"
 #include "tools/qorctl/RunConsole.h"
+#include "tools/qorctl/RunGuards.h"
 #include "tools/qorctl/TracingSocket.h"
 #include "tools/qorctl/Validators.h"
 
@@ -40,7 +43,11 @@ struct RunOptions {
   std::string pace = "fast";
   std::string timeout;  // seconds, checked by RunScript
   bool json = false;
-  std::string trace;  // JSON Lines file of every message; empty for none
+  bool force = false;
+  bool verify = false;
+  std::string silence;       // seconds, checked by RunScript; empty for the default
+  std::string writeSilence;  // the same, for writes
+  std::string trace;         // JSON Lines file of every message; empty for none
 };
 
 // One number of VID:PID: decimal, or hexadecimal after 0x.
@@ -83,6 +90,21 @@ std::unique_ptr<DatagramSocket> OpenSocket(const std::string& trace) {
 
 std::string SecondsText(uint32_t milliseconds) {
   return Format("%u.%03u s", milliseconds / 1000, milliseconds % 1000);
+}
+
+// A silence limit from its option, in seconds: more than 0, within what the tick count
+// measures; empty for the default. Text that is no number fails as one out of range does.
+uint32_t SilenceMs(const std::string& text, uint32_t defaultMs, const char* option) {
+  if (text.empty()) return defaultMs;
+  constexpr double kMaxSeconds = SilenceLimits::kMaxMs / 1000.0;
+  char* end = nullptr;
+  const double seconds = std::strtod(text.c_str(), &end);
+  // Written so that NaN fails too.
+  if (end == text.c_str() || *end != '\0' || !(seconds > 0 && seconds <= kMaxSeconds)) {
+    throw UsageError(
+        Format("%s must be a number of seconds above 0 and at most %.0f", option, kMaxSeconds));
+  }
+  return static_cast<uint32_t>(std::ceil(seconds * 1000.0));
 }
 
 // The targets that answered the discovery and were asked for, in the order they answered;
@@ -177,6 +199,11 @@ int RunScript(const RunOptions& options) {
     throw UsageError(Format("--timeout must be a number of seconds from 0 (no limit) to %.0f",
                             RunSession::kMaxTimeoutSeconds));
   }
+  RunnerOptions runner;
+  runner.silence.requestMs = SilenceMs(options.silence, SilenceLimits::kRequestMs, "--silence");
+  runner.silence.writeMs =
+      SilenceMs(options.writeSilence, SilenceLimits::kWriteMs, "--write-silence");
+  runner.verifyDownloads = options.verify;
   std::optional<MacAddress> wanted;
   if (!options.all) wanted = MacAddress::Parse(options.mac);
   std::optional<ProductKey> product;
@@ -199,11 +226,20 @@ int RunScript(const RunOptions& options) {
     std::fprintf(stderr, "Cancelled\n");
     return kInterruptedExit;
   }
-  const std::vector<Target*> targets = ChooseTargets(network, wanted, product);
+  std::vector<Target*> targets = ChooseTargets(network, wanted, product);
   if (targets.empty()) return 1;
-
+  size_t skipped = 0;
+  if (!options.force) targets = KeepServed(script, targets, options.all, skipped, stderr);
   // With --json, standard output carries the summary alone; progress goes to standard error.
   std::FILE* const out = options.json ? stderr : stdout;
+  if (targets.empty()) {
+    if (options.all) {
+      std::fprintf(stderr, "No target of a product the script names answered\n");
+      std::fprintf(out, "%s\n", Tally({}, skipped).c_str());
+    }
+    return 1;
+  }
+
   std::vector<std::string> labels;
   for (const Target* target : targets) labels.push_back(target->mac.ToString());
   RunConsole console(out, IsTerminal(out), labels);
@@ -212,6 +248,7 @@ int RunScript(const RunOptions& options) {
   settings.pace = options.pace == "tick" ? RunPace::kTick : RunPace::kFast;
   settings.timeoutSeconds = timeoutSeconds;
   settings.cancel = &interrupt.Flag();
+  settings.runner = runner;
   RunSession session(script, network, std::move(settings));
   for (size_t i = 0; i < targets.size(); ++i) session.AddTarget(*targets[i], console.Display(i));
   ConsoleReporter reporter(console, targets.size() > 1);
@@ -219,6 +256,7 @@ int RunScript(const RunOptions& options) {
   console.Refresh(true);
 
   if (options.json) PrintSummary(session.Runs());
+  if (options.all) std::fprintf(out, "%s\n", Tally(session.Runs(), skipped).c_str());
   if (interrupt.Interrupted()) return kInterruptedExit;
   return session.Succeeded() ? 0 : 1;
 }
@@ -232,6 +270,10 @@ CommandRunner AddRunCommand(CLI::App& app) {
   run->footer(
       "Discovers targets first, then runs SCRIPT on the chosen ones at once over one socket. "
       "Ctrl-C cancels the runs like the Cancel button.\n"
+      "A script with *script entries runs only on targets of those products (--force: on any).\n"
+      "A request the target refuses, or a target silent past --silence (--write-silence for a\n"
+      "write), fails that target's run; --all ends with a line of how many runs succeeded,\n"
+      "failed, were refused (no address) or skipped (another product).\n"
       "Exit status: 0 when every run finished, 1 when any failed, was refused or timed out, 2 "
       "on a usage error, 130 after Ctrl-C.");
   run->add_option("SCRIPT", options->script, "The .QOR script file to run")->required();
@@ -259,6 +301,18 @@ CommandRunner AddRunCommand(CLI::App& app) {
   run->add_option("--timeout", options->timeout,
                   "Cancel runs still going after SECONDS, from 0 to 2592000 (default 0: no "
                   "limit)")
+      ->type_name("SECONDS");
+  run->add_flag("--force", options->force,
+                "Run also on targets of products the script's *script entries do not name");
+  run->add_flag("--verify", options->verify,
+                "Read every downloaded image back after its write; fail unless it matches");
+  run->add_option("--silence", options->silence,
+                  "Fail a run when its target is silent for SECONDS about a fill, data, read or "
+                  "restart request (default 30)")
+      ->type_name("SECONDS");
+  run->add_option("--write-silence", options->writeSilence,
+                  "The same for a write; each progress reply starts the wait again (default "
+                  "600)")
       ->type_name("SECONDS");
   run->add_option("--trace", options->trace,
                   "Write every request sent and every reply received to FILE, one JSON object "

@@ -15,6 +15,12 @@ struct HeadlessDialog::State {
   ui::DialogEvents* events = nullptr;
   std::map<int, std::string> texts;
   std::map<int, std::array<std::string, 4>> addresses;
+  struct Progress {
+    int low = 0;
+    int high = 100;
+    int position = 0;
+  };
+  std::map<int, Progress> progress;
   std::map<unsigned, unsigned> timers;
   std::map<unsigned, intptr_t> sockets;
   std::vector<ui::MenuItem> systemMenu;
@@ -25,6 +31,14 @@ struct HeadlessDialog::State {
   bool ended = false;
   int result = 0;
   int focus = kIdcStatic;
+
+  Progress& RequireProgress(int id) {
+    auto it = progress.find(id);
+    if (it == progress.end()) {
+      throw HeadlessError(Format("dialog %d has no progress bar %d", dialog->id, id));
+    }
+    return it->second;
+  }
 
   void RequireControl(int id) const {
     if (dialog->Control(id) == nullptr) {
@@ -44,6 +58,8 @@ HeadlessDialog::HeadlessDialog(HeadlessDesktop& desktop, const DialogTemplate& d
     if (control.id == kIdcStatic) continue;
     if (control.kind == ControlKind::kIpAddress) {
       state_->addresses[control.id] = {};
+    } else if (control.kind == ControlKind::kProgress) {
+      state_->progress[control.id] = {};
     } else {
       state_->texts[control.id] = control.text;
     }
@@ -71,6 +87,13 @@ std::array<std::string, 4> HeadlessDialog::AddressFields(int id) const {
   }
   return it->second;
 }
+
+std::pair<int, int> HeadlessDialog::ProgressRange(int id) const {
+  const auto& bar = state_->RequireProgress(id);
+  return {bar.low, bar.high};
+}
+
+int HeadlessDialog::ProgressPos(int id) const { return state_->RequireProgress(id).position; }
 
 const std::vector<ui::MenuItem>& HeadlessDialog::SystemMenu() const { return state_->systemMenu; }
 bool HeadlessDialog::HasIcon(bool big) const { return big ? state_->bigIcon : state_->smallIcon; }
@@ -251,6 +274,16 @@ int HeadlessDialog::GetAddress(int id, uint32_t& address) const {
     address = (address << 8) | value;
   }
   return filled;
+}
+
+void HeadlessDialog::SetProgressRange(int id, int low, int high) {
+  auto& bar = state_->RequireProgress(id);
+  bar.low = low;
+  bar.high = high;
+}
+
+void HeadlessDialog::SetProgressPos(int id, int position) {
+  state_->RequireProgress(id).position = position;
 }
 
 void HeadlessDialog::SetIcon(const IconImage& icon, bool big) {

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/Backend.h"
@@ -31,6 +32,9 @@ class HeadlessDialog final : public ui::DialogWindow {
   [[nodiscard]] HeadlessDialog* Owner() const;
   [[nodiscard]] std::string Text(int id) const;
   [[nodiscard]] std::array<std::string, 4> AddressFields(int id) const;
+  // A progress bar's range and position; throws HeadlessError when id is no progress bar.
+  [[nodiscard]] std::pair<int, int> ProgressRange(int id) const;
+  [[nodiscard]] int ProgressPos(int id) const;
   [[nodiscard]] const std::vector<ui::MenuItem>& SystemMenu() const;
   [[nodiscard]] bool HasIcon(bool big) const;
   [[nodiscard]] bool Minimized() const;
@@ -73,6 +77,8 @@ class HeadlessDialog final : public ui::DialogWindow {
   void SetAddress(int id, uint32_t address) override;
   void ClearAddress(int id) override;
   int GetAddress(int id, uint32_t& address) const override;
+  void SetProgressRange(int id, int low, int high) override;
+  void SetProgressPos(int id, int position) override;
   void SetIcon(const IconImage& icon, bool big) override;
   void AppendSystemMenuItem(const ui::MenuItem& item) override;
   void DefaultSysCommand(unsigned command) override;

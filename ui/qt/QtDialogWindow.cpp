@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTableWidget>
@@ -111,6 +112,14 @@ class QtDialogWindow::Form final : public QDialog {
       }
       case ControlKind::kIpAddress:
         return new QtAddressEdit(this);
+      case ControlKind::kProgress: {
+        // Plain, as the standard progress control: no percentage text of its own.
+        auto* bar = new QProgressBar(this);
+        bar->setRange(0, 100);
+        bar->setValue(0);
+        bar->setTextVisible(false);
+        return bar;
+      }
     }
     return new QWidget(this);  // no such kind in any template
   }
@@ -380,6 +389,14 @@ int QtDialogWindow::GetAddress(int id, uint32_t& address) const {
   address = 0;
   QtAddressEdit* edit = AddressEdit(id);
   return edit != nullptr ? edit->Address(address) : 0;
+}
+
+void QtDialogWindow::SetProgressRange(int id, int low, int high) {
+  if (auto* bar = qobject_cast<QProgressBar*>(Control(id))) bar->setRange(low, high);
+}
+
+void QtDialogWindow::SetProgressPos(int id, int position) {
+  if (auto* bar = qobject_cast<QProgressBar*>(Control(id))) bar->setValue(position);
 }
 
 void QtDialogWindow::SetIcon(const IconImage& icon, bool) {

@@ -43,6 +43,8 @@ class QtDialogWindow final : public ui::DialogWindow {
   void SetAddress(int id, uint32_t address) override;
   void ClearAddress(int id) override;
   int GetAddress(int id, uint32_t& address) const override;
+  void SetProgressRange(int id, int low, int high) override;
+  void SetProgressPos(int id, int position) override;
   void SetIcon(const IconImage& icon, bool big) override;
   void AppendSystemMenuItem(const ui::MenuItem& item) override;
   void DefaultSysCommand(unsigned command) override;

@@ -111,7 +111,37 @@ TEST(CheckCommand, FailuresShowTheOperatorsMessage) {
             "Extraneous line(s) following *RESTART directive\"}\n"
             "{\"file\": \"good.qor\", \"ok\": true, \"products\": [{\"vendor\": 1, \"product\": 2, "
             "\"description\": \"Board\"}], \"scripts\": [], \"directives\": [{\"kind\": 8, "
-            "\"directive\": \"*restart\"}]}\n");
+            "\"directive\": \"*restart\"}], \"warnings\": []}\n");
+}
+
+TEST(CheckCommand, WarningsGoToStandardErrorAndStrictMakesThemFail) {
+  test::TempFiles files;
+  files.Write("typo.qor", "*script 0x1234 2 Plus\n*section a\n*restrat\n");
+  files.Write("clean.qor", "*restart\n");
+  const std::string warnings =
+      "Warning in \"typo.qor\", line 1: *script entry for product 0x1234:0x0002, which no "
+      "*product of the script names\n"
+      "Warning in \"typo.qor\", line 3: Unknown directive *restrat ignored\n";
+  const Outcome text = RunQorctl({"check", "typo.qor", "clean.qor"}, files.Folder());
+  EXPECT_EQ(text.status, 0) << "warnings alone do not fail a check";
+  EXPECT_EQ(text.err, warnings);
+  EXPECT_EQ(text.out,
+            "typo.qor: ok, 0 products, 1 script entry, 1 directive, 2 warnings\n"
+            "clean.qor: ok, 0 products, 0 script entries, 1 directive\n");
+
+  const Outcome strict = RunQorctl({"check", "--strict", "typo.qor", "clean.qor"}, files.Folder());
+  EXPECT_EQ(strict.status, 1);
+  EXPECT_EQ(strict.err, warnings);
+  EXPECT_EQ(RunQorctl({"check", "--strict", "clean.qor"}, files.Folder()).status, 0);
+
+  files.Write("empty.qor", "# nothing\n");
+  const Outcome json = RunQorctl({"check", "--json", "--strict", "empty.qor"}, files.Folder());
+  EXPECT_EQ(json.status, 1);
+  EXPECT_EQ(json.err, "");
+  EXPECT_EQ(json.out,
+            "{\"file\": \"empty.qor\", \"ok\": true, \"products\": [], \"scripts\": [], "
+            "\"directives\": [], \"warnings\": [{\"line\": null, \"text\": \"No directive to run: "
+            "the script does nothing\"}]}\n");
 }
 
 TEST(CheckCommand, UsageErrorsExitWithTwo) {
@@ -157,7 +187,10 @@ TEST(CheckCommand, JsonNumbersAreUnsignedAndTablesInKeyOrder) {
             "\"description\": \"b\"}], \"directives\": [{\"kind\": 3, \"directive\": "
             "\"*download\", \"base\": 2147483648, \"length\": 2048, \"crc32\": 1152426780, "
             "\"nonblank_chunks\": 1}, {\"kind\": 4, \"directive\": \"*loadenv\", \"address\": "
-            "4294967280, \"length\": 4294967295}]}\n");
+            "4294967280, \"length\": 4294967295}], \"warnings\": [{\"line\": 1, \"text\": "
+            "\"*script entry for product 0x1234:0x0002, which no *product of the script names\"}, "
+            "{\"line\": 3, \"text\": \"*script entry for product 0x1234:0x0001, which no *product "
+            "of the script names\"}]}\n");
 }
 
 TEST(CheckCommand, BytesThatAreNotUtf8BecomeOneEscapeEach) {
@@ -178,14 +211,14 @@ TEST(CheckCommand, BytesThatAreNotUtf8BecomeOneEscapeEach) {
             "\"\\u00ed\\u00a0\\u0080\", \"value\": \"\\u00e2\\u0082A\"}, {\"kind\": 6, "
             "\"directive\": \"*editenv\", \"words\": [\"\\u00c0\\u00af\", "
             "\"\\u00f4\\u0090\\u0080\\u0080\", \"\xF0\x9F\x98\x80\", \"a\\\\b\", "
-            "\"\\u0001\"]}]}\n");
+            "\"\\u0001\"]}], \"warnings\": []}\n");
 
   // The file name goes through the same escaping.
   files.Write("na\xEFve.qor", "*restart\n");
   const Outcome name = RunQorctl({"check", "--json", "na\xEFve.qor"}, files.Folder());
   EXPECT_EQ(name.out,
             "{\"file\": \"na\\u00efve.qor\", \"ok\": true, \"products\": [], \"scripts\": [], "
-            "\"directives\": [{\"kind\": 8, \"directive\": \"*restart\"}]}\n");
+            "\"directives\": [{\"kind\": 8, \"directive\": \"*restart\"}], \"warnings\": []}\n");
 }
 
 TEST(CheckCommand, AnImageTooLargeForMemoryIsAnErrorNotACrash) {

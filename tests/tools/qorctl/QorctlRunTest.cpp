@@ -10,10 +10,12 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include "net/TargetNetwork.h"
 #include "net/Wire.h"
+#include "tests/common/SocketTestSupport.h"
 #include "tests/common/TempFiles.h"
 #include "tools/qor-sim/SimEngine.h"
 
@@ -146,20 +148,158 @@ TEST_F(QorctlRunTest, ADirectiveErrorPrintsItsTextExactlyAndFails) {
   EXPECT_EQ(summary.at(0).at("error"), text);
 }
 
-TEST_F(QorctlRunTest, AWriteTheTargetRefusedFailsTheRunAlthoughTheScriptGoesOn) {
+TEST_F(QorctlRunTest, AWriteTheTargetRefusedStopsTheRunBeforeTheRestart) {
   sim::SimOptions options;
   options.failures[kWriteRequest] = 3;
   StartSim(options);
   const std::string script = files.Write("table.qor", std::string(kImageScript) + "*restart\n");
   const Outcome run = Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200 --json");
   EXPECT_EQ(run.status, 1);
-  const std::string text = "The target answered the WriteRequest with status 3; the script went on";
+  const std::string text = "Target refused the WriteRequest for 00010000 (status 3)";
   EXPECT_NE(run.err.find(text + "\n"), std::string::npos) << run.err;
   const nlohmann::json summary = Summary(run.out);
   EXPECT_EQ(summary.at(0).at("ok"), false);
   EXPECT_EQ(summary.at(0).at("error"), text);
-  // The script went on after the refused write, as the dialog's run does.
+  EXPECT_EQ(engine->FindTarget(Mac(1))->restarts, 0u) << "a refused write is never restarted";
+}
+
+TEST_F(QorctlRunTest, AScriptForAnotherProductIsRefusedOrSkippedUnlessForced) {
+  sim::SimOptions options;
+  options.targets = 2;
+  StartSim(options);
+  const std::string script =
+      files.Write("plus.qor", std::string("*script 0x1234 2 Plus\n") + kImageScript);
+  const std::vector<uint8_t> blank(0x800, 0xFF);
+
+  const Outcome one = Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200");
+  EXPECT_EQ(one.status, 1);
+  EXPECT_EQ(one.err,
+            "Target 02:00:00:00:00:01 is product 0x1234:0x0001, which the script's *script "
+            "entries do not name; --force runs it anyway\n");
+  EXPECT_EQ(engine->ReadMemory(Mac(1), 0x10000, 0x800), blank);
+
+  const Outcome all = Qorctl("run " + script + " --all --wait 300");
+  EXPECT_EQ(all.status, 1);
+  EXPECT_NE(all.err.find("Skipped 02:00:00:00:00:02: product 0x1234:0x0001"), std::string::npos)
+      << all.err;
+  EXPECT_EQ(all.out, "0 succeeded, 0 failed, 0 refused, 2 skipped\n");
+  EXPECT_EQ(engine->ReadMemory(Mac(2), 0x10000, 0x800), blank);
+
+  const Outcome forced = Qorctl("run " + script + " --all --force --wait 300 --json");
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(Summary(forced.out).size(), 2u);
+  // With --json the tally goes with the progress, to standard error.
+  EXPECT_NE(forced.err.find("2 succeeded, 0 failed, 0 refused, 0 skipped\n"), std::string::npos);
+  EXPECT_EQ(engine->ReadMemory(Mac(2), 0x10000, 0x800), ImageBytes());
+}
+
+TEST_F(QorctlRunTest, VerifyReadsTheImageBackBeforeTheScriptGoesOn) {
+  StartSim({});
+  const std::string script = files.Write("table.qor", std::string(kImageScript) + "*restart\n");
+  const Outcome verified =
+      Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200 --verify --pace tick");
+  EXPECT_EQ(verified.status, 0) << verified.err;
+  EXPECT_NE(verified.out.find("Parameter table: Verifying 00010400"), std::string::npos)
+      << verified.out;
   EXPECT_EQ(engine->FindTarget(Mac(1))->restarts, 1u);
+  engine.reset();
+
+  // A target that cannot read its memory back fails the verification: no restart.
+  sim::SimOptions options;
+  options.failures[kReadRequest] = 0xFF;
+  StartSim(options);
+  const Outcome refused =
+      Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200 --verify --json");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(Summary(refused.out).at(0).at("error"),
+            "Target refused the ReadRequest for 00010000 (status 255)");
+  EXPECT_EQ(engine->FindTarget(Mac(1))->restarts, 0u);
+}
+
+TEST_F(QorctlRunTest, ASilentTargetFailsTheRunAndALossyOneNeverHangsIt) {
+  sim::SimOptions silent;
+  silent.lossRate = 1.0;
+  silent.lossTypes = {kWriteRequest};
+  StartSim(silent);
+  const std::string script =
+      files.Write("table.qor", std::string(kImageScript) + "*loadenv 0xF00000 0x1000\n*restart\n");
+  const Outcome quiet =
+      Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200 --write-silence 0.3 --json");
+  EXPECT_EQ(quiet.status, 1);
+  const nlohmann::json summary = Summary(quiet.out);
+  EXPECT_EQ(summary.at(0).at("error"),
+            "Target has not answered the WriteRequest for 00010000 for 0.3 seconds");
+  EXPECT_LT(summary.at(0).at("seconds").get<double>(), 2.0);
+  EXPECT_EQ(engine->FindTarget(Mac(1))->restarts, 0u);
+  engine.reset();
+
+  // Three in ten replies to every request of a run lost: each run finishes with every byte in
+  // place, or fails with the silence error within its limit; --timeout would show a hang.
+  sim::SimOptions lossy;
+  lossy.targets = 6;
+  lossy.lossRate = 0.3;
+  lossy.lossTypes = {kFillRequest, kDataRequest, kWriteRequest, kReadRequest, kRestartRequest};
+  lossy.seed = 7;
+  StartSim(lossy);
+  const Outcome run = Qorctl("run " + script +
+                             " --all --wait 400 --silence 2.5 --write-silence 2.5 --timeout 60 "
+                             "--json");
+  const nlohmann::json runs = Summary(run.out);
+  ASSERT_EQ(runs.size(), 6u) << run.err;
+  for (const auto& entry : runs) {
+    const MacAddress mac = *MacAddress::Parse(entry.at("mac").get<std::string>());
+    if (entry.at("ok") == true) {
+      EXPECT_EQ(engine->ReadMemory(mac, 0x10000, 0x800), ImageBytes());
+      EXPECT_EQ(engine->FindTarget(mac)->restarts, 1u);
+      continue;
+    }
+    const std::string error = entry.at("error").get<std::string>();
+    EXPECT_EQ(error.rfind("Target has not answered the ", 0), 0u) << error;
+    EXPECT_NE(error.find(" for 2.5 seconds"), std::string::npos) << error;
+  }
+}
+
+TEST_F(QorctlRunTest, AssignRefusesAnAddressHeldByAnotherTargetOrNoTargetCanTake) {
+  sim::SimOptions options;
+  options.targets = 2;
+  StartSim(options);
+  struct Row {
+    const char* address;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"0.0.0.0", "0.0.0.0 stands for no address at all"},
+      {"255.255.255.255", "255.255.255.255 is the broadcast address of every network"},
+      {"0.1.2.3", "0.1.2.3 is reserved: 0.0.0.0/8 stands for this network"},
+      {"224.0.0.1", "224.0.0.1 is a multicast address (224.0.0.0/4)"},
+      {"239.255.255.255", "239.255.255.255 is a multicast address (224.0.0.0/4)"},
+      {"240.0.0.1", "240.0.0.1 is reserved for future use (240.0.0.0/4)"},
+  };
+  for (const Row& row : rows) {
+    // --force overrides only the check for a duplicate.
+    const Outcome refused =
+        Qorctl(std::string("assign 02:00:00:00:00:01 ") + row.address + " --force --wait 100");
+    EXPECT_EQ(refused.status, 1) << row.address;
+    EXPECT_EQ(refused.err, std::string("Cannot give 02:00:00:00:00:01 the address ") + row.address +
+                               ": " + row.message + ".\n");
+  }
+  EXPECT_EQ(engine->FindTarget(Mac(1))->ipAddress, 0x7F00000Au);
+
+  const Outcome taken = Qorctl("assign 02:00:00:00:00:01 127.0.0.11 --wait 300");
+  EXPECT_EQ(taken.status, 1);
+  EXPECT_EQ(taken.err,
+            "02:00:00:00:00:02 already holds 127.0.0.11; --force assigns it all the "
+            "same.\n");
+  EXPECT_EQ(engine->FindTarget(Mac(1))->ipAddress, 0x7F00000Au) << "nothing was sent";
+
+  // Its own address is no conflict; another target's is, until forced.
+  EXPECT_EQ(Qorctl("assign 02:00:00:00:00:01 127.0.0.10 --wait 300").status, 0);
+  const Outcome forced = Qorctl("assign 02:00:00:00:00:01 127.0.0.11 --force --verify --wait 300");
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(forced.err,
+            "02:00:00:00:00:02 already holds 127.0.0.11; assigning it all the same "
+            "(--force).\n");
+  EXPECT_EQ(engine->FindTarget(Mac(1))->ipAddress, 0x7F00000Bu);
 }
 
 TEST_F(QorctlRunTest, RefusesATargetWithoutAnAddressAndRunsTheOthers) {
@@ -278,6 +418,30 @@ TEST_F(QorctlRunTest, ATimeoutMustBeAFiniteNumberOfSeconds) {
   }
 }
 
+TEST_F(QorctlRunTest, DiscoverSaysHowManyTargetsAFloodOfInventedMacsLeftOut) {
+  constexpr uint32_t kFlood = TargetTable::kMaxTargets + 600;
+  std::thread flooder([] {
+    test::Peer peer;
+    uint32_t address = 0;
+    uint16_t port = 0;
+    if (peer.Receive(address, port, 5000).empty()) return;
+    for (uint32_t i = 0; i < kFlood; ++i) {
+      wire::DiscoverReply hello;
+      hello.mac = MacAddress{{0x06, 0x66, 0, static_cast<uint8_t>(i >> 16),
+                              static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}};
+      hello.ipAddress = 0x7F000100;
+      peer.SendTo(hello.Encode(), address, port);
+      // Paced, so that no receive buffer overflows and every answer is counted.
+      if (i % 200 == 199) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  const Outcome listed = Qorctl("discover --wait 1500 --json");
+  flooder.join();
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(nlohmann::json::parse(listed.out).size(), TargetTable::kMaxTargets);
+  EXPECT_EQ(listed.err, "Dropped 600 more targets: QOR keeps at most 16384\n");
+}
+
 TEST_F(QorctlRunTest, UsageErrorsExitWithTwo) {
   const std::string script = files.Write("restart.qor", "*restart\n");
   EXPECT_EQ(Qorctl("run " + script).status, 2);
@@ -286,6 +450,14 @@ TEST_F(QorctlRunTest, UsageErrorsExitWithTwo) {
   EXPECT_EQ(Qorctl("run " + script + " --all --product 0x12345:1").status, 2);
   EXPECT_EQ(Qorctl("run " + script + " --all --pace slow").status, 2);
   EXPECT_EQ(Qorctl("run " + script + " --target 02:00:00:00:00:01 --product 1:1").status, 2);
+  for (const char* limit :
+       {"--silence 0", "--silence nan", "--write-silence -1", "--write-silence 2592001"}) {
+    const Outcome outcome =
+        Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 0 " + limit);
+    EXPECT_EQ(outcome.status, 2) << limit;
+    EXPECT_NE(outcome.err.find("must be a number of seconds above 0"), std::string::npos)
+        << outcome.err;
+  }
   const Outcome missing = Qorctl("run " + files.Folder() + "/absent.qor --all --wait 0");
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("Cannot open"), std::string::npos);

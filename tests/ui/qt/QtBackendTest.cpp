@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -22,6 +23,7 @@
 #include "ui/CDialog.h"
 #include "ui/CListCtrl.h"
 #include "ui/CMenu.h"
+#include "ui/CProgressCtrl.h"
 #include "ui/CWinApp.h"
 #include "ui/MessageBox.h"
 #include "ui/qt/QtAddressEdit.h"
@@ -125,6 +127,33 @@ TEST(QtBackendTest, DialogsAreLaidOutInDialogUnitsOfTheirFont) {
     EXPECT_TRUE(qobject_cast<QPushButton*>(button)->isDefault());
     EXPECT_EQ(p.GetDlgItemRect(kIdOk), ok);
     EXPECT_NE(window.AddressEdit(kIdcIpAddress), nullptr);
+    p.EndDialog(kIdCancel);
+  };
+  EXPECT_EQ(probe.DoModal(), kIdCancel);
+}
+
+TEST(QtBackendTest, TheScriptWindowsProgressBarSitsUnderTheStatusLineAndFollowsItsPosition) {
+  Probe probe(kIddScriptDialog);
+  probe.onInit = [](Probe& p) {
+    qt::QtDialogWindow& window = p.QtWindow();
+    auto* bar = qobject_cast<QProgressBar*>(window.Control(kIdcProgress));
+    ASSERT_NE(bar, nullptr);
+    const Rect place =
+        MapDialogRect({78, 31, 78 + 235, 31 + 8}, window.BaseWidth(), window.BaseHeight());
+    EXPECT_EQ(bar->geometry(), QRect(place.left, place.top, place.Width(), place.Height()));
+    EXPECT_FALSE(bar->isTextVisible());
+    CProgressCtrl control;
+    DDX_Control(p, kIdcProgress, control);
+    control.SetRange32(0, 1000);
+    control.SetPos(250);
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 1000);
+    EXPECT_EQ(bar->value(), 250);
+    control.SetPos(5000);  // kept within the range
+    EXPECT_EQ(bar->value(), 1000);
+    p.SetDlgItemText(kIdCancel, "Close");
+    EXPECT_EQ(qobject_cast<QPushButton*>(window.Control(kIdCancel))->text(),
+              QStringLiteral("Close"));
     p.EndDialog(kIdCancel);
   };
   EXPECT_EQ(probe.DoModal(), kIdCancel);
