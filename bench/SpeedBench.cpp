@@ -253,8 +253,11 @@ void Bench::Waits() {
   const double verifyMedian = Median(verify);
   rows_.push_back({"run --target MAC, default --wait (wall, median)", "wait 1.000 s",
                    Text("%.3f s", runMedian), "-", "< 0.5 s", runMedian < 0.5});
-  rows_.push_back({"assign MAC IP --verify, default --wait (wall)", "wait 1.000 s",
-                   Text("%.3f s", verifyMedian), "-", "< 0.5 s", verifyMedian < 0.5});
+  // Its first discovery listens the whole wait: another target may hold the address. The
+  // verifying one ends when the target reports it.
+  rows_.push_back({"assign MAC IP --verify, default --wait (wall, median)", "two waits 2.000 s",
+                   Text("%.3f s", verifyMedian), "-", "< 1.5 s (the check's wait, then at once)",
+                   verifyMedian < 1.5});
   engine_.reset();
 }
 
