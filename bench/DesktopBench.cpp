@@ -42,14 +42,18 @@ class TimedScriptDialog final : public qor::CScriptDialog {
 
   std::optional<Clock::time_point> firstTick;
   std::optional<Clock::time_point> finished;
+  int timerSteps = 0;
+  int socketSteps = 0;
 
  protected:
   void OnTimer(unsigned id) override {
     if (!firstTick) firstTick = Clock::now();
+    ++timerSteps;
     CScriptDialog::OnTimer(id);
     Check();
   }
   void OnSocketReadable(unsigned id) override {
+    ++socketSteps;
     CScriptDialog::OnSocketReadable(id);
     Check();
   }
@@ -78,6 +82,8 @@ int Download(const std::string& scriptPath, const std::string& macText) {
   Clock::time_point opened;
   std::optional<Clock::time_point> firstTick;
   std::optional<Clock::time_point> finished;
+  int timerSteps = 0;
+  int socketSteps = 0;
   // Once the target is listed, open the window on it as its context menu would.
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
@@ -89,6 +95,8 @@ int Download(const std::string& scriptPath, const std::string& macText) {
     run.DoModal();
     firstTick = run.firstTick;
     finished = run.finished;
+    timerSteps = run.timerSteps;
+    socketSteps = run.socketSteps;
     main.EndDialog(qor::kIdOk);
   });
   watch.start(5);
@@ -98,8 +106,10 @@ int Download(const std::string& scriptPath, const std::string& macText) {
     std::fprintf(stderr, "desktop_bench: the download did not finish\n");
     return 1;
   }
-  std::printf("{\"seconds\": %.6f, \"from_open\": %.6f}\n", SecondsBetween(*firstTick, *finished),
-              SecondsBetween(opened, *finished));
+  std::printf(
+      "{\"seconds\": %.6f, \"from_open\": %.6f, \"timer_steps\": %d, \"socket_steps\": %d}\n",
+      SecondsBetween(*firstTick, *finished), SecondsBetween(opened, *finished), timerSteps,
+      socketSteps);
   return 0;
 }
 
