@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 namespace qor {
 namespace {
@@ -28,7 +27,8 @@ std::string_view Trimmed(std::string_view line) {
 
 struct LineReader::State {
   std::FILE* file = nullptr;
-  std::vector<char> buffer;
+  // Not cleared first: a small script touches only the pages it is read into.
+  std::unique_ptr<char[]> buffer;
   size_t position = 0;  // of the next line in buffer
   size_t end = 0;       // of what was read into buffer
   bool atEnd = false;   // nothing more to read from the file
@@ -37,11 +37,11 @@ struct LineReader::State {
 
   // Moves what is left to the front and reads more behind it.
   void Refill() {
-    std::memmove(buffer.data(), buffer.data() + position, end - position);
+    std::memmove(buffer.get(), buffer.get() + position, end - position);
     end -= position;
     position = 0;
-    const size_t wanted = buffer.size() - end;
-    const size_t got = std::fread(buffer.data() + end, 1, wanted, file);
+    const size_t wanted = kBlock - end;
+    const size_t got = std::fread(buffer.get() + end, 1, wanted, file);
     end += got;
     if (got < wanted) {
       atEnd = true;
@@ -54,7 +54,7 @@ LineReader::LineReader(const std::string& fileName) : state_(std::make_unique<St
   State& s = *state_;
   s.file = std::fopen(fileName.c_str(), "rb");
   if (s.file == nullptr) return;
-  s.buffer.resize(kBlock);
+  s.buffer.reset(new char[kBlock]);
   s.Refill();
 }
 
@@ -72,7 +72,7 @@ bool LineReader::Next(std::string_view& line) {
   if (s.end - s.position < kLookahead && !s.atEnd) s.Refill();
   if (s.position == s.end) return false;
 
-  const char* const start = s.buffer.data() + s.position;
+  const char* const start = s.buffer.get() + s.position;
   const size_t window = std::min(kLookahead, s.end - s.position);
   const auto* feed = static_cast<const char*>(std::memchr(start, '\n', window));
   size_t length = 0;  // of the raw piece
