@@ -33,7 +33,7 @@ constexpr size_t kMostPagesPerBlock = 64;
 struct SparseMemory::State {
   std::unordered_map<uint64_t, PageBytes*> pages;
   std::vector<std::unique_ptr<PageBytes[]>> blocks;
-  size_t allocated = 0;             // pages in blocks
+  size_t allocated = 0;            // pages in blocks
   std::vector<PageBytes*> spares;  // pages in blocks that hold nothing; kept for reuse
 
   PageBytes& Page(uint64_t index) {
