@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <chrono>
+
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "platform/UdpSocket.h"
@@ -60,6 +62,62 @@ TEST(UdpSocketTest, ADatagramLongerThanTheBufferIsReportedAndLost) {
   EXPECT_EQ(socket.LastError(), wsa::kMessageSize);
   EXPECT_EQ(socket.ReceiveFrom(buffer, sizeof buffer, address, port), 1200);
   EXPECT_EQ(buffer[1199], 0xBB);
+}
+
+TEST(UdpSocketTest, BatchesTakeAndSendManyDatagramsAtOnce) {
+  UdpSocket socket;
+  test::Peer peer;
+  const uint16_t local = Introduce(socket, peer);
+  peer.SendTo(Bytes(10, 0x11), 0x7F000001, local);
+  peer.SendTo(Bytes(1201, 0xAA), 0x7F000001, local);  // does not fit its slot
+  peer.SendTo(Bytes(1200, 0xBB), 0x7F000001, local);
+  ASSERT_TRUE(socket.WaitReadable(2000));
+  std::vector<uint8_t> buffers(4 * kMaxDatagram);
+  ReceiveSlot slots[4];
+  for (size_t i = 0; i < 4; ++i) slots[i] = {buffers.data() + i * kMaxDatagram, kMaxDatagram};
+  // All three wait, so one call takes them; the long one is reported in its own slot.
+  ASSERT_EQ(socket.ReceiveBatch(slots, 4), 3);
+  EXPECT_EQ(slots[0].length, 10);
+  EXPECT_EQ(slots[0].port, 5266);
+  EXPECT_EQ(slots[0].address >> 24, 127u);
+  EXPECT_EQ(slots[1].length, -1);
+  EXPECT_EQ(slots[2].length, 1200);
+  EXPECT_EQ(slots[2].buffer[1199], 0xBB);
+  EXPECT_EQ(socket.ReceiveBatch(slots, 4), -1);
+  EXPECT_EQ(socket.LastError(), wsa::kWouldBlock);
+
+  // Waiting: a datagram already there comes at once; none within the bound is "would block",
+  // and the calls that must not wait still do not.
+  peer.SendTo(Bytes(3, 7), 0x7F000001, local);
+  EXPECT_EQ(socket.ReceiveBatchWaiting(slots, 4, 2000), 1);
+  EXPECT_EQ(slots[0].length, 3);
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(socket.ReceiveBatchWaiting(slots, 4, 30), -1);
+  EXPECT_EQ(socket.LastError(), wsa::kWouldBlock);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(20));
+  uint8_t buffer[kMaxDatagram];
+  uint32_t from = 0;
+  uint16_t fromPort = 0;
+  EXPECT_EQ(socket.ReceiveFrom(buffer, sizeof buffer, from, fromPort), -1);
+  EXPECT_EQ(socket.ReceiveBatch(slots, 4), -1);
+
+  // Sent in order; a datagram for 0.0.0.0 is refused as SendTo refuses it, after the others.
+  const Bytes first(5, 1), second(7, 2);
+  const SendSlot sends[] = {{first.data(), first.size(), 0x7F000001, 5266},
+                            {second.data(), second.size(), 0x7F000001, 5266},
+                            {first.data(), first.size(), 0, 5266}};
+  EXPECT_EQ(socket.SendBatch(sends, 3), 2);
+  uint32_t address = 0;
+  uint16_t port = 0;
+  EXPECT_EQ(peer.Receive(address, port), first);
+  EXPECT_EQ(peer.Receive(address, port), second);
+  EXPECT_EQ(socket.SendBatch(sends + 2, 1), -1);
+  EXPECT_EQ(socket.LastError(), wsa::kAddressNotAvailable);
+  EXPECT_GE(socket.NativeHandle(), 0);
+  socket.Close();
+  EXPECT_EQ(socket.NativeHandle(), -1);
+  EXPECT_EQ(socket.ReceiveBatch(slots, 4), -1);
+  EXPECT_EQ(socket.LastError(), wsa::kNotSocket);
 }
 
 TEST(UdpSocketTest, ErrorsCarryWindowsSocketsCodes) {
