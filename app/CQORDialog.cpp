@@ -77,6 +77,7 @@ void CQORDialog::OnSysCommand(unsigned command) {
 void CQORDialog::OnTimer(unsigned) {
   KillTimer(kPollTimer);
   state_->network.Poll(state_->list.get());
+  if (state_->list) state_->list->AddWaitingRows();
   SetTimer(kPollTimer, kPollPeriodMs);
 }
 

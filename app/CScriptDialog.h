@@ -12,13 +12,15 @@ class Script;
 class TargetNetwork;
 struct Target;
 
-// "Execute Script": runs one script against one target from a 20 ms timer, showing the current
-// operation and status, and a bar that follows each download or environment write. It stays
-// open when the script is done, with the bar full and its button reading "Close".
+// "Execute Script": runs one script against one target from a 20 ms timer, and as soon as a reply
+// arrives, showing the current operation and status and a bar that follows each download or
+// environment write (brought up to date at most every 20 ms). It stays open when the script is
+// done, with the bar full and its button reading "Close".
 class CScriptDialog : public CDialog, public ScriptDisplay {
  public:
   static constexpr unsigned kStepTimer = 1;
   static constexpr unsigned kStepPeriodMs = 20;
+  static constexpr unsigned kSocketWatch = 1;
   // The bar's range: fine enough for a smooth bar whatever the size of the transfer.
   static constexpr int kProgressSteps = 1000;
 
@@ -27,7 +29,8 @@ class CScriptDialog : public CDialog, public ScriptDisplay {
                 CDialog* parent = nullptr);
   ~CScriptDialog() override;
 
-  // Each writes its line only when the text changes, so repeating it costs no redraw.
+  // Each sets what its line or the bar is to show; the window shows it by the end of the step's
+  // tick, or within 20 ms when replies step the run, and writes only what changed.
   void SetOperationText(const std::string& text) override;
   void SetStatusText(const std::string& text) override;
   void SetProgress(uint32_t done, uint32_t total) override;
@@ -38,8 +41,13 @@ class CScriptDialog : public CDialog, public ScriptDisplay {
   void OnOK() override;
   void OnCancel() override;
   void OnTimer(unsigned id) override;
+  void OnSocketReadable(unsigned id) override;
 
  private:
+  // Polls and steps; false when a directive failed and the dialog was cancelled.
+  bool Step();
+  void ShowLines();
+
   struct State;
   std::unique_ptr<State> state_;
 };

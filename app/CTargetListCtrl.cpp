@@ -1,5 +1,7 @@
 #include "app/CTargetListCtrl.h"
 
+#include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 #include "app/CIPAddressDialog.h"
@@ -21,10 +23,18 @@ struct CTargetListCtrl::State {
   ScriptCatalogue& catalogue;
   TargetNetwork& network;
   CDialog* parent = nullptr;
+  // The row of each target listed, or -1 while it waits for one.
+  std::unordered_map<const Target*, int> rows;
+  std::vector<Target*> waiting;  // in order of arrival
+
+  [[nodiscard]] std::vector<std::string> Texts(const Target& target) const {
+    return {catalogue.ProductName(target.Key()), target.mac.ToString(),
+            TargetAddressText(target.ipAddress)};
+  }
 };
 
 CTargetListCtrl::CTargetListCtrl(ScriptCatalogue& catalogue, TargetNetwork& network)
-    : state_(new State{catalogue, network}) {}
+    : state_(new State{catalogue, network, nullptr, {}, {}}) {}
 
 CTargetListCtrl::~CTargetListCtrl() = default;
 
@@ -42,18 +52,41 @@ bool CTargetListCtrl::Create(const Rect& rect, CDialog& parent) {
 }
 
 void CTargetListCtrl::UpdateRow(Target& target) {
-  const auto data = reinterpret_cast<uintptr_t>(&target);
-  const int count = GetItemCount();
-  int row = 0;
-  while (row < count && GetItemData(row) != data) ++row;
-  if (row == count) {
-    row = InsertItem(count, std::string());
-    if (row < 0) return;
-    SetItemData(row, data);
+  const auto [found, added] = state_->rows.emplace(&target, -1);
+  if (added) {
+    state_->waiting.push_back(&target);
+    return;
   }
-  SetItemText(row, 0, state_->catalogue.ProductName(target.Key()));
-  SetItemText(row, 1, target.mac.ToString());
-  SetItemText(row, 2, TargetAddressText(target.ipAddress));
+  const int row = found->second;
+  if (row < 0) return;  // its row, still to come, is written from the target as it is then
+  const std::vector<std::string> texts = state_->Texts(target);
+  for (size_t column = 0; column < texts.size(); ++column) {
+    SetItemText(row, static_cast<int>(column), texts[column]);
+  }
+}
+
+void CTargetListCtrl::AddWaitingRows() {
+  State& s = *state_;
+  const size_t count = std::min(s.waiting.size(), kRowsPerBatch);
+  if (count == 0) return;
+  std::vector<std::vector<std::string>> texts;
+  std::vector<uintptr_t> data;
+  texts.reserve(count);
+  data.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    texts.push_back(s.Texts(*s.waiting[i]));
+    data.push_back(reinterpret_cast<uintptr_t>(s.waiting[i]));
+  }
+  const int first = AppendRows(texts, data);
+  if (first < 0) return;
+  for (size_t i = 0; i < count; ++i) s.rows[s.waiting[i]] = first + static_cast<int>(i);
+  s.waiting.erase(s.waiting.begin(), s.waiting.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+bool CTargetListCtrl::DeleteAllItems() {
+  state_->rows.clear();
+  state_->waiting.clear();
+  return CListCtrl::DeleteAllItems();
 }
 
 intptr_t CTargetListCtrl::OnRightClick(int row, Point screen) {

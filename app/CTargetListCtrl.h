@@ -22,8 +22,17 @@ class CTargetListCtrl : public CListCtrl, public TargetListObserver {
   // Creates the window as child kIdcTargetList of parent over rect, with its three columns.
   bool Create(const Rect& rect, CDialog& parent);
 
-  // Adds the target's row if it has none, then rewrites its three cells.
+  // Rewrites the three cells of the target's row; a target without one waits for
+  // AddWaitingRows to add it, in order of arrival.
   void UpdateRow(Target& target) override;
+  // Adds the rows of targets that answered since, up to kRowsPerBatch of them: the main window
+  // calls it after each poll, so ten thousand answers fill the list over a few ticks while the
+  // window keeps responding.
+  void AddWaitingRows();
+  // Deletes every row, and forgets the targets still waiting for one.
+  bool DeleteAllItems() override;
+
+  static constexpr size_t kRowsPerBatch = 1000;
 
  protected:
   intptr_t OnRightClick(int row, Point screen) override;

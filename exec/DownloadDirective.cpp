@@ -3,6 +3,7 @@
 #include "exec/DownloadContext.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"
+#include "script/DirectiveLines.h"
 #include "script/Lexer.h"
 #include "script/Script.h"
 
@@ -23,9 +24,8 @@ DownloadDirective::DownloadDirective(std::unique_ptr<DataSection> section)
 
 DownloadDirective::~DownloadDirective() = default;
 
-std::unique_ptr<Directive> DownloadDirective::Parse(const Script& script,
-                                                    const std::vector<std::string>& lines) {
-  const std::vector<std::string> words = Tokenize(lines.front());
+std::unique_ptr<Directive> DownloadDirective::Parse(const Script& script, DirectiveLines& lines) {
+  const std::vector<std::string> words = Tokenize(lines.First());
   if (words.empty() || !EqualsIgnoreCase(words[0], "*download")) return nullptr;
   if (words.size() < 3 || words.size() > 4) {
     throw ParseException(
@@ -45,11 +45,14 @@ std::unique_ptr<Directive> DownloadDirective::Parse(const Script& script,
   }
 
   // Records follow the file, so they overwrite its bytes; a later record overwrites an earlier.
-  for (size_t i = 1; i < lines.size(); ++i) {
+  // They are taken one by one as the reader gives them, into one block reused for each.
+  DataBlock record;
+  std::string_view line;
+  while (lines.Next(line)) {
     try {
-      if (const auto block = ParseSRecord(lines[i])) section->AddBlock(*block);
+      if (ParseSRecordInto(line, record)) section->AddBlock(record);
     } catch (const Exception& error) {
-      throw ParseException(error.Message(), static_cast<int32_t>(i));
+      throw ParseException(error.Message(), lines.Offset());
     }
   }
   return std::make_unique<DownloadDirective>(std::move(section));

@@ -23,8 +23,7 @@ class DownloadDirective final : public Directive {
   // The image's base, length, CRC-32 and the number of its chunks that would travel.
   [[nodiscard]] std::vector<DirectiveField> Fields() const override;
 
-  static std::unique_ptr<Directive> Parse(const Script& script,
-                                          const std::vector<std::string>& lines);
+  static std::unique_ptr<Directive> Parse(const Script& script, DirectiveLines& lines);
 
  private:
   std::unique_ptr<DataSection> section_;

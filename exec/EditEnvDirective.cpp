@@ -2,6 +2,7 @@
 
 #include "platform/Exception.h"
 #include "platform/Format.h"
+#include "script/DirectiveLines.h"
 #include "script/Lexer.h"
 
 namespace qor {
@@ -9,11 +10,10 @@ namespace qor {
 EditEnvDirective::EditEnvDirective(std::vector<std::string> words)
     : Directive(kEditEnvDirective), words_(std::move(words)) {}
 
-std::unique_ptr<Directive> EditEnvDirective::Parse(const Script&,
-                                                   const std::vector<std::string>& lines) {
-  std::vector<std::string> words = Tokenize(lines.front());
+std::unique_ptr<Directive> EditEnvDirective::Parse(const Script&, DirectiveLines& lines) {
+  std::vector<std::string> words = Tokenize(lines.First());
   if (words.empty() || !EqualsIgnoreCase(words[0], "*editenv")) return nullptr;
-  if (lines.size() > 1) {
+  if (lines.HasMore()) {
     throw ParseException(Format("Extraneous line(s) following %s directive", words[0].c_str()), 1);
   }
   words.erase(words.begin());  // any number of words after the directive word is kept

@@ -16,8 +16,7 @@ class EditEnvDirective final : public Directive {
   [[nodiscard]] const std::vector<std::string>& Words() const { return words_; }
   [[nodiscard]] std::vector<DirectiveField> Fields() const override;
 
-  static std::unique_ptr<Directive> Parse(const Script& script,
-                                          const std::vector<std::string>& lines);
+  static std::unique_ptr<Directive> Parse(const Script& script, DirectiveLines& lines);
 
  private:
   std::vector<std::string> words_;

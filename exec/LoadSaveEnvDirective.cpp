@@ -4,6 +4,7 @@
 #include "exec/SaveEnvContext.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
+#include "script/DirectiveLines.h"
 #include "script/Lexer.h"
 
 namespace qor {
@@ -14,9 +15,8 @@ LoadSaveEnvDirective::LoadSaveEnvDirective(bool isLoad, uint32_t address, uint32
       address_(address),
       length_(length) {}
 
-std::unique_ptr<Directive> LoadSaveEnvDirective::Parse(const Script&,
-                                                       const std::vector<std::string>& lines) {
-  const std::vector<std::string> words = Tokenize(lines.front());
+std::unique_ptr<Directive> LoadSaveEnvDirective::Parse(const Script&, DirectiveLines& lines) {
+  const std::vector<std::string> words = Tokenize(lines.First());
   if (words.empty()) return nullptr;
   bool isLoad = false;
   if (EqualsIgnoreCase(words[0], "*loadenv")) {
@@ -31,7 +31,7 @@ std::unique_ptr<Directive> LoadSaveEnvDirective::Parse(const Script&,
   const auto address = static_cast<uint32_t>(ParseNumber(words[1]));
   // A length of 0 is refused when the directive runs, not here.
   const auto length = static_cast<uint32_t>(ParseNumber(words[2]));
-  if (lines.size() > 1) {
+  if (lines.HasMore()) {
     throw ParseException(Format("Extraneous line(s) following %s directive", words[0].c_str()), 1);
   }
   return std::make_unique<LoadSaveEnvDirective>(isLoad, address, length);

@@ -22,8 +22,7 @@ class LoadSaveEnvDirective final : public Directive {
                ScriptDisplay& display) const override;
   [[nodiscard]] std::vector<DirectiveField> Fields() const override;
 
-  static std::unique_ptr<Directive> Parse(const Script& script,
-                                          const std::vector<std::string>& lines);
+  static std::unique_ptr<Directive> Parse(const Script& script, DirectiveLines& lines);
 
  private:
   bool isLoad_;

@@ -2,20 +2,20 @@
 
 #include "exec/RestartContext.h"
 #include "platform/Exception.h"
+#include "script/DirectiveLines.h"
 #include "script/Lexer.h"
 
 namespace qor {
 
 RestartDirective::RestartDirective() : Directive(kRestartDirective) {}
 
-std::unique_ptr<Directive> RestartDirective::Parse(const Script&,
-                                                   const std::vector<std::string>& lines) {
-  const std::vector<std::string> words = Tokenize(lines.front());
+std::unique_ptr<Directive> RestartDirective::Parse(const Script&, DirectiveLines& lines) {
+  const std::vector<std::string> words = Tokenize(lines.First());
   if (words.empty() || !EqualsIgnoreCase(words[0], "*restart")) return nullptr;
   if (words.size() > 1) {
     throw ParseException("Extraneous character(s) following *RESTART directive", 0);
   }
-  if (lines.size() > 1) throw ParseException("Extraneous line(s) following *RESTART directive", 1);
+  if (lines.HasMore()) throw ParseException("Extraneous line(s) following *RESTART directive", 1);
   return std::make_unique<RestartDirective>();
 }
 

@@ -16,8 +16,7 @@ class RestartDirective final : public Directive {
   void Execute(std::unique_ptr<Context>& context, TargetNetwork& network, Target& target,
                ScriptDisplay& display) const override;
 
-  static std::unique_ptr<Directive> Parse(const Script& script,
-                                          const std::vector<std::string>& lines);
+  static std::unique_ptr<Directive> Parse(const Script& script, DirectiveLines& lines);
 };
 
 }  // namespace qor

@@ -47,6 +47,7 @@ struct RunSession::State {
   void Settle(size_t index, RunOutcome outcome, std::string error);
   void Start();
   void StepAll();
+  void StepEach();
   [[nodiscard]] bool AnyRunning() const;
   void CancelAll(RunOutcome outcome, const std::string& error);
   [[nodiscard]] bool StopIfDue();
@@ -80,6 +81,26 @@ void RunSession::State::Start() {
 }
 
 void RunSession::State::StepAll() {
+  // The requests of one step go out together; each target still has one outstanding at most.
+  network.HoldSends();
+  try {
+    StepEach();
+  } catch (...) {
+    network.SendHeld([](const Target&, const std::string&) {});
+    throw;
+  }
+  network.SendHeld([this](const Target& target, const std::string& message) {
+    // As if the directive's own send had failed: its run ends with the text.
+    for (size_t i = 0; i < runs.size(); ++i) {
+      if (runs[i].target != &target || runs[i].outcome != RunOutcome::kRunning) continue;
+      engines[i]->runner->Cancel();
+      Settle(i, RunOutcome::kFailed, message);
+    }
+  });
+  if (observer != nullptr) observer->Stepped();
+}
+
+void RunSession::State::StepEach() {
   for (size_t i = 0; i < runs.size(); ++i) {
     if (runs[i].outcome != RunOutcome::kRunning) continue;
     ScriptRunner& runner = *engines[i]->runner;
@@ -93,7 +114,6 @@ void RunSession::State::StepAll() {
       Settle(i, RunOutcome::kFailed, error.what());
     }
   }
-  if (observer != nullptr) observer->Stepped();
 }
 
 bool RunSession::State::AnyRunning() const {
@@ -123,14 +143,19 @@ bool RunSession::State::StopIfDue() {
   return false;
 }
 
+// Waits for the next step and takes in what arrived meanwhile.
 void RunSession::State::Wait() {
   if (settings.pace == RunPace::kFast) {
-    static_cast<void>(network.WaitReadable(static_cast<int>(kStepMs)));
-  } else if (settings.sleep) {
+    // The wait is the receive's own: a reply costs one call to wait for and take in.
+    network.PollWaiting(static_cast<int>(kStepMs));
+    return;
+  }
+  if (settings.sleep) {
     settings.sleep(kStepMs);
   } else {
     std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
   }
+  network.Poll();
 }
 
 RunSession::RunSession(const Script& script, TargetNetwork& network, RunSettings settings)
@@ -162,7 +187,6 @@ void RunSession::Run(RunObserver* observer) {
     s.Wait();
     // Ctrl-C or the limit came during the wait: nothing more goes out.
     if (s.StopIfDue()) break;
-    s.network.Poll();
     s.StepAll();
   }
   s.observer = nullptr;

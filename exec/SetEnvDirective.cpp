@@ -2,6 +2,7 @@
 
 #include "net/Target.h"
 #include "platform/Exception.h"
+#include "script/DirectiveLines.h"
 #include "script/Lexer.h"
 
 namespace qor {
@@ -9,15 +10,14 @@ namespace qor {
 SetEnvDirective::SetEnvDirective(std::string name, std::string value)
     : Directive(kSetEnvDirective), name_(std::move(name)), value_(std::move(value)) {}
 
-std::unique_ptr<Directive> SetEnvDirective::Parse(const Script&,
-                                                  const std::vector<std::string>& lines) {
-  const std::vector<std::string> words = Tokenize(lines.front());
+std::unique_ptr<Directive> SetEnvDirective::Parse(const Script&, DirectiveLines& lines) {
+  const std::vector<std::string> words = Tokenize(lines.First());
   if (words.empty() || !EqualsIgnoreCase(words[0], "*setenv")) return nullptr;
   if (words.size() == 1) {
     throw ParseException("*SETENV directive must be followed by variable name", 0);
   }
   if (words.size() > 3) throw ParseException("*SETENV directive has too many parameters", 0);
-  if (lines.size() > 1) throw ParseException("Extraneous line(s) following *SETENV directive", 1);
+  if (lines.HasMore()) throw ParseException("Extraneous line(s) following *SETENV directive", 1);
   // No value deletes the variable when the directive runs.
   return std::make_unique<SetEnvDirective>(words[1], words.size() == 3 ? words[2] : std::string());
 }

@@ -20,8 +20,7 @@ class SetEnvDirective final : public Directive {
                ScriptDisplay& display) const override;
   [[nodiscard]] std::vector<DirectiveField> Fields() const override;
 
-  static std::unique_ptr<Directive> Parse(const Script& script,
-                                          const std::vector<std::string>& lines);
+  static std::unique_ptr<Directive> Parse(const Script& script, DirectiveLines& lines);
 
  private:
   std::string name_;

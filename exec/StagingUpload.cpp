@@ -13,6 +13,7 @@
 
 namespace qor {
 namespace {
+static_assert(DataSection::kPageSize == kMaxDataBytes, "the image's pages are its chunks");
 // A progress value of all ones stands for "nothing to show", so the target can never show it.
 constexpr uint32_t kNoProgress = 0xFFFFFFFF;
 }  // namespace
@@ -84,18 +85,17 @@ bool StagingUpload::Continue(const DataSection& image, TargetNetwork& network, T
   s.phase = kSending;
 
   const uint32_t length = image.Length();
-  while (s.offset < length) {
+  // Blank chunks are passed over in one step: the fill already put their 0xFF bytes there.
+  s.offset = image.NextNonBlankChunk(s.offset);
+  if (s.offset < length) {
     const uint32_t count = std::min<uint32_t>(length - s.offset, kMaxDataBytes);
     s.chunk = image.ExtractBlock(image.Base() + s.offset, count);
-    const bool blank = std::all_of(s.chunk.bytes.begin(), s.chunk.bytes.end(),
-                                   [](uint8_t b) { return b == 0xFF; });
-    if (!blank) {
-      display.SetProgress(s.offset, length);
-      s.Show(display, Format("Sending %08X", s.chunk.address));
-      s.SendChunk(network, target, /*again=*/false);
-      return true;
-    }
-    s.offset += count;
+    display.SetProgress(s.offset, length);
+    s.Show(display, Format("Sending %08X", s.chunk.address));
+    s.SendChunk(network, target, /*again=*/false);
+    // While the target answers: the CRC the write will need, up to the end of this chunk.
+    image.PrepareCrc(s.offset + count);
+    return true;
   }
   s.chunk = DataBlock{};
 

@@ -1,51 +1,18 @@
 // The script reader with every directive parser, as the desktop program and qorctl check read a
-// file, the lint looking on. Any crash, sanitizer report or exception other than the program's
-// own is a fault; so is a lint that changes what is read.
+// file, the lint looking on. An image holds only the data a file or records put in it, so even a
+// *download of gigabytes costs no more than its input. Any crash, sanitizer report or exception
+// other than the program's own is a fault; so is a lint that changes what is read.
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "exec/DirectiveRegistry.h"
-#include "exec/DownloadDirective.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/Exception.h"
-#include "script/Lexer.h"
 #include "script/Script.h"
 #include "script/ScriptLint.h"
 
 namespace {
-
-// An image is read into memory whole, so a *download of gigabytes costs gigabytes (or ends in
-// "Not enough memory", as a test shows): more than a fuzzer may take. Such groups are left to
-// no parser here; everything else is read by the program's own registry.
-constexpr uint32_t kLargestImage = 1 << 20;
-
-std::unique_ptr<qor::Directive> BoundedDownload(const qor::Script& script,
-                                                const std::vector<std::string>& lines) {
-  try {
-    const std::vector<std::string> words = qor::Tokenize(lines.front());
-    if (words.size() >= 3 && qor::EqualsIgnoreCase(words[0], "*download") &&
-        static_cast<uint32_t>(qor::ParseNumber(words[2])) > kLargestImage) {
-      return nullptr;
-    }
-  } catch (const qor::ParseException&) {
-    // The parser itself reports it.
-  }
-  return qor::DownloadDirective::Parse(script, lines);
-}
-
-const std::vector<qor::DirectiveParser>& Registry() {
-  static const std::vector<qor::DirectiveParser> registry = [] {
-    std::vector<qor::DirectiveParser> parsers(qor::DirectiveRegistry().begin(),
-                                              qor::DirectiveRegistry().end());
-    for (qor::DirectiveParser& parser : parsers) {
-      if (parser == &qor::DownloadDirective::Parse) parser = &BoundedDownload;
-    }
-    return parsers;
-  }();
-  return registry;
-}
 
 // The one file every input is written to, removed when the fuzzer ends.
 struct ScriptFile {
@@ -65,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   int32_t plainCount = -1;
   try {
-    const qor::Script plain(path, Registry());
+    const qor::Script plain(path, qor::DirectiveRegistry());
     plainCount = plain.DirectiveCount();
     for (int32_t i = 0; i < plainCount; ++i) {
       static_cast<void>(plain.DirectiveAt(i).Fields());
@@ -74,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   try {
     qor::ScriptLint lint;
-    const qor::Script linted(path, Registry(), &lint);
+    const qor::Script linted(path, qor::DirectiveRegistry(), &lint);
     lint.Finish(linted);
     static_cast<void>(lint.Warnings());
     if (linted.DirectiveCount() != plainCount) qor::fuzz::Broken("the lint changed the reading");

@@ -21,6 +21,9 @@ namespace qor {
 
 namespace {
 
+// Datagrams taken in with one receive call.
+constexpr int kReceiveBatch = 64;
+
 void SendMessage(TargetNetwork& network, const wire::Bytes& message, const Target* target) {
   network.Send(message.data(), message.size(), target);
 }
@@ -32,9 +35,37 @@ struct TargetNetwork::State {
   BroadcastAddresses broadcasts;
   TargetTable table;
   std::function<void(const std::string&)> discoverErrorHandler;
-  // One buffer reused for every datagram of every poll.
-  std::array<uint8_t, kMaxDatagram> buffer{};
+  // Room for one batch of datagrams, reused by every poll: the same slots for every batch, so
+  // a batch touches only what it uses.
+  std::vector<uint8_t> buffers = std::vector<uint8_t>(kReceiveBatch * kMaxDatagram);
+  std::array<ReceiveSlot, kReceiveBatch> slots = [this] {
+    std::array<ReceiveSlot, kReceiveBatch> each{};
+    for (size_t i = 0; i < each.size(); ++i)
+      each[i] = {buffers.data() + i * kMaxDatagram, kMaxDatagram};
+    return each;
+  }();
+  // The slots of the last batch not yet dispatched: those behind an oversized datagram, which
+  // ends a poll; the next poll begins with them.
+  int nextSlot = 0;
+  int slotCount = 0;
+  bool polling = false;
+  std::function<void()> replyListener;
+  bool replyDelivered = false;  // since the listener was last told
+  // Requests held for one batch send: their bytes one after another, and where each goes.
+  struct HeldRequest {
+    size_t offset = 0;
+    size_t length = 0;
+    const Target* target = nullptr;
+  };
+  bool holding = false;
+  std::vector<uint8_t> heldBytes;
+  std::vector<HeldRequest> held;
 
+  // Receives and dispatches every waiting datagram, first waiting up to waitMs for one.
+  void Receive(int waitMs, TargetListObserver* observer);
+  // Dispatches the batch's slots from nextSlot on; false when an oversized one ended the poll.
+  bool DispatchSlots(TargetListObserver* observer);
+  void Accept(const ReceiveSlot& slot, TargetListObserver* observer);
   // Throws the Exception of Send.
   void SendTo(const uint8_t* message, size_t length, uint32_t address);
   void Dispatch(wire::ByteView bytes, uint16_t type, TargetListObserver* observer);
@@ -69,7 +100,6 @@ TargetNetwork::TargetNetwork(BroadcastAddresses broadcasts)
 TargetNetwork::TargetNetwork(std::unique_ptr<DatagramSocket> socket, uint32_t broadcastAddress)
     : TargetNetwork(std::move(socket),
                     [broadcastAddress] { return std::vector<uint32_t>{broadcastAddress}; }) {}
-
 TargetNetwork::TargetNetwork(std::unique_ptr<DatagramSocket> socket, BroadcastAddresses broadcasts)
     : state_(std::make_unique<State>()) {
   state_->socket = std::move(socket);
@@ -83,17 +113,23 @@ TargetNetwork::~TargetNetwork() {
 }
 
 void TargetNetwork::Send(const uint8_t* message, size_t length, const Target* target) {
+  State& s = *state_;
   if (target != nullptr) {
-    state_->SendTo(message, length, target->ipAddress);
+    if (s.holding) {
+      s.held.push_back({s.heldBytes.size(), length, target});
+      s.heldBytes.insert(s.heldBytes.end(), message, message + length);
+      return;
+    }
+    s.SendTo(message, length, target->ipAddress);
     return;
   }
   // One address that cannot be reached (a limited broadcast without a default route, say) must
   // not keep the broadcast from the adapters that can.
   std::optional<Exception> firstFailure;
   bool sent = false;
-  for (const uint32_t address : state_->broadcasts()) {
+  for (const uint32_t address : s.broadcasts()) {
     try {
-      state_->SendTo(message, length, address);
+      s.SendTo(message, length, address);
       sent = true;
     } catch (const Exception& error) {
       if (!firstFailure) firstFailure = error;
@@ -112,25 +148,99 @@ void TargetNetwork::State::SendTo(const uint8_t* message, size_t length, uint32_
   }
 }
 
-void TargetNetwork::Poll(TargetListObserver* observer) {
-  DatagramSocket& socket = *state_->socket;
-  uint8_t* const buffer = state_->buffer.data();
+void TargetNetwork::HoldSends() { state_->holding = true; }
+
+void TargetNetwork::SendHeld(
+    const std::function<void(const Target& target, const std::string& message)>& failed) {
+  State& s = *state_;
+  s.holding = false;
+  // Taken out first: a failure handler may send again.
+  const std::vector<State::HeldRequest> held = std::exchange(s.held, {});
+  const std::vector<uint8_t> bytes = std::exchange(s.heldBytes, {});
+  std::vector<SendSlot> slots;
+  slots.reserve(held.size());
+  for (const State::HeldRequest& request : held) {
+    slots.push_back(
+        {bytes.data() + request.offset, request.length, request.target->ipAddress, kTargetPort});
+  }
+  for (size_t first = 0; first < slots.size();) {
+    const int sent =
+        s.socket->SendBatch(slots.data() + first, static_cast<int>(slots.size() - first));
+    if (sent > 0) {
+      first += static_cast<size_t>(sent);
+      continue;
+    }
+    failed(*held[first].target,
+           Format("Failed sendto: %s", WinsockErrorText(s.socket->LastError()).c_str()));
+    ++first;
+  }
+}
+
+void TargetNetwork::Poll(TargetListObserver* observer) { PollWaiting(0, observer); }
+
+void TargetNetwork::PollWaiting(int timeoutMs, TargetListObserver* observer) {
+  State& s = *state_;
+  s.Receive(timeoutMs, observer);
+  // Told once the poll is over, so that the listener may poll in turn.
+  if (!s.polling && s.replyDelivered && s.replyListener) {
+    s.replyDelivered = false;
+    s.replyListener();
+  }
+}
+
+void TargetNetwork::SetReplyListener(std::function<void()> listener) {
+  state_->replyListener = std::move(listener);
+  state_->replyDelivered = false;
+}
+
+void TargetNetwork::State::Receive(int waitMs, TargetListObserver* observer) {
+  // A poll from inside a dispatch would take the batch being dispatched; the outer poll drains.
+  if (polling) return;
+  polling = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{polling};
+
+  // Datagrams left from the last batch are waiting already: no wait, no call.
+  if (nextSlot < slotCount) {
+    if (!DispatchSlots(observer)) return;
+    waitMs = 0;
+  }
   for (;;) {
-    uint32_t sourceAddress = 0;
-    uint16_t sourcePort = 0;
-    const int received = socket.ReceiveFrom(buffer, kMaxDatagram, sourceAddress, sourcePort);
+    const int received = waitMs != 0
+                             ? socket->ReceiveBatchWaiting(slots.data(), kReceiveBatch, waitMs)
+                             : socket->ReceiveBatch(slots.data(), kReceiveBatch);
+    waitMs = 0;
     if (received < 0) {
-      // Normally "would block": the queue is empty. An oversized datagram ends the poll the
-      // same way; it is lost and the next poll goes on with the ones behind it.
-      (void)socket.LastError();
+      // Normally "would block": the queue is empty (or the wait ran out).
+      (void)socket->LastError();
       return;
     }
-    const wire::ByteView bytes(buffer, static_cast<size_t>(received));
-    const auto prefix = wire::Prefix::Decode(bytes);
-    if (sourcePort != kTargetPort || !prefix) continue;
-    if (prefix->version != wire::kVersion || (prefix->type & wire::kReplyBit) == 0) continue;
-    state_->Dispatch(bytes, prefix->type, observer);
+    nextSlot = 0;
+    slotCount = received;
+    if (!DispatchSlots(observer)) return;
+    // A batch that was not filled emptied the queue: no call just to hear that.
+    if (received < kReceiveBatch) return;
   }
+}
+
+bool TargetNetwork::State::DispatchSlots(TargetListObserver* observer) {
+  while (nextSlot < slotCount) {
+    const ReceiveSlot& slot = slots[static_cast<size_t>(nextSlot++)];
+    // An oversized datagram is lost and ends the poll; the ones behind it wait for the next.
+    if (slot.length < 0) return false;
+    Accept(slot, observer);
+  }
+  return true;
+}
+
+void TargetNetwork::State::Accept(const ReceiveSlot& slot, TargetListObserver* observer) {
+  const wire::ByteView bytes(slot.buffer, static_cast<size_t>(slot.length));
+  const auto prefix = wire::Prefix::Decode(bytes);
+  if (slot.port != kTargetPort || !prefix) return;
+  if (prefix->version != wire::kVersion || (prefix->type & wire::kReplyBit) == 0) return;
+  Dispatch(bytes, prefix->type, observer);
 }
 
 // Replies too short for a field they must carry are dropped, never read as zeros: a truncated
@@ -146,12 +256,14 @@ void TargetNetwork::State::Dispatch(wire::ByteView bytes, uint16_t type,
       const std::vector<uint8_t>& payload = reply->payload;
       target->pendingContext->OnReply(reply->status, payload.empty() ? nullptr : payload.data(),
                                       static_cast<int32_t>(payload.size()));
+      replyDelivered = true;
     }
   } else if (type == kProgressReply) {
     const auto reply = wire::ProgressReply::Decode(bytes);
     if (!reply) return;
     if (Target* target = Waiting(reply->mac, reply->requestId)) {
       target->pendingContext->OnProgress(reply->value);
+      replyDelivered = true;
     }
   }
 }
@@ -205,6 +317,8 @@ void TargetNetwork::SetDiscoverErrorHandler(
 }
 
 bool TargetNetwork::WaitReadable(int timeoutMs) { return state_->socket->WaitReadable(timeoutMs); }
+
+intptr_t TargetNetwork::SocketHandle() const { return state_->socket->NativeHandle(); }
 
 void TargetNetwork::PollFor(uint32_t milliseconds, TargetListObserver* observer,
                             const std::function<bool()>& done) {

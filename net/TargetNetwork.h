@@ -59,8 +59,25 @@ class TargetNetwork {
   // throws only when no address took it, with the first address's error.
   void Send(const uint8_t* message, size_t length, const Target* target);
 
+  // From here on, requests to targets are held instead of sent, until SendHeld sends them all
+  // together (with one system call where the platform has one). Broadcasts are never held.
+  void HoldSends();
+  // Sends the held requests in the order they were made and stops holding. A request that
+  // cannot be sent is reported to failed with its target and the text Send would have thrown;
+  // the others still go.
+  void SendHeld(
+      const std::function<void(const Target& target, const std::string& message)>& failed);
+
   // Dispatches every waiting datagram; never throws for socket errors.
   void Poll(TargetListObserver* observer = nullptr);
+  // Called after a poll in which a reply reached a waiting context, so that whoever drives
+  // that context can step it at once, whichever window's poll took the reply. One listener;
+  // nullptr for none.
+  void SetReplyListener(std::function<void()> listener);
+
+  // Waits until a datagram is waiting or timeoutMs passes, then polls: on Linux the wait is the
+  // first receive's own, one system call for both.
+  void PollWaiting(int timeoutMs, TargetListObserver* observer = nullptr);
 
   // Empties the table and broadcasts a DiscoverRequest. A failed send goes to the discovery
   // error handler (the GUI's message box, the CLI's stderr) and Discover returns normally;
@@ -76,6 +93,8 @@ class TargetNetwork {
 
   // Waits until a datagram is waiting or timeoutMs passes.
   bool WaitReadable(int timeoutMs);
+  // The socket's handle for a window system to watch for datagrams; -1 when there is none.
+  [[nodiscard]] intptr_t SocketHandle() const;
   // Polls, sleeping on the socket in between, until milliseconds have passed on the tick count
   // or, after a poll, done() says so.
   void PollFor(uint32_t milliseconds, TargetListObserver* observer = nullptr,

@@ -17,7 +17,7 @@ namespace qor {
 class TargetTable {
  public:
   // Far more than a network segment of real devices, a few megabytes at most.
-  static constexpr size_t kMaxTargets = 16384;
+  static constexpr size_t kMaxTargets = 32768;
 
   TargetTable();
   ~TargetTable();

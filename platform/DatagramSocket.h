@@ -45,6 +45,23 @@ inline constexpr int kHostUnreachable = 10065;
 inline constexpr int kSystemCallFailure = 10107;
 }  // namespace wsa
 
+// Where a batch receive puts one datagram, and what it learnt of it.
+struct ReceiveSlot {
+  uint8_t* buffer = nullptr;  // room for capacity bytes
+  size_t capacity = 0;
+  int length = 0;  // bytes received; -1 when the datagram was longer than capacity (it is lost)
+  uint32_t address = 0;
+  uint16_t port = 0;
+};
+
+// One datagram of a batch send.
+struct SendSlot {
+  const uint8_t* data = nullptr;
+  size_t length = 0;
+  uint32_t address = 0;
+  uint16_t port = 0;
+};
+
 // The one non-blocking IPv4 UDP endpoint the program talks through. An interface so tests can
 // capture what is sent and feed replies back in. Addresses and ports are in host order.
 class DatagramSocket {
@@ -59,11 +76,30 @@ class DatagramSocket {
   // (it is consumed and lost).
   virtual int ReceiveFrom(uint8_t* buffer, size_t capacity, uint32_t& address, uint16_t& port) = 0;
 
+  // Receives waiting datagrams into slots, in order of arrival, as many as wait and fit: with
+  // one system call where the platform has one. Returns how many slots were filled, or -1 with
+  // LastError() set when not even one was (kWouldBlock: nothing waits). A slot whose datagram
+  // did not fit has length -1. The base receives one at a time and stops after such a slot.
+  virtual int ReceiveBatch(ReceiveSlot* slots, int count);
+
+  // As ReceiveBatch, once a datagram is waiting or timeoutMs (-1: no limit) has passed: waiting
+  // and receiving in one system call where the platform allows. The base waits with
+  // WaitReadable, then receives.
+  virtual int ReceiveBatchWaiting(ReceiveSlot* slots, int count, int timeoutMs);
+
+  // Sends the datagrams in order, with one system call where the platform has one. Returns how
+  // many were sent whole, or -1 with LastError() set when the first was not.
+  virtual int SendBatch(const SendSlot* slots, int count);
+
   // The Windows Sockets code of the last failed call.
   [[nodiscard]] virtual int LastError() const = 0;
 
   // Blocks until a datagram is waiting or timeoutMs passes; true when one is waiting.
   virtual bool WaitReadable(int timeoutMs) = 0;
+
+  // The operating system's handle (a file descriptor, a SOCKET), for a window system to watch
+  // for datagrams; -1 when there is none.
+  [[nodiscard]] virtual intptr_t NativeHandle() const { return -1; }
 
   // Closes the handle when it is open; later calls fail with kNotSocket.
   virtual void Close() = 0;

@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #endif
 
@@ -47,6 +48,8 @@ bool MakeNonBlocking(Handle handle) {
   u_long on = 1;
   return ioctlsocket(handle, FIONBIO, &on) == 0;
 }
+// The socket itself does not wait.
+constexpr int kNoWait = 0;
 void CloseHandle(Handle handle) { closesocket(handle); }
 bool SetIntOption(Handle handle, int name, int value) {
   return setsockopt(handle, SOL_SOCKET, name, reinterpret_cast<const char*>(&value),
@@ -85,10 +88,19 @@ Handle OpenHandle() {
 #endif
   return socket(AF_INET, type, IPPROTO_UDP);
 }
+#ifdef __linux__
+// The socket stays blocking and every call that must not wait says so with MSG_DONTWAIT: then
+// waiting for the next datagram and taking it in are one call (ReceiveBatchWaiting), where a
+// non-blocking socket needs a poll first.
+bool MakeNonBlocking(Handle) { return true; }
+constexpr int kNoWait = MSG_DONTWAIT;
+#else
 bool MakeNonBlocking(Handle handle) {
   int on = 1;
   return ioctl(handle, FIONBIO, &on) == 0;
 }
+constexpr int kNoWait = 0;
+#endif
 void CloseHandle(Handle handle) { close(handle); }
 bool SetIntOption(Handle handle, int name, int value) {
   return setsockopt(handle, SOL_SOCKET, name, &value, sizeof value) == 0;
@@ -202,10 +214,33 @@ int WsaCodeFromErrno(int error) {
 #endif
 }
 
+namespace {
+// The most datagrams one batch call takes or sends; a larger batch is left to the next call.
+constexpr int kMostPerCall = 64;
+
+#ifdef __linux__
+// The headers of one batch receive, kept from call to call: callers reuse their slots.
+struct ReceiveHeaders {
+  int prepared = 0;  // headers set up for the slots, from the first
+  mmsghdr headers[kMostPerCall] = {};
+  iovec parts[kMostPerCall] = {};
+  sockaddr_in sources[kMostPerCall] = {};
+};
+#endif
+}  // namespace
+
 struct UdpSocket::State {
   Handle handle = kInvalidHandle;
   bool started = false;
   int lastError = 0;
+  int receiveTimeoutMs = -1;  // the bound of a waiting receive; -1: forever, as a new socket
+#ifdef __linux__
+  std::unique_ptr<ReceiveHeaders> headers;
+  ReceiveHeaders& Headers() {
+    if (!headers) headers = std::make_unique<ReceiveHeaders>();
+    return *headers;
+  }
+#endif
 
   ~State() {
     if (handle != kInvalidHandle) CloseHandle(handle);
@@ -256,7 +291,7 @@ int UdpSocket::SendTo(const uint8_t* data, size_t length, uint32_t address, uint
   destination.sin_port = htons(port);
   destination.sin_addr.s_addr = htonl(address);
   const auto sent =
-      sendto(state_->handle, reinterpret_cast<const char*>(data), static_cast<int>(length), 0,
+      sendto(state_->handle, reinterpret_cast<const char*>(data), static_cast<int>(length), kNoWait,
              reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
   if (sent < 0) {
     state_->lastError = LastSocketError();
@@ -274,7 +309,7 @@ int UdpSocket::ReceiveFrom(uint8_t* buffer, size_t capacity, uint32_t& address, 
   AddressLength sourceLength = sizeof source;
   const auto received =
       recvfrom(state_->handle, reinterpret_cast<char*>(buffer), static_cast<int>(capacity),
-               ReceiveFlags(), reinterpret_cast<sockaddr*>(&source), &sourceLength);
+               ReceiveFlags() | kNoWait, reinterpret_cast<sockaddr*>(&source), &sourceLength);
   if (received < 0) {
     state_->lastError = LastSocketError();
     return -1;
@@ -288,7 +323,143 @@ int UdpSocket::ReceiveFrom(uint8_t* buffer, size_t capacity, uint32_t& address, 
   return static_cast<int>(received);
 }
 
+#ifdef __linux__
+namespace {
+
+// Takes up to count datagrams in one call; flags say whether to wait for the first. The
+// headers are prepared once for the slots a caller keeps reusing, and afterwards only those the
+// kernel wrote to are touched again: a call for one reply stays within a few cache lines.
+int ReceiveMany(Handle handle, ReceiveHeaders& batch, ReceiveSlot* slots, int count, int flags,
+                int& lastError) {
+  count = std::min(count, kMostPerCall);
+  if (count <= 0) return 0;
+  bool ready = batch.prepared >= count;
+  for (int i = 0; ready && i < count; ++i) {
+    ready =
+        batch.parts[i].iov_base == slots[i].buffer && batch.parts[i].iov_len == slots[i].capacity;
+  }
+  if (!ready) {
+    for (int i = 0; i < count; ++i) {
+      batch.parts[i] = {slots[i].buffer, slots[i].capacity};
+      msghdr& header = batch.headers[i].msg_hdr;
+      header = msghdr{};
+      header.msg_iov = &batch.parts[i];
+      header.msg_iovlen = 1;
+      header.msg_name = &batch.sources[i];
+      header.msg_namelen = sizeof batch.sources[i];
+    }
+    batch.prepared = count;
+  }
+  const int got = recvmmsg(handle, batch.headers, static_cast<unsigned>(count), flags, nullptr);
+  if (got < 0) {
+    lastError = LastSocketError();
+    return -1;
+  }
+  for (int i = 0; i < got; ++i) {
+    ReceiveSlot& slot = slots[i];
+    msghdr& header = batch.headers[i].msg_hdr;
+    const bool cut = (header.msg_flags & MSG_TRUNC) != 0;
+    slot.length = cut ? -1 : static_cast<int>(batch.headers[i].msg_len);
+    slot.address = ntohl(batch.sources[i].sin_addr.s_addr);
+    slot.port = ntohs(batch.sources[i].sin_port);
+    header.msg_namelen = sizeof batch.sources[i];  // the kernel wrote the length it used
+  }
+  return got;
+}
+
+}  // namespace
+#endif
+
+// Linux takes or sends a whole batch in one system call; elsewhere the base does one at a time.
+int UdpSocket::ReceiveBatch(ReceiveSlot* slots, int count) {
+#ifdef __linux__
+  if (state_->handle == kInvalidHandle) {
+    state_->lastError = wsa::kNotSocket;
+    return -1;
+  }
+  return ReceiveMany(state_->handle, state_->Headers(), slots, count, MSG_DONTWAIT,
+                     state_->lastError);
+#else
+  return DatagramSocket::ReceiveBatch(slots, count);
+#endif
+}
+
+int UdpSocket::ReceiveBatchWaiting(ReceiveSlot* slots, int count, int timeoutMs) {
+#ifdef __linux__
+  if (timeoutMs == 0) return ReceiveBatch(slots, count);
+  if (state_->handle == kInvalidHandle) {
+    state_->lastError = wsa::kNotSocket;
+    return -1;
+  }
+  // The receive's own wait, bounded by SO_RCVTIMEO (set only when the bound changes); a signal
+  // ends it early, as it ends a poll.
+  if (timeoutMs != state_->receiveTimeoutMs) {
+    timeval bound{};
+    if (timeoutMs > 0) bound = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (setsockopt(state_->handle, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound) != 0) {
+      state_->lastError = LastSocketError();
+      return -1;
+    }
+    state_->receiveTimeoutMs = timeoutMs;
+  }
+  return ReceiveMany(state_->handle, state_->Headers(), slots, count, MSG_WAITFORONE,
+                     state_->lastError);
+#else
+  return DatagramSocket::ReceiveBatchWaiting(slots, count, timeoutMs);
+#endif
+}
+
+int UdpSocket::SendBatch(const SendSlot* slots, int count) {
+#ifdef __linux__
+  if (state_->handle == kInvalidHandle) {
+    state_->lastError = wsa::kNotSocket;
+    return -1;
+  }
+  // One datagram, the usual case of a single target: the plain call costs less.
+  if (count == 1) {
+    const int sent = SendTo(slots[0].data, slots[0].length, slots[0].address, slots[0].port);
+    return sent == static_cast<int>(slots[0].length) ? 1 : -1;
+  }
+  count = std::min(count, kMostPerCall);
+  // As SendTo: no datagram for 0.0.0.0; the ones before it still go.
+  int sendable = 0;
+  while (sendable < count && slots[sendable].address != 0) ++sendable;
+  if (sendable == 0) {
+    if (count == 0) return 0;
+    state_->lastError = wsa::kAddressNotAvailable;
+    return -1;
+  }
+  mmsghdr headers[kMostPerCall] = {};
+  iovec parts[kMostPerCall];
+  sockaddr_in destinations[kMostPerCall] = {};
+  for (int i = 0; i < sendable; ++i) {
+    const SendSlot& slot = slots[i];
+    parts[i] = {const_cast<uint8_t*>(slot.data), slot.length};
+    destinations[i].sin_family = AF_INET;
+    destinations[i].sin_port = htons(slot.port);
+    destinations[i].sin_addr.s_addr = htonl(slot.address);
+    msghdr& header = headers[i].msg_hdr;
+    header.msg_name = &destinations[i];
+    header.msg_namelen = sizeof destinations[i];
+    header.msg_iov = &parts[i];
+    header.msg_iovlen = 1;
+  }
+  const int sent = sendmmsg(state_->handle, headers, static_cast<unsigned>(sendable), kNoWait);
+  if (sent < 0) {
+    state_->lastError = LastSocketError();
+    return -1;
+  }
+  return sent;
+#else
+  return DatagramSocket::SendBatch(slots, count);
+#endif
+}
+
 int UdpSocket::LastError() const { return state_->lastError; }
+
+intptr_t UdpSocket::NativeHandle() const {
+  return state_->handle == kInvalidHandle ? -1 : static_cast<intptr_t>(state_->handle);
+}
 
 bool UdpSocket::WaitReadable(int timeoutMs) {
   if (state_->handle == kInvalidHandle) return false;

@@ -10,6 +10,8 @@ namespace qor {
 
 // The real socket: non-blocking IPv4 UDP with broadcasts enabled, never bound explicitly (the
 // stack picks an ephemeral port on the first send). Errors are Windows Sockets codes on every OS.
+// On Linux no call waits unless it is asked to (MSG_DONTWAIT on each), so that a receive can
+// do its own waiting; elsewhere the socket is switched to non-blocking mode.
 class UdpSocket final : public DatagramSocket {
  public:
   // The receive queue asked for, so that thousands of targets answering one broadcast fit.
@@ -23,8 +25,12 @@ class UdpSocket final : public DatagramSocket {
 
   int SendTo(const uint8_t* data, size_t length, uint32_t address, uint16_t port) override;
   int ReceiveFrom(uint8_t* buffer, size_t capacity, uint32_t& address, uint16_t& port) override;
+  int ReceiveBatch(ReceiveSlot* slots, int count) override;
+  int ReceiveBatchWaiting(ReceiveSlot* slots, int count, int timeoutMs) override;
+  int SendBatch(const SendSlot* slots, int count) override;
   [[nodiscard]] int LastError() const override;
   bool WaitReadable(int timeoutMs) override;
+  [[nodiscard]] intptr_t NativeHandle() const override;
   void Close() override;
 
   // The receive queue the system granted, in bytes of its own accounting (0 when unknown).

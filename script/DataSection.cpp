@@ -1,79 +1,190 @@
 #include "script/DataSection.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
-#include <span>
+#include <cstring>
+#include <map>
 
 #include "net/Crc32.h"
-#include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"
 #include "platform/Format.h"
 
 namespace qor {
+namespace {
+
+using Page = std::array<uint8_t, DataSection::kPageSize>;
+
+bool IsBlank(const uint8_t* bytes, size_t count) {
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes + i, sizeof word);
+    if (word != ~uint64_t{0}) return false;
+  }
+  for (; i < count; ++i) {
+    if (bytes[i] != 0xFF) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 struct DataSection::State {
   uint32_t base = 0;
   uint32_t length = 0;
-  std::vector<uint8_t> buffer;
+  // By page index from the base; a page that is not here holds nothing but 0xFF.
+  std::map<uint32_t, Page> pages;
+  // The page written last: records mostly come in address order.
+  uint32_t lastIndex = 0;
+  Page* last = nullptr;
+  // The image's CRC once taken: each target of a run asks for it. Until then, the CRC of the
+  // bytes before crcDone, taken ahead of time.
+  std::optional<uint32_t> crc;
+  uint32_t partialCrc = 0;
+  uint64_t crcDone = 0;
+
+  // Extends the partial CRC over the bytes up to end.
+  void AdvanceCrc(uint64_t end) {
+    if (crc || end <= crcDone) return;
+    auto at = pages.lower_bound(static_cast<uint32_t>(crcDone / kPageSize));
+    while (crcDone < end) {
+      const uint64_t pageStart = at == pages.end() ? length : uint64_t{at->first} * kPageSize;
+      if (crcDone < pageStart) {
+        // A blank run up to the next page that holds data, or to end.
+        const uint64_t blankEnd = std::min(pageStart, end);
+        partialCrc = Crc32ExtendRepeated(partialCrc, 0xFF, blankEnd - crcDone);
+        crcDone = blankEnd;
+        continue;
+      }
+      const uint64_t pageEnd = std::min<uint64_t>(pageStart + PageBytes(at->first), end);
+      const auto* bytes = at->second.data() + (crcDone - pageStart);
+      partialCrc = Crc32Extend(
+          partialCrc, std::span<const uint8_t>(bytes, static_cast<size_t>(pageEnd - crcDone)));
+      crcDone = pageEnd;
+      if (crcDone == pageStart + PageBytes(at->first)) ++at;
+    }
+  }
+
+  // The bytes of page index that lie inside the section.
+  [[nodiscard]] size_t PageBytes(uint32_t index) const {
+    const uint64_t start = uint64_t{index} * kPageSize;
+    return static_cast<size_t>(std::min<uint64_t>(kPageSize, length - start));
+  }
+  [[nodiscard]] bool Blank(const std::pair<const uint32_t, Page>& entry) const {
+    return IsBlank(entry.second.data(), PageBytes(entry.first));
+  }
+
+  Page& PageAt(uint32_t index) {
+    if (last != nullptr && lastIndex == index) return *last;
+    auto at = pages.lower_bound(index);
+    if (at == pages.end() || at->first != index) {
+      at = pages.emplace_hint(at, index, Page{});
+      at->second.fill(0xFF);
+    }
+    lastIndex = index;
+    last = &at->second;
+    return *last;
+  }
+
+  // Copies bytes to offset from the base, which the caller has checked. Writing 0xFF where no
+  // page is changes nothing, so no page is made for it.
+  void Write(uint64_t offset, const uint8_t* bytes, size_t count) {
+    crc.reset();
+    partialCrc = 0;
+    crcDone = 0;
+    while (count > 0) {
+      const auto index = static_cast<uint32_t>(offset / kPageSize);
+      const size_t within = static_cast<size_t>(offset % kPageSize);
+      const size_t part = std::min<size_t>(count, kPageSize - within);
+      const bool held = (last != nullptr && lastIndex == index) || pages.count(index) != 0;
+      if (held || !IsBlank(bytes, part)) std::memcpy(PageAt(index).data() + within, bytes, part);
+      offset += part;
+      bytes += part;
+      count -= part;
+    }
+  }
 };
 
 DataSection::DataSection(uint32_t base, uint32_t length) : state_(std::make_unique<State>()) {
   state_->base = base;
   state_->length = length;
-  state_->buffer.assign(length, 0xFF);
 }
 
 DataSection::~DataSection() = default;
 
 uint32_t DataSection::Base() const { return state_->base; }
 uint32_t DataSection::Length() const { return state_->length; }
-const uint8_t* DataSection::Bytes() const {
-  return state_->buffer.empty() ? nullptr : state_->buffer.data();
-}
-uint8_t* DataSection::MutableBytes() {
-  return state_->buffer.empty() ? nullptr : state_->buffer.data();
-}
 
 // Bounds are compared in 64 bits: in 32 bits an address near 0xFFFFFFFF plus a size wraps
-// round to a small number and would pass the check, writing far outside the buffer.
-void DataSection::AddBlock(const DataBlock& block) {
-  const uint64_t start = block.address;
-  const uint64_t end = start + block.bytes.size();
+// round to a small number and would pass the check, writing far outside the area.
+void DataSection::AddBytes(uint32_t address, std::span<const uint8_t> bytes) {
+  const uint64_t start = address;
+  const uint64_t end = start + bytes.size();
   const uint64_t base = state_->base;
   if (start < base || end > base + state_->length) {
     throw Exception("Trying to add too much data to section");
   }
-  if (block.bytes.empty()) return;
-  std::copy(block.bytes.begin(), block.bytes.end(), state_->buffer.begin() + (start - base));
+  state_->Write(start - base, bytes.data(), bytes.size());
 }
 
+void DataSection::AddBlock(const DataBlock& block) { AddBytes(block.address, block.bytes); }
+
 DataBlock DataSection::ExtractBlock(uint32_t address, uint32_t maximum) const {
-  const uint64_t base = state_->base;
-  const uint64_t end = base + state_->length;
-  if (state_->buffer.empty() || address < base || address >= end) {
+  const State& s = *state_;
+  const uint64_t base = s.base;
+  const uint64_t end = base + s.length;
+  if (s.length == 0 || address < base || address >= end) {
     throw Exception("Trying to extract data from outside section bounds");
   }
+  const uint64_t first = address - base;
   const uint64_t count = std::min<uint64_t>(maximum, end - address);
   DataBlock block;
   block.address = address;
-  const auto first = state_->buffer.begin() + static_cast<std::ptrdiff_t>(address - base);
-  block.bytes.assign(first, first + static_cast<std::ptrdiff_t>(count));
+  block.bytes.assign(static_cast<size_t>(count), 0xFF);
+  for (auto at = s.pages.lower_bound(static_cast<uint32_t>(first / kPageSize)); at != s.pages.end();
+       ++at) {
+    const uint64_t pageStart = uint64_t{at->first} * kPageSize;
+    if (pageStart >= first + count) break;
+    const uint64_t from = std::max(first, pageStart);
+    const uint64_t to = std::min(first + count, pageStart + kPageSize);
+    std::memcpy(block.bytes.data() + (from - first), at->second.data() + (from - pageStart),
+                static_cast<size_t>(to - from));
+  }
   return block;
 }
 
-uint32_t DataSection::ImageCrc() const { return Crc32(std::span<const uint8_t>(state_->buffer)); }
+uint32_t DataSection::ImageCrc() const {
+  State& s = *state_;
+  if (!s.crc) {
+    s.AdvanceCrc(s.length);
+    s.crc = s.partialCrc;
+  }
+  return *s.crc;
+}
+
+void DataSection::PrepareCrc(uint32_t offset) const {
+  state_->AdvanceCrc(std::min(offset, state_->length));
+}
 
 uint64_t DataSection::NonBlankChunkCount() const {
-  const std::span<const uint8_t> bytes(state_->buffer);
-  uint64_t count = 0;
-  for (size_t offset = 0; offset < bytes.size(); offset += kMaxDataBytes) {
-    const auto chunk =
-        bytes.subspan(offset, std::min<size_t>(kMaxDataBytes, bytes.size() - offset));
-    if (std::any_of(chunk.begin(), chunk.end(), [](uint8_t b) { return b != 0xFF; })) ++count;
-  }
-  return count;
+  const State& s = *state_;
+  return static_cast<uint64_t>(std::count_if(s.pages.begin(), s.pages.end(),
+                                             [&s](const auto& entry) { return !s.Blank(entry); }));
 }
+
+uint32_t DataSection::NextNonBlankChunk(uint32_t offset) const {
+  const State& s = *state_;
+  const uint64_t index = (uint64_t{offset} + kPageSize - 1) / kPageSize;
+  if (index * kPageSize >= s.length) return s.length;
+  for (auto at = s.pages.lower_bound(static_cast<uint32_t>(index)); at != s.pages.end(); ++at) {
+    if (!s.Blank(*at)) return at->first * kPageSize;
+  }
+  return s.length;
+}
+
+uint64_t DataSection::StoredBytes() const { return uint64_t{state_->pages.size()} * kPageSize; }
 
 namespace {
 
@@ -82,6 +193,9 @@ struct FileCloser {
   std::FILE* file;
   ~FileCloser() { std::fclose(file); }
 };
+
+// Files are read in pieces of this size, so a large one is never held twice.
+constexpr size_t kReadPiece = 64 * 1024;
 
 }  // namespace
 
@@ -99,47 +213,86 @@ void LoadBinaryFile(DataSection& section, const std::string& path) {
   if (size > section.Length()) {
     throw Exception(Format("Binary file \"%s\" is too large for download area", path.c_str()));
   }
-  if (size == 0) return;
-  if (std::fread(section.MutableBytes(), 1, size, file) != size) {
-    throw Exception(Format("Error reading file \"%s\"", path.c_str()));
+  std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(size, kReadPiece)));
+  for (uint64_t done = 0; done < size;) {
+    const auto want = static_cast<size_t>(std::min<uint64_t>(size - done, piece.size()));
+    if (std::fread(piece.data(), 1, want, file) != want) {
+      throw Exception(Format("Error reading file \"%s\"", path.c_str()));
+    }
+    section.AddBytes(static_cast<uint32_t>(section.Base() + done),
+                     std::span<const uint8_t>(piece.data(), want));
+    done += want;
   }
-}
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  throw Exception("Invalid character in S-record");
 }
 
 namespace {
 
-// The character at position i, or NUL past the end, which no hex digit matches: a record
-// shorter than its count says fails like any other bad digit.
-char At(const std::string& line, size_t i) { return i < line.size() ? line[i] : '\0'; }
+// Hexadecimal digits by character; -1 for every other character.
+constexpr std::array<int8_t, 256> MakeHexDigits() {
+  std::array<int8_t, 256> digits{};
+  for (int c = 0; c < 256; ++c) {
+    digits[static_cast<size_t>(c)] = c >= '0' && c <= '9'   ? static_cast<int8_t>(c - '0')
+                                     : c >= 'A' && c <= 'F' ? static_cast<int8_t>(c - 'A' + 10)
+                                     : c >= 'a' && c <= 'f' ? static_cast<int8_t>(c - 'a' + 10)
+                                                            : int8_t{-1};
+  }
+  return digits;
+}
 
-uint32_t HexValue(const std::string& line, size_t position, size_t digits) {
+constexpr std::array<int8_t, 256> kHexDigits = MakeHexDigits();
+
+[[noreturn]] void ThrowInvalidCharacter() { throw Exception("Invalid character in S-record"); }
+
+// The digit at position i; past the end of the line nothing matches, so a record shorter than
+// its count says fails like any other bad digit.
+int DigitAt(std::string_view line, size_t i) {
+  return i < line.size() ? kHexDigits[static_cast<uint8_t>(line[i])] : -1;
+}
+
+uint32_t HexValue(std::string_view line, size_t position, size_t digits) {
   uint32_t value = 0;
   for (size_t i = 0; i < digits; ++i) {
-    value = (value << 4) | static_cast<uint32_t>(HexDigitValue(At(line, position + i)));
+    const int digit = DigitAt(line, position + i);
+    if (digit < 0) ThrowInvalidCharacter();
+    value = (value << 4) | static_cast<uint32_t>(digit);
   }
   return value;
 }
 
 }  // namespace
 
-std::optional<DataBlock> ParseSRecord(const std::string& line) {
-  if (line.size() < 10 || line[0] != 'S' || line[1] != '3') return std::nullopt;
+int HexDigitValue(char c) {
+  const int digit = kHexDigits[static_cast<uint8_t>(c)];
+  if (digit < 0) ThrowInvalidCharacter();
+  return digit;
+}
+
+bool ParseSRecordInto(std::string_view line, DataBlock& block) {
+  if (line.size() < 10 || line[0] != 'S' || line[1] != '3') return false;
   const uint32_t count = HexValue(line, 2, 2);
-  DataBlock block;
   block.address = HexValue(line, 4, 8);
   // The count covers the four address bytes and the checksum: below 5 the record contradicts
   // itself, and it is refused rather than read as a negative length.
-  if (count < 5) throw Exception("Invalid character in S-record");
-  block.bytes.resize(count - 5);
-  for (size_t i = 0; i < block.bytes.size(); ++i) {
-    block.bytes[i] = static_cast<uint8_t>(HexValue(line, 12 + 2 * i, 2));
+  if (count < 5) ThrowInvalidCharacter();
+  const size_t size = count - 5;
+  block.bytes.resize(size);
+  const auto* text = reinterpret_cast<const uint8_t*>(line.data());
+  const size_t available = line.size() > 12 ? (line.size() - 12) / 2 : 0;
+  const size_t whole = std::min(size, available);
+  for (size_t i = 0; i < whole; ++i) {
+    const int high = kHexDigits[text[12 + 2 * i]];
+    const int low = kHexDigits[text[13 + 2 * i]];
+    if ((high | low) < 0) ThrowInvalidCharacter();
+    block.bytes[i] = static_cast<uint8_t>((high << 4) | low);
   }
+  // The line ends before the count does: its end is read as a digit and fails.
+  if (whole < size) static_cast<void>(HexValue(line, 12 + 2 * whole, 2));
+  return true;
+}
+
+std::optional<DataBlock> ParseSRecord(std::string_view line) {
+  DataBlock block;
+  if (!ParseSRecordInto(line, block)) return std::nullopt;
   return block;
 }
 

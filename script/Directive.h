@@ -9,6 +9,7 @@
 namespace qor {
 
 class Context;
+class DirectiveLines;
 class Script;
 class ScriptDisplay;
 class TargetNetwork;
@@ -60,9 +61,9 @@ class Directive {
 };
 
 // A directive kind's parse function: the script under construction (only FileName may be used)
-// and the trimmed lines of the directive's group, directive line first. Returns nothing when the
-// directive word is not one of its names; throws ParseException or Exception on a bad group.
-using DirectiveParser = std::unique_ptr<Directive> (*)(const Script& script,
-                                                       const std::vector<std::string>& lines);
+// and the trimmed lines of the directive's group, directive line first, which the parser reads
+// as far as it needs. Returns nothing when the directive word is not one of its names, before
+// reading past the directive line; throws ParseException or Exception on a bad group.
+using DirectiveParser = std::unique_ptr<Directive> (*)(const Script& script, DirectiveLines& lines);
 
 }  // namespace qor

@@ -17,8 +17,7 @@ class ProductScriptDirective final : public Directive {
   [[nodiscard]] const ProductKey& Key() const { return key_; }
   [[nodiscard]] const std::string& Description() const { return description_; }
 
-  static std::unique_ptr<Directive> Parse(const Script& script,
-                                          const std::vector<std::string>& lines);
+  static std::unique_ptr<Directive> Parse(const Script& script, DirectiveLines& lines);
 
  private:
   ProductKey key_;

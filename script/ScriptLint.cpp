@@ -7,6 +7,7 @@
 #include "platform/Format.h"
 #include "script/DataSection.h"
 #include "script/Directive.h"
+#include "script/Lexer.h"
 #include "script/ProductScriptDirective.h"
 #include "script/Script.h"
 
@@ -16,7 +17,7 @@ namespace {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Two hexadecimal digits at position, or -1.
-int HexByte(const std::string& line, size_t position) {
+int HexByte(std::string_view line, size_t position) {
   if (position + 2 > line.size()) return -1;
   try {
     return HexDigitValue(line[position]) * 16 + HexDigitValue(line[position + 1]);
@@ -25,12 +26,13 @@ int HexByte(const std::string& line, size_t position) {
   }
 }
 
-std::string S3Checksum(const std::string& line) {
-  // ParseSRecord has read the count, the address and count - 5 data bytes: all hexadecimal.
-  const int count = HexByte(line, 2);
-  const size_t checksumAt = 4 + 2 * (static_cast<size_t>(count) - 1);
-  unsigned sum = 0;
-  for (size_t at = 2; at < checksumAt; at += 2) sum += static_cast<unsigned>(HexByte(line, at));
+// record: what ParseSRecordInto read from line, so only the checksum is left to read.
+std::string S3Checksum(std::string_view line, const DataBlock& record) {
+  const size_t count = record.bytes.size() + 5;
+  unsigned sum = static_cast<unsigned>(count);
+  for (int shift = 0; shift < 32; shift += 8) sum += (record.address >> shift) & 0xFFu;
+  for (const uint8_t byte : record.bytes) sum += byte;
+  const size_t checksumAt = 4 + 2 * (count - 1);
   const int expected = static_cast<int>(~sum & 0xFF);
   const int written = HexByte(line, checksumAt);
   if (written < 0) return "S3 record without a checksum";
@@ -44,14 +46,19 @@ std::string S3Checksum(const std::string& line) {
 
 }  // namespace
 
-std::string LintDownloadLine(const std::string& line) {
-  std::optional<DataBlock> record;
+std::string LintDownloadLine(std::string_view line) {
+  DataBlock scratch;
+  return LintDownloadLine(line, scratch);
+}
+
+std::string LintDownloadLine(std::string_view line, DataBlock& scratch) {
+  bool record = false;
   try {
-    record = ParseSRecord(line);
+    record = ParseSRecordInto(line, scratch);
   } catch (const Exception&) {
     return {};  // the reader fails on it anyway
   }
-  if (record) return S3Checksum(line);
+  if (record) return S3Checksum(line, scratch);
   if (line.size() >= 2 && line[0] == 'S' && IsDigit(line[1])) {
     if (line[1] == '3') return "S3 record too short for its address: ignored";
     if (line[1] == '1' || line[1] == '2') {
@@ -65,30 +72,44 @@ std::string LintDownloadLine(const std::string& line) {
 struct ScriptLint::State {
   std::vector<LintWarning> warnings;
   std::map<ProductKey, int32_t> scriptLines;  // the last *script entry of each product
+  // The group being read: its directive word and line, and how many lines followed.
+  std::string word;
+  int32_t firstLine = 0;
+  bool download = false;
+  size_t linesAfter = 0;
+  DataBlock record;  // reused for every line
 };
 
 ScriptLint::ScriptLint() : state_(std::make_unique<State>()) {}
 ScriptLint::~ScriptLint() = default;
 
-void ScriptLint::GroupRead(const std::vector<std::string>& lines,
-                           const std::vector<int32_t>& lineNumbers, const Directive* directive) {
+void ScriptLint::GroupBegins(std::string_view directiveLine, int32_t lineNumber) {
+  State& s = *state_;
+  s.word = std::string(directiveLine.substr(0, directiveLine.find_first_of(" \t\f\v\"")));
+  s.firstLine = lineNumber;
+  // Its lines are looked at as they come; a group that does not parse fails the script.
+  s.download = EqualsIgnoreCase(s.word, "*download");
+  s.linesAfter = 0;
+}
+
+void ScriptLint::LineRead(std::string_view line, int32_t lineNumber) {
+  State& s = *state_;
+  ++s.linesAfter;
+  if (!s.download) return;
+  std::string text = LintDownloadLine(line, s.record);
+  if (!text.empty()) s.warnings.push_back({lineNumber, std::move(text)});
+}
+
+void ScriptLint::GroupRead(const Directive* directive) {
   State& s = *state_;
   if (directive == nullptr) {
-    const std::string& first = lines.front();
-    const std::string word = first.substr(0, first.find_first_of(" \t\f\v\""));
     s.warnings.push_back(
-        {lineNumbers.front(), Format("Unknown directive %s ignored%s", word.c_str(),
-                                     lines.size() > 1 ? ", with the lines that follow it" : "")});
+        {s.firstLine, Format("Unknown directive %s ignored%s", s.word.c_str(),
+                             s.linesAfter > 0 ? ", with the lines that follow it" : "")});
     return;
   }
   if (directive->Kind() == kScriptDirective) {
-    s.scriptLines[static_cast<const ProductScriptDirective*>(directive)->Key()] =
-        lineNumbers.front();
-  }
-  if (directive->Kind() != kDownloadDirective) return;
-  for (size_t i = 1; i < lines.size(); ++i) {
-    std::string text = LintDownloadLine(lines[i]);
-    if (!text.empty()) s.warnings.push_back({lineNumbers[i], std::move(text)});
+    s.scriptLines[static_cast<const ProductScriptDirective*>(directive)->Key()] = s.firstLine;
   }
 }
 

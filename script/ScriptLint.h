@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "net/DataBlock.h"
 #include "script/ScriptReadObserver.h"
 
 namespace qor {
@@ -31,8 +33,9 @@ class ScriptLint final : public ScriptReadObserver {
   ScriptLint(const ScriptLint&) = delete;
   ScriptLint& operator=(const ScriptLint&) = delete;
 
-  void GroupRead(const std::vector<std::string>& lines, const std::vector<int32_t>& lineNumbers,
-                 const Directive* directive) override;
+  void GroupBegins(std::string_view directiveLine, int32_t lineNumber) override;
+  void LineRead(std::string_view line, int32_t lineNumber) override;
+  void GroupRead(const Directive* directive) override;
   // Once the script has been read: adds what concerns it as a whole.
   void Finish(const Script& script);
 
@@ -45,6 +48,8 @@ class ScriptLint final : public ScriptReadObserver {
 };
 
 // What is wrong with one line of a *download group, or nothing when QOR loads it as it looks.
-[[nodiscard]] std::string LintDownloadLine(const std::string& line);
+[[nodiscard]] std::string LintDownloadLine(std::string_view line);
+// The same, reading the record into scratch, whose storage is reused from line to line.
+[[nodiscard]] std::string LintDownloadLine(std::string_view line, DataBlock& scratch);
 
 }  // namespace qor

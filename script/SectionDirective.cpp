@@ -1,6 +1,7 @@
 #include "script/SectionDirective.h"
 
 #include "platform/Exception.h"
+#include "script/DirectiveLines.h"
 #include "script/Lexer.h"
 #include "script/ScriptDisplay.h"
 
@@ -19,14 +20,13 @@ std::vector<DirectiveField> SectionDirective::Fields() const {
   return {{"description", description_}};
 }
 
-std::unique_ptr<Directive> SectionDirective::Parse(const Script&,
-                                                   const std::vector<std::string>& lines) {
-  const std::vector<std::string> words = Tokenize(lines.front());
+std::unique_ptr<Directive> SectionDirective::Parse(const Script&, DirectiveLines& lines) {
+  const std::vector<std::string> words = Tokenize(lines.First());
   if (words.empty() || !EqualsIgnoreCase(words[0], "*section")) return nullptr;
   if (words.size() != 2) {
     throw ParseException("*SECTION directive must be followed by description", 0);
   }
-  if (lines.size() > 1) throw ParseException("Extraneous line(s) following *SECTION directive", 1);
+  if (lines.HasMore()) throw ParseException("Extraneous line(s) following *SECTION directive", 1);
   return std::make_unique<SectionDirective>(words[1]);
 }
 

@@ -65,6 +65,8 @@ class DialogEvents {
   virtual void KeyEvent(DialogKey key, int focusedControl) = 0;
   virtual void SysCommandEvent(unsigned command) = 0;
   virtual void TimerEvent(unsigned id) = 0;
+  // A socket the window watches (WatchSocket) has a datagram waiting.
+  virtual void SocketEvent(unsigned id) { static_cast<void>(id); }
 
  protected:
   ~DialogEvents() = default;
@@ -91,6 +93,17 @@ class ListWindow {
   [[nodiscard]] virtual std::string ItemText(int row, int column) const = 0;
   [[nodiscard]] virtual int ItemCount() const = 0;
   virtual void DeleteAllItems() = 0;
+  // Adds rows after the last one, each with its texts from column 0 on, in one go: a window
+  // system may redraw once for them all. The base inserts them one by one.
+  virtual void AppendRows(const std::vector<std::vector<std::string>>& rows) {
+    for (const std::vector<std::string>& texts : rows) {
+      const int row = ItemCount();
+      InsertItem(row, texts.empty() ? std::string() : texts.front());
+      for (size_t column = 1; column < texts.size(); ++column) {
+        SetItemText(row, static_cast<int>(column), texts[column]);
+      }
+    }
+  }
 };
 
 // One dialog built from its template. Destroying it destroys the window and its controls.
@@ -106,6 +119,17 @@ class DialogWindow {
 
   virtual void SetTimer(unsigned id, unsigned milliseconds) = 0;
   virtual void KillTimer(unsigned id) = 0;
+
+  // Reports SocketEvent(id) from the event loop whenever the socket with this native handle (a
+  // file descriptor; a SOCKET on Windows, where WSAAsyncSelect with FD_READ does it) has a
+  // datagram waiting, until UnwatchSocket or the end of the dialog. The handler is expected to
+  // take the datagrams in. A backend that cannot watch sockets reports nothing; the dialog then
+  // relies on its timers.
+  virtual void WatchSocket(unsigned id, intptr_t handle) {
+    static_cast<void>(id);
+    static_cast<void>(handle);
+  }
+  virtual void UnwatchSocket(unsigned id) { static_cast<void>(id); }
 
   // The control's rectangle in the dialog's client coordinates (pixels); nothing when the
   // dialog has no such control.

@@ -33,6 +33,9 @@ class CDialog::Events final : public ui::DialogEvents {
   void TimerEvent(unsigned id) override {
     dialog_.Guard([this, id] { dialog_.OnTimer(id); });
   }
+  void SocketEvent(unsigned id) override {
+    dialog_.Guard([this, id] { dialog_.OnSocketReadable(id); });
+  }
 
  private:
   CDialog& dialog_;
@@ -118,6 +121,14 @@ void CDialog::KillTimer(unsigned id) {
   if (state_->window) state_->window->KillTimer(id);
 }
 
+void CDialog::WatchSocket(unsigned id, intptr_t handle) {
+  if (state_->window) state_->window->WatchSocket(id, handle);
+}
+
+void CDialog::UnwatchSocket(unsigned id) {
+  if (state_->window) state_->window->UnwatchSocket(id);
+}
+
 std::optional<Rect> CDialog::GetDlgItemRect(int id) const {
   if (!state_->window) return std::nullopt;
   return state_->window->ControlRect(id);
@@ -154,6 +165,7 @@ void CDialog::OnSysCommand(unsigned command) {
 }
 
 void CDialog::OnTimer(unsigned) {}
+void CDialog::OnSocketReadable(unsigned) {}
 void CDialog::OnDestroy() {}
 
 void CDialog::Command(int id) {

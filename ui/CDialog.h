@@ -43,6 +43,10 @@ class CDialog {
 
   void SetTimer(unsigned id, unsigned milliseconds);
   void KillTimer(unsigned id);
+  // OnSocketReadable(id) whenever the socket with this native handle has a datagram waiting,
+  // until UnwatchSocket or the end of the dialog (where the window system offers it).
+  void WatchSocket(unsigned id, intptr_t handle);
+  void UnwatchSocket(unsigned id);
   // The control's rectangle in client coordinates; nothing when there is no such control.
   [[nodiscard]] std::optional<Rect> GetDlgItemRect(int id) const;
   // The text of a control (a button's caption, say); nothing happens without a window.
@@ -64,6 +68,7 @@ class CDialog {
   // The base hands the command to the platform (move, minimise, close, ...).
   virtual void OnSysCommand(unsigned command);
   virtual void OnTimer(unsigned id);
+  virtual void OnSocketReadable(unsigned id);
   // The window is about to go; its controls still exist.
   virtual void OnDestroy();
 

@@ -98,6 +98,16 @@ uintptr_t CListCtrl::GetItemData(int row) const {
 
 int CListCtrl::GetItemCount() const { return state_->window ? state_->window->ItemCount() : 0; }
 
+int CListCtrl::AppendRows(const std::vector<std::vector<std::string>>& texts,
+                          const std::vector<uintptr_t>& data) {
+  if (!state_->window) return -1;
+  const int first = GetItemCount();
+  state_->window->AppendRows(texts);
+  state_->data.resize(static_cast<size_t>(first), 0);
+  for (size_t i = 0; i < texts.size(); ++i) state_->data.push_back(i < data.size() ? data[i] : 0);
+  return first;
+}
+
 bool CListCtrl::DeleteAllItems() {
   if (!state_->window) return false;
   state_->window->DeleteAllItems();

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ui/UiTypes.h"
 
@@ -33,7 +34,11 @@ class CListCtrl {
   bool SetItemData(int row, uintptr_t data);
   [[nodiscard]] uintptr_t GetItemData(int row) const;
   [[nodiscard]] int GetItemCount() const;
-  bool DeleteAllItems();
+  // Appends rows after the last in one go, each with its texts (column 0 first) and item data.
+  // Returns the index of the first, or -1 when there is no window.
+  int AppendRows(const std::vector<std::vector<std::string>>& texts,
+                 const std::vector<uintptr_t>& data);
+  virtual bool DeleteAllItems();
 
  protected:
   // The right click reflected to the list: the row under the mouse (-1 when none) and the

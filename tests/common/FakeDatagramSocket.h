@@ -23,9 +23,12 @@ class FakeDatagramSocket final : public DatagramSocket {
   std::deque<Datagram> incoming;
   int sendError = 0;                    // when non-zero, SendTo fails with it
   std::map<uint32_t, int> sendErrorTo;  // SendTo to one of these addresses fails with its error
-  int shortSendBy = 0;                  // when non-zero, SendTo reports that many bytes fewer
+  // When set, the error a datagram about to be sent fails with (0: it is sent).
+  std::function<int(const Datagram&)> sendErrorFor;
+  int shortSendBy = 0;  // when non-zero, SendTo reports that many bytes fewer
   int lastError = 0;
   bool closed = false;
+  intptr_t nativeHandle = -1;  // what a window system would watch
   // Called with each datagram once it is recorded: a fake target may queue its answer here.
   std::function<void(const Datagram&)> onSend;
   // Called by WaitReadable with its timeout before it looks at the queue: a test may move its
@@ -33,15 +36,17 @@ class FakeDatagramSocket final : public DatagramSocket {
   std::function<void(int timeoutMs)> onWait;
 
   int SendTo(const uint8_t* data, size_t length, uint32_t address, uint16_t port) override {
-    if (sendError != 0) {
-      lastError = sendError;
+    Datagram datagram{std::vector<uint8_t>(data, data + length), address, port};
+    const int error = sendErrorFor ? sendErrorFor(datagram) : sendError;
+    if (error != 0) {
+      lastError = error;
       return -1;
     }
     if (const auto failing = sendErrorTo.find(address); failing != sendErrorTo.end()) {
       lastError = failing->second;
       return -1;
     }
-    sent.push_back({std::vector<uint8_t>(data, data + length), address, port});
+    sent.push_back(std::move(datagram));
     if (onSend) onSend(sent.back());
     return static_cast<int>(length) - shortSendBy;
   }
@@ -68,6 +73,7 @@ class FakeDatagramSocket final : public DatagramSocket {
     if (onWait) onWait(timeoutMs);
     return !incoming.empty();
   }
+  intptr_t NativeHandle() const override { return nativeHandle; }
   void Close() override { closed = true; }
 
   // Queues a datagram as if it came from a target at 127.0.0.10 (port 5266 unless given).

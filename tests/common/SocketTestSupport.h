@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "net/TargetNetwork.h"
@@ -23,27 +24,40 @@ class Peer {
   std::vector<uint8_t> Receive(uint32_t& address, uint16_t& port, int timeoutMs = 2000) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::vector<uint8_t> bytes(65536);
-    for (;;) {
-      if (const auto received = socket_.Receive(bytes.data(), bytes.size())) {
-        bytes.resize(received->length);
-        address = received->source;
-        port = received->sourcePort;
-        return bytes;
+    while (pending_.empty()) {
+      const int taken = socket_.Receive(/*wait=*/false);
+      for (int i = 0; i < taken; ++i) {
+        const ListeningUdpSocket::Datagram& datagram = socket_.Received(i);
+        pending_.push_back({std::vector<uint8_t>(datagram.bytes.begin(), datagram.bytes.end()),
+                            datagram.source, datagram.sourcePort});
       }
+      if (taken > 0) break;
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) return {};
       socket_.WaitReadable(static_cast<int>(left));
     }
+    Taken next = std::move(pending_.front());
+    pending_.pop_front();
+    address = next.source;
+    port = next.sourcePort;
+    return std::move(next.bytes);
   }
 
   void SendTo(const std::vector<uint8_t>& bytes, uint32_t address, uint16_t port) {
-    ASSERT_EQ(socket_.Send(bytes.data(), bytes.size(), 0, address, port), 0);
+    const ListeningUdpSocket::Outgoing datagram{bytes, 0, address, port};
+    int error = 0;
+    ASSERT_EQ(socket_.Send({&datagram, 1}, error), 1) << error;
   }
 
  private:
-  ListeningUdpSocket socket_;
+  struct Taken {
+    std::vector<uint8_t> bytes;
+    uint32_t source = 0;
+    uint16_t sourcePort = 0;
+  };
+  ListeningUdpSocket socket_{65536};
+  std::deque<Taken> pending_;
 };
 
 // Polls the network until done() holds or timeoutMs of real time pass.

@@ -16,8 +16,12 @@ class DownloadContextTest : public ExecHarness {
   // An image at 0x1000 with one non-blank byte at each given offset.
   static std::unique_ptr<DataSection> Image(uint32_t length, std::vector<uint32_t> marks) {
     auto image = std::make_unique<DataSection>(0x1000, length);
-    for (uint32_t mark : marks) image->MutableBytes()[mark] = static_cast<uint8_t>(mark);
+    for (uint32_t mark : marks) image->AddBlock({0x1000 + mark, {static_cast<uint8_t>(mark)}});
     return image;
+  }
+  // The image's bytes from offset first up to offset last.
+  [[nodiscard]] std::vector<uint8_t> Bytes(uint32_t first, uint32_t last) const {
+    return image->ExtractBlock(0x1000 + first, last - first).bytes;
   }
   void Run() {
     context = DownloadContext::Run(*image, std::move(context), *network, *target, display);
@@ -45,7 +49,7 @@ TEST_F(DownloadContextTest, FillsSendsNonBlankChunksAndWritesWithTheImageCrc) {
   ASSERT_EQ(SentCount(), 2u);
   EXPECT_EQ(SentType(1), kDataRequest);
   EXPECT_EQ(SentField(1, 16), 0u);
-  EXPECT_EQ(SentData(1), std::vector<uint8_t>(image->Bytes(), image->Bytes() + 1024));
+  EXPECT_EQ(SentData(1), Bytes(0, 1024));
   EXPECT_EQ(display.Status(), "Sending 00001000");
 
   ReplyToLast();
@@ -53,7 +57,7 @@ TEST_F(DownloadContextTest, FillsSendsNonBlankChunksAndWritesWithTheImageCrc) {
   ASSERT_EQ(SentCount(), 3u);
   EXPECT_EQ(SentField(2, 16), 2048u) << "offset within the staging buffer, not the address";
   EXPECT_EQ(Sent(2).size(), kDataHeaderLength + 952);
-  EXPECT_EQ(SentData(2), std::vector<uint8_t>(image->Bytes() + 2048, image->Bytes() + 3000));
+  EXPECT_EQ(SentData(2), Bytes(2048, 3000));
   EXPECT_EQ(display.Status(), "Sending 00001800");
 
   ReplyToLast();
@@ -63,7 +67,7 @@ TEST_F(DownloadContextTest, FillsSendsNonBlankChunksAndWritesWithTheImageCrc) {
   EXPECT_EQ(Sent(3).size(), 28u);
   EXPECT_EQ(SentField(3, 16), 0x1000u);
   EXPECT_EQ(SentField(3, 20), 3000u);
-  EXPECT_EQ(SentField(3, 24), Crc32(3000, image->Bytes()));
+  EXPECT_EQ(SentField(3, 24), Crc32(std::span<const uint8_t>(Bytes(0, 3000))));
   EXPECT_EQ(display.Status(), "Writing");
   EXPECT_EQ(display.done, 3000u);
 
@@ -231,7 +235,7 @@ TEST_F(DownloadContextTest, BlankAndEmptyImagesSendOnlyFillAndWrite) {
   Run();
   ASSERT_EQ(SentCount(), 2u);
   EXPECT_EQ(SentType(1), kWriteRequest);
-  EXPECT_EQ(SentField(1, 24), Crc32(5000, image->Bytes()));
+  EXPECT_EQ(SentField(1, 24), Crc32(std::span<const uint8_t>(Bytes(0, 5000))));
 
   socket->sent.clear();
   context.reset();

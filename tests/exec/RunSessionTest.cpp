@@ -291,7 +291,9 @@ TEST_F(RunSessionTest, CancelMidRunSendsNothingMoreAndLeavesNoHook) {
     EXPECT_EQ(run.target->pendingRequestId, 0u);
   }
   EXPECT_TRUE(Fake(0).memory.empty());
-  // The replies still on their way are dropped at the cleared hooks.
+  // Late replies to what was outstanding at the cancel are dropped at the cleared hooks.
+  const std::vector<FakeDatagramSocket::Datagram> sent = socket->sent;
+  for (const auto& datagram : sent) Answer(datagram);
   ASSERT_FALSE(socket->incoming.empty());
   network->Poll();
   EXPECT_EQ(socket->sent.size(), sentWhenCancelled);
@@ -315,6 +317,25 @@ TEST_F(RunSessionTest, ATargetWithoutAnAddressIsRefusedWhileTheOthersRun) {
   ASSERT_FALSE(observer.ended.empty());
   EXPECT_EQ(observer.ended[0].index, 1u);  // told before anything is sent
   EXPECT_FALSE(session->Succeeded());
+}
+
+// A step's requests leave together after every target has stepped; one that cannot be sent
+// fails its own run with the text a direct send raises, and the others go on.
+TEST_F(RunSessionTest, ARequestThatCannotBeSentEndsOnlyItsTargetsRun) {
+  for (uint8_t last = 1; last <= 3; ++last) AddTarget(last);
+  const uint32_t unreachable = targets.at(MacAddress{{0x02, 0, 0, 0, 0, 2}}).record->ipAddress;
+  socket->sendErrorFor = [&](const FakeDatagramSocket::Datagram& datagram) {
+    const bool data = wire::Header::Decode(datagram.bytes)->type == kDataRequest;
+    return data && datagram.address == unreachable ? wsa::kHostUnreachable : 0;
+  };
+  const auto& runs = Run(kImageScript);
+  EXPECT_EQ(runs[0].outcome, RunOutcome::kFinished);
+  EXPECT_EQ(runs[1].outcome, RunOutcome::kFailed);
+  EXPECT_EQ(runs[1].error, "Failed sendto: remote host unreachable");
+  EXPECT_EQ(runs[1].target->pendingContext, nullptr);
+  EXPECT_EQ(SentTo(*runs[1].target), 1u);  // the fill went, the first chunk did not
+  EXPECT_EQ(runs[2].outcome, RunOutcome::kFinished);
+  EXPECT_EQ(Fake(2).memory.at(0x10000), ImageBytes());
 }
 
 TEST_F(RunSessionTest, FailuresEndOneTargetWhileTheOthersFinish) {

@@ -76,14 +76,14 @@ std::string DownloadScript(TempFiles& files, std::vector<uint8_t>& expected) {
   for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 7 + 1);
   files.Write("image.bin", binary);
   DataSection image(0x20000, 5120);
-  std::copy(binary.begin(), binary.end(), image.MutableBytes());
+  image.AddBlock({0x20000, std::vector<uint8_t>(binary.begin(), binary.end())});
   const std::string records =
       "S30900020500A1A2A3A4DD\n"         // overwrites 4 bytes of the file at 0x500
       "S30D00020C0001020304050607D1\n";  // 8 bytes at 0xC00 (fourth kilobyte)
   for (const char* line : {"S30900020500A1A2A3A4DD", "S30D00020C0001020304050607D1"}) {
     image.AddBlock(*ParseSRecord(line));
   }
-  expected.assign(image.Bytes(), image.Bytes() + image.Length());
+  expected = image.ExtractBlock(0x20000, 5120).bytes;
   return "*section Image\n*download 0x20000 5120 image.bin\n" + records;
 }
 

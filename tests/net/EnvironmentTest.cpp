@@ -42,6 +42,51 @@ TEST(Crc32, IsTheStandardCrc) {
   EXPECT_EQ(Crc32(32, ones.data()), 0xFF6CAB0Bu);
 }
 
+TEST(Crc32, ExtendsPieceByPieceAndOverRunsWithoutHoldingThem) {
+  const Bytes digits = Text("123456789");
+  const uint32_t prefix = Crc32(std::span<const uint8_t>(digits));
+  EXPECT_EQ(Crc32Extend(0, std::span<const uint8_t>(digits)), 0xCBF43926u);
+  EXPECT_EQ(Crc32Extend(Crc32(4, digits.data()), std::span<const uint8_t>(digits).subspan(4)),
+            0xCBF43926u);
+  // Short runs go byte by byte, long ones through the powers of one step: both must agree with
+  // the bytes themselves, for the blank value and for others.
+  for (const uint8_t value : {uint8_t{0xFF}, uint8_t{0x00}, uint8_t{0x5A}}) {
+    for (const uint64_t count : {0u, 1u, 255u, 256u, 257u, 4096u, 100001u}) {
+      Bytes whole = digits;
+      whole.insert(whole.end(), count, value);
+      EXPECT_EQ(Crc32ExtendRepeated(prefix, value, count), Crc32(std::span<const uint8_t>(whole)))
+          << int{value} << " x " << count;
+    }
+  }
+  EXPECT_EQ(Crc32ExtendRepeated(0, 0xFF, 0), 0u);
+}
+
+// The folding path takes over from 64 bytes on; every length around its steps, and any
+// starting CRC, must give what the definition gives bit by bit.
+TEST(Crc32, LongInputsMatchTheBitByBitDefinition) {
+  const auto bitwise = [](uint32_t crc, const Bytes& bytes) {
+    uint32_t state = ~crc;
+    for (const uint8_t byte : bytes) {
+      state ^= byte;
+      for (int bit = 0; bit < 8; ++bit) state = (state >> 1) ^ (0xEDB88320u & (0u - (state & 1u)));
+    }
+    return ~state;
+  };
+  Bytes data(5000);
+  uint32_t seed = 12345;
+  for (uint8_t& byte : data) {
+    seed = seed * 1103515245u + 12345u;
+    byte = static_cast<uint8_t>(seed >> 16);
+  }
+  for (const size_t length :
+       {63u, 64u, 65u, 79u, 80u, 127u, 128u, 129u, 191u, 256u, 1024u, 4999u}) {
+    const Bytes piece(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length));
+    EXPECT_EQ(Crc32(std::span<const uint8_t>(piece)), bitwise(0, piece)) << length;
+    EXPECT_EQ(Crc32Extend(0xDEADBEEF, std::span<const uint8_t>(piece)), bitwise(0xDEADBEEF, piece))
+        << length;
+  }
+}
+
 TEST(BuildEnvironmentBlock, WritesSortedEntriesThenZeroFillUnderTheCrc) {
   TargetEnvironment environment;
   SetVariable(environment, "ipaddr", "127.0.0.9");

@@ -349,6 +349,12 @@ TEST_F(TargetNetworkTest, ADiscoverReplyNeedsTwentyFourBytes) {
 TEST_F(TargetNetworkTest, RepliesReachOnlyTheHookedContextWithTheCurrentRequestId) {
   Target& target = Announce(kMac);
   test::RecordingContext context;
+  // Told once per poll that brought a waiting context something, and free to poll in turn.
+  int told = 0;
+  network->SetReplyListener([&] {
+    ++told;
+    network->Poll();
+  });
 
   // No context waits yet.
   socket->Deliver(Reply(0x8002, kMac, 41, 0));
@@ -359,6 +365,7 @@ TEST_F(TargetNetworkTest, RepliesReachOnlyTheHookedContextWithTheCurrentRequestI
   socket->Deliver(Reply(0x8002, kMac, 40, 0));
   network->Poll();
   EXPECT_TRUE(context.replies.empty());
+  EXPECT_EQ(told, 0);
 
   // Exactly 20 bytes: no payload; 21 bytes: one payload byte.
   socket->Deliver(Reply(0x8002, kMac, 41, 7));
@@ -373,6 +380,7 @@ TEST_F(TargetNetworkTest, RepliesReachOnlyTheHookedContextWithTheCurrentRequestI
   EXPECT_FALSE(context.replies[1].payloadIsNull);
   EXPECT_EQ(context.replies[1].payload, (Bytes{0xAB}));
   EXPECT_EQ(context.progress, (std::vector<uint32_t>{0x00F00400}));
+  EXPECT_EQ(told, 1);
 
   // The dispatch leaves the hook to the directives.
   EXPECT_EQ(target.pendingContext, &context);
@@ -383,6 +391,11 @@ TEST_F(TargetNetworkTest, RepliesReachOnlyTheHookedContextWithTheCurrentRequestI
   network->Poll();
   EXPECT_EQ(context.replies.size(), 2u);
   EXPECT_EQ(context.progress.size(), 1u);
+  EXPECT_EQ(told, 1);
+  network->SetReplyListener(nullptr);
+  socket->Deliver(Reply(0x8002, kMac, 41, 0));
+  network->Poll();
+  EXPECT_EQ(told, 1);
 }
 
 // Too short for a field they carry: dropped, never read as zeros (a zero status would report

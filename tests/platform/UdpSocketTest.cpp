@@ -5,6 +5,8 @@
 #include <sys/resource.h>
 #endif
 
+#include <chrono>
+
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "platform/ListeningUdpSocket.h"
@@ -64,6 +66,62 @@ TEST(UdpSocketTest, ADatagramLongerThanTheBufferIsReportedAndLost) {
   EXPECT_EQ(socket.LastError(), wsa::kMessageSize);
   EXPECT_EQ(socket.ReceiveFrom(buffer, sizeof buffer, address, port), 1200);
   EXPECT_EQ(buffer[1199], 0xBB);
+}
+
+TEST(UdpSocketTest, BatchesTakeAndSendManyDatagramsAtOnce) {
+  UdpSocket socket;
+  test::Peer peer;
+  const uint16_t local = Introduce(socket, peer);
+  peer.SendTo(Bytes(10, 0x11), 0x7F000001, local);
+  peer.SendTo(Bytes(1201, 0xAA), 0x7F000001, local);  // does not fit its slot
+  peer.SendTo(Bytes(1200, 0xBB), 0x7F000001, local);
+  ASSERT_TRUE(socket.WaitReadable(2000));
+  std::vector<uint8_t> buffers(4 * kMaxDatagram);
+  ReceiveSlot slots[4];
+  for (size_t i = 0; i < 4; ++i) slots[i] = {buffers.data() + i * kMaxDatagram, kMaxDatagram};
+  // All three wait, so one call takes them; the long one is reported in its own slot.
+  ASSERT_EQ(socket.ReceiveBatch(slots, 4), 3);
+  EXPECT_EQ(slots[0].length, 10);
+  EXPECT_EQ(slots[0].port, 5266);
+  EXPECT_EQ(slots[0].address >> 24, 127u);
+  EXPECT_EQ(slots[1].length, -1);
+  EXPECT_EQ(slots[2].length, 1200);
+  EXPECT_EQ(slots[2].buffer[1199], 0xBB);
+  EXPECT_EQ(socket.ReceiveBatch(slots, 4), -1);
+  EXPECT_EQ(socket.LastError(), wsa::kWouldBlock);
+
+  // Waiting: a datagram already there comes at once; none within the bound is "would block",
+  // and the calls that must not wait still do not.
+  peer.SendTo(Bytes(3, 7), 0x7F000001, local);
+  EXPECT_EQ(socket.ReceiveBatchWaiting(slots, 4, 2000), 1);
+  EXPECT_EQ(slots[0].length, 3);
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(socket.ReceiveBatchWaiting(slots, 4, 30), -1);
+  EXPECT_EQ(socket.LastError(), wsa::kWouldBlock);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(20));
+  uint8_t buffer[kMaxDatagram];
+  uint32_t from = 0;
+  uint16_t fromPort = 0;
+  EXPECT_EQ(socket.ReceiveFrom(buffer, sizeof buffer, from, fromPort), -1);
+  EXPECT_EQ(socket.ReceiveBatch(slots, 4), -1);
+
+  // Sent in order; a datagram for 0.0.0.0 is refused as SendTo refuses it, after the others.
+  const Bytes first(5, 1), second(7, 2);
+  const SendSlot sends[] = {{first.data(), first.size(), 0x7F000001, 5266},
+                            {second.data(), second.size(), 0x7F000001, 5266},
+                            {first.data(), first.size(), 0, 5266}};
+  EXPECT_EQ(socket.SendBatch(sends, 3), 2);
+  uint32_t address = 0;
+  uint16_t port = 0;
+  EXPECT_EQ(peer.Receive(address, port), first);
+  EXPECT_EQ(peer.Receive(address, port), second);
+  EXPECT_EQ(socket.SendBatch(sends + 2, 1), -1);
+  EXPECT_EQ(socket.LastError(), wsa::kAddressNotAvailable);
+  EXPECT_GE(socket.NativeHandle(), 0);
+  socket.Close();
+  EXPECT_EQ(socket.NativeHandle(), -1);
+  EXPECT_EQ(socket.ReceiveBatch(slots, 4), -1);
+  EXPECT_EQ(socket.LastError(), wsa::kNotSocket);
 }
 
 TEST(UdpSocketTest, ErrorsCarryWindowsSocketsCodes) {
@@ -139,12 +197,12 @@ TEST(UdpSocketTest, HoldsThousandsOfAnswersToOneBroadcast) {
   RecordProperty("receive_buffer_bytes", socket.ReceiveBufferSize());
 }
 
-// The simulator's side: it learns where each datagram was sent, and a wait ends on a wake.
-TEST(ListeningUdpSocketTest, LearnsEachDestinationAndWakesOnRequest) {
-  ListeningUdpSocket listener;
+// The simulator's side: it learns where each datagram was sent, takes and sends them in batches,
+// and a wait ends when interrupted.
+TEST(ListeningUdpSocketTest, LearnsEachDestinationAndIsInterruptible) {
+  ListeningUdpSocket listener(64);
   listener.Open(0, 5266);
-  uint8_t buffer[64];
-  EXPECT_FALSE(listener.Receive(buffer, sizeof buffer).has_value());
+  EXPECT_EQ(listener.Receive(/*wait=*/false), 0);
   EXPECT_EQ(listener.WaitReadable(10), ListeningUdpSocket::Wait::kTimedOut);
 
   UdpSocket socket;
@@ -154,9 +212,8 @@ TEST(ListeningUdpSocketTest, LearnsEachDestinationAndWakesOnRequest) {
   std::vector<ListeningUdpSocket::Datagram> received;
   while (received.size() < 2 &&
          listener.WaitReadable(2000) == ListeningUdpSocket::Wait::kReadable) {
-    while (const auto datagram = listener.Receive(buffer, sizeof buffer)) {
-      received.push_back(*datagram);
-    }
+    const int taken = listener.Receive(/*wait=*/false);
+    for (int i = 0; i < taken; ++i) received.push_back(listener.Received(i));
   }
   ASSERT_EQ(received.size(), 2u);
   EXPECT_EQ(received[0].length, 3u);
@@ -166,28 +223,36 @@ TEST(ListeningUdpSocketTest, LearnsEachDestinationAndWakesOnRequest) {
   EXPECT_EQ(received[1].length, 2u);
   EXPECT_EQ(received[1].destination, 0xFFFFFFFFu);
 
-  // An answer reaches the sender; one too long for the buffer is known for what it is.
-  EXPECT_EQ(listener.Send(hello, 3, 0x7F00000A, received[0].source, received[0].sourcePort), 0);
-  ASSERT_TRUE(socket.WaitReadable(2000));
+  // Answers reach the sender in order, in one batch; one too long for the capacity is known for
+  // what it is.
+  const std::vector<ListeningUdpSocket::Outgoing> answers = {
+      {{hello, 3}, 0x7F00000A, received[0].source, received[0].sourcePort},
+      {{hello, 1}, 0, received[0].source, received[0].sourcePort}};
+  int error = -1;
+  EXPECT_EQ(listener.Send(answers, error), 2);
+  EXPECT_EQ(error, 0);
+  uint8_t buffer[256];
   uint32_t address = 0;
   uint16_t port = 0;
-  EXPECT_EQ(socket.ReceiveFrom(buffer, sizeof buffer, address, port), 3);
-  EXPECT_EQ(port, 5266);
+  for (const size_t length : {3u, 1u}) {
+    ASSERT_TRUE(socket.WaitReadable(2000));
+    EXPECT_EQ(socket.ReceiveFrom(buffer, sizeof buffer, address, port), static_cast<int>(length));
+    EXPECT_EQ(port, 5266);
+  }
   const Bytes big(100, 7);
   ASSERT_EQ(socket.SendTo(big.data(), big.size(), 0x7F000001, 5266), 100);
-  ASSERT_EQ(listener.WaitReadable(2000), ListeningUdpSocket::Wait::kReadable);
-  const auto oversized = listener.Receive(buffer, sizeof buffer);
-  ASSERT_TRUE(oversized.has_value());
-  EXPECT_GT(oversized->length, sizeof buffer);
+  ASSERT_EQ(listener.Receive(/*wait=*/true), 1);
+  EXPECT_GT(listener.Received(0).length, 64u);
+  EXPECT_EQ(listener.Received(0).bytes.size(), 64u);
 
-  // A wake waits for the next wait, and a busy socket does not keep it waiting.
+  // An interruption ends this wait and every later one, even on a busy socket.
   ASSERT_EQ(socket.SendTo(hello, 3, 0x7F000001, 5266), 3);
-  listener.Wake();
-  EXPECT_EQ(listener.WaitReadable(2000), ListeningUdpSocket::Wait::kWoken);
-  EXPECT_EQ(listener.WaitReadable(2000), ListeningUdpSocket::Wait::kReadable);
+  listener.Interrupt();
+  EXPECT_EQ(listener.WaitReadable(2000), ListeningUdpSocket::Wait::kInterrupted);
+  EXPECT_EQ(listener.WaitReadable(2000), ListeningUdpSocket::Wait::kInterrupted);
 
   // The port is taken now.
-  ListeningUdpSocket second;
+  ListeningUdpSocket second(64);
   try {
     second.Open(0, 5266);
     FAIL() << "no exception";
@@ -195,7 +260,8 @@ TEST(ListeningUdpSocketTest, LearnsEachDestinationAndWakesOnRequest) {
     EXPECT_EQ(error.Message(), "Cannot listen on 0.0.0.0:5266: address already in use");
   }
   listener.Close();
-  EXPECT_EQ(listener.Send(hello, 3, 0, 0x7F000001, 5266), wsa::kNotSocket);
+  EXPECT_EQ(listener.Send(answers, error), 0);
+  EXPECT_EQ(error, wsa::kNotSocket);
 }
 
 }  // namespace

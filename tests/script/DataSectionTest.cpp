@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "net/Crc32.h"
 #include "platform/Exception.h"
 #include "script/DataSection.h"
 #include "tests/common/TempFiles.h"
@@ -21,8 +24,10 @@ std::string ErrorOf(const std::function<void()>& action) {
   return "";
 }
 
+// Every byte of the area, as the download would see it.
 Bytes SectionBytes(const DataSection& section) {
-  return Bytes(section.Bytes(), section.Bytes() + section.Length());
+  if (section.Length() == 0) return {};
+  return section.ExtractBlock(section.Base(), section.Length()).bytes;
 }
 
 TEST(DataSection, StartsBlankAndTakesBlocksWithinItsBounds) {
@@ -69,8 +74,7 @@ TEST(DataSection, BoundsDoNotWrapAround32Bits) {
 
   DataSection high(0xFFFFFFF0, 0x10);  // ends exactly at 2^32
   high.AddBlock({0xFFFFFFFE, {5, 6}});
-  EXPECT_EQ(high.Bytes()[14], 5);
-  EXPECT_EQ(high.Bytes()[15], 6);
+  EXPECT_EQ(high.ExtractBlock(0xFFFFFFFE, 2).bytes, (Bytes{5, 6}));
   const DataBlock last = high.ExtractBlock(0xFFFFFFFF, 1024);
   EXPECT_EQ(last.address, 0xFFFFFFFFu);
   EXPECT_EQ(last.bytes, Bytes{6});
@@ -93,7 +97,7 @@ TEST(DataSection, ExtractBlockStaysInside) {
             "Trying to extract data from outside section bounds");
 
   DataSection empty(0x2000, 0);
-  EXPECT_EQ(empty.Bytes(), nullptr);
+  EXPECT_EQ(empty.StoredBytes(), 0u);
   EXPECT_EQ(ErrorOf([&] { (void)empty.ExtractBlock(0x2000, 1); }),
             "Trying to extract data from outside section bounds");
   EXPECT_EQ(ErrorOf([&] {
@@ -101,6 +105,89 @@ TEST(DataSection, ExtractBlockStaysInside) {
             }),
             "Trying to add too much data to section");
   empty.AddBlock({0x2000, {}});
+}
+
+TEST(DataSection, HoldsOnlyThePagesThatDataWasPutInto) {
+  // 2 GiB of area with two records in it: two pages, not gigabytes.
+  DataSection huge(0x10000000, 0x80000000);
+  EXPECT_EQ(huge.StoredBytes(), 0u);
+  huge.AddBlock({0x10000000 + 5000, {1, 2}});
+  huge.AddBlock({0x10000000 + 5100, {3}});  // the same page
+  huge.AddBlock({0x8FFFFFFF, {4}});         // the last byte
+  EXPECT_EQ(huge.StoredBytes(), 2u * DataSection::kPageSize);
+  // Blank bytes where nothing was put change nothing and take no page.
+  huge.AddBlock({0x20000000, Bytes(3000, 0xFF)});
+  EXPECT_EQ(huge.StoredBytes(), 2u * DataSection::kPageSize);
+
+  // A block across a page boundary reads back whole, between blank neighbours.
+  DataSection section(0x1000, 4096);
+  Bytes across(300);
+  for (size_t i = 0; i < across.size(); ++i) across[i] = static_cast<uint8_t>(i);
+  section.AddBlock({0x1000 + 900, across});
+  EXPECT_EQ(section.StoredBytes(), 2u * DataSection::kPageSize);
+  Bytes expected(4096, 0xFF);
+  std::copy(across.begin(), across.end(), expected.begin() + 900);
+  EXPECT_EQ(SectionBytes(section), expected);
+  EXPECT_EQ(section.ExtractBlock(0x1000 + 1000, 1024).bytes,
+            Bytes(expected.begin() + 1000, expected.begin() + 2024));
+}
+
+TEST(DataSection, FindsTheChunksThatHoldData) {
+  DataSection section(0x4000, 5 * 1024 + 10);
+  EXPECT_EQ(section.NonBlankChunkCount(), 0u);
+  EXPECT_EQ(section.NextNonBlankChunk(0), section.Length());
+  section.AddBlock({0x4000 + 1024 + 7, {0}});
+  section.AddBlock({0x4000 + 3 * 1024, {0xFF, 0xFF, 1}});
+  section.AddBlock({0x4000 + 5 * 1024 + 9, {0x7F}});  // the last, short chunk
+  // A page that holds only 0xFF is as blank as one that was never written.
+  section.AddBlock({0x4000 + 1024 + 7, {0xFF}});
+  EXPECT_EQ(section.NonBlankChunkCount(), 2u);
+  EXPECT_EQ(section.NextNonBlankChunk(0), 3u * 1024);
+  EXPECT_EQ(section.NextNonBlankChunk(3 * 1024), 3u * 1024);
+  EXPECT_EQ(section.NextNonBlankChunk(4 * 1024), 5u * 1024);
+  EXPECT_EQ(section.NextNonBlankChunk(5 * 1024 + 1), section.Length());
+  EXPECT_EQ(section.NextNonBlankChunk(section.Length()), section.Length());
+}
+
+// The CRC is built from the pages and the blank runs between them; it must be the CRC of the
+// bytes a download would send, for gaps short and long and an end that is not a whole page.
+TEST(DataSection, TheImageCrcIsTheCrcOfEveryByte) {
+  struct Case {
+    uint32_t length;
+    std::vector<DataBlock> blocks;
+  };
+  const std::vector<Case> cases = {
+      {0, {}},
+      {1, {}},
+      {1000, {{0x100, {0}}}},
+      {70000, {{0x100 + 3, {1, 2, 3}}, {0x100 + 1500, {4}}, {0x100 + 69999, {5}}}},
+      {1 << 20, {{0x100 + 300000, Bytes(2000, 0x11)}, {0x100 + 900000, {0}}}},
+  };
+  for (const Case& c : cases) {
+    DataSection section(0x100, c.length);
+    for (const DataBlock& block : c.blocks) section.AddBlock(block);
+    const Bytes all = SectionBytes(section);
+    EXPECT_EQ(section.ImageCrc(), Crc32(std::span<const uint8_t>(all))) << c.length;
+
+    // Taken ahead in pieces, as a download does, with pieces ending mid-page, going back, and
+    // beyond the end: the same CRC.
+    DataSection ahead(0x100, c.length);
+    for (const DataBlock& block : c.blocks) ahead.AddBlock(block);
+    for (const uint32_t offset : {1u, 1000u, 1500u, 1024u, 3000u, 1u << 20, 0xFFFFFFFFu}) {
+      ahead.PrepareCrc(offset);
+    }
+    EXPECT_EQ(ahead.ImageCrc(), Crc32(std::span<const uint8_t>(all))) << c.length;
+    if (c.length == 0) continue;
+    DataSection begun(0x100, c.length);
+    begun.PrepareCrc(c.length / 2);
+    begun.AddBlock({0x100, {0x17}});  // a change after a CRC was begun starts it over
+    const Bytes withChange = SectionBytes(begun);
+    EXPECT_EQ(begun.ImageCrc(), Crc32(std::span<const uint8_t>(withChange))) << c.length;
+    // The CRC is kept once taken; a change must not leave the old one standing.
+    section.AddBlock({0x100 + c.length - 1, {0x42}});
+    const Bytes changed = SectionBytes(section);
+    EXPECT_EQ(section.ImageCrc(), Crc32(std::span<const uint8_t>(changed))) << c.length;
+  }
 }
 
 TEST(HexDigitValue, AcceptsBothCases) {

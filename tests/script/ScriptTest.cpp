@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,7 +38,7 @@ const T& As(const Script& script, int32_t index) {
 Bytes Image(const Script& script, int32_t index) {
   const DataSection& section = As<DownloadDirective>(script, index).Section();
   return section.Length() == 0 ? Bytes()
-                               : Bytes(section.Bytes(), section.Bytes() + section.Length());
+                               : section.ExtractBlock(section.Base(), section.Length()).bytes;
 }
 
 std::string ErrorOf(const std::string& path) {
@@ -181,7 +182,7 @@ TEST(Script, DownloadAssemblesFileThenRecords) {
   ASSERT_EQ(script.DirectiveCount(), 2);
   EXPECT_EQ(Image(script, 0), (Bytes{0x10, 0x11, 0xAA, 0xEE, 0xCC, 0xDD, 0xFF, 0xFF, 0xFF, 0xFF}));
   EXPECT_EQ(As<DownloadDirective>(script, 1).Section().Length(), 0u);
-  EXPECT_EQ(As<DownloadDirective>(script, 1).Section().Bytes(), nullptr);
+  EXPECT_EQ(As<DownloadDirective>(script, 1).Section().StoredBytes(), 0u);
 }
 
 TEST(Script, DownloadFindsItsFileBesideTheScript) {
@@ -212,6 +213,45 @@ TEST(Script, DownloadJoinsEvenAFullPathToTheScriptFolder) {
   const std::string path = files.Write("abs.qor", "*download 0 4 " + image + "\n");
   EXPECT_EQ(ErrorOf(path), "Error in \"" + path + "\", line 1: Cannot open \"" + files.Folder() +
                                kPathSeparator + image + "\"");
+}
+
+// A group of records several times the reader's block, with CR LF line ends and a comment long
+// enough to be read as two lines: every record lands, and an error far down names its line.
+TEST(Script, ReadsGroupsLargerThanAReadBlockRecordByRecord) {
+  test::TempFiles files;
+  constexpr uint32_t kBase = 0x100000;
+  constexpr int kRecords = 60000;  // 48 bytes each: almost 3 MB
+  Bytes expected(kRecords * 16);
+  std::string text = "*download 0x100000 " + std::to_string(expected.size()) + "\r\n";
+  int lineNumber = 1;
+  int lastRecordLine = 0;
+  for (int i = 0; i < kRecords; ++i) {
+    if (i % 20000 == 7) {
+      text += "#" + std::string(299, 'x') + "\r\n";  // two lines: 255 characters, then 45
+      lineNumber += 2;
+    }
+    char record[64];
+    std::snprintf(record, sizeof record, "S315%08X", kBase + i * 16);
+    std::string line = record;
+    for (int b = 0; b < 16; ++b) {
+      const auto value = static_cast<uint8_t>(i * 3 + b);
+      expected[static_cast<size_t>(i) * 16 + static_cast<size_t>(b)] = value;
+      std::snprintf(record, sizeof record, "%02x", value);
+      line += record;
+    }
+    text += line + "00\r\n";
+    lastRecordLine = ++lineNumber;
+  }
+  Script script(files.Write("big.qor", text + "*restart\r\n"), DirectiveRegistry());
+  ASSERT_EQ(script.DirectiveCount(), 2);
+  EXPECT_EQ(Image(script, 0), expected);
+
+  // The last record, with a bad digit in its last data byte.
+  std::string bad = text;
+  bad[bad.size() - 5] = 'G';
+  const std::string path = files.Write("bad.qor", bad);
+  EXPECT_EQ(ErrorOf(path), "Error in \"" + path + "\", line " + std::to_string(lastRecordLine) +
+                               ": Invalid character in S-record");
 }
 
 TEST(Script, LongLinesAreReadIn255CharacterPieces) {

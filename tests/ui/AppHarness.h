@@ -118,6 +118,7 @@ class LoggingSocket final : public DatagramSocket {
   }
   int LastError() const override { return fake_.LastError(); }
   bool WaitReadable(int timeoutMs) override { return fake_.WaitReadable(timeoutMs); }
+  intptr_t NativeHandle() const override { return fake_.NativeHandle(); }
   void Close() override {
     desktop_.Log("socket closed");
     fake_.Close();

@@ -1,5 +1,6 @@
 #include <regex>
 
+#include "app/CTargetListCtrl.h"
 #include "tests/ui/AppHarness.h"
 #include "ui/UiTypes.h"
 
@@ -117,6 +118,67 @@ TEST_F(MainDialogTest, RefreshEmptiesTheListAndRowsComeBackInArrivalOrder) {
   ThenQuit();
   Run();
   EXPECT_TRUE(desktop.MessageBoxes().empty());
+}
+
+// Thousands of answers in one poll are listed in batches, one per tick, in order of arrival,
+// so the window keeps responding; a target re-announcing itself meanwhile is shown as it is
+// when its row comes, and Refresh forgets the ones still waiting.
+TEST_F(MainDialogTest, ThousandsOfAnswersAreListedInBatchesInOrderOfArrival) {
+  constexpr int kTargets = 2500;
+  const auto mac = [](int i) {
+    return MacAddress{{0x02, 0, 0, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}};
+  };
+  Then([&, this](HeadlessDesktop&) {
+    for (int i = 0; i < kTargets; ++i) {
+      socket.Deliver(
+          DiscoverReply(mac(i), 0x7F000100u + static_cast<uint32_t>(i), kVendor, kProduct));
+    }
+    // The last one again, with another address, before its row exists.
+    socket.Deliver(DiscoverReply(mac(kTargets - 1), 0x7F000001, kVendor, kProduct));
+  });
+  ThenTick();
+  Then([&, this](HeadlessDesktop&) {
+    ASSERT_EQ(List().ItemCount(), static_cast<int>(CTargetListCtrl::kRowsPerBatch));
+    EXPECT_EQ(List().ItemText(0, 1), "02:00:00:00:00:00");
+    EXPECT_EQ(List().ItemText(999, 1), "02:00:00:00:03:E7");
+    // A listed target announcing itself again is rewritten in place.
+    socket.Deliver(DiscoverReply(mac(5), 0, kVendor, kProduct));
+  });
+  ThenTick();
+  Then([&, this](HeadlessDesktop&) {
+    ASSERT_EQ(List().ItemCount(), 2000);
+    EXPECT_EQ(List().ItemText(5, 2), "Unassigned");
+  });
+  ThenTick();
+  Then([&, this](HeadlessDesktop& d) {
+    ASSERT_EQ(List().ItemCount(), kTargets);
+    for (int row = 0; row < kTargets; row += 499) {
+      EXPECT_EQ(List().ItemText(row, 1), mac(row).ToString()) << row;
+    }
+    EXPECT_EQ(List().ItemText(kTargets - 1, 2), "127.0.0.1");
+    for (int i = 0; i < 1500; ++i)
+      socket.Deliver(DiscoverReply(mac(i), 0x7F000002, kVendor, kProduct));
+    d.Dialog(kIddQorDialog).Click(kIdcRefresh);
+  });
+  ThenTick();  // the answers to the old discovery arrive after Refresh: they are listed anew
+  Then([&, this](HeadlessDesktop&) {
+    ASSERT_EQ(List().ItemCount(), 1000);
+    EXPECT_EQ(List().ItemText(0, 2), "127.0.0.2");
+  });
+  ThenTick();
+  Then([&, this](HeadlessDesktop& d) {
+    ASSERT_EQ(List().ItemCount(), 1500);
+    // Refresh with rows still waiting: none of them may come back.
+    for (int i = 1500; i < 3500; ++i)
+      socket.Deliver(DiscoverReply(mac(i), 0x7F000003, kVendor, kProduct));
+    d.FireTimers();
+    ASSERT_EQ(List().ItemCount(), 2500);
+    d.Dialog(kIddQorDialog).Click(kIdcRefresh);
+  });
+  ThenTick();
+  Then([this](HeadlessDesktop&) { EXPECT_EQ(List().ItemCount(), 0); });
+  ThenQuit();
+  Run();
 }
 
 TEST_F(MainDialogTest, FailedDiscoveryIsShownAndTheDialogGoesOnWithAnEmptyList) {

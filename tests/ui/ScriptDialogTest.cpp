@@ -22,6 +22,10 @@ class ScriptDialogTest : public AppTest {
                  "*section \"First\"\n"
                  "*section \"Second\"\n");
     folder.Write("empty.qor", "*script 0x1234 0x0001 \"Nothing\"\n");
+    folder.Write("zlate.qor",
+                 "*script 0x1234 0x0001 \"Late error\"\n"
+                 "*restart\n"
+                 "*download 0x1000 2048 image.bin\n");
   }
 
   // Opens the script with command on the first row's target.
@@ -42,6 +46,7 @@ class ScriptDialogTest : public AppTest {
 constexpr unsigned kNothing = 2;
 constexpr unsigned kFlash = 3;
 constexpr unsigned kQuick = 4;
+constexpr unsigned kLateError = 5;
 
 TEST_F(ScriptDialogTest, ARunThatFinishesStaysOpenWithItsLastTexts) {
   ThenAnnounce(Mac(1), kTargetAddress);
@@ -220,6 +225,79 @@ TEST_F(ScriptDialogTest, ADirectiveErrorIsShownWithTheExclamationIconAndEndsTheR
   EXPECT_NE(std::find(events.begin(), events.end(), "end 103 2"), events.end());
 }
 
+// A reply steps the run as soon as the socket has it, without waiting for the tick; still one
+// request at a time, and the lines catch up at most every 20 ms.
+TEST_F(ScriptDialogTest, RepliesStepTheRunAtOnceAndTheLinesFollowWithinTwentyMilliseconds) {
+  socket.nativeHandle = 42;
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenRun(kFlash);
+  Then([](HeadlessDesktop& d) { EXPECT_EQ(Run103(d).WatchedSocket(1), 42); });
+  ThenTick();
+  Then([this](HeadlessDesktop& d) {
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "Filling buffer");
+    ReplyToLast(Mac(1));
+    Run103(d).SocketReadable(1);
+    EXPECT_EQ(Sent(kDataRequest).size(), 1u);
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "Filling buffer") << "shown at most every 20 ms";
+    // Readable without an answer to the outstanding request: nothing more goes out.
+    Run103(d).SocketReadable(1);
+    EXPECT_EQ(Sent(kDataRequest).size(), 1u);
+    ReplyToLast(Mac(1));
+    clock.Advance(20);
+    Run103(d).SocketReadable(1);
+    EXPECT_EQ(Sent(kDataRequest).size(), 2u);
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "Sending 00001400");
+    ReplyToLast(Mac(1));
+    Run103(d).SocketReadable(1);
+    ASSERT_EQ(Sent(kWriteRequest).size(), 1u);
+    ReplyToLast(Mac(1));
+    Run103(d).SocketReadable(1);
+    ASSERT_EQ(Sent(kRestartRequest).size(), 1u);
+    ReplyToLast(Mac(1));
+    Run103(d).SocketReadable(1);
+    EXPECT_EQ(FirstTarget().pendingContext, nullptr);
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "Sending 00001400");
+    EXPECT_EQ(Run103(d).Text(kIdCancel), "Cancel") << "the window catches up with the tick";
+  });
+  ThenTick();
+  Then([](HeadlessDesktop& d) {
+    EXPECT_EQ(Run103(d).Text(kIdcOperation), "After the download");
+    EXPECT_EQ(Run103(d).ProgressPos(kIdcProgress), 1000);
+    EXPECT_EQ(Run103(d).Text(kIdCancel), "Close");
+    Run103(d).Click(kIdCancel);
+  });
+  ThenQuit();
+  Run();
+  EXPECT_TRUE(desktop.MessageBoxes().empty());
+  EXPECT_EQ(Sent(kDataRequest).size(), 2u);
+  EXPECT_EQ(Sent(kFillRequest).size(), 1u);
+}
+
+TEST_F(ScriptDialogTest, AnErrorInAStepOnAReplyStopsTimerAndSocketWhileItIsShown) {
+  socket.nativeHandle = 42;
+  ThenAnnounce(Mac(1), kTargetAddress, kVendor, kProduct, 1024);
+  ThenRun(kLateError);
+  ThenTick();
+  Then([this](HeadlessDesktop& d) {
+    ASSERT_EQ(Sent(kRestartRequest).size(), 1u);
+    ReplyToLast(Mac(1));
+    Run103(d).SocketReadable(1);
+  });
+  Then([](HeadlessDesktop& d) {
+    ASSERT_NE(d.MessageBox(), nullptr);
+    EXPECT_EQ(d.MessageBox()->text,
+              "QOR does not yet support multi-part downloads; download of 2048 bytes is too "
+              "large for target's 1024-byte staging buffer");
+    EXPECT_FALSE(Run103(d).TimerRunning(1));
+    EXPECT_EQ(Run103(d).WatchedSocket(1), -1);
+    d.AnswerMessageBox();
+  });
+  Then([](HeadlessDesktop& d) { EXPECT_FALSE(d.IsOpen(kIddScriptDialog)); });
+  ThenQuit();
+  Run();
+  EXPECT_EQ(desktop.MessageBoxes().size(), 1u);
+}
+
 TEST_F(ScriptDialogTest, ARefusedWriteIsShownAndTheTargetIsNeverRestarted) {
   ThenAnnounce(Mac(1), kTargetAddress);
   ThenRun(kFlash);
@@ -250,6 +328,34 @@ TEST_F(ScriptDialogTest, ARefusedWriteIsShownAndTheTargetIsNeverRestarted) {
   ThenQuit();
   Run();
   EXPECT_EQ(desktop.MessageBoxes().size(), 1u);
+}
+
+// Both windows poll; when the main window's poll takes the reply, the run's next tick is
+// brought forward to the next turn of the event loop instead of waiting out its 20 ms.
+TEST_F(ScriptDialogTest, AReplyTheMainWindowTookBringsTheNextStepForward) {
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenRun(kFlash);
+  ThenTick();
+  Then([this](HeadlessDesktop& d) {
+    ASSERT_EQ(Sent(kFillRequest).size(), 1u);
+    ReplyToLast(Mac(1));
+    d.Dialog(kIddQorDialog).FireTimer(1);
+    EXPECT_TRUE(Sent(kDataRequest).empty()) << "the main window only polls";
+    EXPECT_EQ(Run103(d).TimerPeriod(1), 0u);
+    Run103(d).FireTimer(1);
+    EXPECT_EQ(Sent(kDataRequest).size(), 1u);
+    EXPECT_EQ(Run103(d).TimerPeriod(1), 20u);
+    // A poll that takes nothing for the run changes nothing.
+    d.Dialog(kIddQorDialog).FireTimer(1);
+    EXPECT_EQ(Run103(d).TimerPeriod(1), 20u);
+    Run103(d).Click(kIdCancel);
+    // Gone with the run: a reply the main window takes now reaches no one.
+    ReplyToLast(Mac(1));
+    d.Dialog(kIddQorDialog).FireTimer(1);
+  });
+  ThenQuit();
+  Run();
+  EXPECT_EQ(Sent(kDataRequest).size(), 1u);
 }
 
 TEST_F(ScriptDialogTest, TheMainWindowKeepsPollingWhileAScriptRuns) {

@@ -93,6 +93,7 @@ struct SimModel::State {
   std::vector<SimTarget> targets;
   std::map<MacAddress, size_t> byMac;
   std::mt19937 random;
+  std::vector<uint8_t> scratch;
 
   void CreateTargets();
   const char* Route(const SimDatagram& datagram, TraceRecord& request, SimOutput& output);
@@ -281,7 +282,8 @@ uint32_t SimModel::State::Write(SimTarget& target, wire::ByteView bytes, const T
   if (count > target.info.stagingSize || address + count > kAddressSpace) {
     return kStatusOutOfRange;
   }
-  std::vector<uint8_t> staged(count);
+  std::vector<uint8_t>& staged = scratch;  // reused: writes are as large as staging buffers
+  staged.resize(count);
   target.staging.Read(0, count, staged.data());
   if (Crc32(std::span<const uint8_t>(staged)) != write->crc) return kStatusBadCrc;
   const uint32_t steps = options.progressReplies;

@@ -1,6 +1,8 @@
 #include "tools/qor-sim/SimTransport.h"
 
-#include <array>
+#include <algorithm>
+#include <atomic>
+#include <span>
 #include <string>
 #include <thread>
 #include <utility>
@@ -15,8 +17,8 @@ namespace {
 
 // Requests are at most 1044 bytes; anything longer than this is refused as a whole.
 constexpr size_t kReceiveCapacity = 2048;
-// Datagrams taken in per wake-up, so that delayed replies falling due meanwhile leave on time.
-constexpr int kReceiveBatch = 256;
+// Batches taken in per wake-up, so that delayed replies falling due meanwhile leave on time.
+constexpr int kBatchesPerWake = 4;
 
 bool IsLoopback(uint32_t address) { return (address >> 24) == 127; }
 
@@ -28,17 +30,20 @@ struct SimTransport::State {
   TickSource* clock = nullptr;
   Hooks hooks;
   ReplyQueue queue;
-  ListeningUdpSocket socket;
+  ListeningUdpSocket socket{kReceiveCapacity};
   std::thread thread;
+  std::atomic<bool> stopping{false};
   uint32_t started = 0;
-  std::array<uint8_t, kReceiveCapacity> buffer{};
   std::vector<SimReply> replies;  // reused for every datagram
+  std::vector<ListeningUdpSocket::Outgoing> outgoing;
 
   explicit State(uint32_t delayMs) : queue(delayMs) {}
   void Run();
   void ReceiveWaiting();
+  void Handle(int received);
   void SendDue();
-  void Transmit(SimReply& reply);
+  size_t Transmit(std::span<SimReply> due);
+  void Record(SimReply& reply, const char* event, const std::string& reason);
 };
 
 SimTransport::SimTransport(uint32_t bindAddress, uint16_t port, uint32_t replyDelayMs,
@@ -64,70 +69,101 @@ void SimTransport::Start() {
 void SimTransport::Stop() {
   State& s = *state_;
   if (s.thread.joinable()) {
-    s.socket.Wake();
+    s.stopping = true;
+    s.socket.Interrupt();
     s.thread.join();
   }
   s.socket.Close();
 }
 
 void SimTransport::State::Run() {
-  for (;;) {
-    const ListeningUdpSocket::Wait woke = socket.WaitReadable(queue.WaitMs(clock->Now()));
-    if (woke == ListeningUdpSocket::Wait::kWoken) return;
-    if (woke == ListeningUdpSocket::Wait::kReadable) ReceiveWaiting();
+  while (!stopping) {
+    const int waitMs = queue.WaitMs(clock->Now());
+    if (waitMs < 0) {
+      // Nothing held back: sleep in the receive, so a request costs one call to take in.
+      const int received = socket.Receive(/*wait=*/true);
+      if (stopping) return;
+      Handle(received);
+      if (received == ListeningUdpSocket::kBatch) ReceiveWaiting();
+    } else {
+      const ListeningUdpSocket::Wait woke = socket.WaitReadable(waitMs);
+      if (woke == ListeningUdpSocket::Wait::kInterrupted) return;
+      if (woke == ListeningUdpSocket::Wait::kReadable) ReceiveWaiting();
+    }
     SendDue();
     hooks.idle();
   }
 }
 
 void SimTransport::State::ReceiveWaiting() {
-  for (int count = 0; count < kReceiveBatch; ++count) {
-    const auto received = socket.Receive(buffer.data(), buffer.size());
-    if (!received) return;
+  for (int batch = 0; batch < kBatchesPerWake; ++batch) {
+    const int received = socket.Receive(/*wait=*/false);
+    Handle(received);
+    if (received < ListeningUdpSocket::kBatch) return;
+  }
+}
+
+// Has the datagrams of the last receive answered, and sends what is due.
+void SimTransport::State::Handle(int received) {
+  const uint32_t now = clock->Now();
+  for (int i = 0; i < received; ++i) {
+    const ListeningUdpSocket::Datagram& taken = socket.Received(i);
     SimDatagram datagram;
-    datagram.length = received->length;
-    datagram.bytes =
-        std::span<const uint8_t>(buffer.data(), std::min(buffer.size(), received->length));
-    datagram.source = received->source;
-    datagram.sourcePort = received->sourcePort;
-    datagram.destination = received->destination;
-    const uint32_t now = clock->Now();
+    datagram.length = taken.length;
+    datagram.bytes = taken.bytes;
+    datagram.source = taken.source;
+    datagram.sourcePort = taken.sourcePort;
+    datagram.destination = taken.destination;
     datagram.timeMs = now - started;
     replies.clear();
     hooks.handle(datagram, replies);
     for (SimReply& reply : replies) queue.Push(std::move(reply), now);
-    SendDue();
   }
+  SendDue();
 }
 
 void SimTransport::State::SendDue() {
-  for (SimReply& reply : queue.TakeDue(clock->Now())) Transmit(reply);
+  std::vector<SimReply> due = queue.TakeDue(clock->Now());
+  for (size_t first = 0; first < due.size();) {
+    first += Transmit(std::span<SimReply>(due).subspan(first));
+  }
 }
 
-void SimTransport::State::Transmit(SimReply& reply) {
-  // Answer from the target's own address when it is a local one, as a device would. A 127.x
-  // source may not leave loopback: one who asked across an adapter is answered from that
-  // adapter's address, and the reply still names the target's own address inside.
-  const uint32_t source =
-      IsLoopback(reply.source) && IsLoopback(reply.destination) ? reply.source : 0;
-  TraceRecord& record = reply.record;
-  record.timeMs = clock->Now() - started;
+// Sends up to one batch of replies from the front of due; returns how many are done with, sent
+// or lost.
+size_t SimTransport::State::Transmit(std::span<SimReply> due) {
+  const size_t count = std::min<size_t>(due.size(), ListeningUdpSocket::kBatch);
+  outgoing.clear();
+  for (const SimReply& reply : due.first(count)) {
+    // Answer from the target's own address when it is a local one, as a device would. A 127.x
+    // source may not leave loopback: one who asked across an adapter is answered from that
+    // adapter's address, and the reply still names the target's own address inside.
+    const uint32_t source =
+        IsLoopback(reply.source) && IsLoopback(reply.destination) ? reply.source : 0;
+    outgoing.push_back({reply.bytes, source, reply.destination, reply.destinationPort});
+  }
   for (int attempt = 0;; ++attempt) {
-    const int error = socket.Send(reply.bytes.data(), reply.bytes.size(), source, reply.destination,
-                                  reply.destinationPort);
-    if (error == 0) {
-      record.event = "sent";
-      break;
+    int error = 0;
+    const int sent = socket.Send(outgoing, error);
+    if (sent > 0) {
+      for (int i = 0; i < sent; ++i) Record(due[static_cast<size_t>(i)], "sent", "");
+      return static_cast<size_t>(sent);
     }
     // A full send queue empties quickly on loopback: wait for room a few times.
     if ((error == wsa::kWouldBlock || error == wsa::kNoBuffers) && attempt < 20) {
       socket.WaitWritable(10);
       continue;
     }
-    record.event = "lost";
-    record.reason = WinsockErrorText(error);
-    break;
+    Record(due.front(), "lost", WinsockErrorText(error));
+    return 1;
   }
+}
+
+void SimTransport::State::Record(SimReply& reply, const char* event, const std::string& reason) {
+  TraceRecord& record = reply.record;
+  record.timeMs = clock->Now() - started;
+  record.event = event;
+  record.reason = reason;
   hooks.record(record);
 }
 

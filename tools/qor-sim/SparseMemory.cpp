@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <unordered_map>
+#include <vector>
 
 namespace qor::sim {
 namespace {
@@ -25,16 +26,39 @@ void ForEachRun(uint64_t address, uint64_t length, Visit visit) {
 
 }  // namespace
 
+// Pages come from blocks that double in size up to this many pages: an allocator's heap on a
+// thread grows a page at a time otherwise, a system call per page of a large download.
+constexpr size_t kMostPagesPerBlock = 64;
+
 struct SparseMemory::State {
-  std::unordered_map<uint64_t, std::unique_ptr<PageBytes>> pages;
+  std::unordered_map<uint64_t, PageBytes*> pages;
+  std::vector<std::unique_ptr<PageBytes[]>> blocks;
+  size_t allocated = 0;            // pages in blocks
+  std::vector<PageBytes*> spares;  // pages in blocks that hold nothing; kept for reuse
 
   PageBytes& Page(uint64_t index) {
-    auto& page = pages[index];
-    if (!page) {
-      page = std::make_unique<PageBytes>();
+    PageBytes*& page = pages[index];
+    if (page == nullptr) {
+      if (spares.empty()) Grow();
+      page = spares.back();
+      spares.pop_back();
       page->fill(0xFF);
     }
     return *page;
+  }
+
+  void Grow() {
+    const size_t count = std::clamp<size_t>(allocated, 1, kMostPagesPerBlock);
+    blocks.emplace_back(new PageBytes[count]);
+    for (size_t i = count; i-- > 0;) spares.push_back(&blocks.back()[i]);
+    allocated += count;
+  }
+
+  void Release(uint64_t index) {
+    const auto found = pages.find(index);
+    if (found == pages.end()) return;
+    spares.push_back(found->second);
+    pages.erase(found);
   }
 };
 
@@ -65,7 +89,7 @@ void SparseMemory::Write(uint64_t address, uint64_t length, const uint8_t* bytes
 void SparseMemory::Fill(uint64_t address, uint64_t length, uint8_t value) {
   ForEachRun(address, length, [&](uint64_t index, uint64_t offset, uint64_t run) {
     if (value == 0xFF && run == kPageSize) {
-      state_->pages.erase(index);  // a blank page needs no storage
+      state_->Release(index);  // a blank page needs no storage
     } else {
       std::fill_n(state_->Page(index).data() + offset, run, value);
     }

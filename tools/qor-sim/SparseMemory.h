@@ -18,7 +18,7 @@ class SparseMemory {
 
   void Read(uint64_t address, uint64_t length, uint8_t* out) const;
   void Write(uint64_t address, uint64_t length, const uint8_t* bytes);
-  // Filling whole pages with 0xFF gives their storage back.
+  // Filling whole pages with 0xFF frees them (their storage is kept for the next pages written).
   void Fill(uint64_t address, uint64_t length, uint8_t value);
   // Pages holding storage: what the memory costs.
   [[nodiscard]] size_t PageCount() const;

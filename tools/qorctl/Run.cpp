@@ -214,7 +214,12 @@ int RunScript(const RunOptions& options) {
 
   InterruptGuard interrupt;
   TargetNetwork network(OpenSocket(options.trace), BroadcastsFor(options.broadcast));
-  if (!DiscoverTargets(network, options.waitMs, [&interrupt] { return interrupt.Interrupted(); })) {
+  // With --target the run starts the moment that target answers; --all takes the whole wait,
+  // as it cannot know who else will answer.
+  const auto enough = [&] {
+    return interrupt.Interrupted() || (wanted && network.Table().Find(*wanted) != nullptr);
+  };
+  if (!DiscoverTargets(network, options.waitMs, enough)) {
     return 1;
   }
   if (interrupt.Interrupted()) {

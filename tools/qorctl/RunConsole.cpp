@@ -116,6 +116,18 @@ struct RunConsole::State {
   std::vector<std::unique_ptr<TargetDisplay>> displays;
   bool drawn = false;  // the live lines are on the terminal
   uint32_t lastDraw = 0;
+  // Log lines not yet written: they go out together, at most every 50 ms between forced
+  // refreshes, so that a fast run costs no system call per chunk.
+  std::string logText;
+  uint32_t lastWrite = 0;
+
+  void WriteLog(bool force) {
+    if (logText.empty() || (!force && GetTickCount() - lastWrite < kRedrawEveryMs)) return;
+    std::fwrite(logText.data(), 1, logText.size(), out);
+    std::fflush(out);
+    logText.clear();
+    lastWrite = GetTickCount();
+  }
 
   std::string LiveText(const Line& line, int columns) const {
     std::string text = line.label + "  ";
@@ -150,8 +162,7 @@ struct RunConsole::State {
     const std::string text = line.final.empty() ? Describe(line) : line.final;
     if (text.empty() || text == line.lastPrinted) return;
     line.lastPrinted = text;
-    std::fprintf(out, "%s  %s\n", line.label.c_str(), text.c_str());
-    std::fflush(out);
+    logText += line.label + "  " + text + "\n";
   }
 };
 
@@ -172,7 +183,7 @@ RunConsole::RunConsole(std::FILE* out, bool terminal, std::vector<std::string> l
   }
 }
 
-RunConsole::~RunConsole() = default;
+RunConsole::~RunConsole() { state_->WriteLog(true); }
 
 ScriptDisplay& RunConsole::Display(size_t index) { return *state_->displays.at(index); }
 
@@ -186,6 +197,7 @@ void RunConsole::Finish(size_t index, const std::string& text) {
 
 void RunConsole::Message(std::FILE* errors, const std::string& text) {
   State& s = *state_;
+  s.WriteLog(true);
   if (s.terminal && s.drawn) {
     // Clear the live lines, print the message where they stood, and draw them again below.
     std::fprintf(s.out, "\x1b[%zuA\x1b[J", s.lines.size());
@@ -203,6 +215,7 @@ void RunConsole::Refresh(bool force) {
     for (Line& line : s.lines) {
       if (line.pending) s.PrintChange(line);
     }
+    s.WriteLog(force);
     return;
   }
   const bool dirty =

@@ -22,6 +22,7 @@ struct HeadlessDialog::State {
   };
   std::map<int, Progress> progress;
   std::map<unsigned, unsigned> timers;
+  std::map<unsigned, intptr_t> sockets;
   std::vector<ui::MenuItem> systemMenu;
   std::map<int, HeadlessList*> lists;
   bool bigIcon = false;
@@ -191,6 +192,16 @@ void HeadlessDialog::FireTimer(unsigned id) {
   state_->events->TimerEvent(id);
 }
 
+intptr_t HeadlessDialog::WatchedSocket(unsigned id) const {
+  const auto found = state_->sockets.find(id);
+  return found == state_->sockets.end() ? -1 : found->second;
+}
+
+void HeadlessDialog::SocketReadable(unsigned id) {
+  if (state_->ended || WatchedSocket(id) < 0) return;
+  state_->events->SocketEvent(id);
+}
+
 int HeadlessDialog::RunModal() {
   state_->desktop->Log(Format("init %d", TemplateId()));
   state_->events->InitDialogEvent();
@@ -204,6 +215,7 @@ void HeadlessDialog::End(int result) {
   state_->ended = true;
   state_->result = result;
   state_->timers.clear();
+  state_->sockets.clear();
   state_->desktop->Log(Format("end %d %d", TemplateId(), result));
 }
 
@@ -214,6 +226,12 @@ void HeadlessDialog::SetTimer(unsigned id, unsigned milliseconds) {
 }
 
 void HeadlessDialog::KillTimer(unsigned id) { state_->timers.erase(id); }
+
+void HeadlessDialog::WatchSocket(unsigned id, intptr_t handle) {
+  if (!state_->ended && handle >= 0) state_->sockets[id] = handle;
+}
+
+void HeadlessDialog::UnwatchSocket(unsigned id) { state_->sockets.erase(id); }
 
 std::optional<Rect> HeadlessDialog::ControlRect(int id) const {
   const ControlTemplate* control = state_->dialog->Control(id);

@@ -41,6 +41,8 @@ class HeadlessDialog final : public ui::DialogWindow {
   [[nodiscard]] bool TimerRunning(unsigned id) const;
   [[nodiscard]] unsigned TimerPeriod(unsigned id) const;  // 0 when not running
   [[nodiscard]] std::vector<unsigned> RunningTimers() const;
+  // The native handle of the socket watched under id; -1 when none is.
+  [[nodiscard]] intptr_t WatchedSocket(unsigned id) const;
   // The list created as child id; throws HeadlessError when there is none.
   [[nodiscard]] HeadlessList& List(int id) const;
   [[nodiscard]] bool HasList(int id) const;
@@ -58,6 +60,8 @@ class HeadlessDialog final : public ui::DialogWindow {
   void TypeAddressField(int id, int field, const std::string& text);
   // Fires timer id once if it is running (timers fire even while the dialog takes no input).
   void FireTimer(unsigned id);
+  // Reports the socket watched under id readable, if one is (as when a datagram arrives).
+  void SocketReadable(unsigned id);
 
   // The window system.
   int RunModal() override;
@@ -65,6 +69,8 @@ class HeadlessDialog final : public ui::DialogWindow {
   [[nodiscard]] bool Ended() const override;
   void SetTimer(unsigned id, unsigned milliseconds) override;
   void KillTimer(unsigned id) override;
+  void WatchSocket(unsigned id, intptr_t handle) override;
+  void UnwatchSocket(unsigned id) override;
   [[nodiscard]] std::optional<Rect> ControlRect(int id) const override;
   [[nodiscard]] std::string ControlText(int id) const override;
   void SetControlText(int id, const std::string& text) override;

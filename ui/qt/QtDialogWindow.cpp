@@ -12,6 +12,7 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTableWidget>
 #include <QTimerEvent>
 #include <map>
@@ -38,6 +39,7 @@ struct QtDialogWindow::State {
   QPointer<QDialog> widget;
   std::map<int, QWidget*> controls;
   std::map<unsigned, int> timers;  // our id -> Qt's
+  std::map<unsigned, std::unique_ptr<QSocketNotifier>> sockets;
   std::vector<ui::MenuItem> systemMenu;
   QIcon icon;
   int baseWidth = 6;
@@ -275,6 +277,7 @@ QtDialogWindow::QtDialogWindow(const DialogTemplate& dialog, QtDialogWindow* own
 }
 
 QtDialogWindow::~QtDialogWindow() {
+  state_->sockets.clear();
   for (const auto& [id, qtId] : state_->timers) {
     if (state_->widget) state_->widget->killTimer(qtId);
   }
@@ -314,6 +317,7 @@ void QtDialogWindow::End(int result) {
   state_->result = result;
   for (const auto& [id, qtId] : state_->timers) state_->widget->killTimer(qtId);
   state_->timers.clear();
+  while (!state_->sockets.empty()) UnwatchSocket(state_->sockets.begin()->first);
   if (state_->widget) state_->widget->done(result);
 }
 
@@ -330,6 +334,26 @@ void QtDialogWindow::KillTimer(unsigned id) {
   if (it == state_->timers.end()) return;
   if (state_->widget) state_->widget->killTimer(it->second);
   state_->timers.erase(it);
+}
+
+void QtDialogWindow::WatchSocket(unsigned id, intptr_t handle) {
+  if (state_->ended || !state_->widget || handle < 0) return;
+  auto notifier =
+      std::make_unique<QSocketNotifier>(static_cast<qintptr>(handle), QSocketNotifier::Read);
+  State* state = state_.get();
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, state_->widget, [state, id] {
+    if (!state->ended) state->events->SocketEvent(id);
+  });
+  state_->sockets[id] = std::move(notifier);
+}
+
+void QtDialogWindow::UnwatchSocket(unsigned id) {
+  const auto found = state_->sockets.find(id);
+  if (found == state_->sockets.end()) return;
+  // The notifier may be the one whose signal is being handled: let the event loop delete it.
+  found->second->setEnabled(false);
+  found->second.release()->deleteLater();
+  state_->sockets.erase(found);
 }
 
 std::optional<Rect> QtDialogWindow::ControlRect(int id) const {

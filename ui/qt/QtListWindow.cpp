@@ -98,4 +98,22 @@ void QtListWindow::DeleteAllItems() {
   if (state_->table) state_->table->setRowCount(0);
 }
 
+void QtListWindow::AppendRows(const std::vector<std::vector<std::string>>& rows) {
+  QTableWidget* table = state_->table;
+  if (!table || rows.empty()) return;
+  // One layout and one redraw for the whole batch, not one per row.
+  table->setUpdatesEnabled(false);
+  const int first = table->rowCount();
+  const int columns = table->columnCount();
+  table->setRowCount(first + static_cast<int>(rows.size()));
+  for (size_t i = 0; i < rows.size(); ++i) {
+    for (int column = 0; column < columns; ++column) {
+      const auto at = static_cast<size_t>(column);
+      table->setItem(first + static_cast<int>(i), column,
+                     new QTableWidgetItem(at < rows[i].size() ? ToQt(rows[i][at]) : QString()));
+    }
+  }
+  table->setUpdatesEnabled(true);
+}
+
 }  // namespace qor::qt

@@ -25,6 +25,7 @@ class QtListWindow final : public ui::ListWindow {
   [[nodiscard]] std::string ItemText(int row, int column) const override;
   [[nodiscard]] int ItemCount() const override;
   void DeleteAllItems() override;
+  void AppendRows(const std::vector<std::vector<std::string>>& rows) override;
 
  private:
   struct State;

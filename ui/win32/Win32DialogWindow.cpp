@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -49,6 +50,9 @@ HICON CreateIconFromImage(const IconImage& image) {
 
 namespace {
 
+// What WSAAsyncSelect posts for a watched socket: wParam is the socket.
+constexpr UINT kSocketMessage = WM_APP + 1;
+
 // The id of the dialog's control that holds the focus, or that a focused part (a field of the
 // address control) belongs to; kIdcStatic when none of the dialog's controls has it.
 int FocusedControl(HWND dialog) {
@@ -68,6 +72,7 @@ struct Win32DialogWindow::State {
   bool ended = false;
   int result = kIdCancel;
   std::set<unsigned> timers;
+  std::map<unsigned, SOCKET> sockets;  // by the id they are watched under
   HICON bigIcon = nullptr;
   HICON smallIcon = nullptr;
   std::vector<HICON> controlIcons;
@@ -209,6 +214,15 @@ INT_PTR Win32DialogWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         s.events->TimerEvent(static_cast<unsigned>(wParam));
       }
       return TRUE;
+    case kSocketMessage:
+      if (s.ended) return TRUE;
+      for (const auto& [id, socket] : s.sockets) {
+        if (socket == static_cast<SOCKET>(wParam)) {
+          s.events->SocketEvent(id);
+          break;
+        }
+      }
+      return TRUE;
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lParam);
       for (Win32ListWindow* list : s.lists) {
@@ -281,6 +295,8 @@ void Win32DialogWindow::End(int result) {
   if (s.window == nullptr) return;
   for (const unsigned id : s.timers) ::KillTimer(s.window, id);
   s.timers.clear();
+  for (const auto& watched : s.sockets) WSAAsyncSelect(watched.second, s.window, 0, 0);
+  s.sockets.clear();
   // Wakes the modal loop, which is waiting for a message.
   PostMessageW(s.window, WM_NULL, 0, 0);
 }
@@ -296,6 +312,24 @@ void Win32DialogWindow::SetTimer(unsigned id, unsigned milliseconds) {
 void Win32DialogWindow::KillTimer(unsigned id) {
   State& s = *state_;
   if (s.timers.erase(id) != 0 && s.window != nullptr) ::KillTimer(s.window, id);
+}
+
+// FD_READ is posted again after each receive while datagrams remain, so the handler may take
+// them one at a time or in a batch.
+void Win32DialogWindow::WatchSocket(unsigned id, intptr_t handle) {
+  State& s = *state_;
+  if (s.ended || s.window == nullptr) return;
+  const auto socket = static_cast<SOCKET>(handle);
+  if (WSAAsyncSelect(socket, s.window, kSocketMessage, FD_READ) == 0) s.sockets[id] = socket;
+}
+
+void Win32DialogWindow::UnwatchSocket(unsigned id) {
+  State& s = *state_;
+  const auto watched = s.sockets.find(id);
+  if (watched == s.sockets.end()) return;
+  // The socket stays non-blocking, as our sockets are anyway.
+  WSAAsyncSelect(watched->second, s.window, 0, 0);
+  s.sockets.erase(watched);
 }
 
 std::optional<Rect> Win32DialogWindow::ControlRect(int id) const {

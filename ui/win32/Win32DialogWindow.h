@@ -31,6 +31,8 @@ class Win32DialogWindow final : public ui::DialogWindow {
   [[nodiscard]] bool Ended() const override;
   void SetTimer(unsigned id, unsigned milliseconds) override;
   void KillTimer(unsigned id) override;
+  void WatchSocket(unsigned id, intptr_t handle) override;
+  void UnwatchSocket(unsigned id) override;
   [[nodiscard]] std::optional<Rect> ControlRect(int id) const override;
   [[nodiscard]] std::string ControlText(int id) const override;
   void SetControlText(int id, const std::string& text) override;

@@ -106,6 +106,17 @@ int Win32ListWindow::ItemCount() const {
   return static_cast<int>(SendMessageW(state_->window, LVM_GETITEMCOUNT, 0, 0));
 }
 
+void Win32ListWindow::AppendRows(const std::vector<std::vector<std::string>>& rows) {
+  if (rows.empty()) return;
+  // Room for the batch at once, and one redraw for it, not one per row.
+  HWND list = state_->window;
+  SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  SendMessageW(list, LVM_SETITEMCOUNT, static_cast<WPARAM>(ItemCount() + rows.size()), 0);
+  ui::ListWindow::AppendRows(rows);
+  SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list, nullptr, TRUE);
+}
+
 void Win32ListWindow::DeleteAllItems() { SendMessageW(state_->window, LVM_DELETEALLITEMS, 0, 0); }
 
 }  // namespace qor::win32

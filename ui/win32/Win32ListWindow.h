@@ -32,6 +32,7 @@ class Win32ListWindow final : public ui::ListWindow {
   [[nodiscard]] std::string ItemText(int row, int column) const override;
   [[nodiscard]] int ItemCount() const override;
   void DeleteAllItems() override;
+  void AppendRows(const std::vector<std::vector<std::string>>& rows) override;
 
  private:
   struct State;

@@ -43,6 +43,18 @@ TEST(SparseMemoryTest, OnlyWrittenPagesTakeStorageAndEverythingElseReadsErased) 
   EXPECT_EQ(memory.PageCount(), 1u);
   EXPECT_EQ(Read(memory, 0x1FFE, 4), Bytes(4, 0xFF));
   EXPECT_EQ(Read(memory, kSpace - 4, 4), top);
+
+  // A page given back is used again, erased: nothing of what it held shows elsewhere.
+  const Bytes full(0x1000, 0xAB);
+  memory.Write(0x10000, full.size(), full.data());
+  memory.Fill(0x10000, 0x1000, 0xFF);
+  EXPECT_EQ(memory.PageCount(), 1u);
+  memory.Write(0x20010, 1, full.data());
+  EXPECT_EQ(memory.PageCount(), 2u);
+  Bytes reused(0x1000, 0xFF);
+  reused[0x10] = 0xAB;
+  EXPECT_EQ(Read(memory, 0x20000, 0x1000), reused);
+  EXPECT_EQ(Read(memory, 0x10000, 0x1000), Bytes(0x1000, 0xFF));
 }
 
 }  // namespace

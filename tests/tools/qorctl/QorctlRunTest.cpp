@@ -431,7 +431,8 @@ TEST_F(QorctlRunTest, DiscoverSaysHowManyTargetsAFloodOfInventedMacsLeftOut) {
   flooder.join();
   EXPECT_EQ(listed.status, 0);
   EXPECT_EQ(nlohmann::json::parse(listed.out).size(), TargetTable::kMaxTargets);
-  EXPECT_EQ(listed.err, "Dropped 600 more targets: QOR keeps at most 16384\n");
+  EXPECT_EQ(listed.err, "Dropped 600 more targets: QOR keeps at most " +
+                            std::to_string(TargetTable::kMaxTargets) + "\n");
 }
 
 TEST_F(QorctlRunTest, UsageErrorsExitWithTwo) {

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -76,6 +78,7 @@ class Probe : public CDialog {
   std::vector<std::string> log;
   std::function<void(Probe&)> onInit;
   std::function<void(Probe&, unsigned)> onTimer;
+  std::function<void(Probe&, unsigned)> onSocket;
   qt::QtDialogWindow& QtWindow() { return *dynamic_cast<qt::QtDialogWindow*>(Window()); }
 
  protected:
@@ -99,6 +102,9 @@ class Probe : public CDialog {
   }
   void OnTimer(unsigned id) override {
     if (onTimer) onTimer(*this, id);
+  }
+  void OnSocketReadable(unsigned id) override {
+    if (onSocket) onSocket(*this, id);
   }
 };
 
@@ -326,6 +332,34 @@ TEST(QtBackendTest, WindowTimersFireUntilKilled) {
   EXPECT_EQ(ticks, 3);
 }
 
+TEST(QtBackendTest, AWatchedSocketReportsEachDatagramUntilUnwatched) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, pair), 0);
+  Probe probe(kIddScriptDialog);
+  int events = 0;
+  probe.onInit = [&](Probe& p) {
+    p.WatchSocket(7, pair[0]);
+    ASSERT_EQ(write(pair[1], "a", 1), 1);
+    p.SetTimer(1, 100);  // ends the dialog once a late datagram had its chance to show
+  };
+  probe.onSocket = [&](Probe& p, unsigned id) {
+    EXPECT_EQ(id, 7u);
+    char byte = 0;
+    ASSERT_EQ(read(pair[0], &byte, 1), 1);
+    if (++events == 1) {
+      ASSERT_EQ(write(pair[1], "b", 1), 1);
+    } else {
+      p.UnwatchSocket(7);
+      ASSERT_EQ(write(pair[1], "c", 1), 1);  // nobody watches any more
+    }
+  };
+  probe.onTimer = [](Probe& p, unsigned) { p.EndDialog(kIdOk); };
+  probe.DoModal();
+  EXPECT_EQ(events, 2);
+  close(pair[0]);
+  close(pair[1]);
+}
+
 TEST(QtBackendTest, TheListHasGridLinesFullRowSelectionAndReportsRightClicks) {
   class List : public CListCtrl {
    public:
@@ -355,6 +389,14 @@ TEST(QtBackendTest, TheListHasGridLinesFullRowSelectionAndReportsRightClicks) {
     EXPECT_EQ(table->horizontalHeaderItem(1)->text(), QStringLiteral("MAC Address"));
     EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("00:1A:2B:3C:4D:5E"));
     EXPECT_EQ(list.GetItemText(0, 0), "Demo Board");
+    // Rows appended in one go land after the last, with their texts and item data.
+    EXPECT_EQ(list.AppendRows({{"Sensor", "00:00:00:00:00:02"}, {"Relay"}}, {22, 33}), 1);
+    EXPECT_EQ(table->rowCount(), 3);
+    EXPECT_EQ(table->item(1, 1)->text(), QStringLiteral("00:00:00:00:00:02"));
+    EXPECT_EQ(table->item(2, 0)->text(), QStringLiteral("Relay"));
+    EXPECT_EQ(table->item(2, 1)->text(), QString());
+    EXPECT_EQ(list.GetItemData(2), 33u);
+    EXPECT_EQ(list.GetItemData(0), 0u);
     table->resize(460, 250);
     const QPoint onRow = table->visualItemRect(table->item(0, 0)).center();
     const QPoint below(onRow.x(), table->viewport()->height() - 5);

@@ -137,8 +137,8 @@ TEST(QorEndToEnd, ListsTargetsOpensAboutAndRunsAScriptFromTheContextMenu) {
       << NarrowText(DesktopDriver::Text(run, kIdcStatus));
   const Script script(ProgramFolder() + "\\firmware-update.QOR", DirectiveRegistry());
   const DataSection& image = FirmwareImage(script);
-  const std::vector<uint8_t> written = engine.ReadMemory(mac, image.Base(), image.Length());
-  EXPECT_TRUE(std::equal(written.begin(), written.end(), image.Bytes()))
+  EXPECT_EQ(engine.ReadMemory(mac, image.Base(), image.Length()),
+            image.ExtractBlock(image.Base(), image.Length()).bytes)
       << "the image on the target differs from the script's";
   EXPECT_EQ(NarrowText(DesktopDriver::Text(run, kIdcOperation)), "Restarting");
   // The window stays until Cancel; then Quit ends the program.
