@@ -79,8 +79,13 @@ TEST(UdpSocketTest, BatchesTakeAndSendManyDatagramsAtOnce) {
   std::vector<uint8_t> buffers(4 * kMaxDatagram);
   ReceiveSlot slots[4];
   for (size_t i = 0; i < 4; ++i) slots[i] = {buffers.data() + i * kMaxDatagram, kMaxDatagram};
-  // All three wait, so one call takes them; the long one is reported in its own slot.
-  ASSERT_EQ(socket.ReceiveBatch(slots, 4), 3);
+  // All three wait, so one call takes them where the system batches; the long one is reported
+  // in its own slot, and where datagrams come one at a time the batch ends after it.
+  const int taken = socket.ReceiveBatch(slots, 4);
+  ASSERT_TRUE(taken == 3 || taken == 2) << taken;
+  if (taken == 2) {
+    ASSERT_EQ(socket.ReceiveBatch(slots + 2, 2), 1);
+  }
   EXPECT_EQ(slots[0].length, 10);
   EXPECT_EQ(slots[0].port, 5266);
   EXPECT_EQ(slots[0].address >> 24, 127u);

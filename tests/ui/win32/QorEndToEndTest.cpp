@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "QorVersion.h"
 #include "exec/DirectiveRegistry.h"
 #include "exec/DownloadDirective.h"
 #include "platform/WideText.h"
@@ -76,6 +78,36 @@ class QorProgram {
   PROCESS_INFORMATION process_{};
 };
 
+// A predefined resource type: an integer, the same for the wide functions as for the narrow.
+LPCWSTR WideType(LPSTR type) { return reinterpret_cast<LPCWSTR>(type); }
+
+// What Explorer and the loader read from the file: the icon, the strings, the version and the
+// manifest.
+TEST(QorEndToEnd, TheProgramCarriesItsResources) {
+  const HMODULE file = LoadLibraryExW(WidenText(QOR_EXE).c_str(), nullptr,
+                                      LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(file, nullptr);
+  EXPECT_NE(FindResourceW(file, MAKEINTRESOURCEW(kIdrMainFrame), WideType(RT_GROUP_ICON)), nullptr);
+  EXPECT_NE(FindResourceW(file, MAKEINTRESOURCEW(1), WideType(RT_MANIFEST)), nullptr);
+  wchar_t text[64] = {};
+  EXPECT_GT(LoadStringW(file, kIdsAboutBox, text, 64), 0);
+  EXPECT_EQ(std::wstring(text), L"&About QOR...");
+
+  const HRSRC version = FindResourceW(file, MAKEINTRESOURCEW(1), WideType(RT_VERSION));
+  ASSERT_NE(version, nullptr);
+  const auto* block = static_cast<const uint8_t*>(LockResource(LoadResource(file, version)));
+  const std::vector<uint8_t> copy(block, block + SizeofResource(file, version));
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(
+      VerQueryValueW(copy.data(), L"\\StringFileInfo\\040904B0\\ProductVersion", &value, &length));
+  EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(value)), WidenText(kQorVersion));
+  ASSERT_TRUE(
+      VerQueryValueW(copy.data(), L"\\StringFileInfo\\040904B0\\ProductName", &value, &length));
+  EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(value)), L"QOR");
+  FreeLibrary(file);
+}
+
 TEST(QorEndToEnd, ListsTargetsOpensAboutAndRunsAScriptFromTheContextMenu) {
   sim::SimOptions options;
   options.targets = 3;
@@ -140,7 +172,10 @@ TEST(QorEndToEnd, ListsTargetsOpensAboutAndRunsAScriptFromTheContextMenu) {
   EXPECT_EQ(engine.ReadMemory(mac, image.Base(), image.Length()),
             image.ExtractBlock(image.Base(), image.Length()).bytes)
       << "the image on the target differs from the script's";
-  EXPECT_EQ(NarrowText(DesktopDriver::Text(run, kIdcOperation)), "Restarting");
+  // The window's texts follow within a refresh.
+  EXPECT_TRUE(DesktopDriver::WaitUntil([&] {
+    return NarrowText(DesktopDriver::Text(run, kIdcOperation)) == "Restarting";
+  })) << NarrowText(DesktopDriver::Text(run, kIdcOperation));
   // The window stays until Cancel; then Quit ends the program.
   EXPECT_TRUE(driver.IsShown(run));
   DesktopDriver::PressKey(run, VK_ESCAPE);
