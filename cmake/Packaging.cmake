@@ -1,6 +1,11 @@
 # Installation and packages. `cmake --install` puts the programs in place; `cpack -G DEB` in the
 # build folder makes qor_<version>_<arch>.deb from what the build made, with man pages, bash
-# completion, a desktop entry, icons, AppStream metainfo and the examples.
+# completion, a desktop entry, icons, AppStream metainfo and the examples. In the Windows build,
+# `cpack -G ZIP` makes QOR-<version>-win64.zip: the three programs in one folder, the examples
+# beside qor.exe (its catalogue) and a text on how to start.
+if(WIN32)
+  set(CMAKE_INSTALL_BINDIR .)
+endif()
 include(GNUInstallDirs)
 
 set(QOR_MAINTAINER "The QOR developers <qor@example.org>")
@@ -14,7 +19,7 @@ set(qor_programs)
 if(QOR_BUILD_TOOLS)
   list(APPEND qor_programs qorctl qor-sim)
 endif()
-if(QOR_BUILD_UI AND QOR_BUILD_QT)
+if(QOR_BUILD_UI AND (QOR_BUILD_QT OR QOR_BUILD_WIN32))
   list(APPEND qor_programs qor)
 endif()
 if(qor_programs)
@@ -111,6 +116,17 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
   # The libraries the programs link, as dpkg-shlibdeps finds them.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+endif()
+
+if(WIN32)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt.in
+                 ${PROJECT_BINARY_DIR}/packaging/README.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+  # Beside qor.exe: its catalogue is the .QOR files of its own folder.
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_BINDIR})
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME "QOR-${PROJECT_VERSION}-win64")
 endif()
 
 include(CPack)

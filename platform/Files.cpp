@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "platform/WideText.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -19,24 +21,28 @@ namespace qor {
 namespace {
 
 #ifdef _WIN32
-// Text inside the program is in the ANSI code page; the file system speaks UTF-16.
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int size =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  return wide;
+// A path as the Windows file functions take it whatever its length: past 259 characters only
+// in the extended form, which must be absolute and use backslashes alone.
+std::wstring SystemPath(std::wstring wide) {
+  if (wide.size() < MAX_PATH || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  std::wstring full(wide.size() + MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) return wide;
+    if (length < full.size()) {
+      full.resize(length);
+      break;
+    }
+    full.resize(length);
+  }
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
 }
 
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size,
-                      nullptr, nullptr);
-  return narrow;
+bool EndsWithScriptExtension(const std::wstring& name) {
+  return name.size() >= 4 &&
+         CompareStringOrdinal(name.c_str() + name.size() - 4, 4, L".qor", 4, TRUE) == CSTR_EQUAL;
 }
 #else
 unsigned char Lower(char c) {
@@ -87,33 +93,49 @@ std::optional<OpenFileStatus> StatOpenFile(std::FILE* file) {
 #ifdef _WIN32
 
 std::optional<std::string> ExecutableDirectory() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return std::nullopt;
-  std::wstring full(path, length);
-  const size_t last = full.rfind(L'\\');
+  // The whole path, however long: the buffer grows until the name fits. It starts small, so
+  // that growing is what every start does, not a path taken only by rare long names.
+  std::wstring path(64, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return std::nullopt;
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    if (path.size() >= 0x10000) return std::nullopt;  // longer than any path Windows allows
+    path.resize(path.size() * 2);
+  }
+  const size_t last = path.rfind(L'\\');
   if (last == std::wstring::npos) return std::nullopt;
-  return Narrow(full.substr(0, last));
+  return NarrowText(path.substr(0, last));
 }
 
 std::vector<std::string> ListScriptFiles(const std::string& directory) {
-  std::wstring pattern = Widen(directory);
+  std::wstring pattern = WidenText(directory);
   if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';
   pattern += L"*.qor";
   std::vector<std::string> names;
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  HANDLE search = FindFirstFileW(SystemPath(pattern).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return names;
   do {
-    names.push_back(Narrow(found.cFileName));
+    // The pattern also matches the short 8.3 name of "x.qorx": only names ending in ".qor".
+    const std::wstring name = found.cFileName;
+    if (EndsWithScriptExtension(name)) names.push_back(NarrowText(name));
   } while (FindNextFileW(search, &found));
   FindClose(search);
   return names;
 }
 
 bool IsDirectory(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+  const DWORD attributes = GetFileAttributesW(SystemPath(WidenText(path)).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+  return _wfopen(SystemPath(WidenText(path)).c_str(), wideMode.c_str());
 }
 
 #else
@@ -144,6 +166,10 @@ std::vector<std::string> ListScriptFiles(const std::string& directory) {
 bool IsDirectory(const std::string& path) {
   struct stat status {};
   return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
 }
 
 #endif

@@ -18,10 +18,14 @@ inline constexpr char kPathSeparator = '/';
 [[nodiscard]] std::optional<std::string> ExecutableDirectory();
 
 // Names (not paths) of the entries of directory whose names end in ".qor" in any case,
-// directories included. On POSIX sorted by name without regard to case, so the order is stable.
+// directories included. On Windows in the order the file search gives them; on POSIX sorted by
+// name without regard to case, so the order is stable.
 [[nodiscard]] std::vector<std::string> ListScriptFiles(const std::string& directory);
 
 [[nodiscard]] bool IsDirectory(const std::string& path);
+
+// std::fopen for a path of any length (Windows limits plain paths to 260 characters).
+[[nodiscard]] std::FILE* OpenFile(const std::string& path, const char* mode);
 
 // What the file system says of an open file.
 struct OpenFileStatus {

@@ -4,7 +4,18 @@
 
 namespace qor {
 
-// Whether stream writes to a terminal (a console window on Windows) rather than a file or pipe.
+// Whether stream writes to a terminal that takes the cursor movements of live progress lines
+// rather than to a file or pipe: a POSIX terminal, or a Windows console once its virtual
+// terminal processing is on (this call switches it on; a console that refuses is no such
+// terminal, and gets one line per change like a file).
 [[nodiscard]] bool IsTerminal(std::FILE* stream);
+
+// The visible part of the terminal, in characters.
+struct TerminalSize {
+  int columns = 80;
+  int rows = 24;
+};
+// 80 by 24 when the system cannot tell.
+[[nodiscard]] TerminalSize GetTerminalSize(std::FILE* stream);
 
 }  // namespace qor

@@ -36,7 +36,14 @@ int StartSockets() {
 }
 void StopSockets() { WSACleanup(); }
 int LastSocketError() { return WSAGetLastError(); }
-Handle OpenHandle() { return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
+Handle OpenHandle() {
+  const Handle handle = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  // As SOCK_CLOEXEC elsewhere: a program started from this one must not hold the socket open.
+  if (handle != INVALID_SOCKET) {
+    SetHandleInformation(reinterpret_cast<HANDLE>(handle), HANDLE_FLAG_INHERIT, 0);
+  }
+  return handle;
+}
 bool MakeNonBlocking(Handle handle) {
   u_long on = 1;
   return ioctlsocket(handle, FIONBIO, &on) == 0;
@@ -272,14 +279,13 @@ int UdpSocket::SendTo(const uint8_t* data, size_t length, uint32_t address, uint
     state_->lastError = wsa::kNotSocket;
     return -1;
   }
-#ifndef _WIN32
-  // Linux would deliver a datagram for 0.0.0.0 to this very host; Winsock refuses it. Refuse it
-  // here too, so a request for a target without an address fails the same way everywhere.
+  // Linux would deliver a datagram for 0.0.0.0 to this very host (so would wine, which hands it
+  // on); Windows refuses it. Refuse it here, so a request for a target without an address fails
+  // the same way everywhere.
   if (address == 0) {
     state_->lastError = wsa::kAddressNotAvailable;
     return -1;
   }
-#endif
   sockaddr_in destination{};
   destination.sin_family = AF_INET;
   destination.sin_port = htons(port);

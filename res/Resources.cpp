@@ -33,8 +33,8 @@ std::vector<DialogTemplate> MakeTemplates() {
            {kIdcStatic, ControlKind::kStatic, 41, 14, 129, 8, "QOR",
             kText | kStaticLeft | kStaticNoPrefix},
            {kIdcBuildLine, ControlKind::kStatic, 40, 26, 130, 8, "", kText | kStaticLeft},
-           {kIdcStatic, ControlKind::kStatic, 40, 39, 130, 8,
-            "Copyright (C) 2026 The QOR developers", kText | kStaticLeft},
+           {kIdcStatic, ControlKind::kStatic, 40, 39, 130, 8, "Copyright (C) 2026 QOR developers",
+            kText | kStaticLeft},
            {kIdOk, ControlKind::kPushButton, 120, 58, 50, 14, "OK", kButton | kDefPushButton},
        }});
   all.push_back(
@@ -187,11 +187,16 @@ const DialogTemplate* FindDialogTemplate(int id) {
   return it == templates.end() ? nullptr : &*it;
 }
 
-std::string LoadStringResource(int id) {
+const std::map<int, std::string>& StringResources() {
   static const std::map<int, std::string> strings = {
       {kIdsAboutBox, "&About QOR..."},
       {kIdpSocketsInitFailed, "Windows sockets initialization failed."},
   };
+  return strings;
+}
+
+std::string LoadStringResource(int id) {
+  const auto& strings = StringResources();
   auto it = strings.find(id);
   return it == strings.end() ? std::string() : it->second;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,8 @@ struct IconImage {
 [[nodiscard]] const DialogTemplate* FindDialogTemplate(int id);
 // The string table entry; empty when there is none.
 [[nodiscard]] std::string LoadStringResource(int id);
+// The whole string table, by id.
+[[nodiscard]] const std::map<int, std::string>& StringResources();
 // An empty image when there is no such icon.
 [[nodiscard]] const IconImage& LoadIconResource(int id);
 

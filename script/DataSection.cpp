@@ -200,7 +200,7 @@ constexpr size_t kReadPiece = 64 * 1024;
 }  // namespace
 
 void LoadBinaryFile(DataSection& section, const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = OpenFile(path, "rb");
   if (file == nullptr) throw Exception(Format("Cannot open \"%s\"", path.c_str()));
   FileCloser closer{file};
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Files.h"
+
 namespace qor {
 namespace {
 
@@ -52,7 +54,7 @@ struct LineReader::State {
 
 LineReader::LineReader(const std::string& fileName) : state_(std::make_unique<State>()) {
   State& s = *state_;
-  s.file = std::fopen(fileName.c_str(), "rb");
+  s.file = OpenFile(fileName, "rb");
   if (s.file == nullptr) return;
   s.buffer.reset(new char[kBlock]);
   s.Refill();

@@ -1,17 +1,14 @@
 #pragma once
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "net/TargetNetwork.h"
+#include "platform/ListeningUdpSocket.h"
 
 namespace qor::test {
 
@@ -19,44 +16,48 @@ namespace qor::test {
 // that run inside their own network namespace.
 class Peer {
  public:
-  explicit Peer(uint16_t port = 5266) {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
-  }
-  ~Peer() { close(fd_); }
+  explicit Peer(uint16_t port = 5266) { socket_.Open(0, port); }
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
 
   // The next datagram, or nothing within timeoutMs.
   std::vector<uint8_t> Receive(uint32_t& address, uint16_t& port, int timeoutMs = 2000) {
-    pollfd entry{fd_, POLLIN, 0};
-    if (poll(&entry, 1, timeoutMs) <= 0) return {};
-    std::vector<uint8_t> bytes(65536);
-    sockaddr_in source{};
-    socklen_t length = sizeof source;
-    const ssize_t got =
-        recvfrom(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&source), &length);
-    bytes.resize(got < 0 ? 0 : static_cast<size_t>(got));
-    address = ntohl(source.sin_addr.s_addr);
-    port = ntohs(source.sin_port);
-    return bytes;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (pending_.empty()) {
+      const int taken = socket_.Receive(/*wait=*/false);
+      for (int i = 0; i < taken; ++i) {
+        const ListeningUdpSocket::Datagram& datagram = socket_.Received(i);
+        pending_.push_back({std::vector<uint8_t>(datagram.bytes.begin(), datagram.bytes.end()),
+                            datagram.source, datagram.sourcePort});
+      }
+      if (taken > 0) break;
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return {};
+      socket_.WaitReadable(static_cast<int>(left));
+    }
+    Taken next = std::move(pending_.front());
+    pending_.pop_front();
+    address = next.source;
+    port = next.sourcePort;
+    return std::move(next.bytes);
   }
 
   void SendTo(const std::vector<uint8_t>& bytes, uint32_t address, uint16_t port) {
-    sockaddr_in destination{};
-    destination.sin_family = AF_INET;
-    destination.sin_addr.s_addr = htonl(address);
-    destination.sin_port = htons(port);
-    ASSERT_EQ(sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&destination),
-                     sizeof destination),
-              static_cast<ssize_t>(bytes.size()));
+    const ListeningUdpSocket::Outgoing datagram{bytes, 0, address, port};
+    int error = 0;
+    ASSERT_EQ(socket_.Send({&datagram, 1}, error), 1) << error;
   }
 
  private:
-  int fd_ = -1;
+  struct Taken {
+    std::vector<uint8_t> bytes;
+    uint32_t source = 0;
+    uint16_t sourcePort = 0;
+  };
+  ListeningUdpSocket socket_{65536};
+  std::deque<Taken> pending_;
 };
 
 // Polls the network until done() holds or timeoutMs of real time pass.

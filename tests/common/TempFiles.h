@@ -1,14 +1,20 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace qor::test {
+
+// Tells this process's folders from those of test programs running beside it.
+inline unsigned ProcessTag() {
+  static const unsigned tag = std::random_device{}();
+  return tag;
+}
 
 // A fresh folder for one test's files, removed afterwards.
 class TempFiles {
@@ -16,7 +22,7 @@ class TempFiles {
   TempFiles() {
     static std::atomic<int> serial{0};
     folder_ = std::filesystem::temp_directory_path() /
-              ("qor-script-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+              ("qor-script-" + std::to_string(ProcessTag()) + "-" + std::to_string(serial++));
     std::filesystem::create_directories(folder_);
   }
   ~TempFiles() {
@@ -27,11 +33,12 @@ class TempFiles {
   TempFiles& operator=(const TempFiles&) = delete;
 
   // Writes bytes exactly as given (no line-end translation) and returns the file's path.
+  // The path is the folder, "/" and name, as tests write paths in the folder by hand.
   std::string Write(const std::string& name, const std::string& bytes) const {
-    const std::filesystem::path path = folder_ / name;
-    std::ofstream out(path, std::ios::binary);
+    const std::string path = Folder() + "/" + name;
+    std::ofstream out(std::filesystem::path(folder_ / name), std::ios::binary);
     out << bytes;
-    return path.string();
+    return path;
   }
 
   [[nodiscard]] std::string Folder() const { return folder_.string(); }

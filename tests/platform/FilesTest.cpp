@@ -1,16 +1,25 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "platform/Files.h"
+#include "tests/common/RunProgram.h"
 #include "tests/common/TempFiles.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/WideText.h"
+#endif
 
 namespace qor {
 namespace {
 
-// Upper-case forms are compared, as the Windows file system does: "_" after the letters.
+// Upper-case forms are compared, as the Windows file system does: "_" after the letters. On
+// Windows the order is the file system's own; the short name "X~1.QOR" of "x.qorx" matches the
+// pattern there, but only names ending in ".qor" are listed.
 TEST(FilesTest, ListsQorFilesOfAnyCaseSortedWithoutRegardToCase) {
   test::TempFiles files;
   for (const char* name :
@@ -22,10 +31,13 @@ TEST(FilesTest, ListsQorFilesOfAnyCaseSortedWithoutRegardToCase) {
             (std::vector<std::string>{"A.QOR", "a2.qor", "b.qor", "c.Qor", "dir.qor", "Z.qor",
                                       "_x.qor"}));
   // A trailing separator changes nothing.
-  EXPECT_EQ(ListScriptFiles(files.Folder() + "/").size(), 7u);
+  EXPECT_EQ(ListScriptFiles(files.Folder() + kPathSeparator).size(), 7u);
 }
 
 TEST(FilesTest, NamesThatDifferOnlyInCaseKeepAStableOrder) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the Windows file system does not tell such names apart";
+#endif
   test::TempFiles files;
   files.Write("a.qor", "");
   files.Write("A.qor", "");
@@ -48,9 +60,72 @@ TEST(FilesTest, ExecutableDirectoryHoldsThisProgram) {
   const auto folder = ExecutableDirectory();
   ASSERT_TRUE(folder.has_value());
   ASSERT_FALSE(folder->empty());
-  EXPECT_NE(folder->back(), '/');
+  EXPECT_NE(folder->back(), kPathSeparator);
+#ifdef _WIN32
+  EXPECT_TRUE(std::filesystem::exists(*folder + "\\platform_tests.exe")) << *folder;
+#else
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
   EXPECT_EQ(*folder, self.parent_path().string());
+#endif
+}
+
+// A folder whose path is longer than the 260 characters Windows allows a plain path.
+class LongFolder {
+ public:
+  explicit LongFolder(const test::TempFiles& files) : path_(files.Folder()) {
+    while (path_.size() <= 300) {
+      path_ += kPathSeparator + std::string(40, 'd');
+      MakeFolder(path_);
+    }
+  }
+  [[nodiscard]] const std::string& Path() const { return path_; }
+
+ private:
+  static void MakeFolder(const std::string& path) {
+#ifdef _WIN32
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + WidenText(path)).c_str(), nullptr)) << path;
+#else
+    ASSERT_TRUE(std::filesystem::create_directory(path)) << path;
+#endif
+  }
+  std::string path_;
+};
+
+TEST(FilesTest, PathsLongerThan260CharactersWorkInFull) {
+  test::TempFiles files;
+  const LongFolder folder(files);
+  const std::string script = folder.Path() + kPathSeparator + "deep.qor";
+  std::FILE* out = OpenFile(script, "wb");
+  ASSERT_NE(out, nullptr) << script;
+  std::fputs("*restart\n", out);
+  std::fclose(out);
+
+  EXPECT_EQ(ListScriptFiles(folder.Path()), std::vector<std::string>{"deep.qor"});
+  EXPECT_TRUE(IsDirectory(folder.Path()));
+  EXPECT_FALSE(IsDirectory(script));
+  std::FILE* in = OpenFile(script, "rb");
+  ASSERT_NE(in, nullptr);
+  char text[16] = {};
+  EXPECT_EQ(std::fread(text, 1, sizeof text, in), 9u);
+  std::fclose(in);
+  EXPECT_STREQ(text, "*restart\n");
+}
+
+// A program in such a folder learns the whole of its folder: the start-up buffer grows.
+TEST(FilesTest, ExecutableDirectoryOfAProgramInALongFolderIsWhole) {
+#ifdef _WIN32
+  // Windows starts no program from there unless long paths are enabled for the whole system;
+  // the buffer grows on every start all the same (ExecutableDirectoryHoldsThisProgram).
+  GTEST_SKIP() << "Windows starts no program whose path is that long";
+#endif
+  test::TempFiles files;
+  const LongFolder folder(files);
+  const std::string copy = folder.Path() + kPathSeparator + "print-executable-directory.exe";
+  std::filesystem::copy_file(PRINT_EXECUTABLE_DIRECTORY, copy);
+  std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
+  const test::ProgramRun run = test::RunProgram(copy, {});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, folder.Path() + "\n");
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 // Real sockets: runs inside its own network namespace (scripts/netns-run).
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <chrono>
 
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
+#include "platform/ListeningUdpSocket.h"
 #include "platform/UdpSocket.h"
 #include "platform/WinsockErrorText.h"
 #include "tests/common/SocketTestSupport.h"
@@ -75,8 +79,13 @@ TEST(UdpSocketTest, BatchesTakeAndSendManyDatagramsAtOnce) {
   std::vector<uint8_t> buffers(4 * kMaxDatagram);
   ReceiveSlot slots[4];
   for (size_t i = 0; i < 4; ++i) slots[i] = {buffers.data() + i * kMaxDatagram, kMaxDatagram};
-  // All three wait, so one call takes them; the long one is reported in its own slot.
-  ASSERT_EQ(socket.ReceiveBatch(slots, 4), 3);
+  // All three wait, so one call takes them where the system batches; the long one is reported
+  // in its own slot, and where datagrams come one at a time the batch ends after it.
+  const int taken = socket.ReceiveBatch(slots, 4);
+  ASSERT_TRUE(taken == 3 || taken == 2) << taken;
+  if (taken == 2) {
+    ASSERT_EQ(socket.ReceiveBatch(slots + 2, 2), 1);
+  }
   EXPECT_EQ(slots[0].length, 10);
   EXPECT_EQ(slots[0].port, 5266);
   EXPECT_EQ(slots[0].address >> 24, 127u);
@@ -149,10 +158,12 @@ TEST(UdpSocketTest, ErrorsCarryWindowsSocketsCodes) {
 }
 
 TEST(UdpSocketTest, OpeningFailureNamesTheStep) {
-#ifdef __SANITIZE_ADDRESS__
+#if defined(__SANITIZE_ADDRESS__)
   // The sanitizers' own checks need free descriptors, which this test takes away.
   GTEST_SKIP() << "not under the sanitizers";
-#endif
+#elif defined(_WIN32)
+  GTEST_SKIP() << "Windows has no limit on open handles to lower";
+#else
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
   rlimit none = saved;
@@ -166,6 +177,7 @@ TEST(UdpSocketTest, OpeningFailureNamesTheStep) {
   }
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
   EXPECT_EQ(message, "Failed to create socket: too many open files");
+#endif
 }
 
 // Thousands of targets answer one broadcast at once; the queue must hold them all until the
@@ -188,6 +200,73 @@ TEST(UdpSocketTest, HoldsThousandsOfAnswersToOneBroadcast) {
   while (socket.ReceiveFrom(buffer, sizeof buffer, address, port) == 24) ++received;
   EXPECT_EQ(received, kAnswers);
   RecordProperty("receive_buffer_bytes", socket.ReceiveBufferSize());
+}
+
+// The simulator's side: it learns where each datagram was sent, takes and sends them in batches,
+// and a wait ends when interrupted.
+TEST(ListeningUdpSocketTest, LearnsEachDestinationAndIsInterruptible) {
+  ListeningUdpSocket listener(64);
+  listener.Open(0, 5266);
+  EXPECT_EQ(listener.Receive(/*wait=*/false), 0);
+  EXPECT_EQ(listener.WaitReadable(10), ListeningUdpSocket::Wait::kTimedOut);
+
+  UdpSocket socket;
+  const uint8_t hello[3] = {1, 2, 3};
+  ASSERT_EQ(socket.SendTo(hello, sizeof hello, 0x7F00000A, 5266), 3);
+  ASSERT_EQ(socket.SendTo(hello, 2, 0xFFFFFFFF, 5266), 2);
+  std::vector<ListeningUdpSocket::Datagram> received;
+  while (received.size() < 2 &&
+         listener.WaitReadable(2000) == ListeningUdpSocket::Wait::kReadable) {
+    const int taken = listener.Receive(/*wait=*/false);
+    for (int i = 0; i < taken; ++i) received.push_back(listener.Received(i));
+  }
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0].length, 3u);
+  EXPECT_EQ(received[0].destination, 0x7F00000Au);
+  EXPECT_EQ(received[0].source >> 24, 127u);
+  EXPECT_NE(received[0].sourcePort, 0);
+  EXPECT_EQ(received[1].length, 2u);
+  EXPECT_EQ(received[1].destination, 0xFFFFFFFFu);
+
+  // Answers reach the sender in order, in one batch; one too long for the capacity is known for
+  // what it is.
+  const std::vector<ListeningUdpSocket::Outgoing> answers = {
+      {{hello, 3}, 0x7F00000A, received[0].source, received[0].sourcePort},
+      {{hello, 1}, 0, received[0].source, received[0].sourcePort}};
+  int error = -1;
+  EXPECT_EQ(listener.Send(answers, error), 2);
+  EXPECT_EQ(error, 0);
+  uint8_t buffer[256];
+  uint32_t address = 0;
+  uint16_t port = 0;
+  for (const size_t length : {3u, 1u}) {
+    ASSERT_TRUE(socket.WaitReadable(2000));
+    EXPECT_EQ(socket.ReceiveFrom(buffer, sizeof buffer, address, port), static_cast<int>(length));
+    EXPECT_EQ(port, 5266);
+  }
+  const Bytes big(100, 7);
+  ASSERT_EQ(socket.SendTo(big.data(), big.size(), 0x7F000001, 5266), 100);
+  ASSERT_EQ(listener.Receive(/*wait=*/true), 1);
+  EXPECT_GT(listener.Received(0).length, 64u);
+  EXPECT_EQ(listener.Received(0).bytes.size(), 64u);
+
+  // An interruption ends this wait and every later one, even on a busy socket.
+  ASSERT_EQ(socket.SendTo(hello, 3, 0x7F000001, 5266), 3);
+  listener.Interrupt();
+  EXPECT_EQ(listener.WaitReadable(2000), ListeningUdpSocket::Wait::kInterrupted);
+  EXPECT_EQ(listener.WaitReadable(2000), ListeningUdpSocket::Wait::kInterrupted);
+
+  // The port is taken now.
+  ListeningUdpSocket second(64);
+  try {
+    second.Open(0, 5266);
+    FAIL() << "no exception";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message(), "Cannot listen on 0.0.0.0:5266: address already in use");
+  }
+  listener.Close();
+  EXPECT_EQ(listener.Send(answers, error), 0);
+  EXPECT_EQ(error, wsa::kNotSocket);
 }
 
 }  // namespace

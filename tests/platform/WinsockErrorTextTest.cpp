@@ -47,6 +47,9 @@ TEST(WinsockErrorTextTest, OtherCodesAreUnknownInLowerCaseHexadecimal) {
 }
 
 TEST(WinsockErrorTextTest, PosixErrorsMapToWindowsSocketsCodes) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows Sockets report their own codes";
+#endif
   EXPECT_EQ(WsaCodeFromErrno(EWOULDBLOCK), wsa::kWouldBlock);
   EXPECT_EQ(WsaCodeFromErrno(EAGAIN), wsa::kWouldBlock);
   EXPECT_EQ(WsaCodeFromErrno(ENETUNREACH), wsa::kNetworkUnreachable);

@@ -6,6 +6,7 @@
 
 #include "exec/DirectiveRegistry.h"
 #include "platform/Exception.h"
+#include "platform/Files.h"
 #include "script/Script.h"
 #include "tests/common/TempFiles.h"
 
@@ -105,12 +106,13 @@ TEST_F(ScriptError, DownloadWords) {
 }
 
 TEST_F(ScriptError, DownloadFiles) {
-  EXPECT_EQ(ErrorOf("*restart\n*download 0x1000 16 missing.bin\n"),
-            Expected("line 2: Cannot open \"" + files_.Folder() + "/missing.bin\""));
+  EXPECT_EQ(
+      ErrorOf("*restart\n*download 0x1000 16 missing.bin\n"),
+      Expected("line 2: Cannot open \"" + files_.Folder() + kPathSeparator + "missing.bin\""));
   files_.Write("big.bin", std::string(17, '\x01'));
   EXPECT_EQ(ErrorOf("#\n#\n*download 0x1000 16 big.bin\nS30900001000010203049A\n"),
-            Expected("line 3: Binary file \"" + files_.Folder() +
-                     "/big.bin\" is too large for download area"));
+            Expected("line 3: Binary file \"" + files_.Folder() + kPathSeparator +
+                     "big.bin\" is too large for download area"));
   files_.Write("fits.bin", std::string(16, '\x01'));
   EXPECT_EQ(ErrorOf("*download 0x1000 16 fits.bin\n"), "");
 }

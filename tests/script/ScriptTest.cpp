@@ -15,6 +15,7 @@
 #include "net/Target.h"
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
+#include "platform/Files.h"
 #include "script/Script.h"
 #include "script/ScriptDisplay.h"
 #include "script/SectionDirective.h"
@@ -211,7 +212,7 @@ TEST(Script, DownloadJoinsEvenAFullPathToTheScriptFolder) {
   const std::string image = files.Write("abs.bin", "\x01");
   const std::string path = files.Write("abs.qor", "*download 0 4 " + image + "\n");
   EXPECT_EQ(ErrorOf(path), "Error in \"" + path + "\", line 1: Cannot open \"" + files.Folder() +
-                               "/" + image + "\"");
+                               kPathSeparator + image + "\"");
 }
 
 // A group of records several times the reader's block, with CR LF line ends and a comment long
@@ -276,8 +277,9 @@ TEST(Script, LongLinesAreReadIn255CharacterPieces) {
 
 TEST(Script, APieceEndsAtItsFirstNulByte) {
   test::TempFiles files;
-  Script script(files.Write("nul.qor", std::string("*section abc\0 ignored words\n*restart\n", 37)),
-                DirectiveRegistry());
+  Script script(
+      files.Write("nul-byte.qor", std::string("*section abc\0 ignored words\n*restart\n", 37)),
+      DirectiveRegistry());
   ASSERT_EQ(script.DirectiveCount(), 2);
   EXPECT_EQ(As<SectionDirective>(script, 0).Description(), "abc");
 }

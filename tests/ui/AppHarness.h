@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
@@ -18,6 +17,7 @@
 #include "platform/TickCount.h"
 #include "res/ResourceIds.h"
 #include "tests/common/FakeDatagramSocket.h"
+#include "tests/common/TempFiles.h"
 #include "ui/headless/HeadlessDesktop.h"
 #include "ui/headless/HeadlessDialog.h"
 #include "ui/headless/HeadlessList.h"
@@ -82,7 +82,7 @@ class TempFolder {
   TempFolder() {
     static std::atomic<int> serial{0};
     folder_ = std::filesystem::temp_directory_path() /
-              ("qor-ui-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+              ("qor-ui-" + std::to_string(ProcessTag()) + "-" + std::to_string(serial++));
     std::filesystem::create_directories(folder_);
   }
   ~TempFolder() {

@@ -1,6 +1,5 @@
 // qor-sim: simulated QOR targets behind one UDP socket, for tests and demonstrations.
 #include <CLI/CLI.hpp>
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -13,6 +12,7 @@
 #include "net/Target.h"
 #include "net/Wire.h"
 #include "platform/Exception.h"
+#include "platform/StopRequest.h"
 #include "tools/cli/HelpFormatter.h"
 #include "tools/cli/NumberValidators.h"
 #include "tools/qor-sim/SimEngine.h"
@@ -205,16 +205,10 @@ void Convert(const TypedOptions& typed, SimOptions& options) {
   }
 }
 
-// Answers until SIGINT or SIGTERM: the exit status.
+// Answers until asked to stop (Ctrl-C, or SIGTERM): the exit status.
 int Serve(const SimOptions& options, const std::string& bind) {
-  // Only the main thread takes these signals, through sigwait; the engine's thread inherits
-  // the mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
+  // Before the engine's thread starts, so that only Wait takes the request.
+  qor::StopRequest stop;
   try {
     qor::sim::SimEngine engine(options);
     engine.Start();
@@ -225,8 +219,7 @@ int Serve(const SimOptions& options, const std::string& bind) {
                  options.port);
     std::printf("ready\n");
     std::fflush(stdout);
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    stop.Wait();
     engine.Stop();
     return 0;
   } catch (const qor::Exception& error) {
@@ -249,7 +242,7 @@ int main(int argc, char** argv) {
                        "Print the version and exit");
   app.footer(
       "Run it inside scripts/netns-run (a private network namespace) so that it never answers "
-      "a real network. It prints 'ready' when listening and stops on SIGINT or SIGTERM.\n"
+      "a real network. It prints 'ready' when listening and stops on Ctrl-C (SIGINT) or SIGTERM.\n"
       "Statuses of its FinalReplies: 0 success, 1 bad length, 2 beyond the staging buffer or "
       "the address space, 3 CRC mismatch, 255 injected by --fail.");
   SimOptions options;

@@ -1,12 +1,10 @@
 #include "tools/qorctl/RunConsole.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <functional>
 
 #include "platform/Format.h"
+#include "platform/Terminal.h"
 #include "platform/TickCount.h"
 #include "script/ScriptDisplay.h"
 
@@ -31,18 +29,6 @@ struct Line {
   std::string lastPrinted;
   bool pending = false;  // changed since last shown
 };
-
-int TerminalColumns(std::FILE* out) {
-  winsize size{};
-  if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
-}
-
-size_t TerminalRows(std::FILE* out) {
-  winsize size{};
-  if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_row > 0) return size.ws_row;
-  return 24;
-}
 
 std::string Describe(const Line& line) {
   std::string text = line.operation;
@@ -161,7 +147,7 @@ struct RunConsole::State {
   }
 
   void Draw() {
-    const int columns = TerminalColumns(out);
+    const int columns = GetTerminalSize(out).columns;
     if (drawn) std::fprintf(out, "\x1b[%zuA", lines.size());
     for (const Line& line : lines)
       std::fprintf(out, "\r\x1b[2K%s\n", LiveText(line, columns).c_str());
@@ -186,7 +172,7 @@ RunConsole::RunConsole(std::FILE* out, bool terminal, std::vector<std::string> l
   // Live lines are rewritten by moving the cursor up over them, which stops at the top of the
   // screen: more lines than the screen holds would scroll a copy into its history at every
   // redraw. Then each change gets a line of its own, as in a log.
-  state_->terminal = terminal && labels.size() < TerminalRows(out);
+  state_->terminal = terminal && labels.size() < static_cast<size_t>(GetTerminalSize(out).rows);
   state_->lines.resize(labels.size());
   for (size_t i = 0; i < labels.size(); ++i) state_->lines[i].label = std::move(labels[i]);
   State* s = state_.get();

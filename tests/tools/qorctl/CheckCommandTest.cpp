@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -8,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/RunProgram.h"
 #include "tests/common/TempFiles.h"
 
 namespace qor {
@@ -15,11 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Outcome = test::ProgramRun;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -28,24 +24,12 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
-// Single quotes for the shell; no test argument holds one.
-std::string Quote(const std::string& word) { return "'" + word + "'"; }
-
 // Runs qorctl with arguments in folder and collects its exit status and both streams.
 Outcome RunQorctl(const std::vector<std::string>& arguments,
-                  const std::string& folder = QOR_SOURCE_DIR, const std::string& prefix = "") {
-  const test::TempFiles streams;
-  const std::string out = streams.Folder() + "/out";
-  const std::string err = streams.Folder() + "/err";
-  std::string command = "cd " + Quote(folder) + " && " + prefix + Quote(QORCTL_PATH);
-  for (const std::string& argument : arguments) command += " " + Quote(argument);
-  command += " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null";
-  const int raw = std::system(command.c_str());
-  Outcome outcome;
-  outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  outcome.out = ReadFile(out);
-  outcome.err = ReadFile(err);
-  return outcome;
+                  const std::string& folder = QOR_SOURCE_DIR,
+                  test::ProgramOptions options = test::ProgramOptions()) {
+  options.folder = folder;
+  return test::RunProgram(QORCTL_PATH, arguments, options);
 }
 
 std::vector<std::string> Examples() {
@@ -224,11 +208,14 @@ TEST(CheckCommand, BytesThatAreNotUtf8BecomeOneEscapeEach) {
 TEST(CheckCommand, AnImageTooLargeForMemoryIsAnErrorNotACrash) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer needs more address space than the limit allows";
+#elif defined(_WIN32)
+  GTEST_SKIP() << "a program's address space cannot be limited here";
 #else
   test::TempFiles files;
   // Only data takes memory: a blank 4 GiB image reads in 150 MB of address space...
   files.Write("blank.qor", "*section a\n*download 0 -1\n");
-  const std::string limit = "ulimit -v 150000 && ";
+  test::ProgramOptions limit;
+  limit.addressSpaceLimit = size_t{150000} * 1024;
   const Outcome blank = RunQorctl({"check", "--json", "blank.qor"}, files.Folder(), limit);
   EXPECT_EQ(blank.status, 0) << blank.err;
   EXPECT_NE(blank.out.find("\"length\": 4294967295, \"crc32\": "), std::string::npos) << blank.out;

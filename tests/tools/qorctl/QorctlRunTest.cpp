@@ -1,7 +1,6 @@
 // The real qorctl program against simulated targets, inside this test's private network
 // namespace: exit statuses, texts, JSON and what lands in the targets.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
@@ -15,6 +14,7 @@
 
 #include "net/TargetNetwork.h"
 #include "net/Wire.h"
+#include "tests/common/RunProgram.h"
 #include "tests/common/SocketTestSupport.h"
 #include "tests/common/TempFiles.h"
 #include "tools/qor-sim/SimEngine.h"
@@ -22,11 +22,7 @@
 namespace qor::test {
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Outcome = ProgramRun;
 
 class QorctlRunTest : public ::testing::Test {
  protected:
@@ -35,25 +31,12 @@ class QorctlRunTest : public ::testing::Test {
     engine->Start();
   }
 
-  // Runs qorctl with arguments (already quoted for the shell) and collects what it printed.
-  Outcome Qorctl(const std::string& arguments, const std::string& prefix = "") {
-    const std::string errPath = files.Folder() + "/stderr.txt";
-    const std::string command =
-        prefix + std::string(QORCTL_PATH) + " " + arguments + " 2>" + errPath;
-    Outcome outcome;
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return outcome;
-    char buffer[4096];
-    size_t count = 0;
-    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-      outcome.out.append(buffer, count);
-    const int raw = ::pclose(pipe);
-    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ifstream err(errPath);
-    std::stringstream text;
-    text << err.rdbuf();
-    outcome.err = text.str();
-    return outcome;
+  // Runs qorctl with arguments (words apart by spaces) and collects what it printed.
+  static Outcome Qorctl(const std::string& arguments, const ProgramOptions& options = {}) {
+    std::vector<std::string> words;
+    std::istringstream split(arguments);
+    for (std::string word; split >> word;) words.push_back(word);
+    return RunProgram(QORCTL_PATH, words, options);
   }
 
   // The --json summary: one object per line, gathered into an array.
@@ -337,15 +320,19 @@ TEST_F(QorctlRunTest, TimeoutAndCtrlCCancelARunThatWaitsForever) {
   const nlohmann::json summary = Summary(timedOut.out);
   EXPECT_EQ(summary.at(0).at("error"), "Timed out after 0.5 seconds; the run was cancelled");
 
-  const Outcome interrupted = Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200",
-                                     "timeout --preserve-status -s INT 1.5 ");
+  ProgramOptions ctrlC;
+  ctrlC.interruptAfterSeconds = 1.5;
+  const Outcome interrupted =
+      Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200", ctrlC);
   EXPECT_EQ(interrupted.status, 130) << interrupted.err;
   EXPECT_NE(interrupted.out.find("cancelled after"), std::string::npos) << interrupted.out;
 
   // A limit shorter than a millisecond is still a limit, not "none".
+  ProgramOptions tenSeconds;
+  tenSeconds.killAfterSeconds = 10;
   const Outcome tiny =
       Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200 --timeout 0.0004 --json",
-             "timeout 10 ");
+             tenSeconds);
   EXPECT_EQ(tiny.status, 1);
   EXPECT_EQ(Summary(tiny.out).at(0).at("error"),
             "Timed out after 0.0004 seconds; the run was cancelled");
@@ -419,6 +406,11 @@ TEST_F(QorctlRunTest, ATimeoutMustBeAFiniteNumberOfSeconds) {
 }
 
 TEST_F(QorctlRunTest, DiscoverSaysHowManyTargetsAFloodOfInventedMacsLeftOut) {
+#ifdef _WIN32
+  // Under wine each receive is a round trip to the wineserver: qorctl falls behind the flood's
+  // pace and its queue, which wine cannot grow past net.core.rmem_max, overflows.
+  GTEST_SKIP() << "wine's sockets are too slow for the flood";
+#endif
   constexpr uint32_t kFlood = TargetTable::kMaxTargets + 600;
   std::thread flooder([] {
     test::Peer peer;
