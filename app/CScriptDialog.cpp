@@ -5,6 +5,7 @@
 #include "exec/ScriptRunner.h"
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
+#include "platform/ReceiveSpin.h"
 #include "platform/TickCount.h"
 #include "res/ResourceIds.h"
 #include "ui/CProgressCtrl.h"
@@ -140,7 +141,14 @@ void CScriptDialog::OnTimer(unsigned) {
 // Between ticks the window changes at most every 20 ms: a reply per chunk would otherwise
 // redraw it a thousand times a second.
 void CScriptDialog::OnSocketReadable(unsigned) {
-  if (!Step()) return;
+  // A target that answers within microseconds is stepped here again, for up to a tick, instead
+  // of through the event loop, whose wake-up takes longer than the answer.
+  const uint32_t started = GetTickCount();
+  do {
+    if (!Step()) return;
+  } while (!state_->runner->Closed() && !state_->runner->Finished() &&
+           GetTickCount() - started < kStepPeriodMs &&
+           SpinBeforeSleeping([this] { return state_->network.WaitReadable(0); }));
   if (GetTickCount() - state_->shownAt < kStepPeriodMs) return;
   ShowLines();
   state_->ShowFinished(*this);

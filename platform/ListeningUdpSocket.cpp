@@ -10,6 +10,7 @@
 #include "platform/DatagramSocket.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
+#include "platform/ReceiveSpin.h"
 #include "platform/UdpSocket.h"
 #include "platform/WinsockErrorText.h"
 
@@ -369,8 +370,17 @@ int ListeningUdpSocket::Receive(bool wait) {
   }
   for (int i = 0; i < s.used; ++i) State::Rearm(s.headers[static_cast<size_t>(i)].msg_hdr);
   // MSG_TRUNC: the full length, so that an oversized datagram is known for what it is.
-  const int flags = MSG_TRUNC | (wait ? MSG_WAITFORONE : MSG_DONTWAIT);
-  const int got = recvmmsg(s.socket, s.headers.data(), kBatch, flags, nullptr);
+  int got = -1;
+  // A call that does not sleep: true when it took something or failed for another reason.
+  const auto tryOnce = [&] {
+    got = recvmmsg(s.socket, s.headers.data(), kBatch, MSG_TRUNC | MSG_DONTWAIT, nullptr);
+    return got > 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+  };
+  if (!wait) {
+    tryOnce();
+  } else if (!SpinBeforeSleeping(tryOnce)) {
+    got = recvmmsg(s.socket, s.headers.data(), kBatch, MSG_TRUNC | MSG_WAITFORONE, nullptr);
+  }
   s.used = std::max(got, 0);
   for (int i = 0; i < s.used; ++i) {
     const auto index = static_cast<size_t>(i);

@@ -2,6 +2,7 @@
 
 #include "platform/Exception.h"
 #include "platform/Format.h"
+#include "platform/ReceiveSpin.h"
 #include "platform/WinsockErrorText.h"
 
 #ifdef _WIN32
@@ -402,6 +403,13 @@ int UdpSocket::ReceiveBatchWaiting(ReceiveSlot* slots, int count, int timeoutMs)
     }
     state_->receiveTimeoutMs = timeoutMs;
   }
+  int taken = -1;
+  const bool early = SpinBeforeSleeping([&] {
+    taken = ReceiveMany(state_->handle, state_->Headers(), slots, count, MSG_DONTWAIT,
+                        state_->lastError);
+    return taken >= 0 || state_->lastError != wsa::kWouldBlock;
+  });
+  if (early) return taken;
   return ReceiveMany(state_->handle, state_->Headers(), slots, count, MSG_WAITFORONE,
                      state_->lastError);
 #else

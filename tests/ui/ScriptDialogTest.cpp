@@ -226,6 +226,36 @@ TEST_F(ScriptDialogTest, ADirectiveErrorIsShownWithTheExclamationIconAndEndsTheR
 }
 
 // A reply steps the run as soon as the socket has it, without waiting for the tick; still one
+// A target that answers at once is stepped again within the same socket event rather than
+// through the event loop; still one request at a time, and the window waits for its tick.
+TEST_F(ScriptDialogTest, ATargetThatAnswersAtOnceIsSteppedWithinOneSocketEvent) {
+  socket.nativeHandle = 42;
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenRun(kFlash);
+  ThenTick();
+  Then([this](HeadlessDesktop& d) {
+    size_t unanswered = 0;
+    socket.onSend = [&](const FakeDatagramSocket::Datagram& request) {
+      EXPECT_EQ(unanswered, 0u) << "a request went out before the last was answered";
+      unanswered = 1;
+      socket.Deliver(FinalReply(Mac(1), Get32(request.bytes, 12), 0));
+    };
+    socket.onWait = [&](int) { unanswered = 0; };
+    ReplyToLast(Mac(1));
+    Run103(d).SocketReadable(1);
+    socket.onSend = nullptr;
+    socket.onWait = nullptr;
+    EXPECT_EQ(Sent(kDataRequest).size(), 2u);
+    EXPECT_EQ(Sent(kWriteRequest).size(), 1u);
+    EXPECT_EQ(Sent(kRestartRequest).size(), 1u);
+    EXPECT_EQ(Run103(d).Text(kIdcStatus), "Filling buffer") << "shown at most every 20 ms";
+    Run103(d).Click(kIdCancel);
+  });
+  ThenQuit();
+  Run();
+  EXPECT_TRUE(desktop.MessageBoxes().empty());
+}
+
 // request at a time, and the lines catch up at most every 20 ms.
 TEST_F(ScriptDialogTest, RepliesStepTheRunAtOnceAndTheLinesFollowWithinTwentyMilliseconds) {
   socket.nativeHandle = 42;
