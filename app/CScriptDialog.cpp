@@ -29,6 +29,8 @@ struct CScriptDialog::State {
   int progressPosition = 0;
   uint32_t shownAt = 0;
   bool stepping = false;
+  // Steps a target that answers at once without a trip through the event loop.
+  ReceiveSpin spin;
 
   void ShowProgress(int position) {
     if (progress.GetPos() != position) progress.SetPos(position);
@@ -46,7 +48,7 @@ struct CScriptDialog::State {
 CScriptDialog::CScriptDialog(Target& target, const Script& script, TargetNetwork& network,
                              CDialog* parent)
     : CDialog(kIddScriptDialog, parent),
-      state_(new State{target, script, network, {}, {}, {}, {}, false, {}, {}, 0, 0, false}) {}
+      state_(new State{target, script, network, {}, {}, {}, {}, false, {}, {}, 0, 0, false, {}}) {}
 
 CScriptDialog::~CScriptDialog() {
   if (state_->runner) state_->network.SetReplyListener(nullptr);
@@ -148,7 +150,7 @@ void CScriptDialog::OnSocketReadable(unsigned) {
     if (!Step()) return;
   } while (!state_->runner->Closed() && !state_->runner->Finished() &&
            GetTickCount() - started < kStepPeriodMs &&
-           SpinBeforeSleeping([this] { return state_->network.WaitReadable(0); }));
+           state_->spin.BeforeSleeping([this] { return state_->network.WaitReadable(0); }));
   if (GetTickCount() - state_->shownAt < kStepPeriodMs) return;
   ShowLines();
   state_->ShowFinished(*this);

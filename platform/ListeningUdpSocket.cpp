@@ -292,6 +292,7 @@ struct ListeningUdpSocket::State {
   std::vector<char> controls = std::vector<char>(kBatch * kControlSpace);
   bool headersReady = false;
   int used = 0;
+  ReceiveSpin spin;
   std::array<Datagram, kBatch> received{};
   // One batch of datagrams to send.
   std::array<mmsghdr, kBatch> outHeaders{};
@@ -378,7 +379,7 @@ int ListeningUdpSocket::Receive(bool wait) {
   };
   if (!wait) {
     tryOnce();
-  } else if (!SpinBeforeSleeping(tryOnce)) {
+  } else if (!s.spin.BeforeSleeping(tryOnce)) {
     got = recvmmsg(s.socket, s.headers.data(), kBatch, MSG_TRUNC | MSG_WAITFORONE, nullptr);
   }
   s.used = std::max(got, 0);

@@ -237,6 +237,7 @@ struct UdpSocket::State {
   int receiveTimeoutMs = -1;  // the bound of a waiting receive; -1: forever, as a new socket
 #ifdef __linux__
   std::unique_ptr<ReceiveHeaders> headers;
+  ReceiveSpin spin;
   ReceiveHeaders& Headers() {
     if (!headers) headers = std::make_unique<ReceiveHeaders>();
     return *headers;
@@ -404,7 +405,7 @@ int UdpSocket::ReceiveBatchWaiting(ReceiveSlot* slots, int count, int timeoutMs)
     state_->receiveTimeoutMs = timeoutMs;
   }
   int taken = -1;
-  const bool early = SpinBeforeSleeping([&] {
+  const bool early = state_->spin.BeforeSleeping([&] {
     taken = ReceiveMany(state_->handle, state_->Headers(), slots, count, MSG_DONTWAIT,
                         state_->lastError);
     return taken >= 0 || state_->lastError != wsa::kWouldBlock;

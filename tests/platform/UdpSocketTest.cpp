@@ -10,6 +10,7 @@
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "platform/ListeningUdpSocket.h"
+#include "platform/ReceiveSpin.h"
 #include "platform/UdpSocket.h"
 #include "platform/WinsockErrorText.h"
 #include "tests/common/SocketTestSupport.h"
@@ -200,6 +201,36 @@ TEST(UdpSocketTest, HoldsThousandsOfAnswersToOneBroadcast) {
   while (socket.ReceiveFrom(buffer, sizeof buffer, address, port) == 24) ++received;
   EXPECT_EQ(received, kAnswers);
   RecordProperty("receive_buffer_bytes", socket.ReceiveBufferSize());
+}
+
+// A receive spins while that brings answers. After each spin that found nothing, twice as many
+// waits as the last time (up to a bound) sleep at once: a peer on the same core could not answer
+// meanwhile. One that answers within a spin again makes every wait spin.
+TEST(ReceiveSpinTest, SpinsLessOftenWhileItDoesNotPay) {
+  ReceiveSpin spin;
+  int tries = 0;
+  EXPECT_TRUE(spin.BeforeSleeping([&] { return ++tries == 3; }));
+  EXPECT_EQ(tries, 3);
+
+  // Which of the next waits spin while nothing answers: 0, 2, 5, 10, ... then every 65th.
+  std::vector<int> spun;
+  for (int wait = 0; wait < 300; ++wait) {
+    tries = 0;
+    EXPECT_FALSE(spin.BeforeSleeping([&] { return ++tries < 0; }));
+    if (tries > 0) spun.push_back(wait);
+  }
+  const std::vector<int> expected = {0, 2, 5, 10, 19, 36, 69, 134, 199, 264};
+  EXPECT_EQ(spun, expected);
+
+  // The waits up to 329 (264 and 65) sleep at once; there a spin pays, and every wait spins again.
+  int wait = 300;
+  while (!spin.BeforeSleeping([] { return true; })) ++wait;
+  EXPECT_EQ(wait, 329);
+  tries = 0;
+  for (int more = 0; more < 3; ++more) {
+    EXPECT_TRUE(spin.BeforeSleeping([&] { return ++tries > 0; }));
+  }
+  EXPECT_EQ(tries, 3);
 }
 
 // The simulator's side: it learns where each datagram was sent, takes and sends them in batches,
