@@ -1,10 +1,8 @@
 // The Win32 backend in this process, on a display (scripts/wine-run --display): dialogs from the
 // templates, the list view, the system menu, timers, the address control, keys, the icon,
 // pop-up menus, the common dialogs and watched sockets.
-// Before windows.h, which would otherwise bring the older socket header.
+// windows.h with the sockets of today, not the older header it would bring by itself.
 #include <winsock2.h>
-
-#include <windows.h>
 // After windows.h, which it needs.
 #include <commctrl.h>
 #include <gtest/gtest.h>
