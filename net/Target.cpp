@@ -4,11 +4,6 @@
 
 namespace qor {
 
-std::string IpAddressText(uint32_t address) {
-  return Format("%u.%u.%u.%u", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
-                (address >> 8) & 0xFF, address & 0xFF);
-}
-
 std::string TargetAddressText(uint32_t address) {
   return address == 0 ? std::string("Unassigned") : IpAddressText(address);
 }

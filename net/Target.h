@@ -8,6 +8,7 @@
 #include "net/MacAddress.h"
 #include "net/ProductKey.h"
 #include "net/TargetEnvironment.h"
+#include "platform/Format.h"  // IpAddressText, beside the target's other address texts
 
 namespace qor {
 
@@ -28,8 +29,6 @@ struct Target {
   [[nodiscard]] ProductKey Key() const { return {vendorId, productId}; }
 };
 
-// Dotted decimal, most significant byte first: 0x7F00000A is "127.0.0.10".
-[[nodiscard]] std::string IpAddressText(uint32_t address);
 // The text the target list shows: dotted decimal, or "Unassigned" for 0.
 [[nodiscard]] std::string TargetAddressText(uint32_t address);
 // Four decimal numbers 0 to 255 separated by dots ("127.0.0.10"); nothing when malformed.

@@ -30,4 +30,9 @@ std::string Format(const char* format, ...) {
   return text;
 }
 
+std::string IpAddressText(uint32_t address) {
+  return Format("%u.%u.%u.%u", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
+                (address >> 8) & 0xFF, address & 0xFF);
+}
+
 }  // namespace qor

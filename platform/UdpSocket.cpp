@@ -3,6 +3,7 @@
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/ReceiveSpin.h"
+#include "platform/SocketAddress.h"
 #include "platform/WinsockErrorText.h"
 
 #ifdef _WIN32
@@ -134,59 +135,6 @@ bool WaitForInput(Handle handle, int timeoutMs) {
 #endif
 }  // namespace
 
-#ifndef _WIN32
-namespace {
-
-struct ErrnoCode {
-  int error;
-  int code;
-};
-
-// Where POSIX and Windows Sockets name the same failure.
-constexpr ErrnoCode kErrnoCodes[] = {
-    {EINTR, wsa::kInterrupted},
-    {EBADF, wsa::kNotSocket},
-    {ENOTSOCK, wsa::kNotSocket},
-    {EPERM, wsa::kAccess},
-    {EACCES, wsa::kAccess},
-    {EFAULT, wsa::kFault},
-    {EINVAL, wsa::kInvalid},
-    {EMFILE, wsa::kTooManyFiles},
-    {ENFILE, wsa::kTooManyFiles},
-    {EAGAIN, wsa::kWouldBlock},
-    {EINPROGRESS, wsa::kInProgress},
-    {EALREADY, wsa::kAlready},
-    {EDESTADDRREQ, wsa::kDestinationRequired},
-    {EMSGSIZE, wsa::kMessageSize},
-    {EPROTOTYPE, wsa::kProtocolType},
-    {ENOPROTOOPT, wsa::kNoProtocolOption},
-    {EPROTONOSUPPORT, wsa::kProtocolNotSupported},
-    {ESOCKTNOSUPPORT, wsa::kSocketTypeNotSupported},
-    {EOPNOTSUPP, wsa::kOperationNotSupported},
-    {EPFNOSUPPORT, wsa::kProtocolFamilyNotSupported},
-    {EAFNOSUPPORT, wsa::kAddressFamilyNotSupported},
-    {EADDRINUSE, wsa::kAddressInUse},
-    {EADDRNOTAVAIL, wsa::kAddressNotAvailable},
-    {ENETDOWN, wsa::kNetworkDown},
-    {ENETUNREACH, wsa::kNetworkUnreachable},
-    {ENETRESET, wsa::kNetworkReset},
-    {ECONNABORTED, wsa::kConnectionAborted},
-    {ECONNRESET, wsa::kConnectionReset},
-    {ENOBUFS, wsa::kNoBuffers},
-    {ENOMEM, wsa::kNotEnoughMemory},
-    {EISCONN, wsa::kIsConnected},
-    {ENOTCONN, wsa::kNotConnected},
-    {EPIPE, wsa::kShutdown},
-    {ESHUTDOWN, wsa::kShutdown},
-    {ETIMEDOUT, wsa::kTimedOut},
-    {ECONNREFUSED, wsa::kConnectionRefused},
-    {EHOSTDOWN, wsa::kHostDown},
-    {EHOSTUNREACH, wsa::kHostUnreachable},
-};
-
-}  // namespace
-#endif
-
 bool InitSocketSupport() {
 #ifdef _WIN32
   // Once for the process, released when it ends.
@@ -199,19 +147,6 @@ bool InitSocketSupport() {
   return started;
 #else
   return true;
-#endif
-}
-
-int WsaCodeFromErrno(int error) {
-#ifdef _WIN32
-  return error;
-#else
-  // EWOULDBLOCK is EAGAIN on the systems we build for; should it differ, it is the same failure.
-  if (error == EWOULDBLOCK) return wsa::kWouldBlock;
-  for (const ErrnoCode& entry : kErrnoCodes) {
-    if (entry.error == error) return entry.code;
-  }
-  return wsa::kSystemCallFailure;
 #endif
 }
 
@@ -288,10 +223,7 @@ int UdpSocket::SendTo(const uint8_t* data, size_t length, uint32_t address, uint
     state_->lastError = wsa::kAddressNotAvailable;
     return -1;
   }
-  sockaddr_in destination{};
-  destination.sin_family = AF_INET;
-  destination.sin_port = htons(port);
-  destination.sin_addr.s_addr = htonl(address);
+  const sockaddr_in destination = SocketAddress(address, port);
   const auto sent =
       sendto(state_->handle, reinterpret_cast<const char*>(data), static_cast<int>(length), kNoWait,
              reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
@@ -444,9 +376,7 @@ int UdpSocket::SendBatch(const SendSlot* slots, int count) {
   for (int i = 0; i < sendable; ++i) {
     const SendSlot& slot = slots[i];
     parts[i] = {const_cast<uint8_t*>(slot.data), slot.length};
-    destinations[i].sin_family = AF_INET;
-    destinations[i].sin_port = htons(slot.port);
-    destinations[i].sin_addr.s_addr = htonl(slot.address);
+    destinations[i] = SocketAddress(slot.address, slot.port);
     msghdr& header = headers[i].msg_hdr;
     header.msg_name = &destinations[i];
     header.msg_namelen = sizeof destinations[i];

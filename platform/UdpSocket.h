@@ -47,8 +47,4 @@ class UdpSocket final : public DatagramSocket {
 // false when the system refuses. Each UdpSocket still asks for the version it uses itself.
 [[nodiscard]] bool InitSocketSupport();
 
-// The Windows Sockets code that stands for a POSIX errno value, so that every OS reports the
-// same texts; a value without a counterpart becomes kSystemCallFailure.
-[[nodiscard]] int WsaCodeFromErrno(int error);
-
 }  // namespace qor

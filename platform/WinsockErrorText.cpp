@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <iterator>
 
+#ifndef _WIN32
+#include <cerrno>
+#endif
+
+#include "platform/DatagramSocket.h"
 #include "platform/Format.h"
 
 namespace qor {
@@ -80,6 +85,72 @@ std::string WinsockErrorText(int code) {
                        [](const ErrorText& entry, int wanted) { return entry.code < wanted; });
   if (found != std::end(kTexts) && found->code == code) return found->text;
   return Format("unknown error: 0x%x", static_cast<unsigned>(code));
+}
+
+#ifndef _WIN32
+namespace {
+
+struct ErrnoCode {
+  int error;
+  int code;
+};
+
+// Where POSIX and Windows Sockets name the same failure.
+constexpr ErrnoCode kErrnoCodes[] = {
+    {EINTR, wsa::kInterrupted},
+    {EBADF, wsa::kNotSocket},
+    {ENOTSOCK, wsa::kNotSocket},
+    {EPERM, wsa::kAccess},
+    {EACCES, wsa::kAccess},
+    {EFAULT, wsa::kFault},
+    {EINVAL, wsa::kInvalid},
+    {EMFILE, wsa::kTooManyFiles},
+    {ENFILE, wsa::kTooManyFiles},
+    {EAGAIN, wsa::kWouldBlock},
+    {EINPROGRESS, wsa::kInProgress},
+    {EALREADY, wsa::kAlready},
+    {EDESTADDRREQ, wsa::kDestinationRequired},
+    {EMSGSIZE, wsa::kMessageSize},
+    {EPROTOTYPE, wsa::kProtocolType},
+    {ENOPROTOOPT, wsa::kNoProtocolOption},
+    {EPROTONOSUPPORT, wsa::kProtocolNotSupported},
+    {ESOCKTNOSUPPORT, wsa::kSocketTypeNotSupported},
+    {EOPNOTSUPP, wsa::kOperationNotSupported},
+    {EPFNOSUPPORT, wsa::kProtocolFamilyNotSupported},
+    {EAFNOSUPPORT, wsa::kAddressFamilyNotSupported},
+    {EADDRINUSE, wsa::kAddressInUse},
+    {EADDRNOTAVAIL, wsa::kAddressNotAvailable},
+    {ENETDOWN, wsa::kNetworkDown},
+    {ENETUNREACH, wsa::kNetworkUnreachable},
+    {ENETRESET, wsa::kNetworkReset},
+    {ECONNABORTED, wsa::kConnectionAborted},
+    {ECONNRESET, wsa::kConnectionReset},
+    {ENOBUFS, wsa::kNoBuffers},
+    {ENOMEM, wsa::kNotEnoughMemory},
+    {EISCONN, wsa::kIsConnected},
+    {ENOTCONN, wsa::kNotConnected},
+    {EPIPE, wsa::kShutdown},
+    {ESHUTDOWN, wsa::kShutdown},
+    {ETIMEDOUT, wsa::kTimedOut},
+    {ECONNREFUSED, wsa::kConnectionRefused},
+    {EHOSTDOWN, wsa::kHostDown},
+    {EHOSTUNREACH, wsa::kHostUnreachable},
+};
+
+}  // namespace
+#endif
+
+int WsaCodeFromErrno(int error) {
+#ifdef _WIN32
+  return error;
+#else
+  // EWOULDBLOCK is EAGAIN on the systems we build for; should it differ, it is the same failure.
+  if (error == EWOULDBLOCK) return wsa::kWouldBlock;
+  for (const ErrnoCode& entry : kErrnoCodes) {
+    if (entry.error == error) return entry.code;
+  }
+  return wsa::kSystemCallFailure;
+#endif
 }
 
 }  // namespace qor
