@@ -6,15 +6,8 @@ set -uo pipefail
 completion=$(realpath "$1") ctl=$(realpath "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAILED: $1: expected [$2], got [$3]"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=../common/checks.sh
+source "${BASH_SOURCE%/*}/../common/checks.sh"
 
 # shellcheck source=/dev/null
 source "$completion"
@@ -48,5 +41,4 @@ check "check too" "a.QOR" "$(complete_line check notes.txt a)"
 check "assign offers no files" "" "$(complete_line assign "")"
 check "--scripts offers folders" "sub" "$(complete_line discover --scripts "")"
 
-if [ $failures -eq 0 ]; then echo "completion: every check held"; else echo "completion: $failures check(s) failed"; fi
-[ $failures -eq 0 ]
+finish "completion"

@@ -8,15 +8,8 @@ source_dir=$1 staged=$2
 folder=$staged/man
 declare -A programs=([qorctl]=$3 [qor-sim]=$4)
 [ -n "${5:-}" ] && programs[qor]=$5
-failures=0
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAILED: $1: expected [$2], got [$3]"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=../common/checks.sh
+source "${BASH_SOURCE%/*}/../common/checks.sh"
 
 # Every argument and option name in a --help text, one per line.
 names() { sed -n 's/^  \([^ ]\+\).*/\1/p' | tr ',' '\n'; }
@@ -59,5 +52,4 @@ if [ -n "${programs[qor]:-}" ]; then
     "$(grep -c "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$staged/$id.metainfo.xml")"
 fi
 
-if [ $failures -eq 0 ]; then echo "packaging files: every check held"; else echo "packaging files: $failures check(s) failed"; fi
-[ $failures -eq 0 ]
+finish "packaging files"

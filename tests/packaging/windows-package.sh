@@ -5,15 +5,8 @@
 # Usage: windows-package.sh OBJDUMP WINDRES CPACK BUILD_DIR VERSION
 set -uo pipefail
 objdump=$1 windres=$2 cpack=$3 build=$4 version=$5
-failures=0
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAILED: $1: expected [$2], got [$3]"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=../common/checks.sh
+source "${BASH_SOURCE%/*}/../common/checks.sh"
 has() {  # has DESCRIPTION PATTERN TEXT
   if grep -qE -- "$2" <<<"$3"; then echo "ok: $1"; else echo "FAILED: $1: no [$2]"; failures=$((failures + 1)); fi
 }
@@ -55,5 +48,4 @@ for file in qor.exe qorctl.exe qor-sim.exe README.txt LICENSE.txt firmware-updat
 done
 check "nothing else in the ZIP" 10 "$(wc -l <<<"$listing")"
 
-if [ $failures -eq 0 ]; then echo "windows package: every check held"; else echo "windows package: $failures check(s) failed"; fi
-[ $failures -eq 0 ]
+finish "windows package"

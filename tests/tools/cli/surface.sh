@@ -4,15 +4,8 @@
 # Usage: surface.sh VERSION QORCTL QOR_SIM [QOR]
 set -uo pipefail
 version=$1 ctl=$2 sim=$3 gui=${4:-}
-failures=0
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAILED: $1: expected [$2], got [$3]"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=../../common/checks.sh
+source "${BASH_SOURCE%/*}/../../common/checks.sh"
 
 programs=("qorctl:$ctl" "qor-sim:$sim")
 [ -n "$gui" ] && programs+=("qor:$gui")
@@ -51,5 +44,4 @@ check "and says why" "qor-sim: --delay: 1.5 is not a whole number from 0 to 3600
   "$(head -1 "${TMPDIR:-/tmp}/qor-surface.$$")"
 rm -f "${TMPDIR:-/tmp}/qor-surface.$$"
 
-if [ $failures -eq 0 ]; then echo "surface: every check held"; else echo "surface: $failures check(s) failed"; fi
-[ $failures -eq 0 ]
+finish "surface"

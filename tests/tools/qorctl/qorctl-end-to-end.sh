@@ -14,16 +14,9 @@ text() { tr -d '\r' <"$1"; }
 scripts=$here/data/scripts
 golden=$here/golden
 work=$(mktemp -d)
-failures=0
 
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAILED: $1: expected [$2], got [$3]"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=../../common/checks.sh
+source "${BASH_SOURCE%/*}/../../common/checks.sh"
 
 $runner "$sim_program" --targets 3 --unassigned 1 --trace "$work/trace.jsonl" >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
@@ -100,5 +93,4 @@ ctl assign 02:00:00:00:00:01 127.0.0.9 >/dev/null 2>"$work/unreachable.err"
 check "a failed assignment exits 1" 1 $?
 check "its message" "Failed sendto: network unreachable" "$(text "$work/unreachable.err")"
 
-if [ $failures -eq 0 ]; then echo "end to end: every check held"; else echo "end to end: $failures check(s) failed"; fi
-[ $failures -eq 0 ]
+finish "end to end"

@@ -8,18 +8,11 @@
 set -uo pipefail
 sim=$1 ctl=$2
 work=$(mktemp -d)
-failures=0
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAILED: $1: expected [$2], got [$3]"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=../../common/checks.sh
+source "${BASH_SOURCE%/*}/../../common/checks.sh"
 
 if [ "$(ip -o link show | wc -l)" -ne 1 ]; then
   echo "not in a private network namespace of loopback alone: refusing to make interfaces" >&2
@@ -92,5 +85,4 @@ check "its messages" "02:00:00:00:01:01 did not answer the discovery; sending th
 "$ctl" discover --wait 500 --json >"$work/after.json"
 check "the target keeps its address" 1 "$(grep -c '"ip": "127.0.1.10"' "$work/after.json")"
 
-if [ $failures -eq 0 ]; then echo "two adapters: every check held"; else echo "two adapters: $failures check(s) failed"; fi
-[ $failures -eq 0 ]
+finish "two adapters"

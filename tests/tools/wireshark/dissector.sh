@@ -10,15 +10,8 @@ lua=$1 sim=$2 ctl=$3 examples=$4
 work=$(mktemp -d)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-failures=0
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAILED: $1: expected [$2], got [$3]"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=../../common/checks.sh
+source "${BASH_SOURCE%/*}/../../common/checks.sh"
 wait_for() {  # wait_for FILE TEXT
   for _ in $(seq 200); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done
   return 1
@@ -111,5 +104,4 @@ PYTHON
 cat "$work/checks.txt"
 failures=$((failures + $(grep -c '^FAILED' "$work/checks.txt")))
 
-if [ $failures -eq 0 ]; then echo "dissector: every check held"; else echo "dissector: $failures check(s) failed"; fi
-[ $failures -eq 0 ]
+finish "dissector"
