@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -14,6 +15,17 @@ namespace qor::test {
 inline unsigned ProcessTag() {
   static const unsigned tag = std::random_device{}();
   return tag;
+}
+
+// Everything written to a temporary file (std::tmpfile) so far.
+inline std::string Contents(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  char buffer[512];
+  size_t count = 0;
+  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, count);
+  return text;
 }
 
 // A fresh folder for one test's files, removed afterwards.

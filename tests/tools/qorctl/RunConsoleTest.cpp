@@ -6,21 +6,11 @@
 
 #include "platform/TickCount.h"
 #include "script/ScriptDisplay.h"
+#include "tests/common/TempFiles.h"
 #include "tools/qorctl/RunConsole.h"
 
 namespace qor::test {
 namespace {
-
-// Everything written to a temporary file so far.
-std::string Contents(std::FILE* file) {
-  std::fflush(file);
-  std::rewind(file);
-  std::string text;
-  char buffer[512];
-  size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, count);
-  return text;
-}
 
 TEST(RunConsoleTest, WithoutATerminalEachChangeIsOneLineAndEachStageGetsItsOwn) {
   std::FILE* out = std::tmpfile();

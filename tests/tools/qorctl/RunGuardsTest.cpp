@@ -13,16 +13,6 @@
 namespace qor::test {
 namespace {
 
-std::string Contents(std::FILE* file) {
-  std::fflush(file);
-  std::rewind(file);
-  std::string text;
-  char buffer[512];
-  size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, count);
-  return text;
-}
-
 Target Board(uint8_t last, uint16_t product) {
   Target target;
   target.mac.bytes = {0x02, 0, 0, 0, 0, last};
