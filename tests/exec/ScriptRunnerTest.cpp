@@ -20,6 +20,16 @@ class ScriptRunnerTest : public ExecHarness {
     return *script;
   }
 
+  // Starts the script and has the target answer its first requests.
+  void StartAndAnswer(const std::string& text, int answered) {
+    Load(text);
+    runner->Tick();
+    for (int i = 0; i < answered; ++i) {
+      ReplyToLast();
+      runner->Tick();
+    }
+  }
+
   TempFiles files;
   std::unique_ptr<Script> script;
   std::unique_ptr<ScriptRunner> runner;
@@ -125,12 +135,7 @@ TEST_F(ScriptRunnerTest, ARefusedRequestEndsTheRunWithItsTextAndNothingIsSentAft
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
     socket->sent.clear();
-    Load(row.script);
-    runner->Tick();
-    for (int i = 0; i < row.answered; ++i) {
-      ReplyToLast();
-      runner->Tick();
-    }
+    StartAndAnswer(row.script, row.answered);
     const size_t sent = SentCount();
     ReplyToLast(255);
     try {
@@ -171,12 +176,7 @@ TEST_F(ScriptRunnerTest, ASilentTargetFailsJustOverTheLimitOfItsRequest) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
     socket->sent.clear();
-    Load(row.script);
-    runner->Tick();
-    for (int i = 0; i < row.answered; ++i) {
-      ReplyToLast();
-      runner->Tick();
-    }
+    StartAndAnswer(row.script, row.answered);
     const size_t sent = SentCount();
     const uint32_t start = clock.Now();
     // Resends keep their 1000 ms rule and never count as hearing from the target.
