@@ -6,6 +6,7 @@
 
 #include "net/Crc32.h"
 #include "net/TargetEnvironment.h"
+#include "platform/Exception.h"
 
 namespace qor {
 namespace {
@@ -212,6 +213,80 @@ TEST(ParseEnvironmentBlock, StopsAtTextWithoutEqualsSignAndAtTheEnd) {
   TargetEnvironment third;
   ParseEnvironmentBlock(unfinished.data(), unfinished.size(), third);
   EXPECT_EQ(third.entries, (Entries{{"a", "1"}}));
+}
+
+TEST(ParseEnvironmentBlock, TellsAValidBlockFromABlankAndADamagedOne) {
+  using State = EnvironmentBlockState;
+  Bytes wrongCrc = BlockWith(std::string("x=1\0", 4) + std::string(12, '\0'));
+  wrongCrc[0] ^= 0x80;
+  Bytes oneByteWritten(16, 0xFF);
+  oneByteWritten[9] = 0xFE;
+  Bytes blankButForCrc(16, 0xFF);
+  blankButForCrc[3] = 0x00;
+  struct Row {
+    const char* what;
+    Bytes block;
+    State state;
+    Entries added;
+  };
+  const std::vector<Row> rows = {
+      {"a right CRC",
+       BlockWith(std::string("x=1\0", 4) + std::string(12, '\0')),
+       State::kValid,
+       {{"x", "1"}}},
+      {"a right CRC over nothing but text without '='", BlockWith("junk"), State::kValid, {}},
+      {"erased flash", Bytes(16, 0xFF), State::kBlank, {}},
+      {"erased flash of the whole staging size", Bytes(0x1000, 0xFF), State::kBlank, {}},
+      {"a wrong CRC", wrongCrc, State::kDamaged, {}},
+      {"all zero", Bytes(16, 0), State::kDamaged, {}},
+      {"erased but for one byte of the entries", oneByteWritten, State::kDamaged, {}},
+      {"erased but for one byte of the CRC", blankButForCrc, State::kDamaged, {}},
+      {"three bytes of 0xFF", Bytes(3, 0xFF), State::kBlank, {}},
+      {"three bytes, not all 0xFF", Bytes{0xFF, 0x00, 0xFF}, State::kDamaged, {}},
+  };
+  for (const Row& row : rows) {
+    TargetEnvironment environment;
+    SetVariable(environment, "kept", "yes");
+    EXPECT_EQ(ParseEnvironmentBlock(row.block.data(), row.block.size(), environment), row.state)
+        << row.what;
+    Entries expected = row.added;
+    expected.emplace("kept", "yes");
+    EXPECT_EQ(environment.entries, expected) << row.what;
+    EXPECT_TRUE(environment.blocks.empty()) << "the caller records where the block was";
+  }
+}
+
+TEST(CheckEnvironmentFits, ATableFitsUpToTheBlocksLastByteAndNotOneByteMore) {
+  TargetEnvironment environment;
+  EXPECT_EQ(EnvironmentBlockNeed(environment), 4u) << "an empty table still needs its CRC";
+  SetVariable(environment, "a", "123456789");  // 12 bytes with '=' and the zero byte
+  SetVariable(environment, "bb", "1");         // 5
+  EXPECT_EQ(EnvironmentBlockNeed(environment), 21u);
+  EXPECT_NO_THROW(CheckEnvironmentFits(environment, 0x00F00000, 21));
+  EXPECT_NO_THROW(CheckEnvironmentFits(environment, 0x00F00000, 0x1000));
+  try {
+    CheckEnvironmentFits(environment, 0x00F00000, 20);
+    FAIL() << "a table one byte too large fits";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message(),
+              "Environment variables need 21 bytes; the block at 00F00000 holds 20");
+  }
+  // Whatever the block, the build that fits holds every variable.
+  const DataBlock exact = BuildEnvironmentBlock(environment, 0, 21);
+  TargetEnvironment back;
+  EXPECT_EQ(ParseEnvironmentBlock(exact.bytes.data(), exact.bytes.size(), back),
+            EnvironmentBlockState::kValid);
+  EXPECT_EQ(back.entries, environment.entries);
+
+  TargetEnvironment huge;
+  SetVariable(huge, "big", std::string(5000 - 4 - 5, 'v'));
+  try {
+    CheckEnvironmentFits(huge, 0x00F00000, 4096);
+    FAIL() << "5000 bytes fit 4096";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message(),
+              "Environment variables need 5000 bytes; the block at 00F00000 holds 4096");
+  }
 }
 
 TEST(SetVariable, SetsReplacesAndDeletes) {

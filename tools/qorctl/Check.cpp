@@ -10,8 +10,8 @@
 
 #include "exec/DirectiveRegistry.h"
 #include "platform/Exception.h"
+#include "script/LintedScript.h"
 #include "script/Script.h"
-#include "script/ScriptLint.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/JsonWriter.h"
 
@@ -72,35 +72,24 @@ Json DescribeWarnings(const std::vector<LintWarning>& warnings) {
   return list;
 }
 
-// As the reader words its errors, so that editors that jump to those jump to these too.
-void PrintWarnings(const std::string& file, const std::vector<LintWarning>& warnings) {
-  for (const LintWarning& warning : warnings) {
-    if (warning.line > 0) {
-      std::fprintf(stderr, "Warning in \"%s\", line %d: %s\n", file.c_str(), warning.line,
-                   warning.text.c_str());
-    } else {
-      std::fprintf(stderr, "Warning in \"%s\": %s\n", file.c_str(), warning.text.c_str());
-    }
-  }
-}
-
 int RunCheck(const CheckOptions& options) {
   bool allRead = true;
   bool anyWarning = false;
   for (const std::string& file : options.files) {
     std::string out;
     try {
-      ScriptLint lint;
-      const Script script(file, DirectiveRegistry(), &lint);
-      lint.Finish(script);
-      const std::vector<LintWarning> warnings = lint.Warnings();
+      const LintedScript read = ReadScriptWithLint(file, DirectiveRegistry());
+      const Script& script = *read.script;
+      const std::vector<LintWarning>& warnings = read.warnings;
       anyWarning = anyWarning || !warnings.empty();
       if (options.json) {
         Json description = Describe(script);
         description["warnings"] = DescribeWarnings(warnings);
         AppendJson(out, description);
       } else {
-        PrintWarnings(file, warnings);
+        for (const LintWarning& warning : warnings) {
+          std::fprintf(stderr, "%s\n", LintWarningText(file, warning).c_str());
+        }
         out = file + ": ok, " + Plural(script.ProductEntries().size(), "product", "products") +
               ", " + Plural(script.ScriptTargets().size(), "script entry", "script entries") +
               ", " +
