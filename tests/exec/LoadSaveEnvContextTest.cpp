@@ -294,6 +294,9 @@ TEST_F(LoadSaveEnvContextTest, SaveRefusesATableThatDoesNotFitBeforeSendingAnyth
       {24,
        {{"a", "1"}, {"b", std::string(14, 'v')}, {"c", "3"}},
        "Environment variables need 29 bytes; the block at 0003F000 holds 24"},
+      {4096,
+       {{"big", std::string(4991, 'v')}},
+       "Environment variables need 5000 bytes; the block at 0003F000 holds 4096"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.length);

@@ -6,7 +6,6 @@
 
 #include "net/Crc32.h"
 #include "net/TargetEnvironment.h"
-#include "platform/Exception.h"
 
 namespace qor {
 namespace {
@@ -253,39 +252,6 @@ TEST(ParseEnvironmentBlock, TellsAValidBlockFromABlankAndADamagedOne) {
     expected.emplace("kept", "yes");
     EXPECT_EQ(environment.entries, expected) << row.what;
     EXPECT_TRUE(environment.blocks.empty()) << "the caller records where the block was";
-  }
-}
-
-TEST(CheckEnvironmentFits, ATableFitsUpToTheBlocksLastByteAndNotOneByteMore) {
-  TargetEnvironment environment;
-  EXPECT_EQ(EnvironmentBlockNeed(environment), 4u) << "an empty table still needs its CRC";
-  SetVariable(environment, "a", "123456789");  // 12 bytes with '=' and the zero byte
-  SetVariable(environment, "bb", "1");         // 5
-  EXPECT_EQ(EnvironmentBlockNeed(environment), 21u);
-  EXPECT_NO_THROW(CheckEnvironmentFits(environment, 0x00F00000, 21));
-  EXPECT_NO_THROW(CheckEnvironmentFits(environment, 0x00F00000, 0x1000));
-  try {
-    CheckEnvironmentFits(environment, 0x00F00000, 20);
-    FAIL() << "a table one byte too large fits";
-  } catch (const Exception& error) {
-    EXPECT_EQ(error.Message(),
-              "Environment variables need 21 bytes; the block at 00F00000 holds 20");
-  }
-  // Whatever the block, the build that fits holds every variable.
-  const DataBlock exact = BuildEnvironmentBlock(environment, 0, 21);
-  TargetEnvironment back;
-  EXPECT_EQ(ParseEnvironmentBlock(exact.bytes.data(), exact.bytes.size(), back),
-            EnvironmentBlockState::kValid);
-  EXPECT_EQ(back.entries, environment.entries);
-
-  TargetEnvironment huge;
-  SetVariable(huge, "big", std::string(5000 - 4 - 5, 'v'));
-  try {
-    CheckEnvironmentFits(huge, 0x00F00000, 4096);
-    FAIL() << "5000 bytes fit 4096";
-  } catch (const Exception& error) {
-    EXPECT_EQ(error.Message(),
-              "Environment variables need 5000 bytes; the block at 00F00000 holds 4096");
   }
 }
 
