@@ -25,8 +25,10 @@
 #include "tools/qorctl/NetworkOptions.h"
 #include "tools/qorctl/RunConsole.h"
 #include "tools/qorctl/RunGuards.h"
+#include "tools/qorctl/ScriptTrust.h"
 #include "tools/qorctl/TracingSocket.h"
 #include "tools/qorctl/Validators.h"
+#include "trust/ReadScript.h"
 
 namespace qor::cli {
 namespace {
@@ -48,6 +50,7 @@ struct RunOptions {
   std::string silence;       // seconds, checked by RunScript; empty for the default
   std::string writeSilence;  // the same, for writes
   std::string trace;         // JSON Lines file of every message; empty for none
+  bool allowUnsigned = false;
 };
 
 // One number of VID:PID: decimal, or hexadecimal after 0x.
@@ -210,7 +213,9 @@ int RunScript(const RunOptions& options) {
   if (!options.product.empty()) product = ParseProduct(options.product);
 
   // Read the script before touching the network, so a bad script costs no discovery.
-  const Script script(options.script, DirectiveRegistry());
+  const SignedScript read =
+      ReadScript(options.script, DirectiveRegistry(), CommandKeys(options.allowUnsigned));
+  const Script& script = *read.script;
 
   InterruptGuard interrupt;
   TargetNetwork network(OpenSocket(options.trace), BroadcastsFor(options.broadcast));
@@ -320,6 +325,7 @@ CommandRunner AddRunCommand(CLI::App& app) {
       ->type_name("FILE");
   run->add_flag("--json", options->json,
                 "At the end, one JSON object per target and line: mac, ok, error, seconds");
+  AddAllowUnsignedFlag(*run, options->allowUnsigned);
   return [options] {
     if (options->mac.empty() && !options->all) {
       throw UsageError("choose the target: --target MAC, or --all");
