@@ -40,6 +40,14 @@ std::string ScriptWhat(const std::string& path) {
   return Format("Script %s", LastPathComponent(path).c_str());
 }
 
+bool Readable(const std::string& path) {
+  if (IsDirectory(path)) return false;
+  std::FILE* file = OpenFile(path, "rb");
+  if (file == nullptr) return false;
+  std::fclose(file);
+  return true;
+}
+
 // The BLAKE2b-512 of the whole file, read in pieces; nothing when it cannot be read.
 std::optional<std::vector<uint8_t>> HashFile(const std::string& path) {
   std::FILE* file = OpenFile(path, "rb");
@@ -66,12 +74,18 @@ SignedScript ReadScript(const std::string& path, std::span<const DirectiveParser
     return read;
   }
   const std::string signaturePath = path + kSignatureExtension;
+  // A script nobody trusted signed is refused before it, or any image of it, is read; one that
+  // is not there says so, as it always did.
+  const SignatureCheck examined = keys.Examine(signaturePath);
+  if (examined.status != SignatureStatus::kGood && Readable(path)) {
+    RequireGood(examined, ScriptWhat(path));
+  }
   try {
     read.script = std::make_unique<Script>(path, registry, observer, &Blake2bDigest::Make);
   } catch (const Exception&) {
-    // A script that does not read may be one changed since it was signed, or never signed:
-    // that is the operator's first concern. The file is hashed again only to choose the
-    // message; nothing read here is used.
+    // A script that does not read may be one changed since it was signed: that is the
+    // operator's first concern. The file is hashed again only to choose the message; nothing
+    // read here is used.
     if (const auto digest = HashFile(path)) {
       RequireGood(keys.Check(signaturePath, *digest), ScriptWhat(path));
     }

@@ -1,5 +1,6 @@
 #include "trust/TrustedKeys.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -22,6 +23,29 @@ std::optional<std::string> ReadSmallFile(const std::string& path, size_t limit) 
   bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
   std::fclose(file);
   return bytes;
+}
+
+// The signature file read and its key looked for; status kGood when one of keys has its id.
+SignatureCheck Read(const std::string& path, const std::vector<MinisignKey>& keys,
+                    std::optional<MinisignSignature>& signature) {
+  SignatureCheck check;
+  const std::optional<std::string> text = ReadSmallFile(path, kLargestFile);
+  if (!text) return check;  // kMissing
+  if (text->size() <= kLargestFile) signature = ParseMinisignSignature(*text);
+  if (!signature) {
+    check.status = SignatureStatus::kMalformed;
+    return check;
+  }
+  check.keyId = signature->keyId;
+  check.trustedComment = signature->trustedComment;
+  const bool known = std::any_of(
+      keys.begin(), keys.end(), [&](const MinisignKey& key) { return key.id == signature->keyId; });
+  // Verifying a legacy signature would need the whole file in memory at once; minisign signs
+  // hashes unless told otherwise.
+  check.status = !signature->prehashed ? SignatureStatus::kLegacy
+                 : known               ? SignatureStatus::kGood
+                                       : SignatureStatus::kUnknownKey;
+  return check;
 }
 
 }  // namespace
@@ -65,37 +89,28 @@ size_t TrustedKeys::KeyCount() const { return state_->keys.size(); }
 
 const std::vector<std::string>& TrustedKeys::UnreadableFiles() const { return state_->unreadable; }
 
+SignatureCheck TrustedKeys::Examine(const std::string& signaturePath) const {
+  std::optional<MinisignSignature> signature;
+  return Read(signaturePath, state_->keys, signature);
+}
+
 SignatureCheck TrustedKeys::Check(const std::string& signaturePath,
                                   std::span<const uint8_t> digest) const {
-  SignatureCheck check;
-  const std::optional<std::string> text = ReadSmallFile(signaturePath, kLargestFile);
-  if (!text) return check;  // kMissing
-  const std::optional<MinisignSignature> signature =
-      text->size() <= kLargestFile ? ParseMinisignSignature(*text) : std::nullopt;
-  if (!signature) {
-    check.status = SignatureStatus::kMalformed;
-    return check;
-  }
-  check.keyId = signature->keyId;
-  check.trustedComment = signature->trustedComment;
-  if (!signature->prehashed) {
-    // Verifying it would need the whole file in memory at once; minisign signs hashes anyway.
-    check.status = SignatureStatus::kLegacy;
-    return check;
-  }
-  check.status = SignatureStatus::kUnknownKey;
+  std::optional<MinisignSignature> signature;
+  SignatureCheck check = Read(signaturePath, state_->keys, signature);
+  if (check.status != SignatureStatus::kGood) return check;
   // The global signature covers the signature and the trusted comment, so neither can be
   // swapped for another.
   std::vector<uint8_t> global(signature->signature.begin(), signature->signature.end());
   global.insert(global.end(), signature->trustedComment.begin(), signature->trustedComment.end());
+  check.status = SignatureStatus::kBad;
   for (const MinisignKey& key : state_->keys) {
-    if (key.id != signature->keyId) continue;
-    check.status = digest.size() == Blake2bDigest::kSize &&
-                           VerifyEd25519(key.key, digest, signature->signature) &&
-                           VerifyEd25519(key.key, global, signature->globalSignature)
-                       ? SignatureStatus::kGood
-                       : SignatureStatus::kBad;
-    if (check.status == SignatureStatus::kGood) break;
+    if (key.id == signature->keyId && digest.size() == Blake2bDigest::kSize &&
+        VerifyEd25519(key.key, digest, signature->signature) &&
+        VerifyEd25519(key.key, global, signature->globalSignature)) {
+      check.status = SignatureStatus::kGood;
+      break;
+    }
   }
   return check;
 }

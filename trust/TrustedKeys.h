@@ -55,6 +55,10 @@ class TrustedKeys {
   // bytes that were read from the signed file.
   [[nodiscard]] SignatureCheck Check(const std::string& signaturePath,
                                      std::span<const uint8_t> digest) const;
+  // Everything Check does short of the signature itself, so that a file nobody trusted to
+  // sign is refused before it is read: kGood here says only that the signature file reads and
+  // names a trusted key.
+  [[nodiscard]] SignatureCheck Examine(const std::string& signaturePath) const;
 
  private:
   struct State;

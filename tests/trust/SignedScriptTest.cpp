@@ -92,6 +92,14 @@ std::vector<Case> Cases() {
       Signed("image signed by an untrusted key", use("fw.bin.other", "fw.bin.minisig"),
              "Image fw.bin of x.QOR is not signed by a trusted key"),
       Signed("script without a signature", remove("x.QOR.minisig"), "Script x.QOR is not signed"),
+      // Refused before its image is looked for.
+      Signed(
+          "script without a signature or its image",
+          [remove](const std::string& folder) {
+            remove("x.QOR.minisig")(folder);
+            remove("fw.bin")(folder);
+          },
+          "Script x.QOR is not signed"),
       Signed("image without a signature", remove("fw.bin.minisig"),
              "Image fw.bin of x.QOR is not signed"),
       Signed("script signature truncated",
