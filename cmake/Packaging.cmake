@@ -83,11 +83,10 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
   install(FILES ${qor_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${staged}/copyright ${staged}/changelog.gz DESTINATION share/doc/qor)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION share/qor/examples)
-  # The folder of the keys the administrator trusts to sign scripts for everybody: empty until
-  # one is put there, which lintian is told is on purpose. It is where the programs look,
+  # The folder of the keys the administrator trusts to sign scripts for everybody, empty until
+  # one is put there (lintian accepts an empty folder in /etc). It is where the programs look,
   # whatever the prefix.
   install(DIRECTORY DESTINATION /etc/qor/trusted-keys)
-  install(FILES ${packaging}/lintian-overrides DESTINATION share/lintian/overrides RENAME qor)
   if(QOR_BUILD_TOOLS)
     install(FILES ${packaging}/qorctl.bash DESTINATION share/bash-completion/completions
             RENAME qorctl)
