@@ -7,11 +7,9 @@
 #include <vector>
 
 #include "exec/DirectiveRegistry.h"
-#include "exec/DownloadDirective.h"
 #include "platform/Exception.h"
 #include "tests/common/SignedFixtures.h"
 #include "tests/common/TempFiles.h"
-#include "trust/Blake2bDigest.h"
 #include "trust/ReadScript.h"
 
 namespace qor {
@@ -190,23 +188,6 @@ TEST(ReadScript, ErrorsOfASignedScriptAreTheReadersOwn) {
   const std::string missing = folder.Folder() + "/missing.QOR";
   EXPECT_EQ(ErrorOf([&] { (void)ReadScript(missing, DirectiveRegistry(), keys); }),
             "Cannot open \"" + missing + "\"");
-}
-
-TEST(ReadScript, TheImageIsCheckedAsItWasLoadedNotAsItIsLater) {
-  const TrustedKeys keys = test::SignedFixtureKeys();
-  test::TempFiles folder;
-  test::CopySignedScript(folder.Folder());
-  const SignedScript read = ReadScript(folder.Folder() + "/x.QOR", DirectiveRegistry(), keys);
-  const auto& download = dynamic_cast<const DownloadDirective&>(read.script->DirectiveAt(1));
-  const std::vector<InputFile> files = download.InputFiles();
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0].name, "fw.bin");
-  // The digest the signature was checked against is that of the bytes in the image.
-  const DataBlock loaded = download.Section().ExtractBlock(0x1000, 8);
-  Blake2bDigest digest;
-  digest.Update(loaded.bytes);
-  EXPECT_EQ(files[0].digest, digest.Finish());
-  EXPECT_EQ(keys.Check(files[0].path + ".minisig", files[0].digest).status, SignatureStatus::kGood);
 }
 
 }  // namespace
