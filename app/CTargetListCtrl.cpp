@@ -8,7 +8,6 @@
 #include "app/CQORApp.h"
 #include "app/CScriptDialog.h"
 #include "catalog/ScriptCatalogue.h"
-#include "exec/DirectiveRegistry.h"
 #include "platform/Exception.h"
 #include "res/ResourceIds.h"
 #include "res/Resources.h"
@@ -133,8 +132,9 @@ intptr_t CTargetListCtrl::ShowContextMenu(int row, Point screen) {
       auto* app = dynamic_cast<CQORApp*>(AfxGetApp());
       std::string path;
       if (app != nullptr && app->ChooseScriptFile(path)) {
-        const Script script(path, DirectiveRegistry());
-        RunScript(*target, script);
+        // Read as the catalogue reads its own: with trusted keys, only when signed by one.
+        const std::unique_ptr<Script> script = state_->catalogue.ReadScriptFile(path);
+        RunScript(*target, *script);
       }
     } else if (choice > kCmdAssignAddress && choice < runScriptCommand) {
       RunScript(*target, *scripts[choice - kCmdAssignAddress - 1]);

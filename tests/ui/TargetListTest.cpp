@@ -1,3 +1,4 @@
+#include "tests/common/SignedFixtures.h"
 #include "tests/ui/AppHarness.h"
 #include "ui/UiTypes.h"
 
@@ -275,6 +276,51 @@ TEST_F(TargetListTest, ACatalogueScriptRunsAndStaysInTheCatalogueForTheNextRun) 
   }
   ThenQuit();
   Run();
+}
+
+// With a trusted key the menu offers only the signed script, and Run Script... says why another
+// file does not run, in the error box that shows every script that does not read.
+TEST_F(TargetListTest, WithATrustedKeyOnlySignedScriptsAreOfferedAndRun) {
+  keyFolders = {SignedFixtureKeyFolder()};
+  CopySignedScript(folder.Path());  // x.QOR, for 0x1234:0x0001
+  TempFolder elsewhere;
+  const std::string unsigned_ = elsewhere.Write("other.QOR", "*section \"From a file\"\n");
+  CopySignedScript(elsewhere.Path());
+  elsewhere.Write("fw.bin", "changed");
+  const std::string badImage = elsewhere.Path() + "/x.QOR";
+
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenMenuOfRow(0, [](const headless::ShownMenu& menu) {
+    ExpectMenu(menu,
+               {Entry{1, "Assign IP Address...", false}, std::nullopt,
+                Entry{2, "Signed update", false}, std::nullopt, Entry{3, "Run Script...", false}});
+  });
+  Then([this](HeadlessDesktop&) { EXPECT_EQ(List().ItemText(0, 0), "Signed Board"); });
+  for (const auto& [path, message] :
+       {std::pair{unsigned_, std::string("Script other.QOR is not signed")},
+        std::pair{badImage, std::string("Image fw.bin of x.QOR has a bad signature")}}) {
+    Then([this](HeadlessDesktop&) { List().RightClickRow(0); });
+    Then([](HeadlessDesktop& d) { d.ChooseMenuItem(3); });
+    Then([path](HeadlessDesktop& d) { d.ChooseFile(path); });
+    Then([message](HeadlessDesktop& d) {
+      ASSERT_NE(d.MessageBox(), nullptr);
+      EXPECT_EQ(d.MessageBox()->text, message);
+      EXPECT_EQ(d.MessageBox()->type, kMbOk | kMbIconError);
+      EXPECT_FALSE(d.IsOpen(kIddScriptDialog));
+      d.AnswerMessageBox();
+    });
+  }
+  // The signed script from the catalogue runs.
+  Then([this](HeadlessDesktop&) { List().RightClickRow(0); });
+  Then([](HeadlessDesktop& d) { d.ChooseMenuItem(2); });
+  ThenTick();
+  Then([](HeadlessDesktop& d) {
+    EXPECT_EQ(d.Dialog(kIddScriptDialog).Text(kIdcOperation), "Signed");
+    d.Dialog(kIddScriptDialog).PressEscape();
+  });
+  ThenQuit();
+  Run();
+  EXPECT_EQ(desktop.MessageBoxes().size(), 2u);
 }
 
 }  // namespace
