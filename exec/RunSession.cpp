@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -153,14 +154,20 @@ void RunSession::State::StepEach() {
     const size_t i = going[k];
     if (runs[i].outcome != RunOutcome::kRunning) continue;
     ScriptRunner& runner = *engines[i]->runner;
+    // Settled outside the catch: what the observer throws is not the run's failure.
+    std::optional<std::string> failure;
     try {
       runner.Step();
-      if (runner.Finished()) Settle(i, RunOutcome::kFinished, {});
     } catch (const Exception& error) {
-      Settle(i, RunOutcome::kFailed, error.Message());
+      failure = error.Message();
     } catch (const std::exception& error) {
       runner.Cancel();
-      Settle(i, RunOutcome::kFailed, error.what());
+      failure = error.what();
+    }
+    if (failure) {
+      Settle(i, RunOutcome::kFailed, std::move(*failure));
+    } else if (runner.Finished()) {
+      Settle(i, RunOutcome::kFinished, {});
     }
   }
 }
