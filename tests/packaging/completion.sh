@@ -21,7 +21,7 @@ complete_line() {
 }
 
 check "registered for qorctl" "complete -F _qorctl qorctl" "$(complete -p qorctl)"
-check "every command" "assign check discover run" "$(complete_line "")"
+check "every command" "assign check discover provision run" "$(complete_line "")"
 check "commands by prefix" "discover" "$(complete_line d)"
 check "the program's own options" "--help --help-all --version" "$(complete_line --)"
 check "discover's options, from its --help" \
@@ -38,6 +38,8 @@ touch "$work/scripts/a.QOR" "$work/scripts/b.qor" "$work/scripts/notes.txt"
 cd "$work/scripts" || exit 1
 check "run offers .QOR files, any case, and folders" "a.QOR b.qor sub" "$(complete_line run "")"
 check "check too" "a.QOR" "$(complete_line check notes.txt a)"
+check "provision too, and files for its record" "a.QOR b.qor sub|a.QOR" \
+  "$(complete_line provision "")|$(complete_line provision --record a)"
 check "assign offers no files" "" "$(complete_line assign "")"
 check "--scripts offers folders" "sub" "$(complete_line discover --scripts "")"
 
