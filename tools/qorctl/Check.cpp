@@ -140,12 +140,12 @@ CommandRunner AddCheckCommand(CLI::App& app) {
                     "Print one JSON object per file and line instead of the summary");
   command->add_flag("--strict", options->strict, "Fail (exit 1) when any file draws a warning");
   command->footer(
-      "A failure prints the message QOR would show the operator. Warnings name what QOR would\n"
-      "silently ignore or accept: unknown directives, lines of a *download group that are not\n"
-      "S3 records, S3 records with a wrong checksum, a script with nothing to run, *script\n"
-      "entries for products no *product names.\n"
-      "Exit status: 0 when every file reads (with --strict: and draws no warning), 1 otherwise,\n"
-      "2 on a usage error.");
+      "A failure prints the message QOR would show the operator. Warnings name what QOR would "
+      "silently ignore or accept: unknown directives, lines of a *download group that are not S3 "
+      "records, S3 records with a wrong checksum, a script with nothing to run, *script entries "
+      "for products no *product names.\n"
+      "Exit status: 0 when every file reads (with --strict: and draws no warning), 1 otherwise, 2 "
+      "on a usage error.");
   return [options] { return RunCheck(*options); };
 }
 
