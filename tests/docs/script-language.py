@@ -38,20 +38,22 @@ with tempfile.TemporaryDirectory() as work:
     check("and prints what the page says", said == [result.stdout.strip()],
           "%s against %r" % (said, result.stdout))
 
-# Every text the reader and the run build: string literals given to these calls, and those the
-# lint returns, in the core's sources.
+# Every text the reader and the run build: string literals given to these calls, named text
+# constants, and those the lint returns, in the core's sources.
 CALL = re.compile(r"\b(?:ParseException|Exception|Format|SetStatusText|Show|ThrowInDirective|"
                   r"CancelAll|push_back)\([^\"();]*?((?:\"(?:[^\"\\]|\\.)*\"\s*)+)")
 RETURN = re.compile(r"\breturn ((?:\"(?:[^\"\\]|\\.)+\"\s*)+);")
+CONSTANT = re.compile(r"\bconstexpr const char\* k\w+ = ((?:\"(?:[^\"\\]|\\.)+\"\s*)+);")
 LITERAL = re.compile(r"\"((?:[^\"\\]|\\.)*)\"")
 texts = set()
 for folder in ("script", "exec", "net"):
     for name in sorted(os.listdir(os.path.join(source, folder))):
         # A MAC address's format is no message.
-        if not name.endswith(".cpp") or name == "MacAddress.cpp":
+        if not name.endswith((".cpp", ".h")) or name == "MacAddress.cpp":
             continue
         code = open(os.path.join(source, folder, name), encoding="utf-8").read()
-        found = CALL.findall(code) + (RETURN.findall(code) if name == "ScriptLint.cpp" else [])
+        found = CALL.findall(code) + CONSTANT.findall(code)
+        found += RETURN.findall(code) if name == "ScriptLint.cpp" else []
         for literals in found:
             text = "".join(LITERAL.findall(literals)).replace('\\"', '"')
             if text:
