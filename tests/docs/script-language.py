@@ -39,21 +39,21 @@ with tempfile.TemporaryDirectory() as work:
           "%s against %r" % (said, result.stdout))
 
 # Every text the reader and the run build: string literals given to these calls, named text
-# constants, and those the lint returns, in the core's sources.
+# constants, and those the lint and the signature check return, in the core's sources.
 CALL = re.compile(r"\b(?:ParseException|Exception|Format|SetStatusText|Show|ThrowInDirective|"
                   r"CancelAll|push_back)\([^\"();]*?((?:\"(?:[^\"\\]|\\.)*\"\s*)+)")
 RETURN = re.compile(r"\breturn ((?:\"(?:[^\"\\]|\\.)+\"\s*)+);")
 CONSTANT = re.compile(r"\bconstexpr const char\* k\w+ = ((?:\"(?:[^\"\\]|\\.)+\"\s*)+);")
 LITERAL = re.compile(r"\"((?:[^\"\\]|\\.)*)\"")
 texts = set()
-for folder in ("script", "exec", "net"):
+for folder in ("script", "exec", "net", "trust"):
     for name in sorted(os.listdir(os.path.join(source, folder))):
-        # A MAC address's format is no message.
-        if not name.endswith((".cpp", ".h")) or name == "MacAddress.cpp":
+        # The formats of a MAC address and of a key id are no messages.
+        if not name.endswith((".cpp", ".h")) or name in ("MacAddress.cpp", "MinisignFiles.cpp"):
             continue
         code = open(os.path.join(source, folder, name), encoding="utf-8").read()
         found = CALL.findall(code) + CONSTANT.findall(code)
-        found += RETURN.findall(code) if name == "ScriptLint.cpp" else []
+        found += RETURN.findall(code) if name in ("ScriptLint.cpp", "ReadScript.cpp") else []
         for literals in found:
             text = "".join(LITERAL.findall(literals)).replace('\\"', '"')
             if text:
