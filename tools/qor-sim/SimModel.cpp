@@ -155,8 +155,9 @@ struct SimModel::State {
   uint32_t Write(SimTarget& target, wire::ByteView bytes, const TraceRecord& request,
                  SimOutput& output);
   uint32_t Read(SimTarget& target, wire::ByteView bytes, wire::Bytes& payload);
-  // Sends reply, unless the loss generator takes it: whether it went.
-  bool Send(uint16_t requestType, SimReply reply, SimOutput& output);
+  // Sends reply, unless the loss generator takes it: whether it went. It may leave late, or
+  // twice, as target's generator draws.
+  bool Send(SimTarget& target, uint16_t requestType, SimReply reply, SimOutput& output);
   [[nodiscard]] SimTarget& TargetFor(const MacAddress& mac);
 };
 
@@ -315,7 +316,7 @@ void SimModel::State::Discover(const TraceRecord& request, SimOutput& output) {
                                     .vendorId = target.info.vendorId,
                                     .productId = target.info.productId,
                                     .stagingSize = target.info.stagingSize};
-    if (Send(kDiscoverRequest, MakeReply(target, request, kDiscoverReply, reply.Encode()),
+    if (Send(target, kDiscoverRequest, MakeReply(target, request, kDiscoverReply, reply.Encode()),
              output)) {
       ++target.info.discoverReplies;
     }
@@ -353,7 +354,7 @@ void SimModel::State::Carry(SimTarget& target, uint16_t type, wire::ByteView byt
   SimReply final = MakeReply(target, request, kFinalReply, reply.Encode());
   final.record.requestId = requestId;
   final.record.status = status;
-  Send(type, std::move(final), output);
+  Send(target, type, std::move(final), output);
   // Answered first, as a device acknowledges before it goes down.
   if (restarted) {
     LoseStaging(target);
@@ -401,7 +402,7 @@ uint32_t SimModel::State::Write(SimTarget& target, wire::ByteView bytes, const T
     SimReply reply = MakeReply(target, request, kProgressReply, progress.Encode());
     reply.record.requestId = write->requestId;
     reply.record.status = value;
-    Send(kWriteRequest, std::move(reply), output);
+    Send(target, kWriteRequest, std::move(reply), output);
   }
   target.memory.Write(address, count, staged.data());
   return kStatusOk;
@@ -414,12 +415,19 @@ uint32_t SimModel::State::Read(SimTarget& target, wire::ByteView bytes, wire::By
   const uint64_t count = read->length;
   if (count > kMaxDataBytes) return kStatusBadLength;
   if (address + count > kAddressSpace) return kStatusOutOfRange;
+  if (count > 1 && Happens(target.random, options.shortReadRate)) {
+    ++counters.shortReads;
+    payload.resize(1 + target.random() % (count - 1));
+    target.memory.Read(address, payload.size(), payload.data());
+    return kStatusOk;
+  }
   payload.resize(count);
   target.memory.Read(address, count, payload.data());
   return kStatusOk;
 }
 
-bool SimModel::State::Send(uint16_t requestType, SimReply reply, SimOutput& output) {
+bool SimModel::State::Send(SimTarget& target, uint16_t requestType, SimReply reply,
+                           SimOutput& output) {
   const bool mayLose = options.lossTypes.empty() || options.lossTypes.count(requestType) > 0;
   if (options.lossRate > 0 && mayLose) {
     const double draw = static_cast<double>(random()) / 4294967296.0;
@@ -430,6 +438,15 @@ bool SimModel::State::Send(uint16_t requestType, SimReply reply, SimOutput& outp
       ++counters.repliesLost;
       return false;
     }
+  }
+  // Discoveries wait a fixed time for answers: a late one would only be missed.
+  if (requestType != kDiscoverRequest && Happens(target.random, options.lateRate)) {
+    ++counters.lateReplies;
+    reply.extraDelayMs = options.lateMs;
+  }
+  if (Happens(target.random, options.duplicateRate)) {
+    ++counters.duplicates;
+    output.replies.push_back(reply);
   }
   output.replies.push_back(std::move(reply));
   return true;
@@ -501,7 +518,10 @@ std::string SimModel::Dump(const std::vector<SimRegion>& regions, uint32_t nowMs
         {"power_cuts", c.powerCuts},
         {"restarts", c.restarts},
         {"vanished", vanished},
-        {"ignored_while_silent", c.ignoredWhileSilent}}},
+        {"ignored_while_silent", c.ignoredWhileSilent},
+        {"late_replies", c.lateReplies},
+        {"duplicates", c.duplicates},
+        {"short_reads", c.shortReads}}},
       {"environment", {{"address", o.environmentAddress}, {"length", o.environmentLength}}},
       {"targets", nlohmann::ordered_json::array()}};
 

@@ -32,8 +32,9 @@ struct SimReply {
   uint32_t source = 0;
   uint32_t destination = 0;
   uint16_t destinationPort = 0;
-  TraceRecord record;  // the sender adds the time and "sent" or "lost"
-  bool traced = true;  // false for the answer to a dump request, which is no target's
+  TraceRecord record;         // the sender adds the time and "sent" or "lost"
+  bool traced = true;         // false for the answer to a dump request, which is no target's
+  uint32_t extraDelayMs = 0;  // held back this much longer than the other replies
 };
 
 // What requests led to: trace records to write now, in order, and replies to send.

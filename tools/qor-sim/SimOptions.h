@@ -62,6 +62,15 @@ struct SimOptions {
   // seeded from seed and its position, so they follow its own requests alone.
   uint32_t vanishing = 0;
   uint32_t vanishWithinMs = 60000;
+  // Each reply to a request for a target (not a discovery) leaves lateMs after the others with
+  // this probability: after the answer to a repetition of its request, when that comes sooner.
+  double lateRate = 0.0;
+  uint32_t lateMs = 1500;
+  // Each reply is sent twice with this probability.
+  double duplicateRate = 0.0;
+  // Each ReadRequest is answered with only some of the bytes asked for (at least one) with this
+  // probability, as a target may.
+  double shortReadRate = 0.0;
   // Where a dump request (SimDump.h) writes every target's state; empty: none is answered.
   std::string dumpPath;
   // JSON Lines trace of every request and reply; empty for none.
@@ -92,6 +101,9 @@ struct SimCounters {
   uint64_t powerCuts = 0;           // by powerCutRate
   uint64_t restarts = 0;            // RestartRequests carried out
   uint64_t ignoredWhileSilent = 0;  // requests for a target that was answering nothing
+  uint64_t lateReplies = 0;         // by lateRate
+  uint64_t duplicates = 0;          // by duplicateRate
+  uint64_t shortReads = 0;          // by shortReadRate
 };
 
 }  // namespace qor::sim

@@ -209,6 +209,23 @@ void AddSoakOptions(CLI::App& app, SimOptions& options) {
       ->type_name("MS")
       ->capture_default_str()
       ->check(qor::cli::WholeNumber(1, 0x7FFFFFFF));
+  app.add_option("--late", options.lateRate,
+                 "Probability (0 to 1) that a reply (not to a discovery) leaves --late-ms "
+                 "after the others")
+      ->type_name("RATE")
+      ->check(qor::cli::DecimalNumber(0, 1));
+  app.add_option("--late-ms", options.lateMs, "How much later a late reply leaves")
+      ->type_name("MS")
+      ->capture_default_str()
+      ->check(qor::cli::WholeNumber(1, 3600000));
+  app.add_option("--duplicate", options.duplicateRate,
+                 "Probability (0 to 1) that a reply is sent twice")
+      ->type_name("RATE")
+      ->check(qor::cli::DecimalNumber(0, 1));
+  app.add_option("--short-reads", options.shortReadRate,
+                 "Probability (0 to 1) that a read is answered with only some of its bytes")
+      ->type_name("RATE")
+      ->check(qor::cli::DecimalNumber(0, 1));
   app.add_option("--dump", options.dumpPath,
                  "Write every target's state to FILE (JSON) on a dump request from this host")
       ->type_name("FILE");

@@ -460,6 +460,61 @@ TEST_F(SimModelTest, ATargetThatDropsOffOrLosesPowerIsSilentThenBack) {
   }
 }
 
+TEST_F(SimModelTest, RepliesLeaveLateOrTwiceAndReadsComeShortAsAsked) {
+  struct Row {
+    const char* what;
+    double late, duplicate, shortRead;
+    size_t replies;
+    uint32_t extraDelayMs;
+  };
+  const std::vector<Row> rows = {
+      {"late", 1, 0, 0, 1, 1500},
+      {"twice", 0, 1, 0, 2, 0},
+      {"short", 0, 0, 1, 1, 0},
+  };
+  Bytes image(1024);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 13 + 5);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    SimOptions options = Options(1);
+    options.lateRate = row.late;
+    options.duplicateRate = row.duplicate;
+    options.shortReadRate = row.shortRead;
+    Make(options);
+    model->WriteMemory(kFirst, 0x5000, image);
+    std::vector<size_t> lengths;
+    for (uint32_t id = 1; id <= 20; ++id) {
+      const SimOutput output =
+          Send(wire::ReadRequest{.mac = kFirst, .requestId = id, .address = 0x5000, .length = 1024}
+                   .Encode());
+      ASSERT_EQ(output.replies.size(), row.replies);
+      for (const SimReply& reply : output.replies) {
+        EXPECT_EQ(reply.extraDelayMs, row.extraDelayMs);
+        EXPECT_EQ(reply.bytes, output.replies[0].bytes);
+        const auto read = wire::FinalReply::Decode(reply.bytes);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->requestId, id);
+        EXPECT_EQ(read->status, kStatusOk);
+        // However many bytes came, they are the memory's from the address asked for on.
+        ASSERT_GE(read->payload.size(), 1u);
+        EXPECT_TRUE(std::equal(read->payload.begin(), read->payload.end(), image.begin()));
+      }
+      lengths.push_back(wire::FinalReply::Decode(output.replies[0].bytes)->payload.size());
+    }
+    const bool allWhole =
+        std::all_of(lengths.begin(), lengths.end(), [](size_t n) { return n == 1024; });
+    EXPECT_EQ(allWhole, row.shortRead == 0);
+    const SimCounters counters = model->Counters();
+    EXPECT_EQ(counters.lateReplies, row.late > 0 ? 20u : 0u);
+    EXPECT_EQ(counters.duplicates, row.duplicate > 0 ? 20u : 0u);
+    EXPECT_EQ(counters.shortReads, row.shortRead > 0 ? 20u : 0u);
+    // A discovery waits a fixed time: its answers are never late.
+    const SimOutput discovery = Send(wire::DiscoverRequest{}.Encode(), 0xFFFFFFFF);
+    ASSERT_EQ(discovery.replies.size(), row.replies);
+    EXPECT_EQ(discovery.replies[0].extraDelayMs, 0u);
+  }
+}
+
 TEST_F(SimModelTest, ARestartIsAnsweredThenTheTargetStartsAgainWithoutItsStagingBuffer) {
   SimOptions options = Options(1);
   options.restartMs = 300;
