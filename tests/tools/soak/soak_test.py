@@ -99,8 +99,9 @@ class JudgementTest(unittest.TestCase):
 
     def test_a_table_too_large_for_its_block_must_fail_its_run(self):
         big = [("set", name.encode(), b"v" * 210) for name in soak.BIG_NAMES]
-        plan = soak.Plan(2, [], [("load",)] + big + [("save",)], restart=False)
-        self.assertIsNone(soak.build_block(plan.expected_environment(OLD)[-1]))
+        plan = soak.Plan(2, [], [("load",)] + big + [("save",), ("set", b"a", b"1"), ("save",)],
+                         restart=False)
+        self.assertEqual(plan.expected_environment(OLD), [soak.TOO_LARGE])
         # What fits, as a build that stops at the first entry without room would write it.
         fitting = dict(OLD_VARIABLES)
         for name in soak.BIG_NAMES[:15]:
@@ -113,6 +114,39 @@ class JudgementTest(unittest.TestCase):
             with self.subTest(ok=result["ok"], truncated=environment == truncated):
                 self.assertEqual(soak.judge(plan, OLD, {"environment": OLD.hex(), "regions": []},
                                             {"environment": environment.hex(), "regions": []},
+                                            True, result).kind, kind)
+
+    def test_a_block_read_as_damaged_must_never_be_written_over(self):
+        plan = soak.Plan(4, [], [("load",), ("set", b"a", b"1"), ("save",)], restart=False)
+        start = damaged(OLD)
+        for result, environment, kind in [(OK, soak.build_block({b"a": b"1"}), soak.SILENT),
+                                          (OK, start, soak.SILENT),
+                                          (FAILED, start, soak.ERROR),
+                                          (FAILED, soak.build_block({b"a": b"1"}), soak.PARTIAL)]:
+            with self.subTest(ok=result["ok"], written=environment != start):
+                self.assertEqual(soak.judge(plan, start, {"environment": start.hex(), "regions": []},
+                                            {"environment": environment.hex(), "regions": []},
+                                            True, result).kind, kind)
+
+    def test_an_image_over_the_block_is_what_the_directives_meet(self):
+        garbage = bytes(range(256)) * 16
+        rows = [
+            # image bytes, result, block after, kind
+            (b"", OK, soak.build_block({b"a": b"1"}), soak.CORRECT),  # blank: a first state
+            (b"", FAILED, b"\xff" * soak.ENV_LENGTH, soak.ERROR),
+            (garbage, OK, soak.build_block({b"a": b"1"}), soak.SILENT),
+            (garbage, FAILED, garbage, soak.ERROR),
+            (garbage, FAILED, OLD, soak.ERROR),
+        ]
+        for data, result, environment, kind in rows:
+            with self.subTest(blank=not data, ok=result["ok"], after=environment[:4].hex()):
+                download = soak.Download(None, soak.ENV_ADDRESS, soak.ENV_LENGTH, data, [])
+                plan = soak.Plan(5, [download], [("load",), ("set", b"a", b"1"), ("save",)],
+                                 restart=False)
+                regions = [{"crc": 1}, {"crc": 2}, {"crc": 3}]
+                after = [{"crc": zlib.crc32(environment)}, {"crc": 2}, {"crc": 3}]
+                self.assertEqual(soak.judge(plan, OLD, {"environment": OLD.hex(), "regions": regions},
+                                            {"environment": environment.hex(), "regions": after},
                                             True, result).kind, kind)
 
     def test_a_failed_run_may_stop_at_any_of_its_saves(self):
@@ -148,9 +182,19 @@ class EnvironmentTest(unittest.TestCase):
         for name, ops, written in rows:
             with self.subTest(name):
                 self.assertEqual(soak.Plan(1, [], ops, False).expected_environment(OLD), written)
-        # From a damaged block a load adds nothing.
-        self.assertEqual(soak.Plan(1, [], [("load",), ("save",)], False)
-                         .expected_environment(damaged(OLD)), [{}])
+        # A block read as damaged is never written over; a blank one is a first state.
+        for name, ops, block, written in [
+                ("load damaged, save", [("load",), ("save",)], damaged(OLD),
+                 [soak.AFTER_DAMAGED]),
+                ("set, load damaged, save", [("set", b"a", b"1"), ("load",), ("save",)],
+                 damaged(OLD), [soak.AFTER_DAMAGED]),
+                ("save without load", [("set", b"a", b"1"), ("save",)], damaged(OLD),
+                 [{b"a": b"1"}]),
+                ("load blank, save", [("load",), ("set", b"a", b"1"), ("save",)],
+                 b"\xff" * soak.ENV_LENGTH, [{b"a": b"1"}])]:
+            with self.subTest(name):
+                self.assertEqual(soak.Plan(1, [], ops, False).expected_environment(block),
+                                 written)
 
     def test_blocks_are_read_and_built_as_targets_hold_them(self):
         self.assertEqual(zlib.crc32(b"123456789"), 0xCBF43926)
