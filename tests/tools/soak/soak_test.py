@@ -44,6 +44,13 @@ def unsorted(variables):
     return zlib.crc32(body).to_bytes(4, "big") + body
 
 
+def judge_blocks(plan, before, after, result, regions_before=(), regions_after=()):
+    """The verdict on a discovered target that held block before and holds after."""
+    return soak.judge(plan, before, {"environment": before.hex(), "regions": list(regions_before)},
+                      {"environment": after.hex(), "regions": list(regions_after)}, True,
+                      result).kind
+
+
 OK = {"ok": True, "error": None, "seconds": 1.5}
 FAILED = {"ok": False, "error": "Target refused the DataRequest for 00100000 (status 255)",
           "seconds": 0.7}
@@ -112,9 +119,7 @@ class JudgementTest(unittest.TestCase):
                                           (FAILED, truncated, soak.PARTIAL),
                                           (FAILED, OLD, soak.ERROR)]:
             with self.subTest(ok=result["ok"], truncated=environment == truncated):
-                self.assertEqual(soak.judge(plan, OLD, {"environment": OLD.hex(), "regions": []},
-                                            {"environment": environment.hex(), "regions": []},
-                                            True, result).kind, kind)
+                self.assertEqual(judge_blocks(plan, OLD, environment, result), kind)
 
     def test_a_block_read_as_damaged_must_never_be_written_over(self):
         plan = soak.Plan(4, [], [("load",), ("set", b"a", b"1"), ("save",)], restart=False)
@@ -124,9 +129,7 @@ class JudgementTest(unittest.TestCase):
                                           (FAILED, start, soak.ERROR),
                                           (FAILED, soak.build_block({b"a": b"1"}), soak.PARTIAL)]:
             with self.subTest(ok=result["ok"], written=environment != start):
-                self.assertEqual(soak.judge(plan, start, {"environment": start.hex(), "regions": []},
-                                            {"environment": environment.hex(), "regions": []},
-                                            True, result).kind, kind)
+                self.assertEqual(judge_blocks(plan, start, environment, result), kind)
 
     def test_an_image_over_the_block_is_what_the_directives_meet(self):
         garbage = bytes(range(256)) * 16
@@ -145,9 +148,8 @@ class JudgementTest(unittest.TestCase):
                                  restart=False)
                 regions = [{"crc": 1}, {"crc": 2}, {"crc": 3}]
                 after = [{"crc": zlib.crc32(environment)}, {"crc": 2}, {"crc": 3}]
-                self.assertEqual(soak.judge(plan, OLD, {"environment": OLD.hex(), "regions": regions},
-                                            {"environment": environment.hex(), "regions": after},
-                                            True, result).kind, kind)
+                self.assertEqual(judge_blocks(plan, OLD, environment, result, regions, after),
+                                 kind)
 
     def test_a_failed_run_may_stop_at_any_of_its_saves(self):
         plan = soak.Plan(3, [], [("load",), ("set", b"a", b"1"), ("save",), ("set", b"b", b"2"),
@@ -157,9 +159,7 @@ class JudgementTest(unittest.TestCase):
         for environment, kind in [(OLD, soak.ERROR), (first, soak.ERROR), (second, soak.ERROR),
                                   (soak.build_block({**OLD_VARIABLES, b"b": b"2"}), soak.PARTIAL)]:
             with self.subTest(environment=environment[:4].hex()):
-                self.assertEqual(soak.judge(plan, OLD, {"environment": OLD.hex(), "regions": []},
-                                            {"environment": environment.hex(), "regions": []},
-                                            True, FAILED).kind, kind)
+                self.assertEqual(judge_blocks(plan, OLD, environment, FAILED), kind)
 
 
 class EnvironmentTest(unittest.TestCase):
