@@ -137,7 +137,6 @@ struct SimModel::State {
   SimOptions options;
   std::vector<SimTarget> targets;
   std::map<MacAddress, size_t> byMac;
-  std::mt19937 random;
   std::vector<uint8_t> scratch;
   SimCounters counters;
 
@@ -155,8 +154,8 @@ struct SimModel::State {
   uint32_t Write(SimTarget& target, wire::ByteView bytes, const TraceRecord& request,
                  SimOutput& output);
   uint32_t Read(SimTarget& target, wire::ByteView bytes, wire::Bytes& payload);
-  // Sends reply, unless the loss generator takes it: whether it went. It may leave late, or
-  // twice, as target's generator draws.
+  // Sends reply, unless it is lost: whether it went. It may also leave late, or twice: all as
+  // target's generator draws.
   bool Send(SimTarget& target, uint16_t requestType, SimReply reply, SimOutput& output);
   [[nodiscard]] SimTarget& TargetFor(const MacAddress& mac);
 };
@@ -164,7 +163,6 @@ struct SimModel::State {
 SimModel::SimModel(const SimOptions& options) : state_(std::make_unique<State>()) {
   CheckAddresses(options);
   state_->options = options;
-  state_->random.seed(options.seed);
   state_->CreateTargets();
   state_->ChooseVanishing();
 }
@@ -429,15 +427,12 @@ uint32_t SimModel::State::Read(SimTarget& target, wire::ByteView bytes, wire::By
 bool SimModel::State::Send(SimTarget& target, uint16_t requestType, SimReply reply,
                            SimOutput& output) {
   const bool mayLose = options.lossTypes.empty() || options.lossTypes.count(requestType) > 0;
-  if (options.lossRate > 0 && mayLose) {
-    const double draw = static_cast<double>(random()) / 4294967296.0;
-    if (draw < options.lossRate) {
-      reply.record.event = "lost";
-      reply.record.reason = "simulated loss";
-      output.records.push_back(std::move(reply.record));
-      ++counters.repliesLost;
-      return false;
-    }
+  if (mayLose && Happens(target.random, options.lossRate)) {
+    reply.record.event = "lost";
+    reply.record.reason = "simulated loss";
+    output.records.push_back(std::move(reply.record));
+    ++counters.repliesLost;
+    return false;
   }
   // Discoveries wait a fixed time for answers: a late one would only be missed.
   if (requestType != kDiscoverRequest && Happens(target.random, options.lateRate)) {

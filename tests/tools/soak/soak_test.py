@@ -162,6 +162,29 @@ class JudgementTest(unittest.TestCase):
                 self.assertEqual(judge_blocks(plan, OLD, environment, FAILED), kind)
 
 
+class ResultsTest(unittest.TestCase):
+    def test_qorctls_answer_must_be_lines_of_results_and_a_matching_exit_status(self):
+        ok = '{"mac":"02:00:00:00:00:01","ok":true,"error":null,"seconds":1.0}'
+        failed = '{"mac":"02:00:00:00:00:02","ok":false,"error":"E","seconds":2.0}'
+        rows = [
+            ("every run finished", 0, ok, 1, False),
+            ("a run failed", 1, ok + "\n" + failed, 2, False),
+            ("no target answered", 1, "", 0, False),
+            ("success without a run", 0, "", 0, True),
+            ("success although a run failed", 0, failed, 1, True),
+            ("failure although every run finished", 1, ok, 1, True),
+            ("a usage error", 2, "", 0, True),
+            ("a crash", -11, ok, 1, True),
+            ("a line that is no result", 0, ok + "\nWarning: x", 1, True),
+            ("a result without a MAC", 1, '{"ok":false}', 0, True),
+        ]
+        for name, status, output, count, troubled in rows:
+            with self.subTest(name):
+                results, trouble = soak.read_results(status, output)
+                self.assertEqual(len(results), count)
+                self.assertEqual(bool(trouble), troubled, trouble)
+
+
 class EnvironmentTest(unittest.TestCase):
     def test_what_each_save_writes_follows_the_directives(self):
         rows = [
