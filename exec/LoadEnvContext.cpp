@@ -53,7 +53,9 @@ std::unique_ptr<Context> LoadEnvContext::Run(uint32_t address, uint32_t length,
   // never write back a block the target did not give.
   if (s.read.Continue(network, target)) return context;
   const DataBlock whole = s.read.Area().ExtractBlock(s.address, s.length);
-  ParseEnvironmentBlock(whole.bytes.data(), whole.bytes.size(), target.environment);
+  // Remembered with the table, so that a *saveenv never writes back over a damaged block.
+  target.environment.blocks[s.address] =
+      ParseEnvironmentBlock(whole.bytes.data(), whole.bytes.size(), target.environment);
   return nullptr;
 }
 

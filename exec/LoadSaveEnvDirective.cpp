@@ -8,6 +8,11 @@
 #include "script/Lexer.h"
 
 namespace qor {
+namespace {
+
+constexpr uint32_t kCrcBytes = 4;
+
+}  // namespace
 
 LoadSaveEnvDirective::LoadSaveEnvDirective(bool isLoad, uint32_t address, uint32_t length)
     : Directive(isLoad ? kLoadEnvDirective : kSaveEnvDirective),
@@ -31,6 +36,12 @@ std::unique_ptr<Directive> LoadSaveEnvDirective::Parse(const Script&, DirectiveL
   const auto address = static_cast<uint32_t>(ParseNumber(words[1]));
   // A length of 0 is refused when the directive runs, not here.
   const auto length = static_cast<uint32_t>(ParseNumber(words[2]));
+  // Such a block would be written as zeros, and could never be read as anything but damaged.
+  if (length > 0 && length < kCrcBytes) {
+    throw ParseException(Format("%s directive's block of %u byte%s cannot hold its %u-byte CRC",
+                                words[0].c_str(), length, length == 1 ? "" : "s", kCrcBytes),
+                         0);
+  }
   if (lines.HasMore()) {
     throw ParseException(Format("Extraneous line(s) following %s directive", words[0].c_str()), 1);
   }

@@ -59,6 +59,9 @@ void RunSession::State::Settle(size_t index, RunOutcome outcome, std::string err
   run.outcome = outcome;
   run.error = std::move(error);
   if (outcome != RunOutcome::kRefused) run.elapsedMs = GetTickCount() - startedAt;
+  if (const ScriptRunner* runner = engines[index]->runner.get()) {
+    run.restartConfirmed = runner->RestartConfirmed();
+  }
   if (observer != nullptr) observer->RunEnded(index, run);
 }
 

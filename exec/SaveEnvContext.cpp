@@ -42,6 +42,8 @@ std::unique_ptr<Context> SaveEnvContext::Run(uint32_t address, uint32_t length,
                                              ScriptDisplay& display) {
   if (!context) {
     CheckEnvironmentBlockLength(length, target.stagingSize);
+    // Before anything goes out: a block that left variables out would lose them on the target.
+    CheckEnvironmentFits(target.environment, address, length);
     auto self = std::unique_ptr<SaveEnvContext>(new SaveEnvContext(address, length));
     self->state_->upload.Start(length, network, target, display);
     return self;
@@ -58,12 +60,15 @@ std::unique_ptr<Context> SaveEnvContext::Run(uint32_t address, uint32_t length,
   self->Unhook();
   if (request.Status() != 0) throw Exception(request.RefusalText());
   if (!s.block) {
-    // Built now, from the table as it stands when the staging buffer is ready.
+    // Built now, from the table as it stands when the staging buffer is ready; only the staging
+    // buffer has been touched if it no longer fits.
+    CheckEnvironmentFits(target.environment, s.address, s.length);
     s.block = std::make_unique<DataSection>(s.address, s.length);
     s.block->AddBlock(BuildEnvironmentBlock(target.environment, s.address, s.length));
   }
-  if (!s.upload.Continue(*s.block, network, target, display)) return nullptr;
-  return context;
+  if (s.upload.Continue(*s.block, network, target, display)) return context;
+  target.environment.blocks[s.address] = EnvironmentBlockState::kValid;
+  return nullptr;
 }
 
 }  // namespace qor

@@ -21,8 +21,10 @@ class SaveEnvContext final : public Context {
   ~SaveEnvContext() override;
 
   // One step of *saveenv for the block of length bytes at address, as LoadSaveEnvDirective's
-  // Execute takes it. Returns the context while running, empty when done. Throws Exception for a
-  // block of length 0 or larger than the staging buffer, a refused request or a failed send.
+  // Execute takes it. Returns the context while running, empty when done, with the block then
+  // known to be valid on the target. Throws Exception for a block of length 0 or larger than the
+  // staging buffer, a table that does not fit the block (before anything is sent), a refused
+  // request or a failed send.
   [[nodiscard]] static std::unique_ptr<Context> Run(uint32_t address, uint32_t length,
                                                     std::unique_ptr<Context> context,
                                                     TargetNetwork& network, Target& target,

@@ -2,10 +2,12 @@
 
 #include "exec/Context.h"
 #include "exec/DownloadDirective.h"
+#include "exec/LoadSaveEnvDirective.h"
 #include "exec/VerifyContext.h"
 #include "net/Target.h"
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
+#include "platform/Format.h"
 #include "script/Script.h"
 #include "script/ScriptDisplay.h"
 
@@ -24,19 +26,40 @@ struct ScriptRunner::State {
   // The current *download has been written and its image is being read back.
   bool verifying = false;
   bool closed = false;
+  std::optional<bool> restartConfirmed;
 
-  void CheckSilence() const;
+  void CheckSilence();
+  // The run's policy for a *saveenv about to start, before it sends anything.
+  void BeforeSaveEnv(const LoadSaveEnvDirective& directive) const;
   // Runs one step of the current directive, or of the verification after it.
   void Execute(const Directive& directive);
 };
 
 // Every outstanding request has a limit, so a target that has gone away ends the run with an
 // error instead of leaving it waiting, or resending, for ever.
-void ScriptRunner::State::CheckSilence() const {
+void ScriptRunner::State::CheckSilence() {
   if (!context) return;
   const PendingRequest* request = context->Outstanding();
-  if (request != nullptr && request->SilentTooLong(options.silence)) {
+  if (request == nullptr || !request->SilentTooLong(options.silence)) return;
+  if (request->Kind() != RequestKind::kRestart) {
     throw Exception(request->SilenceText(options.silence));
+  }
+  // A target may restart before it answers: the *restart is done, only unconfirmed.
+  display.SetStatusText(kRestartUnansweredText);
+  context.reset();  // unhooks
+  restartConfirmed = false;
+  ++directiveIndex;
+}
+
+void ScriptRunner::State::BeforeSaveEnv(const LoadSaveEnvDirective& directive) const {
+  const auto& blocks = target.environment.blocks;
+  const auto found = blocks.find(directive.Address());
+  if (found != blocks.end() && found->second == EnvironmentBlockState::kDamaged &&
+      !options.rewriteDamagedEnvironment) {
+    throw Exception(
+        Format("The environment block at %08X was damaged when read; writing it "
+               "would lose its variables",
+               directive.Address()));
   }
 }
 
@@ -47,8 +70,14 @@ void ScriptRunner::State::Execute(const Directive& directive) {
     if (!context) verifying = false;
     return;
   }
+  if (!context && directive.Kind() == kSaveEnvDirective) {
+    BeforeSaveEnv(static_cast<const LoadSaveEnvDirective&>(directive));
+  }
   directive.Execute(context, network, target, display);
-  if (!context && options.verifyDownloads && directive.Kind() == kDownloadDirective) {
+  if (context) return;
+  // A *restart finishes here only on its target's answer; unanswered, in CheckSilence.
+  if (directive.Kind() == kRestartDirective && !restartConfirmed) restartConfirmed = true;
+  if (options.verifyDownloads && directive.Kind() == kDownloadDirective) {
     verifying = true;
     Execute(directive);
   }
@@ -103,6 +132,8 @@ bool ScriptRunner::Closed() const { return state_->closed; }
 int32_t ScriptRunner::DirectiveIndex() const { return state_->directiveIndex; }
 
 bool ScriptRunner::Waiting() const { return state_->context != nullptr; }
+
+std::optional<bool> ScriptRunner::RestartConfirmed() const { return state_->restartConfirmed; }
 
 Target& ScriptRunner::RunTarget() const { return state_->target; }
 

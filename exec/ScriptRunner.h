@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "exec/PendingRequest.h"
 
@@ -17,10 +18,19 @@ struct RunnerOptions {
   SilenceLimits silence;
   // Reads every downloaded image back right after its write and fails unless it matches.
   bool verifyDownloads = false;
+  // Lets *saveenv write over a block that was read as damaged: an operator's repair, on purpose.
+  bool rewriteDamagedEnvironment = false;
 };
+
+// The status line of a *restart whose target stayed silent past its limit: the request went
+// out, and a target that restarts at once may never answer it, so the run still finishes.
+inline constexpr const char* kRestartUnansweredText = "Restart sent; the target did not answer";
 
 // Runs one script against one target, directive by directive. The script dialog and the command
 // line drive it: Tick() polls the network and steps; errors come back as Exception.
+//
+// Before a *saveenv starts, the runner applies its policy to the target's table: a block that
+// was read as damaged is not written unless the options allow it.
 //
 // Running: Step runs directives until one waits for the target or the script is done.
 // Finished: every directive has run; Tick only polls.
@@ -36,7 +46,9 @@ class ScriptRunner {
   // Runs directives until one is waiting or the script is done. Throws the Exception of a
   // failing directive, or of a target silent for longer than its limit about the request a
   // directive waits on; the runner is then closed (its context unhooked and destroyed), exactly
-  // as if the front end had cancelled it after showing the text.
+  // as if the front end had cancelled it after showing the text. A *restart left unanswered
+  // past its limit is no failure: it finishes showing kRestartUnansweredText, and the run goes
+  // on.
   void Step();
   // Poll without an observer, then Step. Throws Exception.
   void Tick();
@@ -48,6 +60,9 @@ class ScriptRunner {
   [[nodiscard]] bool Closed() const;
   [[nodiscard]] int32_t DirectiveIndex() const;
   [[nodiscard]] bool Waiting() const;  // a context is current
+  // Whether the target answered the run's *restart: none before a *restart has finished, false
+  // once any went unanswered.
+  [[nodiscard]] std::optional<bool> RestartConfirmed() const;
   [[nodiscard]] Target& RunTarget() const;
 
  private:

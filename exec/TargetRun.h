@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace qor {
@@ -23,6 +24,9 @@ struct TargetRun {
   RunOutcome outcome = RunOutcome::kRunning;
   std::string error;       // why the run did not finish; empty while running and when finished
   uint32_t elapsedMs = 0;  // from the session's start to the outcome; 0 when refused
+  // Whether the target answered the script's *restart; none when no *restart finished (a
+  // script without one, or a run that ended before it), false when any went unanswered.
+  std::optional<bool> restartConfirmed;
 };
 
 }  // namespace qor

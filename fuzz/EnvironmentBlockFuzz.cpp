@@ -13,9 +13,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qor::fuzz::InputReader input(data, size);
   qor::TargetEnvironment table;
   if (input.Byte() & 1) table.entries["preset"] = "kept";  // a name already held keeps its value
+  const size_t held = table.entries.size();
   const uint32_t length = input.Number(2) % 6000;  // longer blocks behave alike, only slower
   const std::string block = input.Bytes(size);
-  qor::ParseEnvironmentBlock(reinterpret_cast<const uint8_t*>(block.data()), block.size(), table);
+  const qor::EnvironmentBlockState state = qor::ParseEnvironmentBlock(
+      reinterpret_cast<const uint8_t*>(block.data()), block.size(), table);
+  if (state != qor::EnvironmentBlockState::kValid && table.entries.size() != held) {
+    qor::fuzz::Broken("a blank or damaged block added entries");
+  }
 
   const qor::DataBlock built = qor::BuildEnvironmentBlock(table, 0x00F00000, length);
   if (built.bytes.size() != length) qor::fuzz::Broken("a built block of another length");
@@ -27,7 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   qor::TargetEnvironment again;
-  qor::ParseEnvironmentBlock(built.bytes.data(), built.bytes.size(), again);
+  if (qor::ParseEnvironmentBlock(built.bytes.data(), built.bytes.size(), again) !=
+      qor::EnvironmentBlockState::kValid) {
+    qor::fuzz::Broken("a built block does not read as valid");
+  }
   // What came back is the table's first entries, as many as fitted, with their values.
   auto expected = table.entries.begin();
   for (const auto& [name, value] : again.entries) {
@@ -38,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   size_t needed = 4;
   for (const auto& [name, value] : table.entries) needed += name.size() + value.size() + 2;
+  if (qor::EnvironmentBlockNeed(table) != needed) qor::fuzz::Broken("the need miscounted");
   if (needed <= length && again.entries.size() != table.entries.size()) {
     qor::fuzz::Broken("entries that fitted were left out");
   }

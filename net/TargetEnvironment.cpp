@@ -43,19 +43,29 @@ DataBlock BuildEnvironmentBlock(const TargetEnvironment& environment, uint32_t a
   return block;
 }
 
-void ParseEnvironmentBlock(const uint8_t* bytes, size_t length, TargetEnvironment& environment) {
+EnvironmentBlockState ParseEnvironmentBlock(const uint8_t* bytes, size_t length,
+                                            TargetEnvironment& environment) {
+  if (bytes == nullptr) length = 0;
+  const auto unusable = [&] {
+    const bool blank =
+        std::all_of(bytes, bytes + length, [](uint8_t byte) { return byte == 0xFF; });
+    return blank ? EnvironmentBlockState::kBlank : EnvironmentBlockState::kDamaged;
+  };
   // Without room for a CRC nothing in the block can be trusted.
-  if (bytes == nullptr || length < kCrcSize) return;
+  if (length < kCrcSize) return unusable();
   const uint32_t stored = (static_cast<uint32_t>(bytes[0]) << 24) |
                           (static_cast<uint32_t>(bytes[1]) << 16) |
                           (static_cast<uint32_t>(bytes[2]) << 8) | bytes[3];
-  if (stored != Crc32(std::span<const uint8_t>(bytes + kCrcSize, length - kCrcSize))) return;
+  if (stored != Crc32(std::span<const uint8_t>(bytes + kCrcSize, length - kCrcSize))) {
+    return unusable();
+  }
 
   size_t position = kCrcSize;
   while (position < length && bytes[position] != 0) {
     size_t equals = position;
     while (equals < length && bytes[equals] != 0 && bytes[equals] != '=') ++equals;
-    if (equals == length || bytes[equals] != '=') return;  // text without '=' ends the list
+    // Text without '=' ends the list.
+    if (equals == length || bytes[equals] != '=') return EnvironmentBlockState::kValid;
     size_t end = equals + 1;
     while (end < length && bytes[end] != 0) ++end;
     std::string name(reinterpret_cast<const char*>(bytes + position), equals - position);
@@ -64,6 +74,20 @@ void ParseEnvironmentBlock(const uint8_t* bytes, size_t length, TargetEnvironmen
     environment.entries.emplace(std::move(name), std::move(value));
     position = end + 1;
   }
+  return EnvironmentBlockState::kValid;
+}
+
+uint64_t EnvironmentBlockNeed(const TargetEnvironment& environment) {
+  uint64_t need = kCrcSize;
+  for (const auto& [name, value] : environment.entries) need += name.size() + value.size() + 2;
+  return need;
+}
+
+void CheckEnvironmentFits(const TargetEnvironment& environment, uint32_t address, uint32_t length) {
+  const uint64_t need = EnvironmentBlockNeed(environment);
+  if (need <= length) return;
+  throw Exception(Format("Environment variables need %llu bytes; the block at %08X holds %u",
+                         static_cast<unsigned long long>(need), address, length));
 }
 
 void CheckEnvironmentBlockLength(uint32_t length, uint32_t stagingSize) {

@@ -11,6 +11,7 @@ namespace qor::test {
 namespace {
 
 constexpr uint32_t kEnvAddress = 0x3F000;
+using Entries = std::map<std::string, std::string>;
 
 class LoadSaveEnvContextTest : public ExecHarness {
  protected:
@@ -274,21 +275,99 @@ TEST_F(LoadSaveEnvContextTest, SaveRepeatsOnlyDataChunksAndEachOnceAfterOneSecon
   EXPECT_EQ(SentCount(), 4u) << "the write is never repeated";
 }
 
-TEST_F(LoadSaveEnvContextTest, SaveOfABlockTooShortForItsCrcStaysWithinTheBlock) {
-  Save(1);
+TEST_F(LoadSaveEnvContextTest, SaveRefusesATableThatDoesNotFitBeforeSendingAnything) {
+  struct Row {
+    uint32_t length;
+    Entries table;
+    const char* text;  // empty: it fits
+  };
+  const Row rows[] = {
+      // Even an empty table needs its CRC: a block too short for it would be written as zeros.
+      {1, {}, "Environment variables need 4 bytes; the block at 0003F000 holds 1"},
+      {3, {}, "Environment variables need 4 bytes; the block at 0003F000 holds 3"},
+      {4, {}, ""},
+      {16, {{"a", "123456789"}}, ""},  // to the last byte
+      {16,
+       {{"a", "1234567890"}},
+       "Environment variables need 17 bytes; the block at 0003F000 holds 16"},
+      // The entry that does not fit is not the last: the shorter one after it would fit.
+      {24,
+       {{"a", "1"}, {"b", std::string(14, 'v')}, {"c", "3"}},
+       "Environment variables need 29 bytes; the block at 0003F000 holds 24"},
+      {4096,
+       {{"big", std::string(4991, 'v')}},
+       "Environment variables need 5000 bytes; the block at 0003F000 holds 4096"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.length);
+    socket->sent.clear();
+    context.reset();
+    target->environment.entries = row.table;
+    if (*row.text == '\0') {
+      Save(row.length);
+      EXPECT_EQ(SentType(0), kFillRequest);
+      continue;
+    }
+    try {
+      Save(row.length);
+      ADD_FAILURE() << "a table that does not fit was not refused";
+    } catch (const Exception& error) {
+      EXPECT_EQ(error.Message(), row.text);
+    }
+    EXPECT_EQ(SentCount(), 0u);
+    EXPECT_EQ(target->pendingContext, nullptr);
+  }
+}
+
+TEST_F(LoadSaveEnvContextTest, ATableThatGrewPastTheBlockWhileTheBufferFilledIsNeverSent) {
+  target->environment.entries = {{"a", "1"}};
+  Save(16);
+  ASSERT_EQ(SentCount(), 1u);
+  target->environment.entries["b"] = "12345678";
   ReplyToLast();
-  Save(1);
-  ASSERT_EQ(SentCount(), 2u);
-  EXPECT_EQ(SentType(1), kDataRequest);
-  EXPECT_EQ(SentData(1).size(), 1u);
-  ReplyToLast();
-  Save(1);
-  ASSERT_EQ(SentCount(), 3u);
-  EXPECT_EQ(SentType(2), kWriteRequest);
-  EXPECT_EQ(SentField(2, 20), 1u);
-  ReplyToLast();
-  Save(1);
+  try {
+    Save(16);
+    FAIL() << "the grown table was sent";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message(),
+              "Environment variables need 19 bytes; the block at 0003F000 holds 16");
+  }
+  EXPECT_EQ(SentCount(), 1u) << "only the staging buffer was touched";
+}
+
+TEST_F(LoadSaveEnvContextTest, LoadAndSaveRecordHowTheBlockWasLastFound) {
+  TargetEnvironment onTarget;
+  onTarget.entries = {{"x", "1"}};
+  std::vector<uint8_t> damaged = Block(onTarget, 64);
+  damaged[2] ^= 0x40;
+  struct Row {
+    const char* what;
+    std::vector<uint8_t> block;
+    EnvironmentBlockState state;
+  };
+  const Row rows[] = {
+      {"valid", Block(onTarget, 64), EnvironmentBlockState::kValid},
+      {"blank", std::vector<uint8_t>(64, 0xFF), EnvironmentBlockState::kBlank},
+      {"damaged", damaged, EnvironmentBlockState::kDamaged},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Load(64);
+    ReplyToLast(0, row.block);
+    Load(64);
+    ASSERT_EQ(context, nullptr);
+    EXPECT_EQ(target->environment.blocks,
+              (std::map<uint32_t, EnvironmentBlockState>{{kEnvAddress, row.state}}));
+  }
+  EXPECT_EQ(target->environment.entries, onTarget.entries) << "only the valid block added";
+  // Written by this program and acknowledged: the block is valid on the target now.
+  Save(64);
+  for (int i = 0; i < 3; ++i) {
+    ReplyToLast();
+    Save(64);
+  }
   EXPECT_EQ(context, nullptr);
+  EXPECT_EQ(target->environment.blocks.at(kEnvAddress), EnvironmentBlockState::kValid);
 }
 
 }  // namespace

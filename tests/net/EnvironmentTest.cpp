@@ -214,6 +214,47 @@ TEST(ParseEnvironmentBlock, StopsAtTextWithoutEqualsSignAndAtTheEnd) {
   EXPECT_EQ(third.entries, (Entries{{"a", "1"}}));
 }
 
+TEST(ParseEnvironmentBlock, TellsAValidBlockFromABlankAndADamagedOne) {
+  using State = EnvironmentBlockState;
+  Bytes wrongCrc = BlockWith(std::string("x=1\0", 4) + std::string(12, '\0'));
+  wrongCrc[0] ^= 0x80;
+  Bytes oneByteWritten(16, 0xFF);
+  oneByteWritten[9] = 0xFE;
+  Bytes blankButForCrc(16, 0xFF);
+  blankButForCrc[3] = 0x00;
+  struct Row {
+    const char* what;
+    Bytes block;
+    State state;
+    Entries added;
+  };
+  const std::vector<Row> rows = {
+      {"a right CRC",
+       BlockWith(std::string("x=1\0", 4) + std::string(12, '\0')),
+       State::kValid,
+       {{"x", "1"}}},
+      {"a right CRC over nothing but text without '='", BlockWith("junk"), State::kValid, {}},
+      {"erased flash", Bytes(16, 0xFF), State::kBlank, {}},
+      {"erased flash of the whole staging size", Bytes(0x1000, 0xFF), State::kBlank, {}},
+      {"a wrong CRC", wrongCrc, State::kDamaged, {}},
+      {"all zero", Bytes(16, 0), State::kDamaged, {}},
+      {"erased but for one byte of the entries", oneByteWritten, State::kDamaged, {}},
+      {"erased but for one byte of the CRC", blankButForCrc, State::kDamaged, {}},
+      {"three bytes of 0xFF", Bytes(3, 0xFF), State::kBlank, {}},
+      {"three bytes, not all 0xFF", Bytes{0xFF, 0x00, 0xFF}, State::kDamaged, {}},
+  };
+  for (const Row& row : rows) {
+    TargetEnvironment environment;
+    SetVariable(environment, "kept", "yes");
+    EXPECT_EQ(ParseEnvironmentBlock(row.block.data(), row.block.size(), environment), row.state)
+        << row.what;
+    Entries expected = row.added;
+    expected.emplace("kept", "yes");
+    EXPECT_EQ(environment.entries, expected) << row.what;
+    EXPECT_TRUE(environment.blocks.empty()) << "the caller records where the block was";
+  }
+}
+
 TEST(SetVariable, SetsReplacesAndDeletes) {
   TargetEnvironment environment;
   SetVariable(environment, "name", "");

@@ -156,9 +156,20 @@ TEST_F(ScriptError, LoadAndSaveEnv) {
       {"*saveenv 0x00FG0000 0x1000\n", "line 1: Invalid numeric constant"},
       {"*saveEnv 0x00F00000 0x1000\n#\nS30900001000010203049A\n",
        "line 3: Extraneous line(s) following *saveEnv directive"},
+      // No room for the CRC: such a block could only ever be written as zeros.
+      {"*restart\n*saveenv 0x00F00000 3\n",
+       "line 2: *saveenv directive's block of 3 bytes cannot hold its 4-byte CRC"},
+      {"*SaveEnv 0x00F00000 0x2\n",
+       "line 1: *SaveEnv directive's block of 2 bytes cannot hold its 4-byte CRC"},
+      {"*LOADENV 0x00F00000 1\n",
+       "line 1: *LOADENV directive's block of 1 byte cannot hold its 4-byte CRC"},
+      // The directive line's error comes first, as with a bad number.
+      {"*saveenv 0x00F00000 3\nstray\n",
+       "line 1: *saveenv directive's block of 3 bytes cannot hold its 4-byte CRC"},
   });
-  // Length 0 is refused when run, not when read.
+  // Length 0 is refused when run, not when read; four bytes hold a CRC and no entry.
   EXPECT_EQ(ErrorOf("*loadenv 0x00F00000 0\n"), "");
+  EXPECT_EQ(ErrorOf("*saveenv 0x00F00000 4\n"), "");
 }
 
 TEST_F(ScriptError, SetEnv) {

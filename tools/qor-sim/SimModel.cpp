@@ -194,8 +194,9 @@ void SimModel::State::CreateTargets() {
     environment.entries["serial"] = Format("SIM%05u", i + 1);
     environment.entries["bootdelay"] = "3";
     for (const auto& [name, value] : o.environment) SetVariable(environment, name, value);
-    const DataBlock block =
-        BuildEnvironmentBlock(environment, o.environmentAddress, o.environmentLength);
+    if (o.environmentBlock == SimEnvBlock::kBlank) continue;  // unwritten memory reads 0xFF
+    DataBlock block = BuildEnvironmentBlock(environment, o.environmentAddress, o.environmentLength);
+    if (o.environmentBlock == SimEnvBlock::kDamaged) block.bytes[0] ^= 0x01;  // the CRC's top byte
     target.memory.Write(block.address, block.bytes.size(), block.bytes.data());
   }
 }

@@ -16,6 +16,13 @@ inline constexpr uint32_t kStatusOutOfRange = 2;  // beyond the staging buffer o
 inline constexpr uint32_t kStatusBadCrc = 3;  // WriteRequest CRC-32 differs from the staged bytes
 inline constexpr uint32_t kStatusInjected = 0xFF;  // default of SimOptions::failures
 
+// What each target's environment block starts as.
+enum class SimEnvBlock {
+  kValid,    // the variables under a right CRC
+  kBlank,    // every byte 0xFF, as erased flash
+  kDamaged,  // the variables under a wrong CRC
+};
+
 struct SimOptions {
   uint32_t targets = 1;
   // The first target's MAC; the others count up from it (the last byte first).
@@ -32,6 +39,7 @@ struct SimOptions {
   uint32_t environmentLength = 0x1000;
   // Variables added to (or replacing) the defaults: ipaddr, netmask, serial, bootdelay.
   std::map<std::string, std::string> environment;
+  SimEnvBlock environmentBlock = SimEnvBlock::kValid;
   // ProgressReplies sent while carrying out each WriteRequest, before its FinalReply.
   uint32_t progressReplies = 0;
   // Each reply is lost with this probability (0 to 1), drawn from a generator seeded by seed.

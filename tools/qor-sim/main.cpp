@@ -87,6 +87,7 @@ struct TypedOptions {
   std::string bind = "0.0.0.0";
   std::string vendor = "0x1234", product = "0x0001", staging = "0x100000";
   std::string envAddress = "0x00F00000", envLength = "0x1000";
+  std::string envBlock = "valid";
   std::vector<std::string> variables, failures, lossTypes;
 };
 
@@ -133,6 +134,12 @@ void AddTargetOptions(CLI::App& app, SimOptions& options, TypedOptions& typed) {
                  "NAME=VALUE added to each target's starting environment (ipaddr, netmask, "
                  "serial and bootdelay are there already)")
       ->type_name("NAME=VALUE");
+  app.add_option("--env-block", typed.envBlock,
+                 "What each environment block starts as: valid, blank (every byte 0xFF) or "
+                 "damaged (a wrong CRC)")
+      ->type_name("valid|blank|damaged")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"valid", "blank", "damaged"}).description(""));
 }
 
 void AddFaultOptions(CLI::App& app, SimOptions& options, TypedOptions& typed) {
@@ -246,6 +253,9 @@ void Convert(const TypedOptions& typed, SimOptions& options) {
   options.stagingSize = *ParseNumber(typed.staging);
   options.environmentAddress = *ParseNumber(typed.envAddress);
   options.environmentLength = *ParseNumber(typed.envLength);
+  options.environmentBlock = typed.envBlock == "blank"     ? qor::sim::SimEnvBlock::kBlank
+                             : typed.envBlock == "damaged" ? qor::sim::SimEnvBlock::kDamaged
+                                                           : qor::sim::SimEnvBlock::kValid;
   for (const std::string& variable : typed.variables) {
     const size_t equals = variable.find('=');
     if (equals == std::string::npos || equals == 0) {

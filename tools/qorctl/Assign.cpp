@@ -55,8 +55,18 @@ int Assign(const AssignOptions& options) {
     std::fprintf(stderr, "%s already holds %s; assigning it all the same (--force).\n",
                  other->mac.ToString().c_str(), addressText.c_str());
   }
+  // An address sent to nobody changes nothing, and a MAC mistyped is the likelier story.
   if (network.Table().Find(mac) == nullptr) {
-    std::fprintf(stderr, "%s did not answer the discovery; sending the address all the same.\n",
+    if (!options.force) {
+      std::fprintf(stderr,
+                   "%s did not answer the discovery; --force sends the address all the "
+                   "same.\n",
+                   macText.c_str());
+      return 1;
+    }
+    std::fprintf(stderr,
+                 "%s did not answer the discovery; sending the address all the same "
+                 "(--force).\n",
                  macText.c_str());
   }
   network.SendAssignAddressRequest(mac, address);
@@ -104,16 +114,18 @@ CommandRunner AddAssignCommand(CLI::App& app) {
   command->add_flag("--verify", options->verify,
                     "Discover again and fail unless the target reports the new address");
   command->add_flag("--force", options->force,
-                    "Assign the address even when another target already holds it");
+                    "Assign the address even when another target already holds it, or when the "
+                    "target did not answer the discovery");
   AddWaitOption(*command, options->waitMs,
                 "the answers to the discovery that comes first (and with --verify, to the one "
                 "that follows)");
   command->footer(
-      "Discovers first, and refuses an address another target already holds (--force assigns\n"
-      "it all the same) and addresses no target can take: 0.0.0.0, 255.255.255.255,\n"
-      "0.0.0.0/8, multicast and reserved ones. The target does not answer the request\n"
-      "itself: --verify learns its address from a new discovery.\n"
-      "Exit status: 0 sent (and with --verify: confirmed), 1 refused, failed or not confirmed,\n"
+      "Discovers first, and refuses (nothing sent) an address another target already holds and "
+      "a MAC that did not answer the discovery, which --force sends all the same, and addresses "
+      "no target can take: 0.0.0.0, 255.255.255.255, 0.0.0.0/8, multicast and reserved ones. "
+      "The target does not answer the request itself: --verify learns its address from a new "
+      "discovery.\n"
+      "Exit status: 0 sent (and with --verify: confirmed), 1 refused, failed or not confirmed, "
       "2 on a usage error.");
   return [options] { return Assign(*options); };
 }

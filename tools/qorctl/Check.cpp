@@ -10,8 +10,8 @@
 
 #include "exec/DirectiveRegistry.h"
 #include "platform/Exception.h"
+#include "script/LintedScript.h"
 #include "script/Script.h"
-#include "script/ScriptLint.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/JsonWriter.h"
 
@@ -72,35 +72,24 @@ Json DescribeWarnings(const std::vector<LintWarning>& warnings) {
   return list;
 }
 
-// As the reader words its errors, so that editors that jump to those jump to these too.
-void PrintWarnings(const std::string& file, const std::vector<LintWarning>& warnings) {
-  for (const LintWarning& warning : warnings) {
-    if (warning.line > 0) {
-      std::fprintf(stderr, "Warning in \"%s\", line %d: %s\n", file.c_str(), warning.line,
-                   warning.text.c_str());
-    } else {
-      std::fprintf(stderr, "Warning in \"%s\": %s\n", file.c_str(), warning.text.c_str());
-    }
-  }
-}
-
 int RunCheck(const CheckOptions& options) {
   bool allRead = true;
   bool anyWarning = false;
   for (const std::string& file : options.files) {
     std::string out;
     try {
-      ScriptLint lint;
-      const Script script(file, DirectiveRegistry(), &lint);
-      lint.Finish(script);
-      const std::vector<LintWarning> warnings = lint.Warnings();
+      const LintedScript read = ReadScriptWithLint(file, DirectiveRegistry());
+      const Script& script = *read.script;
+      const std::vector<LintWarning>& warnings = read.warnings;
       anyWarning = anyWarning || !warnings.empty();
       if (options.json) {
         Json description = Describe(script);
         description["warnings"] = DescribeWarnings(warnings);
         AppendJson(out, description);
       } else {
-        PrintWarnings(file, warnings);
+        for (const LintWarning& warning : warnings) {
+          std::fprintf(stderr, "%s\n", LintWarningText(file, warning).c_str());
+        }
         out = file + ": ok, " + Plural(script.ProductEntries().size(), "product", "products") +
               ", " + Plural(script.ScriptTargets().size(), "script entry", "script entries") +
               ", " +
@@ -140,11 +129,12 @@ CommandRunner AddCheckCommand(CLI::App& app) {
                     "Print one JSON object per file and line instead of the summary");
   command->add_flag("--strict", options->strict, "Fail (exit 1) when any file draws a warning");
   command->footer(
-      "A failure prints the message QOR would show the operator. Warnings name what QOR would\n"
-      "silently ignore or accept: unknown directives, lines of a *download group that are not\n"
-      "S3 records, S3 records with a wrong checksum, a script with nothing to run, *script\n"
-      "entries for products no *product names.\n"
-      "Exit status: 0 when every file reads (with --strict: and draws no warning), 1 otherwise,\n"
+      "A failure prints the message QOR would show the operator. Warnings name what QOR would "
+      "silently ignore or accept: unknown directives, lines of a *download group that are not "
+      "S3 records, S3 records with a wrong checksum, a script with nothing to run, *script "
+      "entries for products no *product names. qorctl run prints the same warnings before it "
+      "starts.\n"
+      "Exit status: 0 when every file reads (with --strict: and draws no warning), 1 otherwise, "
       "2 on a usage error.");
   return [options] { return RunCheck(*options); };
 }

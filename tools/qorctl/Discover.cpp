@@ -18,6 +18,9 @@
 namespace qor::cli {
 namespace {
 
+// At most this many MACs are named on the line about targets that share an address.
+constexpr size_t kMacsNamed = 8;
+
 struct DiscoverOptions {
   std::string broadcast;  // empty: every adapter
   uint32_t waitMs = 1000;
@@ -65,6 +68,19 @@ int Discover(const DiscoverOptions& options) {
     std::fprintf(stderr, "Dropped %llu more targets: QOR keeps at most %zu\n",
                  static_cast<unsigned long long>(dropped), TargetTable::kMaxTargets);
   }
+  // Two targets at one address cannot both be reached there: a request may go to either.
+  const auto shared = SharedAddresses(targets);
+  for (const auto& [address, holders] : shared) {
+    std::string macs;
+    // A flood of invented MACs at one address must not make a line of thousands.
+    const size_t named = std::min(holders.size(), kMacsNamed);
+    for (size_t i = 0; i < named; ++i) {
+      macs += (i == 0 ? "" : ", ") + holders[i]->mac.ToString();
+    }
+    if (named < holders.size()) macs += Format(" and %zu more", holders.size() - named);
+    std::fprintf(stderr, "Several targets report %s: %s\n", IpAddressText(address).c_str(),
+                 macs.c_str());
+  }
   if (options.json) {
     auto list = nlohmann::ordered_json::array();
     for (const Target* target : targets) {
@@ -73,7 +89,8 @@ int Discover(const DiscoverOptions& options) {
                       {"vendor", target->vendorId},
                       {"product", target->productId},
                       {"staging", target->stagingSize},
-                      {"product_name", catalogue.ProductName(target->Key())}});
+                      {"product_name", catalogue.ProductName(target->Key())},
+                      {"duplicate_ip", shared.contains(target->ipAddress)}});
     }
     // Product names are 8-bit text from the scripts; bytes that are not UTF-8 are replaced
     // rather than failing the whole listing.
@@ -112,9 +129,11 @@ CommandRunner AddDiscoverCommand(CLI::App& app) {
       ->check(CLI::ExistingDirectory.description(""));
   command->add_flag("--once", options->once, "Broadcast once, not again after 250 and 500 ms");
   command->add_flag("--json", options->json,
-                    "Print one JSON array: mac, ip, vendor, product, staging, product_name");
+                    "Print one JSON array: mac, ip, vendor, product, staging, product_name, "
+                    "duplicate_ip");
   command->footer(
-      "Targets are listed in the order they first answered.\n"
+      "Targets are listed in the order they first answered. Targets that report the same "
+      "address are named on a warning line, and marked \"duplicate_ip\": true with --json.\n"
       "Exit status: 0 listed (even if none answered), 1 the broadcast failed, 2 on a usage "
       "error.");
   return [options] { return Discover(*options); };

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "net/Target.h"
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "platform/TickCount.h"
@@ -40,6 +41,16 @@ bool DiscoverTargets(TargetNetwork& network, uint32_t waitMs, const std::functio
   }
   network.PollFor(elapsed() < waitMs ? waitMs - elapsed() : 0, nullptr, done);
   return true;
+}
+
+std::map<uint32_t, std::vector<const Target*>> SharedAddresses(
+    const std::vector<Target*>& targets) {
+  std::map<uint32_t, std::vector<const Target*>> shared;
+  for (const Target* target : targets) {
+    if (target->ipAddress != 0) shared[target->ipAddress].push_back(target);
+  }
+  std::erase_if(shared, [](const auto& entry) { return entry.second.size() < 2; });
+  return shared;
 }
 
 }  // namespace qor::cli

@@ -2,10 +2,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <vector>
 
 namespace qor {
 class TargetNetwork;
-}
+struct Target;
+}  // namespace qor
 
 namespace qor::cli {
 
@@ -15,5 +18,10 @@ namespace qor::cli {
 // message is then on standard error.
 [[nodiscard]] bool DiscoverTargets(TargetNetwork& network, uint32_t waitMs,
                                    const std::function<bool()>& done = {}, bool once = false);
+
+// The addresses that more than one of targets reports, each with those targets in their order.
+// Targets without an address (0) share nothing.
+[[nodiscard]] std::map<uint32_t, std::vector<const Target*>> SharedAddresses(
+    const std::vector<Target*>& targets);
 
 }  // namespace qor::cli

@@ -18,6 +18,7 @@
 #include "platform/Format.h"
 #include "platform/Terminal.h"
 #include "platform/UdpSocket.h"
+#include "script/LintedScript.h"
 #include "script/Script.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
@@ -45,9 +46,11 @@ struct RunOptions {
   bool json = false;
   bool force = false;
   bool verify = false;
-  std::string silence;       // seconds, checked by RunScript; empty for the default
-  std::string writeSilence;  // the same, for writes
-  std::string trace;         // JSON Lines file of every message; empty for none
+  bool strict = false;             // refuse a script that draws lint warnings
+  bool rewriteDamagedEnv = false;  // let *saveenv write over a block read as damaged
+  std::string silence;             // seconds, checked by RunScript; empty for the default
+  std::string writeSilence;        // the same, for writes
+  std::string trace;               // JSON Lines file of every message; empty for none
 };
 
 // One number of VID:PID: decimal, or hexadecimal after 0x.
@@ -144,21 +147,23 @@ class ConsoleReporter final : public RunObserver {
     const std::string after = SecondsText(run.elapsedMs);
     switch (run.outcome) {
       case RunOutcome::kFinished:
+        // A warning, not an error: the restart went out, and the run still succeeds.
+        if (run.restartConfirmed == false) Report(run, kRestartUnansweredText);
         console_.Finish(index, "done in " + after);
         break;
       case RunOutcome::kFailed:
-        Report(run);
+        Report(run, run.error);
         console_.Finish(index, "failed after " + after);
         break;
       case RunOutcome::kCancelled:
         console_.Finish(index, "cancelled after " + after);
         break;
       case RunOutcome::kTimedOut:
-        Report(run);
+        Report(run, run.error);
         console_.Finish(index, "timed out after " + after);
         break;
       case RunOutcome::kRefused:
-        Report(run);
+        Report(run, run.error);
         console_.Finish(index, "refused: no IP address");
         break;
       case RunOutcome::kRunning:
@@ -168,8 +173,8 @@ class ConsoleReporter final : public RunObserver {
   void Stepped() override { console_.Refresh(); }
 
  private:
-  void Report(const TargetRun& run) {
-    console_.Message(stderr, several_ ? run.target->mac.ToString() + ": " + run.error : run.error);
+  void Report(const TargetRun& run, const std::string& text) {
+    console_.Message(stderr, several_ ? run.target->mac.ToString() + ": " + text : text);
   }
 
   RunConsole& console_;
@@ -184,7 +189,9 @@ void PrintSummary(const std::vector<TargetRun>& runs) {
         {"mac", run.target->mac.ToString()},
         {"ok", ok},
         {"error", ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(run.error)},
-        {"seconds", run.elapsedMs / 1000.0}};
+        {"seconds", run.elapsedMs / 1000.0},
+        {"restart_confirmed", run.restartConfirmed ? nlohmann::ordered_json(*run.restartConfirmed)
+                                                   : nlohmann::ordered_json(nullptr)}};
     std::printf("%s\n", line.dump().c_str());
   }
 }
@@ -204,13 +211,27 @@ int RunScript(const RunOptions& options) {
   runner.silence.writeMs =
       SilenceMs(options.writeSilence, SilenceLimits::kWriteMs, "--write-silence");
   runner.verifyDownloads = options.verify;
+  runner.rewriteDamagedEnvironment = options.rewriteDamagedEnv;
   std::optional<MacAddress> wanted;
   if (!options.all) wanted = MacAddress::Parse(options.mac);
   std::optional<ProductKey> product;
   if (!options.product.empty()) product = ParseProduct(options.product);
 
-  // Read the script before touching the network, so a bad script costs no discovery.
-  const Script script(options.script, DirectiveRegistry());
+  // Read the script before touching the network, so a bad script costs no discovery, and
+  // show what the reader would silently skip or accept in it.
+  const LintedScript read = ReadScriptWithLint(options.script, DirectiveRegistry());
+  for (const LintWarning& warning : read.warnings) {
+    std::fprintf(stderr, "%s\n", LintWarningText(options.script, warning).c_str());
+  }
+  if (options.strict && !read.warnings.empty()) {
+    const size_t count = read.warnings.size();
+    std::fprintf(stderr,
+                 "Not run: \"%s\" draws %zu warning%s, and --strict runs only scripts "
+                 "without any\n",
+                 options.script.c_str(), count, count == 1 ? "" : "s");
+    return 1;
+  }
+  const Script& script = *read.script;
 
   InterruptGuard interrupt;
   TargetNetwork network(OpenSocket(options.trace), BroadcastsFor(options.broadcast));
@@ -270,12 +291,20 @@ CommandRunner AddRunCommand(CLI::App& app) {
   run->footer(
       "Discovers targets first, then runs SCRIPT on the chosen ones at once over one socket. "
       "Ctrl-C cancels the runs like the Cancel button.\n"
+      "SCRIPT is read as qorctl check reads it, and its warnings are printed before anything "
+      "is sent; --strict refuses to run a script that draws any.\n"
       "A script with *script entries runs only on targets of those products (--force: on any).\n"
-      "A request the target refuses, or a target silent past --silence (--write-silence for a\n"
-      "write), fails that target's run; --all ends with a line of how many runs succeeded,\n"
-      "failed, were refused (no address) or skipped (another product).\n"
-      "Exit status: 0 when every run finished, 1 when any failed, was refused or timed out, 2 "
-      "on a usage error, 130 after Ctrl-C.");
+      "A request the target refuses, or a target silent past --silence (--write-silence for a "
+      "write), fails that target's run. *saveenv fails before sending anything when the "
+      "variables do not all fit its block, or when its block was read as damaged "
+      "(--rewrite-damaged-env writes it all the same). A *restart left unanswered past "
+      "--silence does not fail the run: \"Restart sent; the target did not answer\" is printed "
+      "as a warning.\n"
+      "With --all the run ends with a line of how many runs succeeded, failed, were refused (no "
+      "address) or skipped (another product).\n"
+      "Exit status: 0 when every run finished (an unanswered restart included), 1 when any "
+      "failed, was refused or timed out, or --strict refused the script, 2 on a usage error, "
+      "130 after Ctrl-C.");
   run->add_option("SCRIPT", options->script, "The .QOR script file to run")->required();
   auto* target = run->add_option("--target", options->mac,
                                  "Run on the target with this MAC address, e.g. "
@@ -306,6 +335,12 @@ CommandRunner AddRunCommand(CLI::App& app) {
                 "Run also on targets of products the script's *script entries do not name");
   run->add_flag("--verify", options->verify,
                 "Read every downloaded image back after its write; fail unless it matches");
+  run->add_flag("--strict", options->strict,
+                "Refuse to run a script that draws any of qorctl check's warnings (exit 1, "
+                "nothing sent)");
+  run->add_flag("--rewrite-damaged-env", options->rewriteDamagedEnv,
+                "Let *saveenv write over an environment block that was read as damaged, to "
+                "repair the target on purpose");
   run->add_option("--silence", options->silence,
                   "Fail a run when its target is silent for SECONDS about a fill, data, read or "
                   "restart request (default 30)")
@@ -319,7 +354,8 @@ CommandRunner AddRunCommand(CLI::App& app) {
                   "per line, as qor-sim --trace does")
       ->type_name("FILE");
   run->add_flag("--json", options->json,
-                "At the end, one JSON object per target and line: mac, ok, error, seconds");
+                "At the end, one JSON object per target and line: mac, ok, error, seconds, "
+                "restart_confirmed");
   return [options] {
     if (options->mac.empty() && !options->all) {
       throw UsageError("choose the target: --target MAC, or --all");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -85,6 +86,38 @@ TEST(DiscoveryTest, StopsRepeatingOnceDoneAndARepeatThatCannotGoIsNoFailure) {
   EXPECT_TRUE(cli::DiscoverTargets(*failing.network, 1000));
   EXPECT_EQ(failing.sentAtMs, (std::vector<uint32_t>{0}));
   EXPECT_EQ(failing.clock.Now() - 1000, 1000u);
+}
+
+TEST(DiscoveryTest, SharedAddressesAreThoseMoreThanOneTargetReports) {
+  struct Row {
+    const char* what;
+    std::vector<uint32_t> addresses;                  // of targets 1, 2, ... in that order
+    std::map<uint32_t, std::vector<uint8_t>> shared;  // address: the last MAC bytes holding it
+  };
+  const std::vector<Row> rows = {
+      {"all apart", {0x7F00000A, 0x7F00000B, 0x7F00000C}, {}},
+      {"two of three", {0x7F00000A, 0x7F00000B, 0x7F00000A}, {{0x7F00000A, {1, 3}}}},
+      {"two pairs",
+       {0x7F00000B, 0x7F00000A, 0x7F00000A, 0x7F00000B},
+       {{0x7F00000A, {2, 3}}, {0x7F00000B, {1, 4}}}},
+      {"three at once", {0x7F00000A, 0x7F00000A, 0x7F00000A}, {{0x7F00000A, {1, 2, 3}}}},
+      {"without an address, none shares", {0, 0, 0x7F00000A}, {}},
+      {"nobody", {}, {}},
+  };
+  for (const Row& row : rows) {
+    std::vector<Target> records(row.addresses.size());
+    std::vector<Target*> targets;
+    for (size_t i = 0; i < records.size(); ++i) {
+      records[i].mac = MacAddress{{0x02, 0, 0, 0, 0, static_cast<uint8_t>(i + 1)}};
+      records[i].ipAddress = row.addresses[i];
+      targets.push_back(&records[i]);
+    }
+    std::map<uint32_t, std::vector<uint8_t>> shared;
+    for (const auto& [address, holders] : cli::SharedAddresses(targets)) {
+      for (const Target* holder : holders) shared[address].push_back(holder->mac.bytes[5]);
+    }
+    EXPECT_EQ(shared, row.shared) << row.what;
+  }
 }
 
 }  // namespace

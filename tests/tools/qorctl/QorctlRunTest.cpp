@@ -2,8 +2,10 @@
 // namespace: exit statuses, texts, JSON and what lands in the targets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -57,8 +59,8 @@ class QorctlRunTest : public ::testing::Test {
 constexpr const char* kImageScript =
     "*section \"Parameter table\"\n"
     "*download 0x00010000 0x800\n"
-    "S30D000100000102030405060708E6\n"
-    "S30900010600CAFEBABE00\n";
+    "S30D000100000102030405060708CD\n"
+    "S30900010600CAFEBABEAF\n";
 
 std::vector<uint8_t> ImageBytes() {
   std::vector<uint8_t> bytes(0x800, 0xFF);
@@ -150,8 +152,8 @@ TEST_F(QorctlRunTest, AScriptForAnotherProductIsRefusedOrSkippedUnlessForced) {
   sim::SimOptions options;
   options.targets = 2;
   StartSim(options);
-  const std::string script =
-      files.Write("plus.qor", std::string("*script 0x1234 2 Plus\n") + kImageScript);
+  const std::string script = files.Write(
+      "plus.qor", std::string("*product 0x1234 2 Plus\n*script 0x1234 2 Plus\n") + kImageScript);
   const std::vector<uint8_t> blank(0x800, 0xFF);
 
   const Outcome one = Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200");
@@ -395,6 +397,225 @@ TEST_F(QorctlRunTest, TheTraceHoldsEveryRequestSentAndReplyReceivedAsTheTargetsS
   EXPECT_EQ(host, targets);
 }
 
+// Whether text holds line as a whole line of its own.
+bool HasLine(const std::string& text, const std::string& line) {
+  std::istringstream lines(text);
+  for (std::string each; std::getline(lines, each);) {
+    if (each == line) return true;
+  }
+  return false;
+}
+
+// How many requests of type the simulated targets carried out.
+size_t Handled(const sim::SimEngine& engine, uint16_t type) {
+  size_t count = 0;
+  for (const TraceRecord& record : engine.Trace()) {
+    if (record.incoming && record.type == type && record.event == "handled") ++count;
+  }
+  return count;
+}
+
+constexpr const char* kEditScript =
+    "*loadenv 0x00F00000 0x1000\n"
+    "*setenv hostname qor-demo\n"
+    "*saveenv 0x00F00000 0x1000\n";
+
+TEST_F(QorctlRunTest, SaveenvNeverLeavesATargetWithoutAVariable) {
+  using Entries = std::map<std::string, std::string>;
+  const Entries starting = {{"bootdelay", "3"},
+                            {"ipaddr", "127.0.0.10"},
+                            {"netmask", "255.0.0.0"},
+                            {"serial", "SIM00001"}};
+  Entries edited = starting;
+  edited["hostname"] = "qor-demo";
+  const std::string damaged =
+      "The environment block at 00F00000 was damaged when read; writing it would lose its "
+      "variables";
+  struct Row {
+    const char* what;
+    sim::SimEnvBlock block;
+    std::string script;
+    std::string flags;
+    int status;
+    std::string error;     // the run's error; empty when it finishes
+    bool environmentKept;  // the block is byte for byte as it started
+    Entries after;         // what a finished run left on the target
+  };
+  const std::vector<Row> rows = {
+      {"a valid block", sim::SimEnvBlock::kValid, kEditScript, "", 0, "", false, edited},
+      {"a blank block gets its new environment",
+       sim::SimEnvBlock::kBlank,
+       kEditScript,
+       "",
+       0,
+       "",
+       false,
+       {{"hostname", "qor-demo"}}},
+      {"a damaged block is refused",
+       sim::SimEnvBlock::kDamaged,
+       kEditScript,
+       "",
+       1,
+       damaged,
+       true,
+       {}},
+      {"a damaged block is repaired on purpose",
+       sim::SimEnvBlock::kDamaged,
+       kEditScript,
+       " --rewrite-damaged-env",
+       0,
+       "",
+       false,
+       {{"hostname", "qor-demo"}}},
+      {"a table too large for the block is refused",
+       sim::SimEnvBlock::kValid,
+       "*loadenv 0x00F00000 0x1000\n*saveenv 0x00F00000 64\n",
+       "",
+       1,
+       "Environment variables need 68 bytes; the block at 00F00000 holds 64",
+       true,
+       {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    engine.reset();
+    sim::SimOptions options;
+    options.environmentBlock = row.block;
+    options.keepTrace = true;
+    StartSim(options);
+    const std::vector<uint8_t> before = engine->ReadMemory(Mac(1), 0xF00000, 0x1000);
+    const std::string script = files.Write("env.qor", row.script);
+    const Outcome run =
+        Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200 --json" + row.flags);
+    EXPECT_EQ(run.status, row.status) << run.err;
+    const nlohmann::json summary = Summary(run.out);
+    ASSERT_EQ(summary.size(), 1u) << run.out;
+    if (row.error.empty()) {
+      EXPECT_EQ(summary.at(0).at("ok"), true);
+      EXPECT_EQ(engine->Environment(Mac(1)), row.after);
+    } else {
+      EXPECT_EQ(summary.at(0).at("error"), row.error);
+      EXPECT_EQ(run.err.substr(0, row.error.size() + 1), row.error + "\n") << run.err;
+      EXPECT_EQ(Handled(*engine, kFillRequest), 0u) << "a refusal sends nothing";
+    }
+    if (row.environmentKept) {
+      EXPECT_EQ(engine->ReadMemory(Mac(1), 0xF00000, 0x1000), before);
+    }
+  }
+}
+
+TEST_F(QorctlRunTest, AnUnansweredRestartIsAWarningAndTheRunStillSucceeds) {
+  sim::SimOptions silent;
+  silent.targets = 2;
+  silent.lossRate = 1.0;
+  silent.lossTypes = {kRestartRequest};  // the targets restart without answering
+  StartSim(silent);
+  const std::string restart = files.Write("restart.qor", "*restart\n");
+  const Outcome one =
+      Qorctl("run " + restart + " --target 02:00:00:00:00:01 --wait 200 --silence 0.3 --json");
+  EXPECT_EQ(one.status, 0) << one.err;
+  // A line of its own, besides the target's status line among the progress.
+  EXPECT_TRUE(HasLine(one.err, "Restart sent; the target did not answer")) << one.err;
+  nlohmann::json summary = Summary(one.out);
+  EXPECT_EQ(summary.at(0).at("ok"), true);
+  EXPECT_TRUE(summary.at(0).at("error").is_null());
+  EXPECT_EQ(summary.at(0).at("restart_confirmed"), false);
+  EXPECT_EQ(engine->FindTarget(Mac(1))->restarts, 1u);
+
+  // With several targets, the MAC in front tells whose restart went unanswered.
+  const Outcome all = Qorctl("run " + restart + " --all --wait 300 --silence 0.3 --json");
+  EXPECT_EQ(all.status, 0) << all.err;
+  for (const char* mac : {"02:00:00:00:00:01", "02:00:00:00:00:02"}) {
+    EXPECT_TRUE(HasLine(all.err, std::string(mac) + ": Restart sent; the target did not answer"))
+        << all.err;
+  }
+  for (const auto& entry : Summary(all.out)) EXPECT_EQ(entry.at("restart_confirmed"), false);
+  engine.reset();
+
+  StartSim({});
+  const Outcome answered =
+      Qorctl("run " + restart + " --target 02:00:00:00:00:01 --wait 200 --json");
+  EXPECT_EQ(answered.status, 0) << answered.err;
+  EXPECT_EQ(answered.err.find("did not answer"), std::string::npos) << answered.err;
+  EXPECT_EQ(Summary(answered.out).at(0).at("restart_confirmed"), true);
+  const std::string noRestart = files.Write("table.qor", kImageScript);
+  const Outcome without =
+      Qorctl("run " + noRestart + " --target 02:00:00:00:00:01 --wait 200 --json");
+  EXPECT_EQ(without.status, 0) << without.err;
+  EXPECT_TRUE(Summary(without.out).at(0).at("restart_confirmed").is_null());
+}
+
+TEST_F(QorctlRunTest, RunShowsTheScriptsWarningsAndStrictRefusesToRunIt) {
+  sim::SimOptions options;
+  options.keepTrace = true;
+  StartSim(options);
+  // A typo: the reader ignores *restrat, so the target would never restart.
+  const std::string script = files.Write("typo.qor", std::string(kImageScript) + "*restrat\n");
+  const std::string warning =
+      "Warning in \"" + script + "\", line 5: Unknown directive *restrat ignored\n";
+
+  const Outcome strict =
+      Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200 --strict");
+  EXPECT_EQ(strict.status, 1);
+  EXPECT_EQ(strict.err, warning + "Not run: \"" + script +
+                            "\" draws 1 warning, and --strict runs only scripts without any\n");
+  EXPECT_EQ(strict.out, "");
+  EXPECT_TRUE(engine->Trace().empty()) << "nothing was sent, not even a discovery";
+
+  const Outcome lenient = Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200");
+  EXPECT_EQ(lenient.status, 0) << lenient.err;
+  EXPECT_EQ(lenient.err, warning) << "the warnings come before the run starts";
+  EXPECT_EQ(engine->ReadMemory(Mac(1), 0x10000, 0x800), ImageBytes());
+  EXPECT_EQ(engine->FindTarget(Mac(1))->restarts, 0u);
+
+  // A script without warnings runs under --strict as ever.
+  const std::string clean = files.Write("clean.qor", kImageScript);
+  EXPECT_EQ(Qorctl("run " + clean + " --target 02:00:00:00:00:01 --wait 200 --strict").status, 0);
+}
+
+TEST_F(QorctlRunTest, AssignToAnAbsentMacIsRefusedAndDiscoverMarksSharedAddresses) {
+  sim::SimOptions options;
+  options.targets = 2;
+  options.keepTrace = true;
+  StartSim(options);
+  const Outcome absent = Qorctl("assign 02:00:00:00:00:09 127.0.0.43 --wait 200");
+  EXPECT_EQ(absent.status, 1);
+  EXPECT_EQ(absent.err,
+            "02:00:00:00:00:09 did not answer the discovery; --force sends the address all the "
+            "same.\n");
+  EXPECT_EQ(absent.out, "");
+  const auto assignments = [this] {
+    size_t count = 0;
+    for (const TraceRecord& record : engine->Trace()) {
+      if (record.incoming && record.type == kAssignAddressRequest) ++count;
+    }
+    return count;
+  };
+  EXPECT_EQ(assignments(), 0u) << "nothing was sent";
+  const Outcome forced = Qorctl("assign 02:00:00:00:00:09 127.0.0.43 --wait 200 --force");
+  EXPECT_EQ(forced.status, 0);
+  EXPECT_EQ(forced.err,
+            "02:00:00:00:00:09 did not answer the discovery; sending the address all the same "
+            "(--force).\n");
+  EXPECT_EQ(assignments(), 1u);
+
+  // Two targets at one address: both are marked, and a warning names them.
+  ASSERT_EQ(Qorctl("assign 02:00:00:00:00:02 127.0.0.10 --force --wait 200").status, 0);
+  const Outcome listed = Qorctl("discover --wait 300 --json");
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.err,
+            "Several targets report 127.0.0.10: 02:00:00:00:00:01, 02:00:00:00:00:02\n");
+  const nlohmann::json list = nlohmann::json::parse(listed.out);
+  ASSERT_EQ(list.size(), 2u);
+  for (const auto& entry : list) EXPECT_EQ(entry.at("duplicate_ip"), true) << entry;
+  ASSERT_EQ(Qorctl("assign 02:00:00:00:00:02 127.0.0.11 --wait 200").status, 0);
+  const Outcome apart = Qorctl("discover --wait 300 --json");
+  EXPECT_EQ(apart.err, "");
+  for (const auto& entry : nlohmann::json::parse(apart.out)) {
+    EXPECT_EQ(entry.at("duplicate_ip"), false) << entry;
+  }
+}
+
 TEST_F(QorctlRunTest, ATimeoutMustBeAFiniteNumberOfSeconds) {
   const std::string script = files.Write("restart.qor", "*restart\n");
   for (const char* value : {"nan", "inf", "1e300", "-1"}) {
@@ -431,8 +652,15 @@ TEST_F(QorctlRunTest, DiscoverSaysHowManyTargetsAFloodOfInventedMacsLeftOut) {
   flooder.join();
   EXPECT_EQ(listed.status, 0);
   EXPECT_EQ(nlohmann::json::parse(listed.out).size(), TargetTable::kMaxTargets);
-  EXPECT_EQ(listed.err, "Dropped 600 more targets: QOR keeps at most " +
-                            std::to_string(TargetTable::kMaxTargets) + "\n");
+  // Every invented target reports one address: the line about it names a few, not all.
+  const std::string dropped = "Dropped 600 more targets: QOR keeps at most " +
+                              std::to_string(TargetTable::kMaxTargets) + "\n";
+  const std::string shared = "Several targets report 127.0.1.0: ";
+  const std::string more = " and " + std::to_string(TargetTable::kMaxTargets - 8) + " more\n";
+  EXPECT_EQ(listed.err.substr(0, dropped.size() + shared.size()), dropped + shared) << listed.err;
+  ASSERT_GT(listed.err.size(), more.size());
+  EXPECT_EQ(listed.err.substr(listed.err.size() - more.size()), more);
+  EXPECT_EQ(std::count(listed.err.begin(), listed.err.end(), ':'), 1 + 1 + 8 * 5);
 }
 
 TEST_F(QorctlRunTest, UsageErrorsExitWithTwo) {

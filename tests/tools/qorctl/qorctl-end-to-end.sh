@@ -44,8 +44,11 @@ ctl discover --wait 300 --json --scripts "$scripts" >"$work/after.json"
 check "the re-addressed target reports its address" 1 "$(grep -c '"ip": "127.0.0.42"' "$work/after.json")"
 
 ctl assign 02:00:00:00:00:09 127.0.0.43 --verify --wait 300 >/dev/null 2>"$work/missing.err"
-check "assign --verify to no target exits 1" 1 $?
-check "its messages" "02:00:00:00:00:09 did not answer the discovery; sending the address all the same.
+check "assign to no target exits 1" 1 $?
+check "its message" "02:00:00:00:00:09 did not answer the discovery; --force sends the address all the same." "$(text "$work/missing.err")"
+ctl assign 02:00:00:00:00:09 127.0.0.43 --force --verify --wait 300 >/dev/null 2>"$work/missing.err"
+check "assign --force --verify to no target exits 1" 1 $?
+check "its messages" "02:00:00:00:00:09 did not answer the discovery; sending the address all the same (--force).
 02:00:00:00:00:09 did not answer a discovery within 300 ms." "$(text "$work/missing.err")"
 
 ctl assign not-a-mac 127.0.0.42 >/dev/null 2>"$work/usage.err"

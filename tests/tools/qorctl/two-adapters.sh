@@ -76,10 +76,11 @@ check "assign reaches a target behind the second adapter" \
 check "and one behind the first" \
   "02:00:00:00:01:02 now answers at 127.0.1.42." "$(cat "$work/assign.out")"
 
-"$ctl" assign 02:00:00:00:01:01 127.0.1.43 --broadcast 10.71.2.255 --verify --wait 500 \
+# --force sends it all the same, to show that the other subnet's broadcast cannot reach it.
+"$ctl" assign 02:00:00:00:01:01 127.0.1.43 --broadcast 10.71.2.255 --force --verify --wait 500 \
   >/dev/null 2>"$work/other.err"
 check "assign --broadcast to the other subnet does not reach the target" 1 $?
-check "its messages" "02:00:00:00:01:01 did not answer the discovery; sending the address all the same.
+check "its messages" "02:00:00:00:01:01 did not answer the discovery; sending the address all the same (--force).
 02:00:00:00:01:01 did not answer a discovery within 500 ms." \
   "$(cat "$work/other.err")"
 "$ctl" discover --wait 500 --json >"$work/after.json"
