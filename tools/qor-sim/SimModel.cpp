@@ -169,9 +169,31 @@ SimModel::SimModel(const SimOptions& options) : state_(std::make_unique<State>()
 
 SimModel::~SimModel() = default;
 
+namespace {
+
+// What each target's environment block starts as: the option for all, then the damaged and
+// blank ones drawn apart from every other choice.
+std::vector<SimEnvBlock> StartingBlocks(const SimOptions& o) {
+  std::vector<SimEnvBlock> blocks(o.targets, o.environmentBlock);
+  std::seed_seq seeds{o.seed, 0u, 1u};
+  std::mt19937 draw(seeds);
+  std::vector<uint32_t> order(o.targets);
+  std::iota(order.begin(), order.end(), 0u);
+  const uint32_t damaged = std::min(o.damagedBlocks, o.targets);
+  const uint32_t count = std::min<uint64_t>(uint64_t{damaged} + o.blankBlocks, o.targets);
+  for (uint32_t i = 0; i < count; ++i) {
+    std::swap(order[i], order[i + draw() % (o.targets - i)]);
+    blocks[order[i]] = i < damaged ? SimEnvBlock::kDamaged : SimEnvBlock::kBlank;
+  }
+  return blocks;
+}
+
+}  // namespace
+
 void SimModel::State::CreateTargets() {
   const SimOptions& o = options;
   targets.resize(o.targets);
+  const std::vector<SimEnvBlock> blocks = StartingBlocks(o);
   for (uint32_t i = 0; i < o.targets; ++i) {
     SimTarget& target = targets[i];
     target.info.mac = MacPlus(o.firstMac, i);
@@ -194,9 +216,9 @@ void SimModel::State::CreateTargets() {
     environment.entries["serial"] = Format("SIM%05u", i + 1);
     environment.entries["bootdelay"] = "3";
     for (const auto& [name, value] : o.environment) SetVariable(environment, name, value);
-    if (o.environmentBlock == SimEnvBlock::kBlank) continue;  // unwritten memory reads 0xFF
+    if (blocks[i] == SimEnvBlock::kBlank) continue;  // unwritten memory reads 0xFF
     DataBlock block = BuildEnvironmentBlock(environment, o.environmentAddress, o.environmentLength);
-    if (o.environmentBlock == SimEnvBlock::kDamaged) block.bytes[0] ^= 0x01;  // the CRC's top byte
+    if (blocks[i] == SimEnvBlock::kDamaged) block.bytes[0] ^= 0x01;  // the CRC's top byte
     target.memory.Write(block.address, block.bytes.size(), block.bytes.data());
   }
 }

@@ -40,6 +40,10 @@ struct SimOptions {
   // Variables added to (or replacing) the defaults: ipaddr, netmask, serial, bootdelay.
   std::map<std::string, std::string> environment;
   SimEnvBlock environmentBlock = SimEnvBlock::kValid;
+  // This many targets, chosen by the seed, start with a damaged block instead, and this many
+  // others with a blank one, so that one run meets all three.
+  uint32_t damagedBlocks = 0;
+  uint32_t blankBlocks = 0;
   // ProgressReplies sent while carrying out each WriteRequest, before its FinalReply.
   uint32_t progressReplies = 0;
   // Each reply is lost with this probability (0 to 1), drawn from a generator seeded by seed.

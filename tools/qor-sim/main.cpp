@@ -216,6 +216,13 @@ void AddSoakOptions(CLI::App& app, SimOptions& options) {
       ->type_name("MS")
       ->capture_default_str()
       ->check(qor::cli::WholeNumber(1, 0x7FFFFFFF));
+  app.add_option("--damaged-blocks", options.damagedBlocks,
+                 "This many targets, chosen by --seed, start with a damaged environment block")
+      ->type_name("N")
+      ->check(qor::cli::WholeNumber(0, 100000));
+  app.add_option("--blank-blocks", options.blankBlocks, "This many others start with a blank one")
+      ->type_name("N")
+      ->check(qor::cli::WholeNumber(0, 100000));
   app.add_option("--late", options.lateRate,
                  "Probability (0 to 1) that a reply (not to a discovery) leaves --late-ms "
                  "after the others")

@@ -10,6 +10,7 @@
 #include "net/Crc32.h"
 #include "net/Wire.h"
 #include "platform/Exception.h"
+#include "platform/Format.h"
 #include "tools/qor-sim/SimModel.h"
 
 namespace qor::sim {
@@ -540,6 +541,36 @@ TEST_F(SimModelTest, ARestartIsAnsweredThenTheTargetStartsAgainWithoutItsStaging
   EXPECT_EQ(Status(write.Encode()), kStatusBadCrc);
   EXPECT_EQ(model->ReadMemory(kFirst, 0x2000, 64), Bytes(64, 0xFF));
   EXPECT_EQ(model->Counters().restarts, 1u);
+}
+
+TEST_F(SimModelTest, SomeTargetsStartWithADamagedOrABlankBlockAsTheSeedChooses) {
+  const auto starts = [this](uint32_t seed) {
+    SimOptions options = Options(10);
+    options.damagedBlocks = 3;
+    options.blankBlocks = 2;
+    options.seed = seed;
+    Make(options);
+    std::string kinds;
+    for (uint8_t last = 1; last <= 10; ++last) {
+      const MacAddress mac{{0x02, 0x00, 0x00, 0x00, 0x00, last}};
+      const Bytes block = model->ReadMemory(mac, 0x00F00000, 0x1000);
+      if (block == Bytes(0x1000, 0xFF)) {
+        kinds += 'b';
+      } else if (model->Environment(mac).empty()) {
+        // Damaged in its CRC alone: the entries are still there.
+        EXPECT_EQ(std::string(block.begin() + 4, block.begin() + 13), "bootdelay");
+        kinds += 'd';
+      } else {
+        EXPECT_EQ(model->Environment(mac).at("serial"), Format("SIM%05u", last));
+        kinds += 'v';
+      }
+    }
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), 'd'), 3);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), 'b'), 2);
+    return kinds;
+  };
+  EXPECT_EQ(starts(3), starts(3));
+  EXPECT_NE(starts(3), starts(4));
 }
 
 TEST_F(SimModelTest, TargetsGoSilentForGoodAsTheSeedChooses) {
