@@ -8,9 +8,11 @@
 #include "platform/Exception.h"
 #include "platform/Files.h"
 #include "platform/ScriptFolders.h"
+#include "platform/TrustedKeyFolders.h"
 #include "platform/UdpSocket.h"
 #include "res/ResourceIds.h"
 #include "res/Resources.h"
+#include "trust/TrustedKeys.h"
 #include "ui/Backend.h"
 #include "ui/CDialog.h"
 #include "ui/MessageBox.h"
@@ -26,7 +28,8 @@ struct CQORApp::State {
 CQORApp::Platform CQORApp::RealPlatform() {
   return {[] { return InitSocketSupport(); }, [] { return ExecutableDirectory(); },
           [] { return std::make_unique<TargetNetwork>(TargetNetwork::EveryAdapter()); },
-          [](const std::string& programFolder) { return ScriptFolders(programFolder); }};
+          [](const std::string& programFolder) { return ScriptFolders(programFolder); },
+          [](const std::string& programFolder) { return TrustedKeyFolders(programFolder); }};
 }
 
 CQORApp::CQORApp() : CQORApp(RealPlatform()) {}
@@ -61,7 +64,11 @@ bool CQORApp::InitInstance() {
   std::optional<std::string> failure;
   try {
     // Declared in the order of creation, so that an error destroys them in reverse.
-    auto catalogue = std::make_unique<ScriptCatalogue>();
+    const Platform& platform = state_->platform;
+    const TrustedKeys keys =
+        TrustedKeys::Load(platform.trustedKeyFolders ? platform.trustedKeyFolders(*directory)
+                                                     : std::vector<std::string>{});
+    auto catalogue = std::make_unique<ScriptCatalogue>(keys);
     catalogue->ScanDirectories(state_->platform.scriptFolders(state_->executableDirectory));
     std::unique_ptr<TargetNetwork> network = state_->platform.openNetwork();
     network->SetDiscoverErrorHandler(

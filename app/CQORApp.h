@@ -27,6 +27,9 @@ class CQORApp : public CWinApp {
     // The folders whose scripts make the catalogue, most important first, given the program's
     // directory.
     std::function<std::vector<std::string>(const std::string& programFolder)> scriptFolders;
+    // The folders of the keys trusted to sign scripts, given the program's directory; none
+    // when not given.
+    std::function<std::vector<std::string>(const std::string& programFolder)> trustedKeyFolders;
   };
   [[nodiscard]] static Platform RealPlatform();
 

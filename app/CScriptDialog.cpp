@@ -55,8 +55,9 @@ CScriptDialog::~CScriptDialog() {
 }
 
 namespace {
+// A line shows its whole text or none: half a progress text would mislead.
 void SetIfChanged(CStatic& line, const std::string& text) {
-  if (line.GetText() != text) line.SetText(text);
+  if (line.GetText() != text) line.SetText(text, TextConversion::kStrict);
 }
 }  // namespace
 

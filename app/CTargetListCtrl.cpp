@@ -8,7 +8,6 @@
 #include "app/CQORApp.h"
 #include "app/CScriptDialog.h"
 #include "catalog/ScriptCatalogue.h"
-#include "exec/DirectiveRegistry.h"
 #include "platform/Exception.h"
 #include "res/ResourceIds.h"
 #include "res/Resources.h"
@@ -30,6 +29,16 @@ struct CTargetListCtrl::State {
   [[nodiscard]] std::vector<std::string> Texts(const Target& target) const {
     return {catalogue.ProductName(target.Key()), target.mac.ToString(),
             TargetAddressText(target.ipAddress)};
+  }
+
+  // The target other than mac that holds address, as its row names it ("Demo Board
+  // 00:1A:2B:3C:4D:5E"); empty when none does.
+  [[nodiscard]] std::string HolderOf(const MacAddress& mac, uint32_t address) const {
+    for (const Target* other : network.Table().InArrivalOrder()) {
+      if (other->mac == mac || other->ipAddress != address) continue;
+      return catalogue.ProductName(other->Key()) + " " + other->mac.ToString();
+    }
+    return {};
   }
 };
 
@@ -116,15 +125,17 @@ intptr_t CTargetListCtrl::ShowContextMenu(int row, Point screen) {
   const unsigned runScriptCommand = command;
   menu.AppendItem(kMfString | needsAddress, runScriptCommand, "Run Script...");
 
-  unsigned choice = menu.TrackPopupMenu(kTpmLeftAlign | kTpmReturnCmd, screen, *state_->parent);
+  unsigned choice = menu.TrackPopupMenu(kTpmLeftAlign | kTpmReturnCmd, screen, *this);
   // The table may have been rediscovered while the menu was open; then the row's target is gone.
   if (state_->network.Table().Find(mac) != target) choice = 0;
 
   try {
     if (choice == kCmdAssignAddress) {
-      CIPAddressDialog dialog(state_->parent, target->ipAddress);
+      CIPAddressDialog dialog(state_->parent, target->ipAddress, [this, mac](uint32_t address) {
+        return state_->HolderOf(mac, address);
+      });
       if (dialog.DoModal() == kIdOk) {
-        state_->network.SendAssignAddressRequest(target->mac, dialog.Address());
+        state_->network.SendAssignAddressRequest(mac, dialog.Address());
         // Ask everyone to announce themselves again, so the row shows the new address as soon
         // as the target has taken it, instead of when someone next presses Refresh.
         state_->network.Rediscover();
@@ -133,8 +144,9 @@ intptr_t CTargetListCtrl::ShowContextMenu(int row, Point screen) {
       auto* app = dynamic_cast<CQORApp*>(AfxGetApp());
       std::string path;
       if (app != nullptr && app->ChooseScriptFile(path)) {
-        const Script script(path, DirectiveRegistry());
-        RunScript(*target, script);
+        // Read as the catalogue reads its own: with trusted keys, only when signed by one.
+        const std::unique_ptr<Script> script = state_->catalogue.ReadScriptFile(path);
+        RunScript(*target, *script);
       }
     } else if (choice > kCmdAssignAddress && choice < runScriptCommand) {
       RunScript(*target, *scripts[choice - kCmdAssignAddress - 1]);

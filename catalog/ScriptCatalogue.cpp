@@ -8,17 +8,31 @@
 #include "platform/Exception.h"
 #include "platform/Files.h"
 #include "script/Script.h"
+#include "trust/ReadScript.h"
+#include "trust/TrustedKeys.h"
 
 namespace qor {
 
 struct ScriptCatalogue::State {
+  const TrustedKeys& keys;
   std::map<ProductKey, std::string> productNames;
   std::map<ProductKey, std::vector<const Script*>> scriptsByProduct;
   // Owns every script kept; the sequences above only refer to them.
   std::vector<std::unique_ptr<Script>> ownedScripts;
 };
 
-ScriptCatalogue::ScriptCatalogue() : state_(std::make_unique<State>()) {}
+namespace {
+
+const TrustedKeys& NoKeys() {
+  static const TrustedKeys none;
+  return none;
+}
+
+}  // namespace
+
+ScriptCatalogue::ScriptCatalogue() : ScriptCatalogue(NoKeys()) {}
+
+ScriptCatalogue::ScriptCatalogue(const TrustedKeys& keys) : state_(new State{keys, {}, {}, {}}) {}
 
 ScriptCatalogue::~ScriptCatalogue() = default;
 
@@ -63,9 +77,9 @@ void ScriptCatalogue::ScanDirectories(const std::vector<std::string>& folders) {
 void ScriptCatalogue::AddScriptFile(const std::string& path) {
   std::unique_ptr<Script> script;
   try {
-    script = std::make_unique<Script>(path, DirectiveRegistry());
+    script = ReadScriptFile(path);
   } catch (const Exception&) {
-    return;  // unreadable or broken: contributes nothing, and no message
+    return;  // unreadable, broken or not signed as the keys ask: contributes nothing, no message
   } catch (const std::exception&) {
     return;  // e.g. a file too large to hold: the same
   }
@@ -77,6 +91,10 @@ void ScriptCatalogue::AddScriptFile(const std::string& path) {
   for (const ProductKey& key : targets) state_->scriptsByProduct[key].push_back(script.get());
   // A script that serves no product gave its names and is not kept.
   if (!targets.empty()) state_->ownedScripts.push_back(std::move(script));
+}
+
+std::unique_ptr<Script> ScriptCatalogue::ReadScriptFile(const std::string& path) const {
+  return ReadScript(path, DirectiveRegistry(), state_->keys).script;
 }
 
 std::string ScriptCatalogue::ProductName(const ProductKey& key) const {

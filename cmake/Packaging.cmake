@@ -1,8 +1,9 @@
 # Installation and packages. `cmake --install` puts the programs in place; `cpack -G DEB` in the
 # build folder makes qor_<version>_<arch>.deb from what the build made, with man pages, bash
-# completion, a desktop entry, icons, AppStream metainfo and the examples. In the Windows build,
-# `cpack -G ZIP` makes QOR-<version>-win64.zip: the three programs in one folder, the examples
-# beside qor.exe (its catalogue) and a text on how to start.
+# completion, a desktop entry, icons, AppStream metainfo, the examples and an empty
+# /etc/qor/trusted-keys. In the Windows build, `cpack -G ZIP` makes QOR-<version>-win64.zip: the
+# three programs in one folder, the examples beside qor.exe (its catalogue) and a text on how to
+# start.
 if(WIN32)
   set(CMAKE_INSTALL_BINDIR .)
 endif()
@@ -82,6 +83,10 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
   install(FILES ${qor_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${staged}/copyright ${staged}/changelog.gz DESTINATION share/doc/qor)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION share/qor/examples)
+  # The folder of the keys the administrator trusts to sign scripts for everybody, empty until
+  # one is put there (lintian accepts an empty folder in /etc). It is where the programs look,
+  # whatever the prefix.
+  install(DIRECTORY DESTINATION /etc/qor/trusted-keys)
   if(QOR_BUILD_TOOLS)
     install(FILES ${packaging}/qorctl.bash DESTINATION share/bash-completion/completions
             RENAME qorctl)

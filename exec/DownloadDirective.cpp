@@ -19,8 +19,9 @@ std::string ImagePath(const std::string& scriptName, const std::string& fileWord
 
 }  // namespace
 
-DownloadDirective::DownloadDirective(std::unique_ptr<DataSection> section)
-    : Directive(kDownloadDirective), section_(std::move(section)) {}
+DownloadDirective::DownloadDirective(std::unique_ptr<DataSection> section,
+                                     std::optional<InputFile> image)
+    : Directive(kDownloadDirective), section_(std::move(section)), image_(std::move(image)) {}
 
 DownloadDirective::~DownloadDirective() = default;
 
@@ -36,12 +37,17 @@ std::unique_ptr<Directive> DownloadDirective::Parse(const Script& script, Direct
   const auto length = static_cast<uint32_t>(ParseNumber(words[2]));
   auto section = std::make_unique<DataSection>(base, length);
 
+  std::optional<InputFile> image;
   if (words.size() == 4) {
+    image = InputFile{words[3], ImagePath(script.FileName(), words[3]), {}};
+    // Hashed as it is loaded: a signature is checked against the very bytes of the image.
+    const std::unique_ptr<ByteDigest> digest = script.NewDigest();
     try {
-      LoadBinaryFile(*section, ImagePath(script.FileName(), words[3]));
+      LoadBinaryFile(*section, image->path, digest.get());
     } catch (const Exception& error) {
       throw ParseException(error.Message(), 0);
     }
+    if (digest) image->digest = digest->Finish();
   }
 
   // Records follow the file, so they overwrite its bytes; a later record overwrites an earlier.
@@ -55,12 +61,17 @@ std::unique_ptr<Directive> DownloadDirective::Parse(const Script& script, Direct
       throw ParseException(error.Message(), lines.Offset());
     }
   }
-  return std::make_unique<DownloadDirective>(std::move(section));
+  return std::make_unique<DownloadDirective>(std::move(section), std::move(image));
 }
 
 void DownloadDirective::Execute(std::unique_ptr<Context>& context, TargetNetwork& network,
                                 Target& target, ScriptDisplay& display) const {
   context = DownloadContext::Run(*section_, std::move(context), network, target, display);
+}
+
+std::vector<InputFile> DownloadDirective::InputFiles() const {
+  if (!image_) return {};
+  return {*image_};
 }
 
 std::vector<DirectiveField> DownloadDirective::Fields() const {

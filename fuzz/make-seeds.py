@@ -5,6 +5,7 @@ The seeds are kept in the repository; run this again only to change them. Each s
 well-formed input of its target's format, so that the fuzzers start from inputs that reach
 deep into the code instead of being refused at the first byte.
 """
+import base64
 import os
 import shutil
 import struct
@@ -123,3 +124,16 @@ write(dispatch, "refused", answer(0) + bytes([0x23, 3]) + struct.pack(">H", 0) +
 write(dispatch, "silent", bytes([1, 29, 1, 39]))
 write(dispatch, "noise", bytes([2, 250]) + b"\x80" * 1250 + bytes([5 | 0x10]) + mac + b"\0" * 12
       + bytes([6, 0, 2, 0x80, 2, 4]) + b"\1\2\3\4" + bytes([4]) + b"\0\0\0\7" + b"\0")
+
+# Minisign files: a public key and signatures of both kinds, made of fixed bytes (a key id and
+# signature bytes that check nothing; the fuzzer looks at the files' shape, not at signatures).
+minisign = folder("minisign_fuzz")
+key_id = bytes(range(0x11, 0x19))
+write(minisign, "key.pub", "untrusted comment: minisign public key 1817161514131211\n"
+      + base64.b64encode(b"Ed" + key_id + bytes(range(32))).decode() + "\n")
+for name, algorithm in (("hashed.minisig", b"ED"), ("legacy.minisig", b"Ed")):
+    write(minisign, name, "untrusted comment: signature from minisign secret key\r\n"
+          + base64.b64encode(algorithm + key_id + bytes(range(64))).decode() + "\r\n"
+          + "trusted comment: timestamp:1796791020\tfile:x.QOR\thashed\r\n"
+          + base64.b64encode(bytes(range(64, 128))).decode() + "\r\n")
+write(minisign, "base64", base64.b64encode(b"any bytes at all\x00\xff").decode())

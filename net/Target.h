@@ -33,5 +33,8 @@ struct Target {
 [[nodiscard]] std::string TargetAddressText(uint32_t address);
 // Four decimal numbers 0 to 255 separated by dots ("127.0.0.10"); nothing when malformed.
 [[nodiscard]] std::optional<uint32_t> ParseIpAddress(std::string_view text);
+// Why no target can hold address (0.0.0.0/8, multicast, reserved and the broadcast address),
+// as a text that names it; empty when a target can.
+[[nodiscard]] std::string AddressProblem(uint32_t address);
 
 }  // namespace qor

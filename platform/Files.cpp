@@ -40,21 +40,21 @@ std::wstring SystemPath(std::wstring wide) {
   return L"\\\\?\\" + full;
 }
 
-bool EndsWithScriptExtension(const std::wstring& name) {
-  return name.size() >= 4 &&
-         CompareStringOrdinal(name.c_str() + name.size() - 4, 4, L".qor", 4, TRUE) == CSTR_EQUAL;
+bool EndsWithExtension(const std::wstring& name, const std::wstring& extension) {
+  const auto length = static_cast<int>(extension.size());
+  return name.size() >= extension.size() &&
+         CompareStringOrdinal(name.c_str() + name.size() - extension.size(), length,
+                              extension.c_str(), length, TRUE) == CSTR_EQUAL;
 }
 #else
 unsigned char Lower(char c) {
   return static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
 }
 
-bool EndsWithScriptExtension(const std::string& name) {
-  static constexpr char kExtension[] = ".qor";
-  constexpr size_t kLength = sizeof kExtension - 1;
-  if (name.size() < kLength) return false;
-  return std::equal(name.end() - kLength, name.end(), kExtension,
-                    [](char a, char b) { return Lower(a) == Lower(b); });
+bool EndsWithExtension(const std::string& name, const std::string& extension) {
+  if (name.size() < extension.size()) return false;
+  return std::equal(name.end() - static_cast<std::ptrdiff_t>(extension.size()), name.end(),
+                    extension.begin(), [](char a, char b) { return Lower(a) == Lower(b); });
 }
 
 unsigned char Upper(char c) {
@@ -111,18 +111,20 @@ std::optional<std::string> ExecutableDirectory() {
   return NarrowText(path.substr(0, last));
 }
 
-std::vector<std::string> ListScriptFiles(const std::string& directory) {
+std::vector<std::string> ListFilesWithExtension(const std::string& directory,
+                                                const std::string& extension) {
+  const std::wstring wideExtension = WidenText(extension);
   std::wstring pattern = WidenText(directory);
   if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';
-  pattern += L"*.qor";
+  pattern += L"*" + wideExtension;
   std::vector<std::string> names;
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(SystemPath(pattern).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return names;
   do {
-    // The pattern also matches the short 8.3 name of "x.qorx": only names ending in ".qor".
+    // The pattern also matches short 8.3 names, such as that of "x.qorx": only whole matches.
     const std::wstring name = found.cFileName;
-    if (EndsWithScriptExtension(name)) names.push_back(NarrowText(name));
+    if (EndsWithExtension(name, wideExtension)) names.push_back(NarrowText(name));
   } while (FindNextFileW(search, &found));
   FindClose(search);
   return names;
@@ -150,13 +152,14 @@ std::optional<std::string> ExecutableDirectory() {
   return path.substr(0, last);
 }
 
-std::vector<std::string> ListScriptFiles(const std::string& directory) {
+std::vector<std::string> ListFilesWithExtension(const std::string& directory,
+                                                const std::string& extension) {
   std::vector<std::string> names;
   DIR* listing = opendir(directory.empty() ? "/" : directory.c_str());
   if (listing == nullptr) return names;
   while (const dirent* entry = readdir(listing)) {
     std::string name = entry->d_name;
-    if (EndsWithScriptExtension(name)) names.push_back(std::move(name));
+    if (EndsWithExtension(name, extension)) names.push_back(std::move(name));
   }
   closedir(listing);
   std::sort(names.begin(), names.end(), ComesBefore);
@@ -173,5 +176,9 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
 }
 
 #endif
+
+std::vector<std::string> ListScriptFiles(const std::string& directory) {
+  return ListFilesWithExtension(directory, ".qor");
+}
 
 }  // namespace qor

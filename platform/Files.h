@@ -21,6 +21,9 @@ inline constexpr char kPathSeparator = '/';
 // directories included. On Windows in the order the file search gives them; on POSIX sorted by
 // name without regard to case, so the order is stable.
 [[nodiscard]] std::vector<std::string> ListScriptFiles(const std::string& directory);
+// The same for names ending in extension (such as ".pub"), in any case.
+[[nodiscard]] std::vector<std::string> ListFilesWithExtension(const std::string& directory,
+                                                              const std::string& extension);
 
 [[nodiscard]] bool IsDirectory(const std::string& path);
 
@@ -40,5 +43,7 @@ struct OpenFileStatus {
 
 // The folder part of path: everything before its last separator (empty when there is none).
 [[nodiscard]] std::string FolderOfPath(const std::string& path);
+// The last component of path: everything after its last separator (all of it when there is none).
+[[nodiscard]] std::string LastPathComponent(const std::string& path);
 
 }  // namespace qor

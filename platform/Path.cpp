@@ -21,4 +21,9 @@ std::string FolderOfPath(const std::string& path) {
   return last == std::string::npos ? std::string() : path.substr(0, last);
 }
 
+std::string LastPathComponent(const std::string& path) {
+  const size_t last = LastSeparator(path);
+  return last == std::string::npos ? path : path.substr(last + 1);
+}
+
 }  // namespace qor

@@ -11,14 +11,15 @@ namespace qor {
 
 #ifdef _WIN32
 
-std::wstring WidenText(const std::string& text) {
+std::wstring WidenText(const std::string& text, TextConversion conversion) {
   if (text.empty()) return {};
   const int length = static_cast<int>(text.size());
-  const int size =
-      MultiByteToWideChar(CP_THREAD_ACP, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+  // Without the flag the system puts its default character where a sequence is not defined.
+  const DWORD flags = conversion == TextConversion::kStrict ? MB_ERR_INVALID_CHARS : 0;
+  const int size = MultiByteToWideChar(CP_THREAD_ACP, flags, text.data(), length, nullptr, 0);
   if (size <= 0) return {};
   std::wstring wide(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_THREAD_ACP, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(), size);
+  MultiByteToWideChar(CP_THREAD_ACP, flags, text.data(), length, wide.data(), size);
   return wide;
 }
 
@@ -35,7 +36,7 @@ std::string NarrowText(const std::wstring& text) {
 
 #else
 
-std::wstring WidenText(const std::string& text) {
+std::wstring WidenText(const std::string& text, TextConversion conversion) {
   std::wstring wide;
   std::mbstate_t state{};
   const char* next = text.data();
@@ -43,7 +44,14 @@ std::wstring WidenText(const std::string& text) {
   while (next < end) {
     wchar_t character = 0;
     const size_t used = std::mbrtowc(&character, next, static_cast<size_t>(end - next), &state);
-    if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2)) return {};
+    if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2)) {
+      if (conversion == TextConversion::kStrict) return {};
+      // One replacement character per byte that does not start a character here.
+      wide.push_back(L'\uFFFD');
+      state = std::mbstate_t{};
+      ++next;
+      continue;
+    }
     wide.push_back(character);
     next += used == 0 ? 1 : used;
   }

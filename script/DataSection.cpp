@@ -10,6 +10,7 @@
 #include "platform/Exception.h"
 #include "platform/Files.h"
 #include "platform/Format.h"
+#include "script/ByteDigest.h"
 
 namespace qor {
 namespace {
@@ -199,7 +200,7 @@ constexpr size_t kReadPiece = 64 * 1024;
 
 }  // namespace
 
-void LoadBinaryFile(DataSection& section, const std::string& path) {
+void LoadBinaryFile(DataSection& section, const std::string& path, ByteDigest* digest) {
   std::FILE* file = OpenFile(path, "rb");
   if (file == nullptr) throw Exception(Format("Cannot open \"%s\"", path.c_str()));
   FileCloser closer{file};
@@ -219,8 +220,9 @@ void LoadBinaryFile(DataSection& section, const std::string& path) {
     if (std::fread(piece.data(), 1, want, file) != want) {
       throw Exception(Format("Error reading file \"%s\"", path.c_str()));
     }
-    section.AddBytes(static_cast<uint32_t>(section.Base() + done),
-                     std::span<const uint8_t>(piece.data(), want));
+    const std::span<const uint8_t> bytes(piece.data(), want);
+    if (digest != nullptr) digest->Update(bytes);
+    section.AddBytes(static_cast<uint32_t>(section.Base() + done), bytes);
     done += want;
   }
 }

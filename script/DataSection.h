@@ -12,6 +12,8 @@
 
 namespace qor {
 
+class ByteDigest;
+
 // The image of one area of target memory; every byte starts as 0xFF. Only what files and
 // records put there is held, in pages of one download chunk each; the blank rest is implicit,
 // so an area of gigabytes with a few records costs a few kilobytes.
@@ -54,7 +56,8 @@ class DataSection {
 };
 
 // Fills the section from the start with the file's bytes. Throws Exception with the path.
-void LoadBinaryFile(DataSection& section, const std::string& path);
+// digest, when given, is fed exactly the bytes that go into the section, as they are read.
+void LoadBinaryFile(DataSection& section, const std::string& path, ByteDigest* digest = nullptr);
 
 // An S3 record as a block; nothing for any other line.
 // Throws Exception("Invalid character in S-record").

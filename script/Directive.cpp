@@ -32,4 +32,6 @@ const char* Directive::Name() const {
 
 std::vector<DirectiveField> Directive::Fields() const { return {}; }
 
+std::vector<InputFile> Directive::InputFiles() const { return {}; }
+
 }  // namespace qor

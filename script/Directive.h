@@ -6,6 +6,8 @@
 #include <variant>
 #include <vector>
 
+#include "script/InputFile.h"
+
 namespace qor {
 
 class Context;
@@ -55,15 +57,17 @@ class Directive {
   [[nodiscard]] const char* Name() const;
   // What the directive was read with, in a fixed order; none for the base.
   [[nodiscard]] virtual std::vector<DirectiveField> Fields() const;
+  // The files the directive read along with the script (its image, say); none for the base.
+  [[nodiscard]] virtual std::vector<InputFile> InputFiles() const;
 
  private:
   int32_t kind_;
 };
 
-// A directive kind's parse function: the script under construction (only FileName may be used)
-// and the trimmed lines of the directive's group, directive line first, which the parser reads
-// as far as it needs. Returns nothing when the directive word is not one of its names, before
-// reading past the directive line; throws ParseException or Exception on a bad group.
+// A directive kind's parse function: the script under construction (only FileName and NewDigest
+// may be used) and the trimmed lines of the directive's group, directive line first, which the
+// parser reads as far as it needs. Returns nothing when the directive word is not one of its names,
+// before reading past the directive line; throws ParseException or Exception on a bad group.
 using DirectiveParser = std::unique_ptr<Directive> (*)(const Script& script, DirectiveLines& lines);
 
 }  // namespace qor

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <span>
 
 #include "platform/Files.h"
+#include "script/ByteDigest.h"
 
 namespace qor {
 namespace {
@@ -29,6 +31,7 @@ std::string_view Trimmed(std::string_view line) {
 
 struct LineReader::State {
   std::FILE* file = nullptr;
+  ByteDigest* digest = nullptr;
   // Not cleared first: a small script touches only the pages it is read into.
   std::unique_ptr<char[]> buffer;
   size_t position = 0;  // of the next line in buffer
@@ -44,6 +47,10 @@ struct LineReader::State {
     position = 0;
     const size_t wanted = kBlock - end;
     const size_t got = std::fread(buffer.get() + end, 1, wanted, file);
+    if (digest != nullptr) {
+      digest->Update(
+          std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(buffer.get() + end), got));
+    }
     end += got;
     if (got < wanted) {
       atEnd = true;
@@ -52,8 +59,10 @@ struct LineReader::State {
   }
 };
 
-LineReader::LineReader(const std::string& fileName) : state_(std::make_unique<State>()) {
+LineReader::LineReader(const std::string& fileName, ByteDigest* digest)
+    : state_(std::make_unique<State>()) {
   State& s = *state_;
+  s.digest = digest;
   s.file = OpenFile(fileName, "rb");
   if (s.file == nullptr) return;
   s.buffer.reset(new char[kBlock]);

@@ -19,6 +19,8 @@ struct Script::State {
   std::vector<std::unique_ptr<Directive>> directives;
   const Script* owner = nullptr;
   ScriptReadObserver* observer = nullptr;
+  ByteDigestMaker digests = nullptr;
+  std::vector<uint8_t> fileDigest;
 
   [[nodiscard]] std::unique_ptr<Directive> Build(DirectiveLines& group,
                                                  std::span<const DirectiveParser> registry);
@@ -70,12 +72,14 @@ void Script::State::File(std::unique_ptr<Directive> directive) {
 }
 
 Script::Script(const std::string& fileName, std::span<const DirectiveParser> registry,
-               ScriptReadObserver* observer)
+               ScriptReadObserver* observer, ByteDigestMaker digests)
     : state_(std::make_unique<State>()) {
   state_->owner = this;
   state_->observer = observer;
+  state_->digests = digests;
   state_->fileName = fileName;
-  LineReader reader(fileName);
+  const std::unique_ptr<ByteDigest> digest = NewDigest();
+  LineReader reader(fileName, digest.get());
   if (!reader.Opened()) throw Exception(Format("Cannot open \"%s\"", fileName.c_str()));
 
   // Groups are read and parsed one after another, each directive line with the lines up to the
@@ -99,11 +103,18 @@ Script::Script(const std::string& fileName, std::span<const DirectiveParser> reg
     if (directive) state_->File(std::move(directive));
   }
   if (reader.Failed()) throw Exception(Format("Cannot open \"%s\"", fileName.c_str()));
+  if (digest) state_->fileDigest = digest->Finish();
 }
 
 Script::~Script() = default;
 
 const std::string& Script::FileName() const { return state_->fileName; }
+
+const std::vector<uint8_t>& Script::FileDigest() const { return state_->fileDigest; }
+
+std::unique_ptr<ByteDigest> Script::NewDigest() const {
+  return state_->digests != nullptr ? state_->digests() : nullptr;
+}
 
 const std::map<ProductKey, std::string>& Script::ProductEntries() const { return state_->products; }
 

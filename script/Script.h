@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/ProductKey.h"
+#include "script/ByteDigest.h"
 #include "script/Directive.h"
 
 namespace qor {
@@ -18,14 +19,20 @@ class ScriptReadObserver;
 class Script {
  public:
   // Reads fileName, trying registry's parsers in order on every group of lines. observer, when
-  // given, is shown every group read; it changes nothing about the reading.
+  // given, is shown every group read; it changes nothing about the reading. digests, when
+  // given, hashes the script's bytes and those of every file its directives read, as they are
+  // read (FileDigest, Directive::InputFiles).
   Script(const std::string& fileName, std::span<const DirectiveParser> registry,
-         ScriptReadObserver* observer = nullptr);
+         ScriptReadObserver* observer = nullptr, ByteDigestMaker digests = nullptr);
   ~Script();
   Script(const Script&) = delete;
   Script& operator=(const Script&) = delete;
 
   [[nodiscard]] const std::string& FileName() const;
+  // The digest of the script file's bytes as they were read; empty when none was asked for.
+  [[nodiscard]] const std::vector<uint8_t>& FileDigest() const;
+  // For parsers: a fresh digest for a file a directive reads, or null when none was asked for.
+  [[nodiscard]] std::unique_ptr<ByteDigest> NewDigest() const;
   [[nodiscard]] const std::map<ProductKey, std::string>& ProductEntries() const;
   [[nodiscard]] std::vector<ProductKey> ScriptTargets() const;
   // The description of the script for key, empty when the script does not serve it.

@@ -135,4 +135,11 @@ std::vector<LintWarning> ScriptLint::Warnings() const {
   return sorted;
 }
 
+std::string LintWarningText(const std::string& fileName, const LintWarning& warning) {
+  // Joined rather than formatted: a long path must not cut the warning short.
+  std::string text = "Warning in \"" + fileName + "\"";
+  if (warning.line > 0) text += ", line " + std::to_string(warning.line);
+  return text + ": " + warning.text;
+}
+
 }  // namespace qor

@@ -47,6 +47,10 @@ class ScriptLint final : public ScriptReadObserver {
   std::unique_ptr<State> state_;
 };
 
+// A warning worded as the reader words its errors, so that editors that jump to those jump to
+// these too: "Warning in \"x.QOR\", line 7: Unknown directive *restrat ignored".
+[[nodiscard]] std::string LintWarningText(const std::string& fileName, const LintWarning& warning);
+
 // What is wrong with one line of a *download group, or nothing when QOR loads it as it looks.
 [[nodiscard]] std::string LintDownloadLine(std::string_view line);
 // The same, reading the record into scratch, whose storage is reused from line to line.

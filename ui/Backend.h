@@ -31,6 +31,12 @@ struct FileFilter {
 
 class DialogWindow;
 
+// A window of the window system: a dialog, or one of its controls. A pop-up menu is owned by one.
+class Window {
+ public:
+  virtual ~Window() = default;
+};
+
 struct OpenFileRequest {
   DialogWindow* owner = nullptr;
   std::string title;
@@ -75,17 +81,18 @@ class DialogEvents {
 class ListEvents {
  public:
   // The right click the list reflects to itself: the row under the mouse (-1 when none) and the
-  // mouse position on the screen.
-  virtual void RightClickEvent(int row, Point screen) = 0;
+  // mouse position on the screen. Returns the notification's result for the window system
+  // (nonzero: handled, the list's default handling does not follow).
+  virtual intptr_t RightClickEvent(int row, Point screen) = 0;
 
  protected:
   ~ListEvents() = default;
 };
 
-// A report-style list view; rows and columns by index.
-class ListWindow {
+// A report-style list view; rows and columns by index. Several rows can be selected at once
+// unless its style has kListSingleSel. Its texts convert leniently.
+class ListWindow : public Window {
  public:
-  virtual ~ListWindow() = default;
   virtual void SetExtendedStyle(uint32_t exStyle) = 0;
   virtual void InsertColumn(int column, const std::string& heading, int format, int width) = 0;
   virtual void InsertItem(int row, const std::string& text) = 0;
@@ -107,10 +114,8 @@ class ListWindow {
 };
 
 // One dialog built from its template. Destroying it destroys the window and its controls.
-class DialogWindow {
+class DialogWindow : public Window {
  public:
-  virtual ~DialogWindow() = default;
-
   // Sends InitDialogEvent, shows the window and dispatches events until End; returns End's
   // result. Other windows of the program stay disabled meanwhile, but their timers run.
   virtual int RunModal() = 0;
@@ -135,7 +140,7 @@ class DialogWindow {
   // dialog has no such control.
   [[nodiscard]] virtual std::optional<Rect> ControlRect(int id) const = 0;
   [[nodiscard]] virtual std::string ControlText(int id) const = 0;
-  virtual void SetControlText(int id, const std::string& text) = 0;
+  virtual void SetControlText(int id, const std::string& text, TextConversion conversion) = 0;
 
   // The IPv4 address control: four fields, most significant first; blank fields read as 0.
   virtual void SetAddress(int id, uint32_t address) = 0;
@@ -169,10 +174,13 @@ class WindowSystem {
   virtual std::unique_ptr<DialogWindow> CreateDialogWindow(const DialogTemplate& dialog,
                                                            DialogWindow* owner,
                                                            DialogEvents& events) = 0;
-  // Shows a pop-up menu at a screen position and waits; returns the chosen command or 0.
+  // Shows a pop-up menu at a screen position, owned by owner (a dialog, or a control such as
+  // the list it was opened from), and waits; returns the chosen command or 0. Its texts convert
+  // leniently.
   virtual unsigned TrackPopupMenu(const std::vector<MenuItem>& items, Point screen,
-                                  DialogWindow* owner) = 0;
-  // An OK-only message box; returns the button pressed (kIdOk).
+                                  Window* owner) = 0;
+  // A message box (type as AfxMessageBox takes it); returns the button pressed (kIdOk, kIdYes,
+  // kIdNo). Its texts convert leniently.
   virtual int ShowMessageBox(DialogWindow* owner, const std::string& text,
                              const std::string& caption, unsigned type) = 0;
   virtual OpenFileResult ShowOpenFileDialog(const OpenFileRequest& request) = 0;

@@ -135,7 +135,7 @@ std::optional<Rect> CDialog::GetDlgItemRect(int id) const {
 }
 
 void CDialog::SetDlgItemText(int id, const std::string& text) {
-  if (state_->window) state_->window->SetControlText(id, text);
+  if (state_->window) state_->window->SetControlText(id, text, TextConversion::kLenient);
 }
 
 CMenu* CDialog::GetSystemMenu() { return state_->systemMenu.get(); }

@@ -10,7 +10,7 @@ namespace qor {
 class CListCtrl::Events final : public ui::ListEvents {
  public:
   explicit Events(CListCtrl& list) : list_(list) {}
-  void RightClickEvent(int row, Point screen) override;
+  intptr_t RightClickEvent(int row, Point screen) override;
 
  private:
   CListCtrl& list_;
@@ -22,14 +22,15 @@ struct CListCtrl::State {
   // Item data by row; the list is never sorted, so rows keep their index.
   std::vector<uintptr_t> data;
   std::unique_ptr<Events> events;
-  intptr_t lastResult = 0;
 };
 
-void CListCtrl::Events::RightClickEvent(int row, Point screen) {
+// What escapes the handler ends the dialog; the click then counts as not handled.
+intptr_t CListCtrl::Events::RightClickEvent(int row, Point screen) {
   CDialog* parent = list_.state_->parent;
-  if (parent == nullptr) return;
-  parent->Guard(
-      [this, row, screen] { list_.state_->lastResult = list_.OnRightClick(row, screen); });
+  if (parent == nullptr) return 0;
+  intptr_t result = 0;
+  parent->Guard([this, row, screen, &result] { result = list_.OnRightClick(row, screen); });
+  return result;
 }
 
 CListCtrl::CListCtrl() : state_(std::make_unique<State>()) {
@@ -54,6 +55,7 @@ void CListCtrl::DestroyWindow() {
 
 bool CListCtrl::IsCreated() const { return state_->window != nullptr; }
 CDialog* CListCtrl::GetParent() const { return state_->parent; }
+ui::ListWindow* CListCtrl::Window() const { return state_->window.get(); }
 
 void CListCtrl::SetExtendedStyle(uint32_t exStyle) {
   if (state_->window) state_->window->SetExtendedStyle(exStyle);

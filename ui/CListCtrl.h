@@ -9,6 +9,9 @@
 
 namespace qor {
 
+namespace ui {
+class ListWindow;
+}  // namespace ui
 class CDialog;
 
 // A report-style list view: columns, rows of texts, and a number of item data per row.
@@ -24,6 +27,8 @@ class CListCtrl {
   void DestroyWindow();
   [[nodiscard]] bool IsCreated() const;
   [[nodiscard]] CDialog* GetParent() const;
+  // The window while it exists, else nullptr (for the framework's menus).
+  [[nodiscard]] ui::ListWindow* Window() const;
 
   void SetExtendedStyle(uint32_t exStyle);
   // Each returns -1 (or false) when there is no window or no such row.
@@ -42,7 +47,8 @@ class CListCtrl {
 
  protected:
   // The right click reflected to the list: the row under the mouse (-1 when none) and the
-  // mouse position on the screen when it happened. Returns the notification's result.
+  // mouse position on the screen when it happened. Returns the notification's result, which
+  // goes back to the window system: nonzero when the click was handled.
   virtual intptr_t OnRightClick(int row, Point screen);
 
  private:

@@ -2,6 +2,7 @@
 
 #include "ui/Backend.h"
 #include "ui/CDialog.h"
+#include "ui/CListCtrl.h"
 
 namespace qor {
 
@@ -36,9 +37,17 @@ bool CMenu::AppendItem(unsigned flags, unsigned id, const std::string& text) {
 
 bool CMenu::AppendSeparator() { return AppendItem(kMfSeparator, 0, std::string()); }
 
-unsigned CMenu::TrackPopupMenu(unsigned, Point screen, CDialog& owner) {
+unsigned CMenu::TrackPopupMenu(unsigned flags, Point screen, CDialog& owner) {
+  return Track(flags, screen, owner.Window());
+}
+
+unsigned CMenu::TrackPopupMenu(unsigned flags, Point screen, CListCtrl& owner) {
+  return Track(flags, screen, owner.Window());
+}
+
+unsigned CMenu::Track(unsigned, Point screen, ui::Window* owner) {
   if (!state_->created || state_->items.empty()) return 0;
-  return ui::CurrentWindowSystem().TrackPopupMenu(state_->items, screen, owner.Window());
+  return ui::CurrentWindowSystem().TrackPopupMenu(state_->items, screen, owner);
 }
 
 void CMenu::DestroyMenu() {

@@ -10,9 +10,11 @@ namespace qor {
 
 namespace ui {
 class DialogWindow;
+class Window;
 struct MenuItem;
 }  // namespace ui
 class CDialog;
+class CListCtrl;
 
 // A pop-up menu of commands, separators and greyed entries, or a window's system menu.
 class CMenu {
@@ -31,11 +33,14 @@ class CMenu {
   // Shows the menu at a screen position, owned by owner's window, and waits for the choice.
   // Only kTpmReturnCmd tracking is offered: returns the chosen command, 0 when dismissed.
   unsigned TrackPopupMenu(unsigned flags, Point screen, CDialog& owner);
+  unsigned TrackPopupMenu(unsigned flags, Point screen, CListCtrl& owner);
   void DestroyMenu();
 
   [[nodiscard]] const std::vector<ui::MenuItem>& Items() const;
 
  private:
+  unsigned Track(unsigned flags, Point screen, ui::Window* owner);
+
   struct State;
   std::unique_ptr<State> state_;
 };

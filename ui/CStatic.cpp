@@ -25,9 +25,9 @@ std::string CStatic::GetText() const {
   return state_->dialog->Window()->ControlText(state_->id);
 }
 
-void CStatic::SetText(const std::string& text) {
+void CStatic::SetText(const std::string& text, TextConversion conversion) {
   if (state_->dialog == nullptr || state_->dialog->Window() == nullptr) return;
-  state_->dialog->Window()->SetControlText(state_->id, text);
+  state_->dialog->Window()->SetControlText(state_->id, text, conversion);
 }
 
 void DDX_Control(CDialog& dialog, int id, CStatic& control) { control.Attach(dialog, id); }

@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include "ui/UiTypes.h"
+
 namespace qor {
 
 class CDialog;
@@ -19,7 +21,8 @@ class CStatic {
   [[nodiscard]] bool IsAttached() const;
   // Empty texts while not attached or the dialog has no window.
   [[nodiscard]] std::string GetText() const;
-  void SetText(const std::string& text);
+  // A text the window system cannot take whole is shown in part (kLenient) or not at all.
+  void SetText(const std::string& text, TextConversion conversion = TextConversion::kLenient);
 
  private:
   struct State;

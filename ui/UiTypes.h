@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/WideText.h"  // TextConversion
 #include "res/ResourceIds.h"
 
 namespace qor {
@@ -26,9 +27,16 @@ struct Rect {
 
 // Message box types and answers (values as on Windows).
 inline constexpr unsigned kMbOk = 0x00000000;
+inline constexpr unsigned kMbYesNo = 0x00000004;
+inline constexpr unsigned kMbTypeMask = 0x0000000F;
 inline constexpr unsigned kMbIconError = 0x00000010;
+inline constexpr unsigned kMbIconQuestion = 0x00000020;
 inline constexpr unsigned kMbIconExclamation = 0x00000030;
 inline constexpr unsigned kMbIconMask = 0x000000F0;
+inline constexpr unsigned kMbDefButton2 = 0x00000100;
+inline constexpr unsigned kMbDefMask = 0x00000F00;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
 
 // Menu item flags.
 inline constexpr unsigned kMfString = 0x0000;

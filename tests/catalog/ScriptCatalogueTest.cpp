@@ -3,8 +3,11 @@
 #include <filesystem>
 
 #include "catalog/ScriptCatalogue.h"
+#include "platform/Exception.h"
 #include "script/Script.h"
+#include "tests/common/SignedFixtures.h"
 #include "tests/common/TempFiles.h"
+#include "trust/TrustedKeys.h"
 
 namespace qor {
 namespace {
@@ -121,6 +124,38 @@ TEST(ScriptCatalogueTest, AddScriptFileRegistersOneFileWhateverItsName) {
   EXPECT_EQ(catalogue.ProductName(kBoard), "Board");
   ASSERT_EQ(catalogue.ScriptsForProduct(kBoard).size(), 1u);
   EXPECT_EQ(catalogue.ScriptsForProduct(kBoard)[0]->FileName(), path);
+}
+
+// With a trusted key, a script that is not signed by it is left out like one that does not read:
+// no product names, no menu entry. Without, both are taken as before.
+TEST(ScriptCatalogueTest, WithTrustedKeysOnlySignedScriptsTakePart) {
+  test::TempFiles files;
+  test::CopySignedScript(files.Folder());  // x.QOR: "Signed Board", "Signed update"
+  files.Write("unsigned.qor", "*product 0x1234 2 Other\n*script 0x1234 1 \"Unsigned\"\n");
+  files.Write("tampered.qor", "*script 0x1234 1 \"Tampered\"\n");
+  test::CopySignedFixture(files.Folder(), "x.QOR.minisig", "tampered.qor.minisig");
+
+  const TrustedKeys keys = test::SignedFixtureKeys();
+  ScriptCatalogue checked(keys);
+  checked.ScanDirectory(files.Folder());
+  EXPECT_EQ(Offered(checked, kBoard), (std::vector<std::string>{"x.QOR"}));
+  EXPECT_EQ(checked.ProductName(kBoard), "Signed Board");
+  EXPECT_EQ(checked.ProductName(kOther), "Unknown Product");
+  // A file chosen by the operator is read the same way, and says why it is refused.
+  std::string refused;
+  try {
+    (void)checked.ReadScriptFile(files.Folder() + "/unsigned.qor");
+  } catch (const Exception& error) {
+    refused = error.Message();
+  }
+  EXPECT_EQ(refused, "Script unsigned.qor is not signed");
+  EXPECT_EQ(checked.ReadScriptFile(files.Folder() + "/x.QOR")->DirectiveCount(), 3);
+
+  ScriptCatalogue unchecked;
+  unchecked.ScanDirectory(files.Folder());
+  EXPECT_EQ(Offered(unchecked, kBoard),
+            (std::vector<std::string>{"tampered.qor", "unsigned.qor", "x.QOR"}));
+  EXPECT_EQ(unchecked.ProductName(kOther), "Other");
 }
 
 }  // namespace

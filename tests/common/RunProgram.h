@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/common/TempFiles.h"
@@ -30,6 +31,8 @@ struct ProgramOptions {
   double interruptAfterSeconds = 0;  // then Ctrl-C (0: never)
   double killAfterSeconds = 60;      // then it is killed, and the status is 124
   size_t addressSpaceLimit = 0;      // bytes (0: none); honoured on POSIX only
+  // Variables set for it, beside those it inherits; honoured on POSIX only.
+  std::vector<std::pair<std::string, std::string>> environment;
 };
 
 struct ProgramRun {
@@ -162,6 +165,7 @@ inline ProgramRun RunProgram(const std::string& program, const std::vector<std::
         chdir(options.folder.c_str()) != 0) {
       _exit(127);
     }
+    for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
     if (options.addressSpaceLimit > 0) {
       const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
       setrlimit(RLIMIT_AS, &limit);

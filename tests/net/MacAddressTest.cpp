@@ -49,5 +49,29 @@ TEST(TargetAddressTextTest, ParsesFourDecimalPartsOnly) {
   }
 }
 
+// What no target can hold, at the edges of each refused block; what is left, a target can.
+TEST(TargetAddressTextTest, AddressProblemNamesTheBlocksNoTargetCanHold) {
+  struct Row {
+    uint32_t address;
+    const char* problem;  // empty: a target can hold it
+  };
+  const Row rows[] = {
+      {0x00000000, "0.0.0.0 stands for no address at all"},
+      {0x00000001, "0.0.0.1 is reserved: 0.0.0.0/8 stands for this network"},
+      {0x00FFFFFF, "0.255.255.255 is reserved: 0.0.0.0/8 stands for this network"},
+      {0x01000000, ""},
+      {0x7F000014, ""},
+      {0xDFFFFFFF, ""},
+      {0xE0000000, "224.0.0.0 is a multicast address (224.0.0.0/4)"},
+      {0xEFFFFFFF, "239.255.255.255 is a multicast address (224.0.0.0/4)"},
+      {0xF0000000, "240.0.0.0 is reserved for future use (240.0.0.0/4)"},
+      {0xFFFFFFFE, "255.255.255.254 is reserved for future use (240.0.0.0/4)"},
+      {0xFFFFFFFF, "255.255.255.255 is the broadcast address of every network"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(AddressProblem(row.address), row.problem) << IpAddressText(row.address);
+  }
+}
+
 }  // namespace
 }  // namespace qor

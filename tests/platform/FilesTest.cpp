@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/Files.h"
 #include "tests/common/RunProgram.h"
@@ -42,6 +45,30 @@ TEST(FilesTest, NamesThatDifferOnlyInCaseKeepAStableOrder) {
   files.Write("a.qor", "");
   files.Write("A.qor", "");
   EXPECT_EQ(ListScriptFiles(files.Folder()), (std::vector<std::string>{"A.qor", "a.qor"}));
+}
+
+TEST(FilesTest, ListsFilesOfAnyOtherExtensionAlike) {
+  test::TempFiles files;
+  for (const char* name : {"release.pub", "OLD.PUB", "release.pub.minisig", "pub", "x.qor"}) {
+    files.Write(name, "");
+  }
+  EXPECT_EQ(ListFilesWithExtension(files.Folder(), ".pub"),
+            (std::vector<std::string>{"OLD.PUB", "release.pub"}));
+  EXPECT_EQ(ListFilesWithExtension(files.Folder(), ".qor"), ListScriptFiles(files.Folder()));
+}
+
+TEST(FilesTest, LastPathComponentIsWhatFollowsTheLastSeparator) {
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"x.QOR", "x.QOR"},
+      {std::string("scripts") + kPathSeparator + "x.QOR", "x.QOR"},
+      {std::string(1, kPathSeparator) + "a" + kPathSeparator + "b" + kPathSeparator + "x.QOR",
+       "x.QOR"},
+      {std::string("scripts") + kPathSeparator, ""},
+#ifdef _WIN32
+      {"C:\\scripts/x.QOR", "x.QOR"},  // both separators count on Windows
+#endif
+  };
+  for (const auto& [path, last] : rows) EXPECT_EQ(LastPathComponent(path), last) << path;
 }
 
 TEST(FilesTest, MissingFolderListsNothing) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/ScriptFolders.h"
+#include "platform/TrustedKeyFolders.h"
 
 namespace qor {
 namespace {
@@ -55,6 +56,40 @@ TEST(ScriptFoldersTest, UserFolderThenSystemFoldersThenTheProgramsOwn) {
     EXPECT_EQ(XdgScriptFolders("/opt/qor/bin", row.dataHome, row.dataDirs, row.home), row.expected)
         << row.what;
   }
+}
+
+TEST(ScriptFoldersTest, TrustedKeysAreTheUsersThenTheSystems) {
+  struct Row {
+    const char* what;
+    const char* configHome;
+    const char* home;
+    std::vector<std::string> expected;
+  };
+  const std::vector<Row> rows = {
+      {"nothing set: the default",
+       nullptr,
+       "/home/ann",
+       {"/home/ann/.config/qor/trusted-keys", "/etc/qor/trusted-keys"}},
+      {"config home set",
+       "/cfg/ann/",
+       "/home/ann",
+       {"/cfg/ann/qor/trusted-keys", "/etc/qor/trusted-keys"}},
+      {"a relative config home falls back to HOME",
+       "cfg",
+       "/home/ann/",
+       {"/home/ann/.config/qor/trusted-keys", "/etc/qor/trusted-keys"}},
+      {"an empty one too",
+       "",
+       "/home/ann",
+       {"/home/ann/.config/qor/trusted-keys", "/etc/qor/trusted-keys"}},
+      {"no home at all: the system's alone", nullptr, nullptr, {"/etc/qor/trusted-keys"}},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(XdgTrustedKeyFolders(row.configHome, row.home), row.expected) << row.what;
+  }
+#ifdef _WIN32
+  EXPECT_EQ(TrustedKeyFolders("C:\\QOR"), std::vector<std::string>{"C:\\QOR\\trusted-keys"});
+#endif
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"
+#include "script/ByteDigest.h"
 #include "script/Script.h"
 #include "script/ScriptDisplay.h"
 #include "script/SectionDirective.h"
@@ -252,6 +255,52 @@ TEST(Script, ReadsGroupsLargerThanAReadBlockRecordByRecord) {
   const std::string path = files.Write("bad.qor", bad);
   EXPECT_EQ(ErrorOf(path), "Error in \"" + path + "\", line " + std::to_string(lastRecordLine) +
                                ": Invalid character in S-record");
+}
+
+// Hands back every byte it was given as its digest, so a test sees exactly what was hashed.
+class EchoDigest final : public ByteDigest {
+ public:
+  void Update(std::span<const uint8_t> bytes) override {
+    seen_.insert(seen_.end(), bytes.begin(), bytes.end());
+  }
+  std::vector<uint8_t> Finish() override { return seen_; }
+  static std::unique_ptr<ByteDigest> Make() { return std::make_unique<EchoDigest>(); }
+
+ private:
+  Bytes seen_;
+};
+
+// A signature is checked against the digest taken as the file was read, so that digest must
+// cover every byte of the script (comments, line ends, NULs, past the first read block) and
+// exactly the bytes an image was loaded from, and nothing more.
+TEST(Script, DigestsSeeEveryByteReadOnceAndOnlyWhenAskedFor) {
+  test::TempFiles files;
+  std::string image(200 * 1024, '\0');
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + i / 251);
+  files.Write("fw.bin", image);
+  std::string text = "# a comment\r\n*product 1 2 \"Board\"\n*download 0 0x40000 fw.bin\r\n";
+  text += std::string(1, '\0') + " after a NUL\n#" + std::string(400, 'x') + "\n";
+  while (text.size() < 3 * 1024 * 1024) text += "S30900001000010203049A\r\n";
+  text += "*section \"no file\"\n*restart";  // no line end at the very end
+  const std::string path = files.Write("dl.qor", text);
+
+  const Script hashed(path, DirectiveRegistry(), nullptr, &EchoDigest::Make);
+  EXPECT_EQ(hashed.FileDigest(), Bytes(text.begin(), text.end()));
+  ASSERT_EQ(hashed.DirectiveCount(), 3);
+  const std::vector<InputFile> files0 = hashed.DirectiveAt(0).InputFiles();
+  ASSERT_EQ(files0.size(), 1u);
+  EXPECT_EQ(files0[0].name, "fw.bin");
+  EXPECT_EQ(files0[0].path, files.Folder() + kPathSeparator + "fw.bin");
+  EXPECT_EQ(files0[0].digest, Bytes(image.begin(), image.end()));
+  EXPECT_TRUE(hashed.DirectiveAt(1).InputFiles().empty());
+  EXPECT_TRUE(hashed.DirectiveAt(2).InputFiles().empty());
+
+  const Script plain(path, DirectiveRegistry());
+  EXPECT_TRUE(plain.FileDigest().empty());
+  EXPECT_EQ(plain.NewDigest(), nullptr);
+  ASSERT_EQ(plain.DirectiveAt(0).InputFiles().size(), 1u);
+  EXPECT_TRUE(plain.DirectiveAt(0).InputFiles()[0].digest.empty());
+  EXPECT_EQ(Image(plain, 0), Image(hashed, 0));
 }
 
 TEST(Script, LongLinesAreReadIn255CharacterPieces) {

@@ -145,6 +145,7 @@ class AppTest : public ::testing::Test {
   FakeDatagramSocket socket;  // outlives the network, so tests can read it afterwards
   bool failSocketSupport = false;
   bool failOpenNetwork = false;
+  std::vector<std::string> keyFolders;  // of the keys trusted to sign scripts; none by default
 
   CQORApp::Platform TestPlatform() {
     return {
@@ -157,7 +158,8 @@ class AppTest : public ::testing::Test {
           if (failOpenNetwork) throw Exception("Failed to create socket: too many open files");
           return std::make_unique<TargetNetwork>(std::make_unique<LoggingSocket>(socket, desktop));
         },
-        [](const std::string& programFolder) { return std::vector<std::string>{programFolder}; }};
+        [](const std::string& programFolder) { return std::vector<std::string>{programFolder}; },
+        [this](const std::string&) { return keyFolders; }};
   }
 
   // Runs the program to its end; returns the exit code.

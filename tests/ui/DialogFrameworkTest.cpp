@@ -4,6 +4,7 @@
 #include "ui/CDialog.h"
 #include "ui/CListCtrl.h"
 #include "ui/CMenu.h"
+#include "ui/CStatic.h"
 #include "ui/MessageBox.h"
 
 namespace qor::test {
@@ -176,6 +177,58 @@ TEST_F(DialogFrameworkTest, ListKeepsItemDataByRow) {
     list.DestroyWindow();
     EXPECT_FALSE(d.Dialog(kIddQorDialog).HasList(kIdcTargetList));
     d.Dialog(kIddQorDialog).PressEscape();
+  });
+  dialog.DoModal();
+}
+
+// Without the single-selection style Ctrl adds rows to the selection; with it, a click on
+// another row replaces it. Either way the selection stays with its rows.
+TEST_F(DialogFrameworkTest, ListSelectionFollowsTheSingleSelectionStyle) {
+  struct Case {
+    uint32_t style;
+    std::vector<int> afterCtrlClick;
+  };
+  const Case cases[] = {{style::kChild, {0, 1}}, {style::kChild | style::kListSingleSel, {1}}};
+  for (const Case& c : cases) {
+    ProbeDialog dialog(kIddQorDialog, nullptr, log);
+    CListCtrl list;
+    desktop.Then([&](HeadlessDesktop& d) {
+      ASSERT_TRUE(list.Create(c.style, {0, 0, 100, 100}, dialog, kIdcTargetList));
+      list.InsertColumn(0, "A", kLvcfmtLeft, 50);
+      for (int row = 0; row < 3; ++row) list.InsertItem(row, "row");
+      HeadlessList& shown = d.Dialog(kIddQorDialog).List(kIdcTargetList);
+      shown.ClickRow(0);
+      shown.ClickRow(1, true);
+      EXPECT_EQ(shown.SelectedRows(), c.afterCtrlClick) << c.style;
+      list.InsertItem(0, "new");
+      std::vector<int> moved = c.afterCtrlClick;
+      for (int& row : moved) ++row;
+      EXPECT_EQ(shown.SelectedRows(), moved) << c.style;
+      list.DestroyWindow();
+      d.Dialog(kIddQorDialog).PressEscape();
+    });
+    dialog.DoModal();
+  }
+}
+
+// Control texts convert leniently unless a control asks for all or nothing.
+TEST_F(DialogFrameworkTest, AControlTextThatDoesNotConvertIsShownInPartOrNotAtAll) {
+  ProbeDialog dialog(kIddScriptDialog, nullptr, log);
+  desktop.unconvertibleBytes = "\x81";
+  desktop.Then([&](HeadlessDesktop& d) {
+    CStatic line;
+    DDX_Control(dialog, kIdcStatus, line);
+    line.SetText("Caf\x81 ok");
+    EXPECT_EQ(line.GetText(), "Caf? ok");
+    line.SetText("Caf\x81 ok", TextConversion::kStrict);
+    EXPECT_EQ(line.GetText(), "");
+    line.SetText("Sending 00020000", TextConversion::kStrict);
+    EXPECT_EQ(line.GetText(), "Sending 00020000");
+    dialog.SetDlgItemText(kIdCancel,
+                          "\x81"
+                          "Close");
+    EXPECT_EQ(d.Dialog(kIddScriptDialog).Text(kIdCancel), "?Close");
+    d.Dialog(kIddScriptDialog).PressEscape();
   });
   dialog.DoModal();
 }

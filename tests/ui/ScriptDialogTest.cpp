@@ -81,6 +81,32 @@ TEST_F(ScriptDialogTest, ARunThatFinishesStaysOpenWithItsLastTexts) {
   EXPECT_TRUE(desktop.MessageBoxes().empty());
 }
 
+// A line shows its whole text or nothing; the button's text is shown as far as it converts.
+TEST_F(ScriptDialogTest, ALineWhoseTextDoesNotConvertIsShownEmpty) {
+  folder.Write("zz.qor",
+               "*script 0x1234 0x0001 \"Odd bytes\"\n"
+               "*section \"Caf\x81\"\n");
+  desktop.unconvertibleBytes = "\x81s";  // "Close" holds an 's'
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenRun(kLateError + 1);
+  ThenTick();
+  Then([](HeadlessDesktop& d) {
+    EXPECT_EQ(Run103(d).Text(kIdcOperation), "");
+    EXPECT_EQ(Run103(d).Text(kIdCancel), "Clo?e");
+    Run103(d).PressEscape();
+  });
+  // The same run without the undefined byte shows the section.
+  Then([](HeadlessDesktop& d) { d.unconvertibleBytes.clear(); });
+  ThenRun(kLateError + 1);
+  ThenTick();
+  Then([](HeadlessDesktop& d) {
+    EXPECT_EQ(Run103(d).Text(kIdcOperation), "Caf\x81");
+    Run103(d).PressEscape();
+  });
+  ThenQuit();
+  Run();
+}
+
 TEST_F(ScriptDialogTest, AScriptWithoutDirectivesLeavesBothLinesEmpty) {
   ThenAnnounce(Mac(1), kTargetAddress);
   ThenRun(kNothing);

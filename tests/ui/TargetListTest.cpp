@@ -1,3 +1,4 @@
+#include "tests/common/SignedFixtures.h"
 #include "tests/ui/AppHarness.h"
 #include "ui/UiTypes.h"
 
@@ -22,11 +23,13 @@ class TargetListTest : public AppTest {
 
   // Right-clicks row and lets the test look at the menu, which is then dismissed.
   void ThenMenuOfRow(int row, std::function<void(const headless::ShownMenu&)> check) {
-    Then([this, row](HeadlessDesktop&) { List().RightClickRow(row); });
+    // Handled: the window system's own handling of the click does not follow.
+    Then([this, row](HeadlessDesktop&) { EXPECT_EQ(List().RightClickRow(row), 1); });
     Then([this, row, check](HeadlessDesktop& d) {
       ASSERT_NE(d.Menu(), nullptr);
-      // Shown where the mouse was.
+      // Shown where the mouse was, owned by the list window rather than the main window.
       EXPECT_EQ(d.Menu()->at, List().RowPoint(row));
+      EXPECT_EQ(d.Menu()->owner, static_cast<const ui::Window*>(&List()));
       check(*d.Menu());
       d.DismissMenu();
     });
@@ -159,7 +162,7 @@ TEST_F(TargetListTest, ProductsWithoutScriptsGetOnlyTheTwoFixedEntries) {
 
 TEST_F(TargetListTest, ARightClickBelowTheLastRowOpensNoMenu) {
   ThenAnnounce(Mac(1), kTargetAddress);
-  Then([this](HeadlessDesktop&) { List().RightClickBelowRows(); });
+  Then([this](HeadlessDesktop&) { EXPECT_EQ(List().RightClickBelowRows(), 0); });
   Then([](HeadlessDesktop& d) { EXPECT_EQ(d.Menu(), nullptr); });
   ThenQuit();
   Run();
@@ -201,6 +204,111 @@ TEST_F(TargetListTest, AssigningAnAddressBroadcastsItAndRediscoversWithoutEmptyi
   ThenQuit();
   Run();
   EXPECT_TRUE(desktop.MessageBoxes().empty());
+}
+
+// The main window stays the dialog's owner; the list supplies who holds an address.
+TEST_F(TargetListTest, AnAddressAnotherListedTargetHoldsIsSentOnlyAfterYes) {
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenAnnounce(Mac(2), 0x7F00000B);
+  ThenAnnounce(Mac(3), 0x7F00000C, 0x9999, 0x0001);
+  const auto thenAssign = [this](int row) {
+    Then([this, row](HeadlessDesktop&) { List().RightClickRow(row); });
+    Then([](HeadlessDesktop& d) { d.ChooseMenuItem(1); });
+  };
+  // The target's own address again: no other target holds it.
+  thenAssign(0);
+  Then([](HeadlessDesktop& d) { d.Dialog(kIddIpAddressDialog).PressEnter(); });
+  Then([this](HeadlessDesktop& d) {
+    EXPECT_EQ(d.MessageBox(), nullptr);
+    ASSERT_EQ(Sent(kAssignAddressRequest).size(), 1u);
+    EXPECT_EQ(Get32(Sent(kAssignAddressRequest)[0].bytes, 12), kTargetAddress);
+  });
+  thenAssign(0);
+  Then([](HeadlessDesktop& d) {
+    d.Dialog(kIddIpAddressDialog).TypeAddressField(kIdcIpAddress, 3, "11");
+    d.Dialog(kIddIpAddressDialog).PressEnter();
+  });
+  Then([](HeadlessDesktop& d) {
+    ASSERT_NE(d.MessageBox(), nullptr);
+    EXPECT_EQ(d.MessageBox()->caption, "QOR");
+    EXPECT_EQ(d.MessageBox()->text,
+              "127.0.0.11 is already held by Demo Board 00:1A:2B:3C:4D:02.  Assign it all the "
+              "same?");
+    d.AnswerMessageBox(kIdNo);
+  });
+  Then([this](HeadlessDesktop& d) {
+    ASSERT_TRUE(d.IsOpen(kIddIpAddressDialog));
+    EXPECT_EQ(Sent(kAssignAddressRequest).size(), 1u) << "sent after No";
+    d.Dialog(kIddIpAddressDialog).TypeAddressField(kIdcIpAddress, 3, "12");
+    d.Dialog(kIddIpAddressDialog).PressEnter();
+  });
+  Then([](HeadlessDesktop& d) {
+    ASSERT_NE(d.MessageBox(), nullptr);
+    EXPECT_EQ(d.MessageBox()->text,
+              "127.0.0.12 is already held by Unknown Product 00:1A:2B:3C:4D:03.  Assign it all "
+              "the same?");
+    d.AnswerMessageBox(kIdYes);
+  });
+  Then([this](HeadlessDesktop& d) {
+    EXPECT_FALSE(d.IsOpen(kIddIpAddressDialog));
+    const auto assigns = Sent(kAssignAddressRequest);
+    ASSERT_EQ(assigns.size(), 2u);
+    std::vector<uint8_t> want = Header(kAssignAddressRequest, Mac(1), 16);
+    Put32(want, 12, 0x7F00000C);
+    EXPECT_EQ(assigns[1].bytes, want);
+  });
+  ThenQuit();
+  Run();
+  EXPECT_EQ(desktop.MessageBoxes().size(), 2u);
+}
+
+TEST_F(TargetListTest, AnAddressNoTargetCanHoldIsRefusedAndNothingIsSent) {
+  ThenAnnounce(Mac(7), kTargetAddress);
+  Then([this](HeadlessDesktop&) { List().RightClickRow(0); });
+  Then([](HeadlessDesktop& d) { d.ChooseMenuItem(1); });
+  Then([](HeadlessDesktop& d) {
+    d.Dialog(kIddIpAddressDialog).TypeAddressField(kIdcIpAddress, 0, "224");
+    d.Dialog(kIddIpAddressDialog).PressEnter();
+  });
+  Then([](HeadlessDesktop& d) {
+    ASSERT_NE(d.MessageBox(), nullptr);
+    EXPECT_EQ(d.MessageBox()->caption, "QOR");
+    EXPECT_EQ(d.MessageBox()->text,
+              "224.0.0.20 is a multicast address (224.0.0.0/4); no target can hold it.");
+    EXPECT_EQ(d.MessageBox()->type, kMbOk | kMbIconExclamation);
+    d.AnswerMessageBox();
+  });
+  Then([](HeadlessDesktop& d) { d.Dialog(kIddIpAddressDialog).PressEscape(); });
+  ThenQuit();
+  Run();
+  EXPECT_TRUE(Sent(kAssignAddressRequest).empty());
+  EXPECT_EQ(Sent(kDiscoverRequest).size(), 1u) << "no rediscovery without an assignment";
+}
+
+// The list has no single-selection style: Ctrl picks several rows, and a right click within
+// the selection keeps it, one outside it selects that row alone.
+TEST_F(TargetListTest, SeveralRowsCanBeSelected) {
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenAnnounce(Mac(2), 0x7F00000B);
+  ThenAnnounce(Mac(3), 0x7F00000C);
+  Then([this](HeadlessDesktop&) {
+    EXPECT_EQ(List().Style() & style::kListSingleSel, 0u);
+    List().ClickRow(0);
+    List().ClickRow(2, true);
+    EXPECT_EQ(List().SelectedRows(), (std::vector<int>{0, 2}));
+    List().RightClickRow(2);
+  });
+  Then([this](HeadlessDesktop& d) {
+    EXPECT_EQ(List().SelectedRows(), (std::vector<int>{0, 2}));
+    d.DismissMenu();
+  });
+  Then([this](HeadlessDesktop&) { List().RightClickRow(1); });
+  Then([this](HeadlessDesktop& d) {
+    EXPECT_EQ(List().SelectedRows(), std::vector<int>{1});
+    d.DismissMenu();
+  });
+  ThenQuit();
+  Run();
 }
 
 TEST_F(TargetListTest, CancelledAddressDialogSendsNothing) {
@@ -275,6 +383,51 @@ TEST_F(TargetListTest, ACatalogueScriptRunsAndStaysInTheCatalogueForTheNextRun) 
   }
   ThenQuit();
   Run();
+}
+
+// With a trusted key the menu offers only the signed script, and Run Script... says why another
+// file does not run, in the error box that shows every script that does not read.
+TEST_F(TargetListTest, WithATrustedKeyOnlySignedScriptsAreOfferedAndRun) {
+  keyFolders = {SignedFixtureKeyFolder()};
+  CopySignedScript(folder.Path());  // x.QOR, for 0x1234:0x0001
+  TempFolder elsewhere;
+  const std::string unsigned_ = elsewhere.Write("other.QOR", "*section \"From a file\"\n");
+  CopySignedScript(elsewhere.Path());
+  elsewhere.Write("fw.bin", "changed");
+  const std::string badImage = elsewhere.Path() + "/x.QOR";
+
+  ThenAnnounce(Mac(1), kTargetAddress);
+  ThenMenuOfRow(0, [](const headless::ShownMenu& menu) {
+    ExpectMenu(menu,
+               {Entry{1, "Assign IP Address...", false}, std::nullopt,
+                Entry{2, "Signed update", false}, std::nullopt, Entry{3, "Run Script...", false}});
+  });
+  Then([this](HeadlessDesktop&) { EXPECT_EQ(List().ItemText(0, 0), "Signed Board"); });
+  for (const auto& [path, message] :
+       {std::pair{unsigned_, std::string("Script other.QOR is not signed")},
+        std::pair{badImage, std::string("Image fw.bin of x.QOR has a bad signature")}}) {
+    Then([this](HeadlessDesktop&) { List().RightClickRow(0); });
+    Then([](HeadlessDesktop& d) { d.ChooseMenuItem(3); });
+    Then([path](HeadlessDesktop& d) { d.ChooseFile(path); });
+    Then([message](HeadlessDesktop& d) {
+      ASSERT_NE(d.MessageBox(), nullptr);
+      EXPECT_EQ(d.MessageBox()->text, message);
+      EXPECT_EQ(d.MessageBox()->type, kMbOk | kMbIconError);
+      EXPECT_FALSE(d.IsOpen(kIddScriptDialog));
+      d.AnswerMessageBox();
+    });
+  }
+  // The signed script from the catalogue runs.
+  Then([this](HeadlessDesktop&) { List().RightClickRow(0); });
+  Then([](HeadlessDesktop& d) { d.ChooseMenuItem(2); });
+  ThenTick();
+  Then([](HeadlessDesktop& d) {
+    EXPECT_EQ(d.Dialog(kIddScriptDialog).Text(kIdcOperation), "Signed");
+    d.Dialog(kIddScriptDialog).PressEscape();
+  });
+  ThenQuit();
+  Run();
+  EXPECT_EQ(desktop.MessageBoxes().size(), 2u);
 }
 
 }  // namespace

@@ -20,17 +20,6 @@ struct AssignOptions {
   uint32_t waitMs = 1000;
 };
 
-// Why no target can be given address; empty when one can.
-std::string AddressProblem(uint32_t address) {
-  const std::string text = IpAddressText(address);
-  if (address == 0) return "0.0.0.0 stands for no address at all";
-  if (address == 0xFFFFFFFF) return "255.255.255.255 is the broadcast address of every network";
-  if ((address >> 24) == 0) return text + " is reserved: 0.0.0.0/8 stands for this network";
-  if ((address >> 28) == 0xE) return text + " is a multicast address (224.0.0.0/4)";
-  if ((address >> 28) == 0xF) return text + " is reserved for future use (240.0.0.0/4)";
-  return {};
-}
-
 int Assign(const AssignOptions& options) {
   const MacAddress mac = *MacAddress::Parse(options.mac);
   const uint32_t address = *ParseIpAddress(options.address);

@@ -4,16 +4,18 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "exec/DirectiveRegistry.h"
 #include "platform/Exception.h"
-#include "script/LintedScript.h"
 #include "script/Script.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/JsonWriter.h"
+#include "tools/qorctl/ScriptTrust.h"
+#include "trust/ReadScript.h"
 
 namespace qor::cli {
 namespace {
@@ -23,6 +25,7 @@ using Json = nlohmann::ordered_json;
 struct CheckOptions {
   bool json = false;
   bool strict = false;
+  bool allowUnsigned = false;
   std::vector<std::string> files;
 };
 
@@ -72,19 +75,27 @@ Json DescribeWarnings(const std::vector<LintWarning>& warnings) {
   return list;
 }
 
+// The script's good signature: who signed it and what they said; null when nothing was checked.
+Json DescribeSignature(const std::optional<SignatureCheck>& signature) {
+  if (!signature) return nullptr;
+  return {{"key", KeyIdText(signature->keyId)}, {"trusted_comment", signature->trustedComment}};
+}
+
 int RunCheck(const CheckOptions& options) {
+  const TrustedKeys keys = CommandKeys(options.allowUnsigned);
   bool allRead = true;
   bool anyWarning = false;
   for (const std::string& file : options.files) {
     std::string out;
     try {
-      const LintedScript read = ReadScriptWithLint(file, DirectiveRegistry());
+      const LintedScript read = ReadScriptWithLint(file, DirectiveRegistry(), keys);
       const Script& script = *read.script;
       const std::vector<LintWarning>& warnings = read.warnings;
       anyWarning = anyWarning || !warnings.empty();
       if (options.json) {
         Json description = Describe(script);
         description["warnings"] = DescribeWarnings(warnings);
+        description["signature"] = DescribeSignature(read.signature);
         AppendJson(out, description);
       } else {
         for (const LintWarning& warning : warnings) {
@@ -128,12 +139,15 @@ CommandRunner AddCheckCommand(CLI::App& app) {
   command->add_flag("--json", options->json,
                     "Print one JSON object per file and line instead of the summary");
   command->add_flag("--strict", options->strict, "Fail (exit 1) when any file draws a warning");
+  AddAllowUnsignedFlag(*command, options->allowUnsigned);
   command->footer(
       "A failure prints the message QOR would show the operator. Warnings name what QOR would "
       "silently ignore or accept: unknown directives, lines of a *download group that are not "
       "S3 records, S3 records with a wrong checksum, a script with nothing to run, *script "
       "entries for products no *product names. qorctl run prints the same warnings before it "
       "starts.\n"
+      "With trusted keys, a script whose file or images no trusted key signed does not read; its "
+      "--json object names the signature's key and trusted comment (null when none was checked).\n"
       "Exit status: 0 when every file reads (with --strict: and draws no warning), 1 otherwise, "
       "2 on a usage error.");
   return [options] { return RunCheck(*options); };

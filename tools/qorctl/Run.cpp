@@ -18,7 +18,6 @@
 #include "platform/Format.h"
 #include "platform/Terminal.h"
 #include "platform/UdpSocket.h"
-#include "script/LintedScript.h"
 #include "script/Script.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
@@ -26,8 +25,10 @@
 #include "tools/qorctl/NetworkOptions.h"
 #include "tools/qorctl/RunConsole.h"
 #include "tools/qorctl/RunGuards.h"
+#include "tools/qorctl/ScriptTrust.h"
 #include "tools/qorctl/TracingSocket.h"
 #include "tools/qorctl/Validators.h"
+#include "trust/ReadScript.h"
 
 namespace qor::cli {
 namespace {
@@ -51,6 +52,7 @@ struct RunOptions {
   std::string silence;             // seconds, checked by RunScript; empty for the default
   std::string writeSilence;        // the same, for writes
   std::string trace;               // JSON Lines file of every message; empty for none
+  bool allowUnsigned = false;
 };
 
 // One number of VID:PID: decimal, or hexadecimal after 0x.
@@ -219,7 +221,8 @@ int RunScript(const RunOptions& options) {
 
   // Read the script before touching the network, so a bad script costs no discovery, and
   // show what the reader would silently skip or accept in it.
-  const LintedScript read = ReadScriptWithLint(options.script, DirectiveRegistry());
+  const LintedScript read =
+      ReadScriptWithLint(options.script, DirectiveRegistry(), CommandKeys(options.allowUnsigned));
   for (const LintWarning& warning : read.warnings) {
     std::fprintf(stderr, "%s\n", LintWarningText(options.script, warning).c_str());
   }
@@ -356,6 +359,7 @@ CommandRunner AddRunCommand(CLI::App& app) {
   run->add_flag("--json", options->json,
                 "At the end, one JSON object per target and line: mac, ok, error, seconds, "
                 "restart_confirmed");
+  AddAllowUnsignedFlag(*run, options->allowUnsigned);
   return [options] {
     if (options->mac.empty() && !options->all) {
       throw UsageError("choose the target: --target MAC, or --all");

@@ -42,6 +42,18 @@ const ui::MenuItem* ShownMenu::Find(unsigned command) const {
   return it == items.end() ? nullptr : &*it;
 }
 
+std::vector<int> ShownMessageBox::Buttons() const {
+  if ((type & kMbTypeMask) == kMbYesNo) return {kIdYes, kIdNo};
+  return {kIdOk};
+}
+
+int ShownMessageBox::DefaultButton() const {
+  const std::vector<int> buttons = Buttons();
+  const size_t index = (type & kMbDefMask) / kMbDefButton2;
+  // A default beyond the last button is the first, as on Windows.
+  return index < buttons.size() ? buttons[index] : buttons.front();
+}
+
 struct HeadlessDesktop::State {
   std::deque<Action> actions;
   std::vector<Layer*> layers;
@@ -118,8 +130,18 @@ void HeadlessDesktop::DismissMenu() {
 void HeadlessDesktop::AnswerMessageBox(int button) {
   Layer* layer = state_->Top(Layer::Kind::kMessageBox);
   if (layer == nullptr) throw HeadlessError("no message box is open");
+  const std::vector<int> buttons = layer->messageBox->Buttons();
+  if (std::find(buttons.begin(), buttons.end(), button) == buttons.end()) {
+    throw HeadlessError(Format("the message box has no button %d", button));
+  }
   layer->button = button;
   layer->answered = true;
+}
+
+void HeadlessDesktop::PressEnterOnMessageBox() {
+  const Layer* layer = state_->Top(Layer::Kind::kMessageBox);
+  if (layer == nullptr) throw HeadlessError("no message box is open");
+  AnswerMessageBox(layer->messageBox->DefaultButton());
 }
 
 void HeadlessDesktop::ChooseFile(const std::string& path) {
@@ -172,8 +194,8 @@ std::unique_ptr<ui::DialogWindow> HeadlessDesktop::CreateDialogWindow(const Dial
 }
 
 unsigned HeadlessDesktop::TrackPopupMenu(const std::vector<ui::MenuItem>& items, Point screen,
-                                         ui::DialogWindow*) {
-  state_->menus.push_back({items, screen});
+                                         ui::Window* owner) {
+  state_->menus.push_back({items, screen, owner});
   const ShownMenu shown = state_->menus.back();
   Layer layer(Layer::Kind::kMenu);
   layer.menu = &shown;

@@ -30,11 +30,15 @@ struct ShownMessageBox {
   std::string text;
   unsigned type = 0;
   int ownerTemplate = 0;  // 0 when it had no owner
+  // Its buttons in order (kIdOk; kIdYes and kIdNo), and the one Enter presses.
+  [[nodiscard]] std::vector<int> Buttons() const;
+  [[nodiscard]] int DefaultButton() const;
 };
 
 struct ShownMenu {
   std::vector<ui::MenuItem> items;
   Point at;
+  const ui::Window* owner = nullptr;  // compared only: the window may be gone
   // The commands of the entries that are neither separators nor greyed.
   [[nodiscard]] std::vector<unsigned> EnabledCommands() const;
   [[nodiscard]] const ui::MenuItem* Find(unsigned command) const;
@@ -68,7 +72,10 @@ class HeadlessDesktop final : public ui::WindowSystem {
   // The operator's answers; each throws HeadlessError when that window is not the one waiting.
   void ChooseMenuItem(unsigned command);  // refuses separators and greyed entries
   void DismissMenu();
+  // Refuses a button the box does not have.
   void AnswerMessageBox(int button = kIdOk);
+  // Enter: the box's default button.
+  void PressEnterOnMessageBox();
   void ChooseFile(const std::string& path);
   void CancelFileDialog();
   // Fires every running timer of every open dialog once, outermost dialog first.
@@ -85,6 +92,9 @@ class HeadlessDesktop final : public ui::WindowSystem {
   // How the platform behaves.
   bool failCommonControls = false;
   bool failListCreation = false;
+  // Bytes the code page does not define: a control text holding one is shown empty when set
+  // strictly, and with '?' in their place when set leniently.
+  std::string unconvertibleBytes;
   [[nodiscard]] std::optional<uint32_t> CommonControlsClasses() const;
 
   // The window system.
@@ -93,7 +103,7 @@ class HeadlessDesktop final : public ui::WindowSystem {
                                                        ui::DialogWindow* owner,
                                                        ui::DialogEvents& events) override;
   unsigned TrackPopupMenu(const std::vector<ui::MenuItem>& items, Point screen,
-                          ui::DialogWindow* owner) override;
+                          ui::Window* owner) override;
   int ShowMessageBox(ui::DialogWindow* owner, const std::string& text, const std::string& caption,
                      unsigned type) override;
   ui::OpenFileResult ShowOpenFileDialog(const ui::OpenFileRequest& request) override;

@@ -247,9 +247,19 @@ std::string HeadlessDialog::ControlText(int id) const {
   return it == state_->texts.end() ? std::string() : it->second;
 }
 
-void HeadlessDialog::SetControlText(int id, const std::string& text) {
+void HeadlessDialog::SetControlText(int id, const std::string& text, TextConversion conversion) {
   state_->RequireControl(id);
-  state_->texts[id] = text;
+  const std::string& undefined = state_->desktop->unconvertibleBytes;
+  std::string shown = text;
+  for (char& c : shown) {
+    if (undefined.find(c) == std::string::npos) continue;
+    if (conversion == TextConversion::kStrict) {
+      shown.clear();
+      break;
+    }
+    c = '?';
+  }
+  state_->texts[id] = shown;
 }
 
 void HeadlessDialog::SetAddress(int id, uint32_t address) {

@@ -73,7 +73,7 @@ class HeadlessDialog final : public ui::DialogWindow {
   void UnwatchSocket(unsigned id) override;
   [[nodiscard]] std::optional<Rect> ControlRect(int id) const override;
   [[nodiscard]] std::string ControlText(int id) const override;
-  void SetControlText(int id, const std::string& text) override;
+  void SetControlText(int id, const std::string& text, TextConversion conversion) override;
   void SetAddress(int id, uint32_t address) override;
   void ClearAddress(int id) override;
   int GetAddress(int id, uint32_t& address) const override;

@@ -1,5 +1,8 @@
 #include "ui/headless/HeadlessList.h"
 
+#include <algorithm>
+#include <set>
+
 #include "ui/headless/HeadlessDesktop.h"
 #include "ui/headless/HeadlessDialog.h"
 
@@ -14,6 +17,12 @@ struct HeadlessList::State {
   ui::ListEvents* events = nullptr;
   std::vector<Column> columns;
   std::vector<std::vector<std::string>> rows;
+  std::set<int> selected;
+
+  void CheckTakesInput(const char* what) const {
+    if (dialog == nullptr) throw HeadlessError("the list's dialog is gone");
+    dialog->Desktop().CheckTakesInput(*dialog, what);
+  }
 };
 
 HeadlessList::HeadlessList(HeadlessDialog& dialog, int id, const Rect& rect, uint32_t style,
@@ -41,17 +50,31 @@ std::vector<std::string> HeadlessList::Row(int row) const {
   return state_->rows[static_cast<size_t>(row)];
 }
 
-void HeadlessList::RightClickRow(int row) {
-  if (state_->dialog == nullptr) throw HeadlessError("the list's dialog is gone");
-  state_->dialog->Desktop().CheckTakesInput(*state_->dialog, "right-click the list");
+intptr_t HeadlessList::RightClickRow(int row) {
+  state_->CheckTakesInput("right-click the list");
   if (row < 0 || row >= ItemCount()) throw HeadlessError("the list has no such row to click");
-  state_->events->RightClickEvent(row, RowPoint(row));
+  if (!state_->selected.contains(row)) state_->selected = {row};
+  return state_->events->RightClickEvent(row, RowPoint(row));
 }
 
-void HeadlessList::RightClickBelowRows() {
-  if (state_->dialog == nullptr) throw HeadlessError("the list's dialog is gone");
-  state_->dialog->Desktop().CheckTakesInput(*state_->dialog, "right-click the list");
-  state_->events->RightClickEvent(-1, RowPoint(ItemCount()));
+intptr_t HeadlessList::RightClickBelowRows() {
+  state_->CheckTakesInput("right-click the list");
+  return state_->events->RightClickEvent(-1, RowPoint(ItemCount()));
+}
+
+void HeadlessList::ClickRow(int row, bool control) {
+  state_->CheckTakesInput("click the list");
+  if (row < 0 || row >= ItemCount()) throw HeadlessError("the list has no such row to click");
+  std::set<int>& selected = state_->selected;
+  if (!control || (state_->style & style::kListSingleSel) != 0) {
+    selected = {row};
+  } else if (!selected.erase(row)) {
+    selected.insert(row);
+  }
+}
+
+std::vector<int> HeadlessList::SelectedRows() const {
+  return {state_->selected.begin(), state_->selected.end()};
 }
 
 Point HeadlessList::RowPoint(int row) const {
@@ -72,6 +95,10 @@ void HeadlessList::InsertItem(int row, const std::string& text) {
   std::vector<std::string> cells(std::max<size_t>(state_->columns.size(), 1));
   cells[0] = text;
   state_->rows.insert(state_->rows.begin() + row, std::move(cells));
+  // The selection stays with its rows.
+  std::set<int> moved;
+  for (int selected : state_->selected) moved.insert(selected >= row ? selected + 1 : selected);
+  state_->selected = std::move(moved);
 }
 
 void HeadlessList::SetItemText(int row, int column, const std::string& text) {
@@ -87,7 +114,10 @@ std::string HeadlessList::ItemText(int row, int column) const {
 }
 
 int HeadlessList::ItemCount() const { return static_cast<int>(state_->rows.size()); }
-void HeadlessList::DeleteAllItems() { state_->rows.clear(); }
+void HeadlessList::DeleteAllItems() {
+  state_->rows.clear();
+  state_->selected.clear();
+}
 void HeadlessList::Orphan() { state_->dialog = nullptr; }
 
 }  // namespace qor::headless

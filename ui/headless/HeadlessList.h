@@ -30,9 +30,14 @@ class HeadlessList final : public ui::ListWindow {
   [[nodiscard]] const std::vector<Column>& Columns() const;
   [[nodiscard]] std::vector<std::string> Row(int row) const;
 
-  // The operator right-clicks a row, or the empty space below the last row.
-  void RightClickRow(int row);
-  void RightClickBelowRows();
+  // The operator right-clicks a row (selecting it first unless it is selected already, as a list
+  // view does), or the empty space below the last row. Returns the notification's result.
+  intptr_t RightClickRow(int row);
+  intptr_t RightClickBelowRows();
+  // A left click selects only row; with Ctrl held it adds the row to the selection, or takes it
+  // out, unless the style allows one row only.
+  void ClickRow(int row, bool control = false);
+  [[nodiscard]] std::vector<int> SelectedRows() const;
   // The screen position a right click on row is reported at.
   [[nodiscard]] Point RowPoint(int row) const;
 

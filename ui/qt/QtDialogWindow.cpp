@@ -371,10 +371,10 @@ std::string QtDialogWindow::ControlText(int id) const {
   return {};
 }
 
-void QtDialogWindow::SetControlText(int id, const std::string& text) {
+void QtDialogWindow::SetControlText(int id, const std::string& text, TextConversion conversion) {
   QWidget* widget = Control(id);
-  if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(ToQt(text));
-  if (auto* button = qobject_cast<QPushButton*>(widget)) button->setText(ToQt(text));
+  if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(ToQt(text, conversion));
+  if (auto* button = qobject_cast<QPushButton*>(widget)) button->setText(ToQt(text, conversion));
 }
 
 void QtDialogWindow::SetAddress(int id, uint32_t address) {

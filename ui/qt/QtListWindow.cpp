@@ -20,7 +20,10 @@ QtListWindow::QtListWindow(QWidget* parent, int id, const Rect& rect, uint32_t s
   table->setGeometry(rect.left, rect.top, rect.Width(), rect.Height());
   table->setColumnCount(0);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Ctrl and Shift pick several rows, as in a list view without the single-selection style.
+  table->setSelectionMode((style & style::kListSingleSel) != 0
+                              ? QAbstractItemView::SingleSelection
+                              : QAbstractItemView::ExtendedSelection);
   table->setSelectionBehavior(QAbstractItemView::SelectItems);
   table->setShowGrid(false);
   table->setWordWrap(false);
@@ -36,9 +39,17 @@ QtListWindow::QtListWindow(QWidget* parent, int id, const Rect& rect, uint32_t s
   QObject::connect(table, &QWidget::customContextMenuRequested, table,
                    [table, &events](const QPoint& at) {
                      const int row = table->rowAt(at.y());
-                     if (row >= 0) table->selectRow(row);
+                     // A row not yet selected becomes the only one; a selection the click
+                     // falls within stays, as in a list view.
+                     if (row >= 0 && !table->selectionModel()->isRowSelected(row)) {
+                       table->selectionModel()->setCurrentIndex(
+                           table->model()->index(row, 0),
+                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                     }
                      const QPoint screen = table->viewport()->mapToGlobal(at);
-                     events.RightClickEvent(row, {screen.x(), screen.y()});
+                     // Nothing follows a handled click here: a Qt widget has no default
+                     // handling of it to suppress.
+                     static_cast<void>(events.RightClickEvent(row, {screen.x(), screen.y()}));
                    });
   if ((style & style::kVisible) != 0) table->show();
 }

@@ -10,7 +10,8 @@ class QWidget;
 
 namespace qor::qt {
 
-// A report-style list: grid lines and full-row selection as its extended style asks.
+// A report-style list: grid lines and full-row selection as its extended style asks; one row
+// selected at a time only when its style asks for it.
 class QtListWindow final : public ui::ListWindow {
  public:
   QtListWindow(QWidget* parent, int id, const Rect& rect, uint32_t style, ui::ListEvents& events);

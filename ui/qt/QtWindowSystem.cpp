@@ -4,17 +4,20 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
+#include <QTableWidget>
 
 #include "ui/qt/QtDialogWindow.h"
+#include "ui/qt/QtListWindow.h"
 #include "ui/qt/QtText.h"
 
 namespace qor::qt {
 
 namespace {
 
-QWidget* OwnerWidget(ui::DialogWindow* owner) {
-  auto* window = dynamic_cast<QtDialogWindow*>(owner);
-  return window != nullptr ? window->Widget() : nullptr;
+QWidget* OwnerWidget(ui::Window* owner) {
+  if (auto* dialog = dynamic_cast<QtDialogWindow*>(owner)) return dialog->Widget();
+  if (auto* list = dynamic_cast<QtListWindow*>(owner)) return list->Widget();
+  return nullptr;
 }
 
 QMessageBox::Icon BoxIcon(unsigned type) {
@@ -23,7 +26,7 @@ QMessageBox::Icon BoxIcon(unsigned type) {
       return QMessageBox::Critical;
     case kMbIconExclamation:
       return QMessageBox::Warning;
-    case 0x20:
+    case kMbIconQuestion:
       return QMessageBox::Question;
     case 0x40:
       return QMessageBox::Information;
@@ -60,7 +63,7 @@ std::unique_ptr<ui::DialogWindow> QtWindowSystem::CreateDialogWindow(const Dialo
 }
 
 unsigned QtWindowSystem::TrackPopupMenu(const std::vector<ui::MenuItem>& items, Point screen,
-                                        ui::DialogWindow* owner) {
+                                        ui::Window* owner) {
   QMenu menu(OwnerWidget(owner));
   menu.setObjectName(QStringLiteral("popupMenu"));
   for (const auto& item : items) {
@@ -78,11 +81,19 @@ unsigned QtWindowSystem::TrackPopupMenu(const std::vector<ui::MenuItem>& items, 
 
 int QtWindowSystem::ShowMessageBox(ui::DialogWindow* owner, const std::string& text,
                                    const std::string& caption, unsigned type) {
-  QMessageBox box(BoxIcon(type), ToQt(caption), ToQt(text), QMessageBox::Ok, OwnerWidget(owner));
+  const bool yesNo = (type & kMbTypeMask) == kMbYesNo;
+  QMessageBox box(BoxIcon(type), ToQt(caption), ToQt(text),
+                  yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, OwnerWidget(owner));
   box.setObjectName(QStringLiteral("messageBox"));
   box.setTextFormat(Qt::PlainText);
-  box.exec();
-  return kIdOk;
+  if (yesNo) {
+    box.setDefaultButton((type & kMbDefMask) == kMbDefButton2 ? QMessageBox::No : QMessageBox::Yes);
+    // Escape and the close box say No; on Windows such a box has neither.
+    box.setEscapeButton(QMessageBox::No);
+  }
+  const int pressed = box.exec();
+  if (!yesNo) return kIdOk;
+  return pressed == QMessageBox::Yes ? kIdYes : kIdNo;
 }
 
 ui::OpenFileResult QtWindowSystem::ShowOpenFileDialog(const ui::OpenFileRequest& request) {

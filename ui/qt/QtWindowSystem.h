@@ -19,7 +19,7 @@ class QtWindowSystem final : public ui::WindowSystem {
                                                        ui::DialogWindow* owner,
                                                        ui::DialogEvents& events) override;
   unsigned TrackPopupMenu(const std::vector<ui::MenuItem>& items, Point screen,
-                          ui::DialogWindow* owner) override;
+                          ui::Window* owner) override;
   int ShowMessageBox(ui::DialogWindow* owner, const std::string& text, const std::string& caption,
                      unsigned type) override;
   ui::OpenFileResult ShowOpenFileDialog(const ui::OpenFileRequest& request) override;

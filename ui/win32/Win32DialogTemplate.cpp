@@ -22,7 +22,7 @@ class Writer {
   void Short(int value) { Word(static_cast<WORD>(static_cast<short>(value))); }
   // A string of the template: UTF-16, ended by a zero.
   void Text(const std::string& text) {
-    for (const wchar_t c : WidenText(text)) Word(static_cast<WORD>(c));
+    for (const wchar_t c : WidenText(text, TextConversion::kLenient)) Word(static_cast<WORD>(c));
     Word(0);
   }
   void Ordinal(WORD value) {

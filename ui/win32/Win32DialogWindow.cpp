@@ -226,10 +226,12 @@ INT_PTR Win32DialogWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lParam);
       for (Win32ListWindow* list : s.lists) {
-        if (list->Handle() == header->hwndFrom) {
-          if (!s.ended) list->Notify(*header);
-          return FALSE;  // the list's own handling goes on
-        }
+        if (list->Handle() != header->hwndFrom) continue;
+        const std::optional<LRESULT> result = s.ended ? std::nullopt : list->Notify(*header);
+        if (!result) return FALSE;  // the list's own handling goes on
+        // A dialog procedure answers a notification through the window's message result.
+        SetWindowLongPtrW(s.window, DWLP_MSGRESULT, *result);
+        return TRUE;
       }
       return FALSE;
     }
@@ -350,10 +352,15 @@ std::string Win32DialogWindow::ControlText(int id) const {
   return NarrowText(text);
 }
 
-void Win32DialogWindow::SetControlText(int id, const std::string& text) {
-  if (HWND control = GetDlgItem(state_->window, id)) {
-    SetWindowTextW(control, WidenText(text).c_str());
-  }
+void Win32DialogWindow::SetControlText(int id, const std::string& text, TextConversion conversion) {
+  HWND control = GetDlgItem(state_->window, id);
+  if (control == nullptr) return;
+  const std::wstring wide = WidenText(text, conversion);
+  // The same text again would only redraw the control.
+  std::wstring shown(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+  shown.resize(
+      static_cast<size_t>(GetWindowTextW(control, shown.data(), static_cast<int>(shown.size()))));
+  if (shown != wide) SetWindowTextW(control, wide.c_str());
 }
 
 void Win32DialogWindow::SetAddress(int id, uint32_t address) {
@@ -402,7 +409,7 @@ void Win32DialogWindow::AppendSystemMenuItem(const ui::MenuItem& item) {
   if (item.Separator()) {
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   } else {
-    AppendMenuW(menu, item.flags, item.id, WidenText(item.text).c_str());
+    AppendMenuW(menu, item.flags, item.id, WidenText(item.text, TextConversion::kLenient).c_str());
   }
 }
 

@@ -41,13 +41,13 @@ HWND Win32ListWindow::Handle() const { return state_->window; }
 
 void Win32ListWindow::ForgetDialog() { state_->dialog = nullptr; }
 
-void Win32ListWindow::Notify(const NMHDR& header) {
-  if (header.code != static_cast<UINT>(NM_RCLICK)) return;
+std::optional<LRESULT> Win32ListWindow::Notify(const NMHDR& header) {
+  if (header.code != static_cast<UINT>(NM_RCLICK)) return std::nullopt;
   const auto& click = reinterpret_cast<const NMITEMACTIVATE&>(header);
   // Where the mouse was when the click's message was taken from the queue.
   const DWORD position = GetMessagePos();
   const Point screen{static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))};
-  state_->events->RightClickEvent(click.iItem, screen);
+  return state_->events->RightClickEvent(click.iItem, screen);
 }
 
 void Win32ListWindow::SetExtendedStyle(uint32_t exStyle) {
@@ -55,7 +55,7 @@ void Win32ListWindow::SetExtendedStyle(uint32_t exStyle) {
 }
 
 void Win32ListWindow::InsertColumn(int column, const std::string& heading, int format, int width) {
-  std::wstring text = WidenText(heading);
+  std::wstring text = WidenText(heading, TextConversion::kLenient);
   LVCOLUMNW entry{};
   entry.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
   entry.fmt = format;
@@ -67,7 +67,7 @@ void Win32ListWindow::InsertColumn(int column, const std::string& heading, int f
 }
 
 void Win32ListWindow::InsertItem(int row, const std::string& text) {
-  std::wstring wide = WidenText(text);
+  std::wstring wide = WidenText(text, TextConversion::kLenient);
   LVITEMW item{};
   item.mask = LVIF_TEXT;
   item.iItem = row;
@@ -76,7 +76,7 @@ void Win32ListWindow::InsertItem(int row, const std::string& text) {
 }
 
 void Win32ListWindow::SetItemText(int row, int column, const std::string& text) {
-  std::wstring wide = WidenText(text);
+  std::wstring wide = WidenText(text, TextConversion::kLenient);
   LVITEMW item{};
   item.iSubItem = column;
   item.pszText = wide.data();

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 
 #include "ui/Backend.h"
 
@@ -21,7 +22,9 @@ class Win32ListWindow final : public ui::ListWindow {
   ~Win32ListWindow() override;
 
   [[nodiscard]] HWND Handle() const;
-  void Notify(const NMHDR& header);
+  // A notification from the list; the result for the window system when the list's events
+  // answered it, nothing when the list's default handling goes on.
+  std::optional<LRESULT> Notify(const NMHDR& header);
   // The dialog is going first: nothing to unregister from later.
   void ForgetDialog();
 

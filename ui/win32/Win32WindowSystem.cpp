@@ -10,14 +10,19 @@
 
 #include "platform/WideText.h"
 #include "ui/win32/Win32DialogWindow.h"
+#include "ui/win32/Win32ListWindow.h"
 
 namespace qor::win32 {
 namespace {
 
-HWND OwnerWindow(ui::DialogWindow* owner) {
-  auto* window = dynamic_cast<Win32DialogWindow*>(owner);
-  return window != nullptr ? window->Handle() : nullptr;
+HWND OwnerWindow(ui::Window* owner) {
+  if (auto* dialog = dynamic_cast<Win32DialogWindow*>(owner)) return dialog->Handle();
+  if (auto* list = dynamic_cast<Win32ListWindow*>(owner)) return list->Handle();
+  return nullptr;
 }
+
+// A message, a caption, a menu entry: better shown in part than not at all.
+std::wstring Shown(const std::string& text) { return WidenText(text, TextConversion::kLenient); }
 
 bool Register(DWORD classes) {
   INITCOMMONCONTROLSEX request{sizeof request, classes};
@@ -43,14 +48,14 @@ std::unique_ptr<ui::DialogWindow> Win32WindowSystem::CreateDialogWindow(
 }
 
 unsigned Win32WindowSystem::TrackPopupMenu(const std::vector<ui::MenuItem>& items, Point screen,
-                                           ui::DialogWindow* owner) {
+                                           ui::Window* owner) {
   HMENU menu = CreatePopupMenu();
   if (menu == nullptr) return 0;
   for (const ui::MenuItem& item : items) {
     if (item.Separator()) {
       AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     } else {
-      AppendMenuW(menu, item.flags, item.id, WidenText(item.text).c_str());
+      AppendMenuW(menu, item.flags, item.id, Shown(item.text).c_str());
     }
   }
   const BOOL chosen = ::TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RETURNCMD, screen.x, screen.y, 0,
@@ -61,17 +66,18 @@ unsigned Win32WindowSystem::TrackPopupMenu(const std::vector<ui::MenuItem>& item
 
 int Win32WindowSystem::ShowMessageBox(ui::DialogWindow* owner, const std::string& text,
                                       const std::string& caption, unsigned type) {
-  return MessageBoxW(OwnerWindow(owner), WidenText(text).c_str(), WidenText(caption).c_str(), type);
+  // The answers have the values of IDOK, IDYES and IDNO.
+  return MessageBoxW(OwnerWindow(owner), Shown(text).c_str(), Shown(caption).c_str(), type);
 }
 
 ui::OpenFileResult Win32WindowSystem::ShowOpenFileDialog(const ui::OpenFileRequest& request) {
   // "Description\0pattern\0" for each filter, and one more zero at the end.
   std::wstring filters;
   for (const ui::FileFilter& filter : request.filters) {
-    filters += WidenText(filter.description) + L'\0' + WidenText(filter.pattern) + L'\0';
+    filters += Shown(filter.description) + L'\0' + WidenText(filter.pattern) + L'\0';
   }
   filters += L'\0';
-  const std::wstring title = WidenText(request.title);
+  const std::wstring title = Shown(request.title);
   const std::wstring folder = WidenText(request.initialDirectory);
   const std::wstring extension = WidenText(request.defaultExtension);
   std::wstring file(kFileNameCapacity, L'\0');

@@ -9,6 +9,7 @@
 
 #include "tests/common/RunProgram.h"
 #include "tests/common/TempFiles.h"
+#include "tests/tools/qorctl/TrustingQorctl.h"
 
 namespace qor {
 namespace {
@@ -28,6 +29,7 @@ std::string ReadFile(const fs::path& path) {
 Outcome RunQorctl(const std::vector<std::string>& arguments,
                   const std::string& folder = QOR_SOURCE_DIR,
                   test::ProgramOptions options = test::ProgramOptions()) {
+  options = test::WithoutTrustedKeys(options);
   options.folder = folder;
   return test::RunProgram(QORCTL_PATH, arguments, options);
 }
@@ -95,7 +97,7 @@ TEST(CheckCommand, FailuresShowTheOperatorsMessage) {
             "Extraneous line(s) following *RESTART directive\"}\n"
             "{\"file\": \"good.qor\", \"ok\": true, \"products\": [{\"vendor\": 1, \"product\": 2, "
             "\"description\": \"Board\"}], \"scripts\": [], \"directives\": [{\"kind\": 8, "
-            "\"directive\": \"*restart\"}], \"warnings\": []}\n");
+            "\"directive\": \"*restart\"}], \"warnings\": [], \"signature\": null}\n");
 }
 
 TEST(CheckCommand, WarningsGoToStandardErrorAndStrictMakesThemFail) {
@@ -125,7 +127,7 @@ TEST(CheckCommand, WarningsGoToStandardErrorAndStrictMakesThemFail) {
   EXPECT_EQ(json.out,
             "{\"file\": \"empty.qor\", \"ok\": true, \"products\": [], \"scripts\": [], "
             "\"directives\": [], \"warnings\": [{\"line\": null, \"text\": \"No directive to run: "
-            "the script does nothing\"}]}\n");
+            "the script does nothing\"}], \"signature\": null}\n");
 }
 
 TEST(CheckCommand, UsageErrorsExitWithTwo) {
@@ -174,7 +176,7 @@ TEST(CheckCommand, JsonNumbersAreUnsignedAndTablesInKeyOrder) {
             "4294967280, \"length\": 4294967295}], \"warnings\": [{\"line\": 1, \"text\": "
             "\"*script entry for product 0x1234:0x0002, which no *product of the script names\"}, "
             "{\"line\": 3, \"text\": \"*script entry for product 0x1234:0x0001, which no *product "
-            "of the script names\"}]}\n");
+            "of the script names\"}], \"signature\": null}\n");
 }
 
 TEST(CheckCommand, BytesThatAreNotUtf8BecomeOneEscapeEach) {
@@ -195,14 +197,15 @@ TEST(CheckCommand, BytesThatAreNotUtf8BecomeOneEscapeEach) {
             "\"\\u00ed\\u00a0\\u0080\", \"value\": \"\\u00e2\\u0082A\"}, {\"kind\": 6, "
             "\"directive\": \"*editenv\", \"words\": [\"\\u00c0\\u00af\", "
             "\"\\u00f4\\u0090\\u0080\\u0080\", \"\xF0\x9F\x98\x80\", \"a\\\\b\", "
-            "\"\\u0001\"]}], \"warnings\": []}\n");
+            "\"\\u0001\"]}], \"warnings\": [], \"signature\": null}\n");
 
   // The file name goes through the same escaping.
   files.Write("na\xEFve.qor", "*restart\n");
   const Outcome name = RunQorctl({"check", "--json", "na\xEFve.qor"}, files.Folder());
   EXPECT_EQ(name.out,
             "{\"file\": \"na\\u00efve.qor\", \"ok\": true, \"products\": [], \"scripts\": [], "
-            "\"directives\": [{\"kind\": 8, \"directive\": \"*restart\"}], \"warnings\": []}\n");
+            "\"directives\": [{\"kind\": 8, \"directive\": \"*restart\"}], \"warnings\": [], "
+            "\"signature\": null}\n");
 }
 
 TEST(CheckCommand, AnImageTooLargeForMemoryIsAnErrorNotACrash) {
@@ -230,6 +233,85 @@ TEST(CheckCommand, AnImageTooLargeForMemoryIsAnErrorNotACrash) {
   EXPECT_EQ(outcome.err,
             "Error in \"huge.qor\", in directive starting at line 2: Not enough memory\n");
 #endif
+}
+
+// With a trusted key a script reads only when it and its images carry a good signature by it:
+// otherwise check fails with the message the desktop program shows, and --allow-unsigned reads
+// it this once all the same.
+TEST(CheckCommand, WithATrustedKeyOnlySignedScriptsRead) {
+  const test::TrustingQorctl qorctl;
+  const std::string id = test::SignedFixtureKeyId();
+  {
+    test::TempFiles files;
+    test::CopySignedScript(files.Folder());
+    const Outcome good = qorctl.Run({"check", "--json", "x.QOR"}, files.Folder());
+    EXPECT_EQ(good.status, 0) << good.err;
+    EXPECT_EQ(good.err, "");
+    const std::string signature = ", \"signature\": {\"key\": \"" + id +
+                                  "\", \"trusted_comment\": \"QOR test signature\"}}\n";
+    ASSERT_GT(good.out.size(), signature.size());
+    EXPECT_EQ(good.out.substr(good.out.size() - signature.size()), signature);
+    EXPECT_EQ(qorctl.Run({"check", "x.QOR"}, files.Folder()).out,
+              "x.QOR: ok, 1 product, 1 script entry, 3 directives\n");
+  }
+  struct Refusal {
+    const char* name;
+    const char* file;
+    const char* fixture;  // copied over it; nullptr: the file is removed
+    const char* message;
+  };
+  const Refusal refusals[] = {
+      {"no signature", "x.QOR.minisig", nullptr, "Script x.QOR is not signed"},
+      {"another key", "x.QOR.minisig", "x.QOR.other",
+       "Script x.QOR is not signed by a trusted key"},
+      {"not a signature", "x.QOR.minisig", "x.QOR", "Script x.QOR has a malformed signature"},
+      {"the image's signature of another file", "fw.bin.minisig", "x.QOR.minisig",
+       "Image fw.bin of x.QOR has a bad signature"},
+  };
+  for (const Refusal& refusal : refusals) {
+    test::TempFiles files;
+    test::CopySignedScript(files.Folder());
+    if (refusal.fixture != nullptr) {
+      test::CopySignedFixture(files.Folder(), refusal.fixture, refusal.file);
+    } else {
+      fs::remove(fs::path(files.Folder()) / refusal.file);
+    }
+    const Outcome text = qorctl.Run({"check", "x.QOR"}, files.Folder());
+    EXPECT_EQ(text.status, 1) << refusal.name;
+    EXPECT_EQ(text.out, "") << refusal.name;
+    EXPECT_EQ(text.err, std::string(refusal.message) + "\n") << refusal.name;
+    const Outcome json = qorctl.Run({"check", "--json", "x.QOR"}, files.Folder());
+    EXPECT_EQ(json.status, 1) << refusal.name;
+    EXPECT_EQ(json.out, "{\"file\": \"x.QOR\", \"ok\": false, \"error\": \"" +
+                            std::string(refusal.message) + "\"}\n")
+        << refusal.name;
+
+    const Outcome allowed =
+        qorctl.Run({"check", "--json", "--allow-unsigned", "x.QOR"}, files.Folder());
+    EXPECT_EQ(allowed.status, 0) << refusal.name << ": " << allowed.err;
+    EXPECT_NE(allowed.out.find("\"ok\": true"), std::string::npos) << refusal.name;
+    EXPECT_NE(allowed.out.find(", \"signature\": null}\n"), std::string::npos) << refusal.name;
+    // Nobody trusts a key: the script reads as it always did.
+    EXPECT_EQ(RunQorctl({"check", "x.QOR"}, files.Folder()).status, 0) << refusal.name;
+  }
+}
+
+// A key file that does not read is named, and still asks for signatures: a broken key must not
+// turn the checks off.
+TEST(CheckCommand, ABrokenKeyFileIsNamedAndTrustsNothing) {
+  test::TempFiles keys;
+  const std::string broken = keys.Write("broken.pub", "untrusted comment: cut\nRWQ\n");
+  const test::TrustingQorctl qorctl(broken);
+  test::TempFiles files;
+  test::CopySignedScript(files.Folder());
+  const Outcome outcome = qorctl.Run({"check", "x.QOR"}, files.Folder());
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_NE(outcome.err.find("broken.pub\" is not a minisign public key; it trusts no signature\n"),
+            std::string::npos)
+      << outcome.err;
+  EXPECT_NE(outcome.err.find("\nScript x.QOR is not signed by a trusted key\n"), std::string::npos)
+      << outcome.err;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "tests/common/RunProgram.h"
 #include "tests/common/SocketTestSupport.h"
 #include "tests/common/TempFiles.h"
+#include "tests/tools/qorctl/TrustingQorctl.h"
 #include "tools/qor-sim/SimEngine.h"
 
 namespace qor::test {
@@ -176,6 +178,34 @@ TEST_F(QorctlRunTest, AScriptForAnotherProductIsRefusedOrSkippedUnlessForced) {
   // With --json the tally goes with the progress, to standard error.
   EXPECT_NE(forced.err.find("2 succeeded, 0 failed, 0 refused, 0 skipped\n"), std::string::npos);
   EXPECT_EQ(engine->ReadMemory(Mac(2), 0x10000, 0x800), ImageBytes());
+}
+
+// With a trusted key, run refuses a script an image of which is not signed before it sends
+// anything, with the desktop program's text; --allow-unsigned runs it this once.
+TEST_F(QorctlRunTest, WithATrustedKeyAnUnsignedImageIsRefusedBeforeAnythingIsSent) {
+  StartSim({});
+  const TrustingQorctl qorctl;
+  CopySignedScript(files.Folder());
+  std::filesystem::remove(std::filesystem::path(files.Folder()) / "fw.bin.minisig");
+  const std::vector<std::string> run = {"run",    "x.QOR", "--target", "02:00:00:00:00:01",
+                                        "--wait", "200"};
+  const Outcome refused = qorctl.Run(run, files.Folder());
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "Image fw.bin of x.QOR is not signed\n");
+  EXPECT_EQ(engine->ReadMemory(Mac(1), 0x1000, 8), std::vector<uint8_t>(8, 0xFF));
+
+  std::vector<std::string> allowed = run;
+  allowed.push_back("--allow-unsigned");
+  const Outcome forced = qorctl.Run(allowed, files.Folder());
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(engine->ReadMemory(Mac(1), 0x1000, 8), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(engine->FindTarget(Mac(1))->restarts, 1u);
+
+  CopySignedFixture(files.Folder(), "fw.bin.minisig", "fw.bin.minisig");
+  const Outcome signed_ = qorctl.Run(run, files.Folder());
+  EXPECT_EQ(signed_.status, 0) << signed_.err;
+  EXPECT_EQ(engine->FindTarget(Mac(1))->restarts, 2u);
 }
 
 TEST_F(QorctlRunTest, VerifyReadsTheImageBackBeforeTheScriptGoesOn) {

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -299,7 +300,7 @@ TEST(QtBackendTest, EnterAndEscapeAreReportedWithTheFocusedControlEvenOnButtons)
   // box are system commands.
   Recorder main;
   class : public ui::ListEvents {
-    void RightClickEvent(int, Point) override {}
+    intptr_t RightClickEvent(int, Point) override { return 0; }
   } listEvents;
   RunRecorded(kIddQorDialog, main, [&listEvents](qt::QtDialogWindow& window) {
     window.AppendSystemMenuItem({16, "&About QOR...", kMfString});
@@ -398,16 +399,49 @@ TEST(QtBackendTest, TheListHasGridLinesFullRowSelectionAndReportsRightClicks) {
     EXPECT_EQ(list.GetItemData(2), 33u);
     EXPECT_EQ(list.GetItemData(0), 0u);
     table->resize(460, 250);
-    const QPoint onRow = table->visualItemRect(table->item(0, 0)).center();
-    const QPoint below(onRow.x(), table->viewport()->height() - 5);
-    for (const QPoint& at : {onRow, below}) {
+    const auto rightClick = [table](const QPoint& at) {
       QContextMenuEvent click(QContextMenuEvent::Mouse, at, table->viewport()->mapToGlobal(at));
       QApplication::sendEvent(table->viewport(), &click);
-    }
+    };
+    const auto selected = [table] {
+      std::vector<int> rows;
+      for (const QModelIndex& index : table->selectionModel()->selectedRows()) {
+        rows.push_back(index.row());
+      }
+      std::sort(rows.begin(), rows.end());
+      return rows;
+    };
+    // Without the single-selection style, several rows at once; a right click within the
+    // selection keeps it, one outside selects its row alone.
+    EXPECT_EQ(table->selectionMode(), QAbstractItemView::ExtendedSelection);
+    table->selectionModel()->select(table->model()->index(1, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    table->selectionModel()->select(table->model()->index(2, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    rightClick(table->visualItemRect(table->item(2, 0)).center());
+    EXPECT_EQ(selected(), (std::vector<int>{1, 2}));
+    const QPoint onRow = table->visualItemRect(table->item(0, 0)).center();
+    rightClick(onRow);
+    EXPECT_EQ(selected(), std::vector<int>{0});
+    rightClick(QPoint(onRow.x(), table->viewport()->height() - 5));
+    EXPECT_EQ(selected(), std::vector<int>{0});
     p.EndDialog(kIdOk);
   };
   probe.DoModal();
-  EXPECT_EQ(list.rows, (std::vector<int>{0, -1}));
+  EXPECT_EQ(list.rows, (std::vector<int>{2, 0, -1}));
+
+  // With it, one row only.
+  CListCtrl single;
+  Probe other(kIddQorDialog);
+  other.onInit = [&single](Probe& p) {
+    ASSERT_TRUE(single.Create(style::kChild | style::kVisible | style::kListSingleSel,
+                              {10, 30, 470, 280}, p, kIdcTargetList));
+    auto* table = p.QtWindow().Widget()->findChild<QTableWidget*>();
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->selectionMode(), QAbstractItemView::SingleSelection);
+    p.EndDialog(kIdOk);
+  };
+  other.DoModal();
 }
 
 TEST(QtBackendTest, PopUpMenusShowSeparatorsAndGreyedEntriesAndReturnTheChoice) {
@@ -436,6 +470,80 @@ TEST(QtBackendTest, PopUpMenusShowSeparatorsAndGreyedEntriesAndReturnTheChoice) 
   };
   probe.DoModal();
   EXPECT_EQ(chosen, 3u);
+}
+
+// The list's context menu belongs to the list's widget, not to the dialog's.
+TEST(QtBackendTest, AMenuOwnedByTheListIsAChildOfTheListsWidget) {
+  CListCtrl list;
+  Probe probe(kIddQorDialog);
+  const QWidget* parent = nullptr;
+  const QWidget* table = nullptr;
+  probe.onInit = [&](Probe& p) {
+    ASSERT_TRUE(
+        list.Create(style::kChild | style::kVisible, {10, 30, 470, 280}, p, kIdcTargetList));
+    table = p.QtWindow().Widget()->findChild<QTableWidget*>();
+    CMenu menu;
+    menu.CreatePopupMenu();
+    menu.AppendItem(kMfString, 1, "Assign IP Address...");
+    Soon([&parent] {
+      auto* open = Active<QMenu>();
+      ASSERT_NE(open, nullptr);
+      parent = open->parentWidget();
+      Key(open, Qt::Key_Escape);
+    });
+    EXPECT_EQ(menu.TrackPopupMenu(kTpmReturnCmd, {100, 100}, list), 0u);
+    p.EndDialog(kIdOk);
+  };
+  probe.DoModal();
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(parent, table);
+}
+
+// A question: Yes and No, No the default, Escape No; the answer comes back as on Windows.
+TEST(QtBackendTest, AYesNoQuestionDefaultsToNo) {
+  CWinApp app("QOR");
+  struct Case {
+    QMessageBox::StandardButton pressed;  // NoButton: Escape
+    int answer;
+  };
+  for (const Case& c : {Case{QMessageBox::Yes, kIdYes}, Case{QMessageBox::No, kIdNo},
+                        Case{QMessageBox::NoButton, kIdNo}}) {
+    Soon([c] {
+      auto* box = Active<QMessageBox>();
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->windowTitle(), QStringLiteral("QOR"));
+      EXPECT_EQ(box->icon(), QMessageBox::Question);
+      EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+      EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+      if (c.pressed == QMessageBox::NoButton) {
+        Key(box, Qt::Key_Escape);
+      } else {
+        box->button(c.pressed)->click();
+      }
+    });
+    EXPECT_EQ(AfxMessageBox("127.0.0.11 is already held by Demo Board 00:1A:2B:3C:4D:02.  "
+                            "Assign it all the same?",
+                            kMbYesNo | kMbIconQuestion | kMbDefButton2),
+              c.answer);
+  }
+}
+
+// Texts are UTF-8 here: a byte sequence that is not blanks a line that asks for all or nothing,
+// and is replaced elsewhere.
+TEST(QtBackendTest, AControlTextThatDoesNotConvertIsShownInPartOrNotAtAll) {
+  Probe probe(kIddScriptDialog);
+  probe.onInit = [](Probe& p) {
+    auto* line = qobject_cast<QLabel*>(p.QtWindow().Control(kIdcStatus));
+    ASSERT_NE(line, nullptr);
+    p.QtWindow().SetControlText(kIdcStatus, "Caf\xE9", TextConversion::kStrict);
+    EXPECT_EQ(line->text(), QString());
+    p.QtWindow().SetControlText(kIdcStatus, "Caf\xC3\xA9", TextConversion::kStrict);
+    EXPECT_EQ(line->text(), QStringLiteral("Caf\u00e9"));
+    p.QtWindow().SetControlText(kIdcStatus, "Caf\xE9", TextConversion::kLenient);
+    EXPECT_EQ(line->text(), QStringLiteral("Caf\ufffd"));
+    p.EndDialog(kIdCancel);
+  };
+  probe.DoModal();
 }
 
 TEST(QtBackendTest, MessageBoxesCarryTheApplicationTitleAndTheirIcon) {

@@ -180,6 +180,13 @@ TEST(QorEndToEnd, ListsTargetsOpensAboutAndRunsAScriptFromTheContextMenu) {
   EXPECT_TRUE(driver.IsShown(run));
   DesktopDriver::PressKey(run, VK_ESCAPE);
   EXPECT_TRUE(DesktopDriver::WaitUntil([&] { return !driver.IsShown(run); }));
+  // Escape goes to the focused control: the main window's, once it has the focus back.
+  EXPECT_TRUE(DesktopDriver::WaitUntil([&] {
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof thread;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &thread) &&
+           (thread.hwndFocus == main || IsChild(main, thread.hwndFocus));
+  }));
   DesktopDriver::PressKey(main, VK_ESCAPE);
   EXPECT_EQ(qor.ExitCode(10000), 0);
 }

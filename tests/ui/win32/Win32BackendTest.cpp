@@ -1,6 +1,7 @@
 // The Win32 backend in this process, on a display (scripts/wine-run --display): dialogs from the
 // templates, the list view, the system menu, timers, the address control, keys, the icon,
-// pop-up menus, the common dialogs and watched sockets.
+// pop-up menus, the common dialogs, watched sockets, texts that do not convert, and the Assign
+// IP Address dialog on it.
 // windows.h with the sockets of today, not the older header it would bring by itself.
 #include <winsock2.h>
 // After windows.h, which it needs.
@@ -9,14 +10,18 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "app/CIPAddressDialog.h"
 #include "platform/WideText.h"
 #include "res/ResourceIds.h"
 #include "res/Resources.h"
 #include "tests/common/TempFiles.h"
+#include "ui/CWinApp.h"
 #include "ui/win32/Win32DialogWindow.h"
+#include "ui/win32/Win32ListWindow.h"
 #include "ui/win32/Win32WindowSystem.h"
 
 namespace qor::win32 {
@@ -59,8 +64,59 @@ class RecordingEvents final : public ui::DialogEvents {
 
 class NoListEvents final : public ui::ListEvents {
  public:
-  void RightClickEvent(int row, Point) override { rows.push_back(row); }
+  intptr_t RightClickEvent(int row, Point) override {
+    rows.push_back(row);
+    return result;
+  }
   std::vector<int> rows;
+  intptr_t result = 0;
+};
+
+// Counts the messages of one kind that reach each window it is put on.
+class MessageCounter {
+ public:
+  explicit MessageCounter(UINT message) { message_ = message; }
+  ~MessageCounter() {
+    for (const auto& [window, original] : originals_) {
+      if (IsWindow(window)) SetWindowLongPtrW(window, GWLP_WNDPROC, original);
+    }
+    originals_.clear();
+    counts_.clear();
+  }
+  MessageCounter(const MessageCounter&) = delete;
+  MessageCounter& operator=(const MessageCounter&) = delete;
+
+  void Watch(HWND window) {
+    originals_[window] = SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc));
+  }
+  [[nodiscard]] int Count(HWND window) const {
+    const auto found = counts_.find(window);
+    return found == counts_.end() ? 0 : found->second;
+  }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == message_) ++counts_[window];
+    return CallWindowProcW(reinterpret_cast<WNDPROC>(originals_.at(window)), window, message, w, l);
+  }
+  static inline UINT message_ = 0;
+  static inline std::map<HWND, LONG_PTR> originals_;
+  static inline std::map<HWND, int> counts_;
+};
+
+// The thread's ANSI code page for the length of a test: Japanese (932), where the lead byte
+// 0x82 needs a second byte, so that a text can fail to convert.
+class JapaneseThreadCodePage {
+ public:
+  JapaneseThreadCodePage() : before_(GetThreadLocale()) {
+    SetThreadLocale(MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), SORT_DEFAULT));
+  }
+  ~JapaneseThreadCodePage() { SetThreadLocale(before_); }
+  JapaneseThreadCodePage(const JapaneseThreadCodePage&) = delete;
+  JapaneseThreadCodePage& operator=(const JapaneseThreadCodePage&) = delete;
+
+ private:
+  LCID before_;
 };
 
 class Win32BackendTest : public ::testing::Test {
@@ -111,10 +167,10 @@ class Win32BackendTest : public ::testing::Test {
     });
   }
 
-  // Dispatches this thread's messages until done() holds or two seconds pass.
-  static void PumpUntil(const std::function<bool()>& done) {
+  // Dispatches this thread's messages until done() holds or the time (ms) passes.
+  static void PumpUntil(const std::function<bool()>& done, DWORD limit = 2000) {
     const DWORD start = GetTickCount();
-    while (!done() && GetTickCount() - start < 2000) {
+    while (!done() && GetTickCount() - start < limit) {
       MSG message;
       if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         DispatchMessageW(&message);
@@ -504,10 +560,10 @@ TEST_F(Win32BackendTest, IconAndTextsAtTheWindowBoundary) {
   ShowWindow(window->Handle(), SW_RESTORE);
   SetWindowLongPtrW(window->Handle(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
 
-  window->SetControlText(kIdcRefresh, "Refresh now");
+  window->SetControlText(kIdcRefresh, "Refresh now", TextConversion::kLenient);
   EXPECT_EQ(window->ControlText(kIdcRefresh), "Refresh now");
   if (GetACP() == 1252) {
-    window->SetControlText(kIdcRefresh, "caf\xE9");
+    window->SetControlText(kIdcRefresh, "caf\xE9", TextConversion::kLenient);
     EXPECT_EQ(TextOf(GetDlgItem(window->Handle(), kIdcRefresh)), L"caf\u00e9");
     EXPECT_EQ(window->ControlText(kIdcRefresh), "caf\xE9");
   }
@@ -585,6 +641,263 @@ TEST_F(Win32BackendTest, MessageBoxesCarryTheCaptionAndText) {
                                   kMbOk | kMbIconExclamation),
             kIdOk);
   EXPECT_EQ(text, L"Failed sendto: network unreachable");
+}
+
+// The list's answer to a right click goes back through the dialog: 1 ends the click there, 0
+// lets the list go on to ask for a context menu of its own (WM_CONTEXTMENU, which reaches the
+// dialog). Other notifications are the list's.
+TEST_F(Win32BackendTest, TheRightClickNotificationReturnsTheListsAnswer) {
+  RecordingEvents events;
+  const auto window = Open(kIddQorDialog, events);
+  ASSERT_NE(window, nullptr);
+  ShowWindow(window->Handle(), SW_SHOW);
+  NoListEvents listEvents;
+  const Rect rect = *window->ControlRect(kIdcTargetList);
+  auto list = window->CreateList(kIdcTargetList, rect,
+                                 style::kChild | style::kVisible | style::kListReport, listEvents);
+  ASSERT_NE(list, nullptr);
+  list->InsertColumn(0, "Product", kLvcfmtLeft, 200);
+  list->InsertItem(0, "Demo Board");
+  const HWND handle = dynamic_cast<Win32ListWindow&>(*list).Handle();
+
+  for (const intptr_t result : {0, 1}) {
+    listEvents.result = result;
+    NMITEMACTIVATE click{};
+    click.hdr.hwndFrom = handle;
+    click.hdr.idFrom = kIdcTargetList;
+    click.hdr.code = static_cast<UINT>(NM_RCLICK);
+    click.iItem = 0;
+    EXPECT_EQ(
+        SendMessageW(window->Handle(), WM_NOTIFY, kIdcTargetList, reinterpret_cast<LPARAM>(&click)),
+        result);
+  }
+  NMHDR other{handle, kIdcTargetList, static_cast<UINT>(NM_CLICK)};
+  EXPECT_EQ(
+      SendMessageW(window->Handle(), WM_NOTIFY, kIdcTargetList, reinterpret_cast<LPARAM>(&other)),
+      0);
+  EXPECT_EQ(listEvents.rows, (std::vector<int>{0, 0}));
+
+  // A real click on the row: the list asks for a context menu only when the click was not
+  // handled.
+  MessageCounter contextMenus(WM_CONTEXTMENU);
+  contextMenus.Watch(window->Handle());
+  RECT row{};
+  row.left = LVIR_BOUNDS;
+  SendMessageW(handle, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row));
+  const int y = (row.top + row.bottom) / 2;
+  for (const intptr_t result : {1, 0}) {
+    listEvents.result = result;
+    const size_t before = listEvents.rows.size();
+    PostMessageW(handle, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(10, y));
+    PostMessageW(handle, WM_RBUTTONUP, 0, MAKELPARAM(10, y));
+    PumpUntil([&] { return listEvents.rows.size() > before; });
+    PumpUntil([] { return false; }, 200);  // a context-menu request would come meanwhile
+    EXPECT_EQ(contextMenus.Count(window->Handle()), result == 1 ? 0 : 1) << result;
+  }
+}
+
+// The list's context menu is the list's: the owner is told of the menu loop, the dialog not.
+TEST_F(Win32BackendTest, APopupMenuIsOwnedByTheWindowItIsGiven) {
+  RecordingEvents events;
+  const auto window = Open(kIddQorDialog, events);
+  ASSERT_NE(window, nullptr);
+  ShowWindow(window->Handle(), SW_SHOW);
+  NoListEvents listEvents;
+  auto list = window->CreateList(kIdcTargetList, *window->ControlRect(kIdcTargetList),
+                                 style::kChild | style::kVisible | style::kListReport, listEvents);
+  ASSERT_NE(list, nullptr);
+  const HWND handle = dynamic_cast<Win32ListWindow&>(*list).Handle();
+  MessageCounter menuLoops(WM_ENTERMENULOOP);
+  menuLoops.Watch(window->Handle());
+  menuLoops.Watch(handle);
+  const std::vector<ui::MenuItem> items = {{1, "Assign IP Address...", kMfString}};
+  const auto dismissSoon = [] {
+    SoonInsideModalLoop([] {
+      const HWND popup = FindOwnWindow(L"#32768", nullptr);
+      if (popup != nullptr) PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 1);
+      return popup != nullptr;
+    });
+  };
+  dismissSoon();
+  EXPECT_EQ(system.TrackPopupMenu(items, {100, 100}, list.get()), 0u);
+  EXPECT_EQ(menuLoops.Count(handle), 1);
+  EXPECT_EQ(menuLoops.Count(window->Handle()), 0);
+  dismissSoon();
+  EXPECT_EQ(system.TrackPopupMenu(items, {100, 100}, window.get()), 0u);
+  EXPECT_EQ(menuLoops.Count(handle), 1);
+  EXPECT_EQ(menuLoops.Count(window->Handle()), 1);
+}
+
+// A text that does not convert whole: a control text set all or nothing shows nothing, and
+// everything else shows what converts: other control texts, list cells, menu entries and
+// message boxes.
+TEST_F(Win32BackendTest, TextsThatDoNotConvertWholeAreShownInPartUnlessAllOrNothing) {
+  const JapaneseThreadCodePage japanese;
+  const std::string odd = "Demo\x82";  // a lead byte without its second byte
+  ASSERT_EQ(WidenText(odd, TextConversion::kStrict), L"") << "the code page did not change";
+  const auto inPart = [](const std::wstring& shown, const std::wstring& start) {
+    return shown.size() == start.size() + 1 && shown.compare(0, start.size(), start) == 0;
+  };
+  const std::wstring lenient = WidenText(odd, TextConversion::kLenient);
+  EXPECT_TRUE(inPart(lenient, L"Demo")) << lenient.size();
+
+  RecordingEvents events;
+  const auto window = Open(kIddScriptDialog, events);
+  ASSERT_NE(window, nullptr);
+  ShowWindow(window->Handle(), SW_SHOW);
+  const HWND status = GetDlgItem(window->Handle(), kIdcStatus);
+  window->SetControlText(kIdcStatus, "Sending 00020000", TextConversion::kStrict);
+  window->SetControlText(kIdcStatus, odd, TextConversion::kStrict);
+  EXPECT_EQ(TextOf(status), L"");
+  window->SetControlText(kIdcStatus, odd, TextConversion::kLenient);
+  EXPECT_TRUE(inPart(TextOf(status), L"Demo"));
+
+  RecordingEvents mainEvents;
+  const auto main = Open(kIddQorDialog, mainEvents);
+  ASSERT_NE(main, nullptr);
+  NoListEvents listEvents;
+  auto list = main->CreateList(kIdcTargetList, *main->ControlRect(kIdcTargetList),
+                               style::kChild | style::kVisible | style::kListReport, listEvents);
+  ASSERT_NE(list, nullptr);
+  list->InsertColumn(0, "Product", kLvcfmtLeft, 100);
+  list->InsertColumn(1, "MAC Address", kLvcfmtLeft, 100);
+  list->AppendRows({{odd, odd}});
+  list->SetItemText(0, 1, "Sensor" + odd.substr(4));
+  const HWND handle = dynamic_cast<Win32ListWindow&>(*list).Handle();
+  const auto cell = [handle](int column) {
+    wchar_t text[64] = {};
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 64;
+    SendMessageW(handle, LVM_GETITEMTEXTW, 0, reinterpret_cast<LPARAM>(&item));
+    return std::wstring(text);
+  };
+  EXPECT_TRUE(inPart(cell(0), L"Demo"));
+  EXPECT_TRUE(inPart(cell(1), L"Sensor"));
+
+  std::wstring entry;
+  SoonInsideModalLoop([&] {
+    const HWND popup = FindOwnWindow(L"#32768", nullptr);
+    if (popup == nullptr) return false;
+    const auto menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+    wchar_t text[64] = {};
+    GetMenuStringW(menu, 0, text, 64, MF_BYPOSITION);
+    entry = text;
+    PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 1);
+    return true;
+  });
+  system.TrackPopupMenu({{2, "Update" + odd.substr(4), kMfString}}, {100, 100}, main.get());
+  EXPECT_TRUE(inPart(entry, L"Update")) << entry.size();
+
+  std::wstring message;
+  SoonInsideModalLoop([&] {
+    const HWND box = FindOwnWindow(L"#32770", L"QOR");
+    if (box == nullptr) return false;
+    message = TextOf(GetDlgItem(box, 0xFFFF));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    return true;
+  });
+  EXPECT_EQ(system.ShowMessageBox(nullptr, "Failed" + odd.substr(4), "QOR", kMbOk), kIdOk);
+  EXPECT_TRUE(inPart(message, L"Failed")) << message.size();
+}
+
+// The Assign IP Address dialog on this window system: an address no target can hold is refused
+// with an exclamation box and the dialog stays; one another target holds is a Yes/No question
+// whose default is No; Yes takes it.
+TEST_F(Win32BackendTest, TheAssignDialogRefusesAndAsksWithTheWindowSystemsBoxes) {
+  const ui::ScopedWindowSystem installed(system);
+  const CWinApp app("QOR");
+  CIPAddressDialog dialog(nullptr, 0x7F000014, [](uint32_t address) {
+    return address == 0x7F00000B ? std::string("Demo Board 00:1A:2B:3C:4D:02") : std::string();
+  });
+  struct Seen {
+    std::wstring text;
+    HICON icon = nullptr;
+    bool yes = false;
+    bool no = false;
+    bool noIsDefault = false;
+    bool assignShown = false;
+  };
+  std::vector<Seen> seen;
+  int step = 0;
+  const auto assign = [] { return FindOwnWindow(L"#32770", L"Assign IP Address"); };
+  const auto box = [] { return FindOwnWindow(L"#32770", L"QOR"); };
+  const auto look = [&seen, &assign](HWND shown) {
+    Seen s;
+    s.text = TextOf(GetDlgItem(shown, 0xFFFF));
+    // The box's icon is a static of its own, showing one of the system's shared icons.
+    for (HWND child = GetWindow(shown, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+      if ((GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        s.icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+      }
+    }
+    s.yes = GetDlgItem(shown, IDYES) != nullptr;
+    s.no = GetDlgItem(shown, IDNO) != nullptr;
+    const HWND no = GetDlgItem(shown, IDNO);
+    s.noIsDefault =
+        no != nullptr && (GetWindowLongPtrW(no, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+    s.assignShown = assign() != nullptr && IsWindowEnabled(assign()) == FALSE;
+    seen.push_back(s);
+  };
+  SoonInsideModalLoop([&]() -> bool {
+    switch (step) {
+      case 0: {  // the dialog: a multicast address, then OK
+        const HWND shown = assign();
+        if (shown == nullptr) return false;
+        SendDlgItemMessageW(shown, kIdcIpAddress, IPM_SETADDRESS, 0, MAKEIPADDRESS(224, 0, 0, 1));
+        PostMessageW(shown, WM_COMMAND, IDOK, 0);
+        ++step;
+        return false;
+      }
+      case 1:
+      case 3: {  // a box: OK for the refusal; Enter, which is No, for the question
+        const HWND shown = box();
+        if (shown == nullptr) return false;
+        look(shown);
+        if (step == 1) {
+          PostMessageW(shown, WM_COMMAND, IDOK, 0);
+        } else {
+          PostMessageW(GetFocus(), WM_KEYDOWN, VK_RETURN, 1);
+        }
+        ++step;
+        return false;
+      }
+      case 2:
+      case 4: {  // the dialog again: an address another target holds, then OK
+        const HWND shown = assign();
+        if (shown == nullptr || box() != nullptr || !IsWindowEnabled(shown)) return false;
+        SendDlgItemMessageW(shown, kIdcIpAddress, IPM_SETADDRESS, 0, MAKEIPADDRESS(127, 0, 0, 11));
+        PostMessageW(shown, WM_COMMAND, IDOK, 0);
+        ++step;
+        return false;
+      }
+      default: {  // the question again: Yes
+        const HWND shown = box();
+        if (shown == nullptr) return false;
+        look(shown);
+        PostMessageW(shown, WM_COMMAND, IDYES, 0);
+        return true;
+      }
+    }
+  });
+  EXPECT_EQ(dialog.DoModal(), kIdOk);
+  EXPECT_EQ(dialog.Address(), 0x7F00000Bu);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].text,
+            L"224.0.0.1 is a multicast address (224.0.0.0/4); no target can hold it.");
+  EXPECT_EQ(seen[0].icon, LoadIconA(nullptr, IDI_EXCLAMATION));
+  EXPECT_FALSE(seen[0].yes);
+  EXPECT_TRUE(seen[0].assignShown) << "the box is the dialog's, which waits behind it";
+  const std::wstring question =
+      L"127.0.0.11 is already held by Demo Board 00:1A:2B:3C:4D:02.  Assign it all the same?";
+  for (size_t i : {1u, 2u}) {
+    EXPECT_EQ(seen[i].text, question);
+    EXPECT_TRUE(seen[i].yes && seen[i].no);
+    EXPECT_EQ(seen[i].icon, LoadIconA(nullptr, IDI_QUESTION));
+    EXPECT_TRUE(seen[i].noIsDefault);
+  }
 }
 
 // The open-file dialog as the application asks for it; the chosen path comes back whole.
