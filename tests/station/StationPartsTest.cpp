@@ -10,6 +10,7 @@
 #include "platform/Exception.h"
 #include "station/AddressPool.h"
 #include "station/Csv.h"
+#include "station/Sha256Digest.h"
 #include "station/UnitRecord.h"
 #include "station/UnitValues.h"
 #include "tests/common/TempFiles.h"
@@ -101,6 +102,20 @@ TEST(StationFilesTest, RecordTimesAreUtcToTheMillisecond) {
   // 2028-02-29T23:59:59.999Z, a leap day.
   EXPECT_EQ(RecordTimeText(system_clock::time_point(milliseconds(1835481599999))),
             "2028-02-29T23:59:59.999Z");
+}
+
+TEST(Sha256Digest, NamesAFileByTheReferenceDigestOfItsBytes) {
+  TempFiles files;
+  // SHA-256 of "abc" (FIPS 180-2, appendix B.1).
+  EXPECT_EQ(Sha256Digest::OfFile(files.Write("abc", "abc")),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  const std::string absent = files.Folder() + "/absent.QOR";
+  try {
+    static_cast<void>(Sha256Digest::OfFile(absent));
+    ADD_FAILURE() << "hashed a file that is not there";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message(), "Cannot read \"" + absent + "\"");
+  }
 }
 
 }  // namespace

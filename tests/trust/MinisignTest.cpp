@@ -4,14 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/Exception.h"
 #include "tests/common/SignedFixtures.h"
 #include "tests/common/TempFiles.h"
 #include "trust/Base64.h"
 #include "trust/Blake2bDigest.h"
 #include "trust/Ed25519.h"
 #include "trust/MinisignFiles.h"
-#include "trust/Sha256Digest.h"
 #include "trust/TrustedKeys.h"
 
 namespace qor {
@@ -85,20 +83,6 @@ TEST(Blake2bDigest, GivesTheReferenceDigestInOneOrManyPieces) {
   std::unique_ptr<ByteDigest> pieces = Blake2bDigest::Make();
   for (const char* piece : {"a", "", "bc"}) pieces->Update(FromText(piece));
   EXPECT_EQ(pieces->Finish(), abc);
-}
-
-TEST(Sha256Digest, NamesAFileByTheReferenceDigestOfItsBytes) {
-  test::TempFiles files;
-  // SHA-256 of "abc" (FIPS 180-2, appendix B.1).
-  EXPECT_EQ(Sha256Digest::OfFile(files.Write("abc", "abc")),
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  const std::string absent = files.Folder() + "/absent.QOR";
-  try {
-    static_cast<void>(Sha256Digest::OfFile(absent));
-    ADD_FAILURE() << "hashed a file that is not there";
-  } catch (const Exception& error) {
-    EXPECT_EQ(error.Message(), "Cannot read \"" + absent + "\"");
-  }
 }
 
 TEST(MinisignFiles, ReadWhatMinisignWritesWithTheIdItPrints) {

@@ -11,10 +11,10 @@
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/UdpSocket.h"
+#include "station/Sha256Digest.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/ScriptTrust.h"
 #include "tools/qorctl/TracingSocket.h"
-#include "trust/Sha256Digest.h"
 
 namespace qor::cli {
 namespace {

@@ -192,7 +192,7 @@ CommandRunner AddProvisionCommand(CLI::App& app) {
       "given. --count counts the units the record holds as passed.\n"
       "SCRIPT must draw none of qorctl check's warnings (--allow-warnings runs it all the same), "
       "and with trusted keys it must be signed, as for qorctl run.\n"
-      "It stops after --count units passed, after --idle seconds without a new unit, or on "
+      "It stops after --count units passed, after --idle SECONDS without a new unit, or on "
       "Ctrl-C, which cancels the units in flight and records them as cancelled.\n"
       "Exit status: 0 when every unit it started passed, 1 when any failed or was cancelled, "
       "the pool ran out, or the script was refused, 2 on a usage error, 130 after Ctrl-C.");

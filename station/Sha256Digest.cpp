@@ -1,4 +1,4 @@
-#include "trust/Sha256Digest.h"
+#include "station/Sha256Digest.h"
 
 #include <gcrypt.h>
 

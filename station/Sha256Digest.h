@@ -10,7 +10,7 @@
 
 namespace qor {
 
-// SHA-256, by which a record names the exact script file a unit was provisioned with.
+// SHA-256, by which a station's record names the exact script file a unit was provisioned with.
 class Sha256Digest final : public ByteDigest {
  public:
   static constexpr size_t kSize = 32;
