@@ -70,6 +70,7 @@ std::vector<Json> Lines(const std::string& path) {
   return lines;
 }
 
+#ifndef _WIN32
 // The start and end lines of a record still being written: whole lines only, as it may be read
 // in the middle of a write.
 std::pair<size_t, size_t> LinesSoFar(const std::string& path) {
@@ -83,6 +84,7 @@ std::pair<size_t, size_t> LinesSoFar(const std::string& path) {
   }
   return {starts, ends};
 }
+#endif
 
 class QorctlProvisionTest : public ::testing::Test {
  protected:

@@ -125,9 +125,10 @@ SCRIPT
   echo "serial,hostname"
   for i in $(seq 64); do printf 'SN%04d,unit-%02d\n' "$i" "$i"; done
 } >"$work/values.csv"
-ctl provision "$work/line.qor" --addresses 127.0.1.1-127.0.1.254 --jobs 8 --count 64 \
-  --unit-values "$work/values.csv" --record "$work/line.jsonl" --csv "$work/line.csv" --idle 60 \
-  >"$work/provision.out" 2>"$work/provision.err"
+# Names in the current folder: under wine an argument that begins with / reads as an option.
+(cd "$work" && ctl provision line.qor --addresses 127.0.1.1-127.0.1.254 --jobs 8 --count 64 \
+  --unit-values values.csv --record line.jsonl --csv line.csv --idle 60 \
+  >provision.out 2>provision.err)
 check "provision exits 0" 0 $?
 check "its last lines" "Stopped: 64 units have passed (--count)" \
   "$(text "$work/provision.out" | tail -2 | head -1)"
