@@ -408,15 +408,15 @@ TEST_F(SimEngineTest, ATargetAnswersDiscoveriesOnceItHasAppearedOnTheSimulatorsC
   SimOptions options = Options(2);
   options.appearEveryMs = 500;
   options.appearCount = 1;
-  engine = std::make_unique<SimEngine>(options, clock);
-  clock.Advance(10000);  // time counts from the start, not from the making
-  engine->Start();
+  SimEngine sim(options, clock);  // stopped before the clock goes
+  clock.Advance(10000);           // time counts from the start, not from the making
+  sim.Start();
   // The first target's answer comes once the whole discovery was handled, the second's
   // answer counted or not.
   const auto secondAnswers = [&] {
     network.Discover();
     EXPECT_TRUE(test::PollUntil(network, [&] { return network.Table().Size() >= 1; }));
-    return engine->FindTarget(kSecond)->discoverReplies;
+    return sim.FindTarget(kSecond)->discoverReplies;
   };
   EXPECT_EQ(secondAnswers(), 0u);
   clock.Advance(499);
@@ -424,7 +424,7 @@ TEST_F(SimEngineTest, ATargetAnswersDiscoveriesOnceItHasAppearedOnTheSimulatorsC
   EXPECT_EQ(network.Table().Find(kSecond), nullptr);
   clock.Advance(1);
   ASSERT_TRUE(DiscoverAll(network, 2));
-  EXPECT_EQ(engine->FindTarget(kSecond)->discoverReplies, 1u);
+  EXPECT_EQ(sim.FindTarget(kSecond)->discoverReplies, 1u);
   EXPECT_EQ(network.Table().Find(kSecond)->ipAddress, 0x7F00000Bu);
 }
 
