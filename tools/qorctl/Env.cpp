@@ -171,7 +171,8 @@ class EnvPrinter {
     return 0;
   }
 
-  int Change(const EnvironmentChange& change, size_t count) const {
+  // held names what the block holds when nothing was written ("these values").
+  int Change(const EnvironmentChange& change, size_t count, const std::string& held) const {
     if (json_) {
       Json object = Object(change.before.state);
       object["changed"] = change.changed;
@@ -181,8 +182,7 @@ class EnvPrinter {
     std::string block = Block();
     block[0] = 'T';
     if (!change.changed) {
-      std::printf("%s holds these %s already; nothing written\n", block.c_str(),
-                  Count(count).c_str());
+      std::printf("%s holds %s already; nothing written\n", block.c_str(), held.c_str());
       return 0;
     }
     const std::string was =
@@ -289,10 +289,11 @@ int RunEnv(EnvAction action, const EnvOptions& options) {
       case EnvAction::kBackup:
         return print.Backup(access.Backup(out), out);
       case EnvAction::kRestore:
-        return print.Change(access.Restore(file), file.size());
+        return print.Change(access.Restore(file), file.size(),
+                            "the " + Count(file.size()) + " of \"" + options.file + "\"");
       case EnvAction::kSet: {
         const EnvironmentChange change = access.Set(assignments);
-        return print.Change(change, target->environment.entries.size());
+        return print.Change(change, target->environment.entries.size(), "these values");
       }
       case EnvAction::kDiff:
         return print.Diff(access.Read(), file);
@@ -305,7 +306,7 @@ int RunEnv(EnvAction action, const EnvOptions& options) {
   return 1;
 }
 
-// What every env command says about the block, the network and the exit status.
+// What every env command says about the block, the discovery and the escapes.
 constexpr const char* kCommonFooter =
     "The block is --at ADDR with --length LEN, or the one the first *loadenv of --script FILE "
     "names (the script is read as run reads it, trusted keys and all). The target is "
@@ -368,7 +369,9 @@ CommandRunner AddEnvCommand(CLI::App& app) {
                        const std::string& footer) {
     auto options = std::make_shared<EnvOptions>();
     CLI::App* command = AddEnvSubcommand(*env, name, about, *options);
-    command->footer(std::string(kCommonFooter) + footer);
+    // What the command does first, then what all of them share, then the exit status.
+    const size_t exit = footer.find("Exit status:");
+    command->footer(footer.substr(0, exit) + kCommonFooter + footer.substr(exit));
     runners[command] = [action, options] { return RunEnv(action, *options); };
     return std::make_pair(command, options);
   };
