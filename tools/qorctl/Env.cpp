@@ -290,7 +290,7 @@ int RunEnv(EnvAction action, const EnvOptions& options) {
         return print.Backup(access.Backup(out), out);
       case EnvAction::kRestore:
         return print.Change(access.Restore(file), file.size(),
-                            "the " + Count(file.size()) + " of \"" + options.file + "\"");
+                            "exactly the variables of \"" + options.file + "\"");
       case EnvAction::kSet: {
         const EnvironmentChange change = access.Set(assignments);
         return print.Change(change, target->environment.entries.size(), "these values");

@@ -759,7 +759,7 @@ TEST_F(QorctlRunTest, EnvBackupThenRestoreGivesBackEveryNameAndValue) {
   const Outcome again = Qorctl("env restore 02:00:00:00:00:01 " + path + kEnvBlock);
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(again.out,
-            "The environment block of 02:00:00:00:00:01 at 00F00000 holds the 8 "
+            "The environment block of 02:00:00:00:00:01 at 00F00000 holds exactly the "
             "variables of \"" +
                 path + "\" already; nothing written\n");
   EXPECT_EQ(Handled(*engine, kWriteRequest), 2u) << "the set and the first restore";
