@@ -276,7 +276,8 @@ void SimModel::State::CreateTargets() {
     environment.entries["netmask"] = "255.0.0.0";
     environment.entries["serial"] = Format("SIM%05u", i + 1);
     environment.entries["bootdelay"] = "3";
-    for (const auto& [name, value] : o.environment) SetVariable(environment, name, value);
+    // Set as they are: an empty value is an entry too, as a target may well hold one.
+    for (const auto& [name, value] : o.environment) environment.entries[name] = value;
     if (blocks[i] == SimEnvBlock::kBlank) continue;  // unwritten memory reads 0xFF
     DataBlock block = BuildEnvironmentBlock(environment, o.environmentAddress, o.environmentLength);
     if (blocks[i] == SimEnvBlock::kDamaged) block.bytes[0] ^= 0x01;  // the CRC's top byte

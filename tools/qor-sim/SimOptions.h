@@ -40,7 +40,8 @@ struct SimOptions {
   // The environment block each target starts with (valid CRC); length 0 for none.
   uint32_t environmentAddress = 0x00F00000;
   uint32_t environmentLength = 0x1000;
-  // Variables added to (or replacing) the defaults: ipaddr, netmask, serial, bootdelay.
+  // Variables added to (or replacing) the defaults: ipaddr, netmask, serial, bootdelay. An
+  // empty value is kept as an entry with an empty value.
   std::map<std::string, std::string> environment;
   SimEnvBlock environmentBlock = SimEnvBlock::kValid;
   // This many targets, chosen by the seed, start with a damaged block instead, and this many

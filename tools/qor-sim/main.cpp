@@ -6,9 +6,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "QorVersion.h"
+#include "net/EnvironmentFile.h"
 #include "net/Target.h"
 #include "net/Wire.h"
 #include "platform/Exception.h"
@@ -132,7 +134,8 @@ void AddTargetOptions(CLI::App& app, SimOptions& options, TypedOptions& typed) {
       ->check(kNumber);
   app.add_option("--env", typed.variables,
                  "NAME=VALUE added to each target's starting environment (ipaddr, netmask, "
-                 "serial and bootdelay are there already)")
+                 "serial and bootdelay are there already); VALUE may be empty, and both may "
+                 "hold qorctl env's escapes: \\\\ for a backslash, \\xHH for any byte")
       ->type_name("NAME=VALUE");
   app.add_option("--env-block", typed.envBlock,
                  "What each environment block starts as: valid, blank (every byte 0xFF) or "
@@ -297,11 +300,16 @@ void Convert(const TypedOptions& typed, SimOptions& options) {
                              : typed.envBlock == "damaged" ? qor::sim::SimEnvBlock::kDamaged
                                                            : qor::sim::SimEnvBlock::kValid;
   for (const std::string& variable : typed.variables) {
-    const size_t equals = variable.find('=');
-    if (equals == std::string::npos || equals == 0) {
+    std::pair<std::string, std::string> entry;
+    try {
+      entry = qor::ParseEnvironmentAssignment(variable);
+    } catch (const qor::Exception& error) {
+      throw CLI::ValidationError("--env", error.Message());
+    }
+    if (entry.first.empty()) {
       throw CLI::ValidationError("--env", "expected NAME=VALUE, got " + variable);
     }
-    options.environment[variable.substr(0, equals)] = variable.substr(equals + 1);
+    options.environment[entry.first] = entry.second;
   }
   for (const std::string& type : typed.lossTypes) {
     const auto parsed = ParseRequestType(type);

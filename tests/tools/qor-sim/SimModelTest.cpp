@@ -348,11 +348,13 @@ TEST_F(SimModelTest, LostRepliesFollowTheSeed) {
 TEST_F(SimModelTest, TargetsStartWithAValidEnvironmentAndOnlyLoopbackAddresses) {
   SimOptions options = Options(2);
   options.environment["bootcmd"] = "run net";
+  options.environment["bootdelay"] = "";  // kept, with its value empty
   Make(options);
   const auto variables = model->Environment(kSecond);
   EXPECT_EQ(variables.at("ipaddr"), "127.0.0.11");
   EXPECT_EQ(variables.at("serial"), "SIM00002");
   EXPECT_EQ(variables.at("bootcmd"), "run net");
+  EXPECT_EQ(variables.at("bootdelay"), "");
   EXPECT_THROW(static_cast<void>(model->ReadMemory({{9, 9, 9, 9, 9, 9}}, 0, 1)), Exception);
 
   options.firstAddress = 0xC0A80001;  // 192.168.0.1
