@@ -17,6 +17,11 @@ std::unique_ptr<Directive> SetEnvDirective::Parse(const Script&, DirectiveLines&
     throw ParseException("*SETENV directive must be followed by variable name", 0);
   }
   if (words.size() > 3) throw ParseException("*SETENV directive has too many parameters", 0);
+  // The block ends a name at its first equals sign: "a=b" set to c would come back as a set to
+  // b=c, changing another variable without a word.
+  if (words[1].find('=') != std::string::npos) {
+    throw ParseException("*SETENV variable name cannot contain an equals sign", 0);
+  }
   if (lines.HasMore()) throw ParseException("Extraneous line(s) following *SETENV directive", 1);
   // No value deletes the variable when the directive runs.
   return std::make_unique<SetEnvDirective>(words[1], words.size() == 3 ? words[2] : std::string());

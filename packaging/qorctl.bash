@@ -1,10 +1,12 @@
 # bash completion for qorctl: its commands, each command's options (read from qorctl's own
-# --help, so they never drift from the program), .QOR files where a script is expected, files
-# and folders where a file or a folder is, and the choices of --pace.
+# --help, so they never drift from the program), env's own commands, .QOR files where a script is
+# expected, files where a file is, folders for --scripts and the choices of --pace.
 
-# "OPTION VALUE" or "OPTION" per line, for each option the command's --help lists.
+# "OPTION VALUE" or "OPTION" per line, for each option the command's --help lists; the command
+# may be two words ("env show").
 _qorctl_options() {
-  "$1" "$2" --help 2>/dev/null | sed -n 's/^  \(-[^ ]*\)\( [^ ]\+\)\?.*/\1\2/p'
+  # shellcheck disable=SC2086
+  "$1" $2 --help 2>/dev/null | sed -n 's/^  \(-[^ ]*\)\( [^ ]\+\)\?.*/\1\2/p'
 }
 
 _qorctl() {
@@ -15,6 +17,22 @@ _qorctl() {
     if [[ $word != -* ]]; then command=$word; break; fi
   done
   COMPREPLY=()
+
+  # env has commands of its own: the first word after it that is no option names one.
+  if [[ $command == env ]]; then
+    local sub=""
+    for ((i++; i < COMP_CWORD; i++)); do
+      word=${COMP_WORDS[i]}
+      if [[ $word != -* ]]; then sub=$word; break; fi
+    done
+    if [[ -z $sub ]]; then
+      local subs
+      subs=$("$program" env --help 2>/dev/null | sed -n '/^Commands:/,/^$/s/^  \([a-z]\+\) .*/\1/p')
+      mapfile -t COMPREPLY < <(compgen -W "$subs" -- "$cur")
+      return
+    fi
+    command="env $sub"
+  fi
 
   if [[ -z $command ]]; then
     if [[ $cur == -* ]]; then
@@ -37,14 +55,20 @@ _qorctl() {
     case $prev in
       --pace) mapfile -t COMPREPLY < <(compgen -W "fast tick" -- "$cur") ;;
       --scripts) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -d -- "$cur") ;;
-      --trace | --record | --csv | --address-map | --unit-values)
+      --trace | --out | --record | --csv | --address-map | --unit-values)
         compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
+      --script)
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -G "$cur*.[Qq][Oo][Rr]") ;;
     esac
     return  # a number, an address or a MAC: nothing to offer
   fi
 
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W "$(cut -d' ' -f1 <<<"$options" | tr ',' ' ')" -- "$cur")
+  elif [[ $command == "env restore" || $command == "env diff" ]]; then
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -f -- "$cur")
   elif [[ $command == check || $command == run || $command == provision ]]; then
     compopt -o filenames 2>/dev/null
     mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -G "$cur*.[Qq][Oo][Rr]")

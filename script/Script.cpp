@@ -106,6 +106,13 @@ Script::Script(const std::string& fileName, std::span<const DirectiveParser> reg
   if (digest) state_->fileDigest = digest->Finish();
 }
 
+Script::Script(const std::string& name, std::vector<std::unique_ptr<Directive>> directives)
+    : state_(std::make_unique<State>()) {
+  state_->owner = this;
+  state_->fileName = name;
+  for (std::unique_ptr<Directive>& directive : directives) state_->File(std::move(directive));
+}
+
 Script::~Script() = default;
 
 const std::string& Script::FileName() const { return state_->fileName; }

@@ -24,6 +24,10 @@ class Script {
   // read (FileDigest, Directive::InputFiles).
   Script(const std::string& fileName, std::span<const DirectiveParser> registry,
          ScriptReadObserver* observer = nullptr, ByteDigestMaker digests = nullptr);
+  // A script put together in memory, for running directives that no file holds (qorctl env
+  // reads and writes a block with one *loadenv or *saveenv); name stands for the file name.
+  // Header directives go to the product and script tables as the reader files them.
+  Script(const std::string& name, std::vector<std::unique_ptr<Directive>> directives);
   ~Script();
   Script(const Script&) = delete;
   Script& operator=(const Script&) = delete;

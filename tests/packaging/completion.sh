@@ -21,7 +21,7 @@ complete_line() {
 }
 
 check "registered for qorctl" "complete -F _qorctl qorctl" "$(complete -p qorctl)"
-check "every command" "assign check discover provision run" "$(complete_line "")"
+check "every command" "assign check discover env provision run" "$(complete_line "")"
 check "commands by prefix" "discover" "$(complete_line d)"
 check "the program's own options" "--help --help-all --version" "$(complete_line --)"
 check "discover's options, from its --help" \
@@ -33,6 +33,11 @@ check "--pace offers its choices" "fast tick" "$(complete_line run x.QOR --pace 
 check "a value that is a number gets nothing" "" "$(complete_line discover --wait "")"
 check "a MAC gets nothing" "" "$(complete_line run x.QOR --target "")"
 
+check "env's commands" "backup diff restore set show" "$(complete_line env "")"
+check "env's commands by prefix" "set show" "$(complete_line env s)"
+check "an env command's options, from its --help" "--rewrite-damaged-env" \
+  "$(complete_line env set 02:00:00:00:00:01 a=1 --re)"
+
 mkdir -p "$work/scripts/sub"
 touch "$work/scripts/a.QOR" "$work/scripts/b.qor" "$work/scripts/notes.txt"
 cd "$work/scripts" || exit 1
@@ -41,6 +46,9 @@ check "check too" "a.QOR" "$(complete_line check notes.txt a)"
 check "provision too, and files for its record" "a.QOR b.qor sub|a.QOR" \
   "$(complete_line provision "")|$(complete_line provision --record a)"
 check "assign offers no files" "" "$(complete_line assign "")"
+check "env restore offers files" "a.QOR b.qor notes.txt sub" \
+  "$(complete_line env restore 02:00:00:00:00:01 "")"
+check "env --script offers .QOR files" "a.QOR" "$(complete_line env show x --script a)"
 check "--scripts offers folders" "sub" "$(complete_line discover --scripts "")"
 
 finish "completion"

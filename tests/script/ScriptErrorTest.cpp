@@ -177,6 +177,7 @@ TEST_F(ScriptError, SetEnv) {
       {"*setenv\n", "line 1: *SETENV directive must be followed by variable name"},
       {"*SetEnv a b c\n", "line 1: *SETENV directive has too many parameters"},
       {"*setenv name \"value\" more\n", "line 1: *SETENV directive has too many parameters"},
+      {"*setenv \"ip=addr\" 1\n", "line 1: *SETENV variable name cannot contain an equals sign"},
       {"*setenv a b\n\n\nstray\n", "line 4: Extraneous line(s) following *SETENV directive"},
   });
 }

@@ -21,6 +21,7 @@ CommandRunner AddCheckCommand(CLI::App& app);
 CommandRunner AddDiscoverCommand(CLI::App& app);
 CommandRunner AddAssignCommand(CLI::App& app);
 CommandRunner AddRunCommand(CLI::App& app);
+CommandRunner AddEnvCommand(CLI::App& app);
 CommandRunner AddProvisionCommand(CLI::App& app);
 
 }  // namespace qor::cli

@@ -26,6 +26,16 @@ CLI::Option* AddWaitOption(CLI::App& command, uint32_t& waitMs, const std::strin
       ->check(WholeNumber(0, 3600000));
 }
 
+void AddNetworkOptions(CLI::App& command, NetworkChoice& choice, const std::string& sent,
+                       const std::string& awaited) {
+  AddBroadcastOption(command, choice.broadcast, sent);
+  AddWaitOption(command, choice.waitMs, awaited);
+}
+
+TargetNetwork::BroadcastAddresses BroadcastsFor(const NetworkChoice& choice) {
+  return BroadcastsFor(choice.broadcast);
+}
+
 TargetNetwork::BroadcastAddresses BroadcastsFor(const std::string& broadcast) {
   if (broadcast.empty()) return TargetNetwork::EveryAdapter();
   const uint32_t address = *ParseIpAddress(broadcast);

@@ -3,7 +3,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "QorVersion.h"
 #include "platform/Exception.h"
@@ -12,7 +11,7 @@
 
 namespace {
 
-// "check, discover, assign, run, provision": the commands in the order of --help.
+// "check, discover, assign, run, env, provision": the commands in the order of --help.
 std::string CommandNames(const CLI::App& app) {
   std::string names;
   for (const CLI::App* command : app.get_subcommands({})) {
@@ -27,6 +26,16 @@ bool IsCommand(const CLI::App& app, const std::string& name) {
     if (command->get_name() == name) return true;
   }
   return false;
+}
+
+// " env show": the commands chosen, each within the one before, with a blank before each.
+std::string ChosenCommands(const CLI::App& app) {
+  std::string names;
+  for (const CLI::App* command = &app; !command->get_subcommands().empty();) {
+    command = command->get_subcommands().front();
+    names += " " + command->get_name();
+  }
+  return names;
 }
 
 }  // namespace
@@ -48,6 +57,7 @@ int main(int argc, char** argv) {
   add(qor::cli::AddDiscoverCommand(app));
   add(qor::cli::AddAssignCommand(app));
   add(qor::cli::AddRunCommand(app));
+  add(qor::cli::AddEnvCommand(app));
   add(qor::cli::AddProvisionCommand(app));
 
   app.set_help_all_flag("--help-all", "Print the help of every command and exit");
@@ -70,8 +80,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
     // Point at the help of the command being parsed, when there is one.
-    const std::vector<CLI::App*> parsed = app.get_subcommands();
-    const std::string command = parsed.empty() ? "" : " " + parsed.front()->get_name();
+    const std::string command = ChosenCommands(app);
     std::fprintf(stderr, "qorctl%s: %s\nRun 'qorctl%s --help' for usage.\n", command.c_str(),
                  error.what(), command.c_str());
     return 2;
@@ -81,8 +90,9 @@ int main(int argc, char** argv) {
   try {
     return runners.at(chosen)();
   } catch (const qor::cli::UsageError& error) {
-    std::fprintf(stderr, "qorctl %s: %s\nRun 'qorctl %s --help' for usage.\n",
-                 chosen->get_name().c_str(), error.what(), chosen->get_name().c_str());
+    const std::string command = ChosenCommands(app);
+    std::fprintf(stderr, "qorctl%s: %s\nRun 'qorctl%s --help' for usage.\n", command.c_str(),
+                 error.what(), command.c_str());
     return 2;
   } catch (const qor::Exception& error) {
     std::fprintf(stderr, "%s\n", error.Message().c_str());

@@ -14,7 +14,9 @@ for entry in "${programs[@]}"; do
   check "$name --version" "$name $version" "$(env -u DISPLAY -u WAYLAND_DISPLAY "$path" --version)"
 done
 
-helps=$("$ctl" --help-all; for c in check discover assign run; do "$ctl" $c --help; done
+helps=$("$ctl" --help-all
+        for c in check discover assign run env "env show" "env backup" "env restore" "env set" \
+                 "env diff"; do "$ctl" $c --help; done
         "$sim" --help; [ -n "$gui" ] && "$gui" --help)
 check "every help line fits 80 columns" "" "$(awk 'length > 80' <<<"$helps")"
 # A text wrapped by hand and then again by the formatter leaves a short line whose sentence goes on
@@ -31,11 +33,11 @@ check "seconds are SECONDS everywhere" "" \
 "$ctl" bogus >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
 check "an unknown command exits 2" 2 $?
 check "and says so, listing the commands" \
-  "qorctl: unknown command \"bogus\"|Commands: check, discover, assign, run, provision|Run 'qorctl --help' for usage." \
+  "qorctl: unknown command \"bogus\"|Commands: check, discover, assign, run, env, provision|Run 'qorctl --help' for usage." \
   "$(paste -sd'|' "${TMPDIR:-/tmp}/qor-surface.$$")"
 "$ctl" >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
 check "no command exits 2" 2 $?
-check "and lists the commands" "Commands: check, discover, assign, run, provision" \
+check "and lists the commands" "Commands: check, discover, assign, run, env, provision" \
   "$(sed -n 2p "${TMPDIR:-/tmp}/qor-surface.$$")"
 for command in discover "assign 02:00:00:00:00:01 127.0.0.9 --verify" "run x.qor --all"; do
   "$ctl" $command --wait soon >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
@@ -47,6 +49,11 @@ done
 check "qor-sim --delay 1.5 exits 2" 2 $?
 check "and says why" "qor-sim: --delay: 1.5 is not a whole number from 0 to 3600000" \
   "$(head -1 "${TMPDIR:-/tmp}/qor-surface.$$")"
+"$ctl" env set 02:00:00:00:00:01 a=1 --at 0 --length 4 --wait soon >/dev/null \
+  2>"${TMPDIR:-/tmp}/qor-surface.$$"
+check "env set --wait soon exits 2" 2 $?
+check "and names both commands" "qorctl env set: --wait: \"soon\" is not a number|Run 'qorctl env \
+set --help' for usage." "$(paste -sd'|' "${TMPDIR:-/tmp}/qor-surface.$$")"
 rm -f "${TMPDIR:-/tmp}/qor-surface.$$"
 
 finish "surface"

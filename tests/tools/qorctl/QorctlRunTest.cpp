@@ -722,6 +722,241 @@ TEST_F(QorctlRunTest, DiscoverSaysHowManyTargetsAFloodOfInventedMacsLeftOut) {
   EXPECT_EQ(std::count(listed.err.begin(), listed.err.end(), ':'), 1 + 1 + 8 * 5);
 }
 
+// Only the NAME=VALUE lines of a backup file, in order.
+std::vector<std::string> VariableLines(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) {
+    if (!line.empty() && line[0] != '#') lines.push_back(line);
+  }
+  return lines;
+}
+
+constexpr const char* kEnvBlock = " --at 0xF00000 --length 0x1000 --wait 300";
+
+// Values that a careless format would lose, each with its line in a backup file.
+const std::map<std::string, std::string> kAwkwardValues = {
+    {"note", "a=b=c"}, {"empty", ""}, {"latin", "caf\xC3\xA9\xFF"}, {"ctl", "\x01\t\x7F"}};
+
+TEST_F(QorctlRunTest, EnvBackupThenRestoreGivesBackEveryNameAndValue) {
+  sim::SimOptions options;
+  options.environment = kAwkwardValues;
+  options.keepTrace = true;
+  StartSim(options);
+  const std::map<std::string, std::string> original = engine->Environment(Mac(1));
+  ASSERT_EQ(original.size(), 8u);
+  ASSERT_EQ(original.at("empty"), "") << "the simulator keeps an empty value";
+
+  const std::string path = files.Folder() + "/golden.env";
+  const Outcome backup = Qorctl("env backup 02:00:00:00:00:01 --out " + path + kEnvBlock);
+  ASSERT_EQ(backup.status, 0) << backup.err;
+  EXPECT_EQ(backup.out, "Backed up 8 variables of 02:00:00:00:00:01 to \"" + path + "\"\n");
+  EXPECT_EQ(VariableLines(path),
+            (std::vector<std::string>{"bootdelay=3", "ctl=\\x01\\x09\\x7F",
+                                      "empty=", "ipaddr=127.0.0.10", "latin=caf\\xC3\\xA9\\xFF",
+                                      "netmask=255.0.0.0", "note=a=b=c", "serial=SIM00001"}));
+  // Changed on the target, then given back: every variable as it was, empty values included.
+  ASSERT_EQ(
+      RunProgram(QORCTL_PATH, {"env", "set", "02:00:00:00:00:01", "note=", "empty=full",
+                               "latin=caf\\xE9", "new=1", "--at", "0xF00000", "--length", "4096"})
+          .status,
+      0);
+  EXPECT_EQ(engine->Environment(Mac(1)).at("latin"), "caf\xE9");
+  EXPECT_EQ(engine->Environment(Mac(1)).count("note"), 0u);
+  const Outcome restore = Qorctl("env restore 02:00:00:00:00:01 " + path + kEnvBlock);
+  ASSERT_EQ(restore.status, 0) << restore.err;
+  EXPECT_EQ(restore.out,
+            "Wrote the environment block of 02:00:00:00:00:01 at 00F00000: 8 variables, read "
+            "back as written\n");
+  EXPECT_EQ(engine->Environment(Mac(1)), original);
+  const Outcome again = Qorctl("env restore 02:00:00:00:00:01 " + path + kEnvBlock);
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out,
+            "The environment block of 02:00:00:00:00:01 at 00F00000 holds exactly the "
+            "variables of \"" +
+                path + "\" already; nothing written\n");
+  EXPECT_EQ(Handled(*engine, kWriteRequest), 2u) << "the set and the first restore";
+}
+
+TEST_F(QorctlRunTest, EnvSetTwiceReportsChangedThenNotAndSendsNoSecondWrite) {
+  sim::SimOptions options;
+  options.keepTrace = true;
+  StartSim(options);
+  // The block of the script's first *loadenv.
+  const std::string script = files.Write("edit.qor", kEditScript);
+  const std::string set =
+      "env set 02:00:00:00:00:01 hostname=qor-demo bootdelay= --json --script " + script +
+      " --wait 300";
+  const Outcome first = Qorctl(set);
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(nlohmann::json::parse(first.out),
+            nlohmann::json::parse(R"({"mac": "02:00:00:00:00:01", "address": 15728640,
+                                      "length": 4096, "state": "valid", "changed": true})"));
+  EXPECT_EQ(Handled(*engine, kWriteRequest), 1u);
+  const Outcome second = Qorctl(set);
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(nlohmann::json::parse(second.out).at("changed"), false);
+  EXPECT_EQ(Handled(*engine, kFillRequest), 1u) << "nothing was sent toward a second write";
+  EXPECT_EQ(Handled(*engine, kWriteRequest), 1u);
+  const std::map<std::string, std::string> expected = {{"hostname", "qor-demo"},
+                                                       {"ipaddr", "127.0.0.10"},
+                                                       {"netmask", "255.0.0.0"},
+                                                       {"serial", "SIM00001"}};
+  EXPECT_EQ(engine->Environment(Mac(1)), expected);
+  const Outcome text =
+      Qorctl("env set 02:00:00:00:00:01 hostname=qor-demo --script " + script + " --wait 300");
+  EXPECT_EQ(text.out,
+            "The environment block of 02:00:00:00:00:01 at 00F00000 holds these values already; "
+            "nothing written\n");
+
+  // A script without *loadenv names no block.
+  const Outcome none =
+      Qorctl("env show 02:00:00:00:00:01 --script " + files.Write("r.qor", "*restart\n"));
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.err, "\"" + files.Folder() +
+                          "/r.qor\" has no *loadenv to take the environment "
+                          "block from\n");
+}
+
+TEST_F(QorctlRunTest, EnvShowBackupAndDiffSayHowTheBlockWasFound) {
+  struct Row {
+    sim::SimEnvBlock block;
+    std::string state;
+    std::string shown;  // show's first line
+    int backupStatus;
+    std::string backupErr;
+    std::string diffErr;
+  };
+  const std::vector<Row> rows = {
+      {sim::SimEnvBlock::kValid, "valid",
+       "Environment block of 02:00:00:00:00:01 at 00F00000, 4096 bytes: valid, 4 variables", 0, "",
+       ""},
+      {sim::SimEnvBlock::kBlank, "blank",
+       "Environment block of 02:00:00:00:00:01 at 00F00000, 4096 bytes: blank (every byte 0xFF), "
+       "no variables",
+       0, "",
+       "The environment block of 02:00:00:00:00:01 at 00F00000 is blank (every byte 0xFF)\n"},
+      {sim::SimEnvBlock::kDamaged, "damaged",
+       "Environment block of 02:00:00:00:00:01 at 00F00000, 4096 bytes: damaged (its CRC does "
+       "not match), its variables unknown",
+       1,
+       "The environment block at 00F00000 is damaged (its CRC does not match): it holds no "
+       "variables to back up, and nothing was written\n",
+       "The environment block of 02:00:00:00:00:01 at 00F00000 is damaged (its CRC does not "
+       "match): its variables are unknown\n"},
+  };
+  const std::string golden =
+      files.Write("golden.env",
+                  "# the fleet's\nbootdelay=3\nipaddr=127.0.0.10\nnetmask=255.0.0.0\n"
+                  "serial=SIM00001\n");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.state);
+    engine.reset();
+    sim::SimOptions options;
+    options.environmentBlock = row.block;
+    StartSim(options);
+    const Outcome shown = Qorctl("env show 02:00:00:00:00:01" + std::string(kEnvBlock));
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(shown.out.substr(0, shown.out.find('\n')), row.shown);
+    const Outcome json = Qorctl("env show 02:00:00:00:00:01 --json" + std::string(kEnvBlock));
+    EXPECT_EQ(nlohmann::json::parse(json.out).at("state"), row.state);
+
+    const std::string path = files.Folder() + "/" + row.state + ".env";
+    const Outcome backup = Qorctl("env backup 02:00:00:00:00:01 --out " + path + kEnvBlock);
+    EXPECT_EQ(backup.status, row.backupStatus);
+    EXPECT_EQ(backup.err, row.backupErr);
+    EXPECT_EQ(std::filesystem::exists(path), row.backupStatus == 0);
+
+    // Only a valid block holding exactly the file's variables is the same.
+    const Outcome diff = Qorctl("env diff 02:00:00:00:00:01 " + golden + kEnvBlock);
+    EXPECT_EQ(diff.status, row.block == sim::SimEnvBlock::kValid ? 0 : 1);
+    EXPECT_EQ(diff.err, row.diffErr);
+    EXPECT_EQ(diff.out, row.block == sim::SimEnvBlock::kBlank
+                            ? "+ bootdelay=3\n+ ipaddr=127.0.0.10\n+ netmask=255.0.0.0\n"
+                              "+ serial=SIM00001\n"
+                            : "");
+  }
+}
+
+TEST_F(QorctlRunTest, EnvDiffShowsWhatRestoreWouldChangeAndItsExitStatusSaysWhether) {
+  sim::SimOptions options;
+  options.environment = {{"bootcmd", "run net"}, {"note", "a=b"}};
+  options.keepTrace = true;
+  StartSim(options);
+  const std::string golden =
+      files.Write("golden.env",
+                  "bootdelay=5\nempty=\nipaddr=127.0.0.10\nnetmask=255.0.0.0\nnote=a=b\n"
+                  "serial=SIM00001\n");
+  const Outcome different = Qorctl("env diff 02:00:00:00:00:01 " + golden + kEnvBlock);
+  EXPECT_EQ(different.status, 1) << different.err;
+  EXPECT_EQ(different.out, "- bootcmd=run net\n~ bootdelay=5 (target: 3)\n+ empty=\n");
+  EXPECT_EQ(different.err, "");
+  const Outcome json = Qorctl("env diff 02:00:00:00:00:01 --json " + golden + kEnvBlock);
+  EXPECT_EQ(json.status, 1);
+  const nlohmann::json object = nlohmann::json::parse(json.out);
+  EXPECT_EQ(object.at("same"), false);
+  EXPECT_EQ(object.at("added"), nlohmann::json({{"empty", ""}}));
+  EXPECT_EQ(object.at("removed"), nlohmann::json({{"bootcmd", "run net"}}));
+  EXPECT_EQ(object.at("changed"), nlohmann::json::parse(R"({"bootdelay": {"target": "3",
+                                                                         "file": "5"}})"));
+  EXPECT_EQ(Handled(*engine, kFillRequest), 0u) << "a diff writes nothing";
+
+  ASSERT_EQ(Qorctl("env restore 02:00:00:00:00:01 " + golden + kEnvBlock).status, 0);
+  const Outcome same = Qorctl("env diff 02:00:00:00:00:01 " + golden + kEnvBlock);
+  EXPECT_EQ(same.status, 0) << same.err;
+  EXPECT_EQ(same.out, "");
+  EXPECT_EQ(
+      nlohmann::json::parse(Qorctl("env diff 02:00:00:00:00:01 --json " + golden + kEnvBlock).out)
+          .at("same"),
+      true);
+
+  // Failures: a target that did not answer, a file that does not read, a damaged block kept.
+  const Outcome absent = Qorctl("env diff 02:00:00:00:00:09 " + golden + kEnvBlock);
+  EXPECT_EQ(absent.status, 1);
+  EXPECT_EQ(absent.err, "No target with MAC address 02:00:00:00:00:09 answered the discovery\n");
+  const std::string bad = files.Write("bad.env", "a=1\nb\n");
+  const Outcome unread = Qorctl("env restore 02:00:00:00:00:01 " + bad + kEnvBlock);
+  EXPECT_EQ(unread.status, 1);
+  EXPECT_EQ(unread.err, "Error in \"" + bad + "\", line 2: \"b\" is not NAME=VALUE\n");
+  EXPECT_EQ(Handled(*engine, kWriteRequest), 1u) << "only the restore above wrote";
+}
+
+TEST_F(QorctlRunTest, EnvIsCancelledByCtrlC) {
+  sim::SimOptions silent;
+  silent.lossRate = 1.0;
+  silent.lossTypes = {kReadRequest};
+  StartSim(silent);
+  ProgramOptions ctrlC;
+  ctrlC.interruptAfterSeconds = 1.0;
+  const Outcome interrupted = Qorctl("env show 02:00:00:00:00:01" + std::string(kEnvBlock), ctrlC);
+  EXPECT_EQ(interrupted.status, 130);
+  EXPECT_EQ(interrupted.err, "Cancelled\n");
+}
+
+TEST_F(QorctlRunTest, EnvUsageErrorsExitWithTwo) {
+  const std::vector<std::string> rows = {
+      "env",
+      "env show",
+      "env show 02:00:00:00:00:01",
+      "env show 02:00:00:00:00:01 --at 0xF00000",
+      "env show 02:00:00:00:00:01 --at 0xF00000 --length 3",
+      "env show 02:00:00:00:00:01 --at 0x100000000 --length 4096",
+      "env show 02:00:00:00:00:01 --at 0xF00000 --length 4096 --script x.qor",
+      "env show nonsense --at 0xF00000 --length 4096",
+      "env set 02:00:00:00:00:01 --at 0xF00000 --length 4096",
+      "env set 02:00:00:00:00:01 novalue --at 0xF00000 --length 4096",
+      "env set 02:00:00:00:00:01 =1 --at 0xF00000 --length 4096",
+      "env set 02:00:00:00:00:01 a=C:\\dir --at 0xF00000 --length 4096",
+      "env restore 02:00:00:00:00:01 --at 0xF00000 --length 4096",
+      "env show 02:00:00:00:00:01 --at 0xF00000 --length 4096 --rewrite-damaged-env",
+  };
+  for (const std::string& row : rows) {
+    const Outcome outcome = Qorctl(row + " --wait 0");
+    EXPECT_EQ(outcome.status, 2) << row << "\n" << outcome.err;
+    EXPECT_EQ(outcome.out, "") << row;
+  }
+}
+
 TEST_F(QorctlRunTest, UsageErrorsExitWithTwo) {
   const std::string script = files.Write("restart.qor", "*restart\n");
   EXPECT_EQ(Qorctl("run " + script).status, 2);

@@ -18,7 +18,8 @@ work=$(mktemp -d)
 # shellcheck source=../../common/checks.sh
 source "${BASH_SOURCE%/*}/../../common/checks.sh"
 
-$runner "$sim_program" --targets 3 --unassigned 1 --trace "$work/trace.jsonl" >"$work/sim.out" 2>"$work/sim.err" &
+$runner "$sim_program" --targets 3 --unassigned 1 --trace "$work/trace.jsonl" --env 'e=' \
+  --env 'note=caf\xC3\xA9' >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
 trap 'kill $sim_pid ${sim0_pid:-} ${sim64_pid:-} 2>/dev/null; rm -rf "$work"' EXIT
 for _ in $(seq 100); do
@@ -48,6 +49,27 @@ else
 fi
 check "discover names products from the examples beside the program" 3 \
   "$(grep -c '"product_name": "QOR Demo Board"' "$work/beside.json")"
+
+# qor-sim's --env takes an empty value and escapes; qorctl env shows them as they are.
+block=(--at 0xF00000 --length 0x1000 --wait 300)
+ctl env show 02:00:00:00:00:01 "${block[@]}" >"$work/env.txt"
+check "env show exits 0" 0 $?
+check "env show lists the variables, the empty and the escaped one too" \
+  "Environment block of 02:00:00:00:00:01 at 00F00000, 4096 bytes: valid, 6 variables
+bootdelay=3
+e=
+ipaddr=127.0.0.10
+netmask=255.0.0.0
+note=caf\xC3\xA9
+serial=SIM00001" "$(text "$work/env.txt")"
+# A second backup replaces the first; the file then matches the target.
+(cd "$work" && ctl env backup 02:00:00:00:00:01 "${block[@]}" >/dev/null &&
+  ctl env backup 02-00-00-00-00-01 "${block[@]}" >/dev/null)
+check "env backup twice to the same file exits 0" 0 $?
+# Relative: under wine a first argument that begins with '/' would be read as an option.
+(cd "$work" && ctl env diff 02:00:00:00:00:01 02-00-00-00-00-01.env "${block[@]}" >diff.txt)
+check "env diff against the backup exits 0" 0 $?
+check "and prints nothing" "" "$(text "$work/diff.txt")"
 
 ctl assign 02:00:00:00:00:03 127.0.0.42 --verify --wait 1000 >"$work/assign.out"
 check "assign --verify exits 0" 0 $?
