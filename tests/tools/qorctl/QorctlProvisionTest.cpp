@@ -105,11 +105,13 @@ class QorctlProvisionTest : public ::testing::Test {
   std::unique_ptr<sim::SimEngine> engine;
 };
 
-// 64 targets without an address: each gets its own, its image, its own values, and a record.
+// 64 targets without an address, put on the line one by one: each gets its own address, its
+// image, its own values, and a record.
 TEST_F(QorctlProvisionTest, SixtyFourUnassignedTargetsEachGetTheirOwnAddressImageAndValues) {
   sim::SimOptions options;
   options.targets = 64;
   options.firstAddress = 0;
+  options.appearEveryMs = 25;
   StartSim(options);
   std::string rows = "serial,hostname\n";
   for (int i = 1; i <= 70; ++i) rows += Format("SN%04d,unit-%02d\n", i, i);
@@ -156,6 +158,8 @@ TEST_F(QorctlProvisionTest, SixtyFourUnassignedTargetsEachGetTheirOwnAddressImag
     EXPECT_EQ(environment.at("serial"), end.at("unit_values").at("serial"));
     EXPECT_EQ(environment.at("hostname"), end.at("unit_values").at("hostname"));
     serials.insert(environment.at("serial"));
+    // Rows go out in the order the units came, so labels can be printed in advance.
+    EXPECT_EQ(environment.at("serial"), Format("SN%04u", unsigned{target.mac.bytes[5]}));
     EXPECT_EQ(end.at("product_name"), "Demo Board");
     EXPECT_EQ(end.at("images").size(), 1u);
     EXPECT_EQ(end.at("script_sha256").get<std::string>().size(), 64u);
