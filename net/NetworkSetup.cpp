@@ -10,12 +10,14 @@
 namespace qor {
 
 std::unique_ptr<TargetNetwork> NetworkSetup::Open(const SocketWrapper& wrap) const {
+  // The adapter is chosen before any socket is made: a wrong name costs nothing.
+  std::optional<NetworkInterface> chosen;
+  if (!adapter.empty()) chosen = ChooseInterface(ListInterfaces(), adapter);
   auto socket = std::make_unique<UdpSocket>();
   TargetNetwork::BroadcastAddresses broadcasts;
-  if (!adapter.empty()) {
-    const NetworkInterface chosen = ChooseInterface(ListInterfaces(), adapter);
-    socket->BindToInterface(chosen);
-    broadcasts = [addresses = TargetNetwork::BroadcastAddressesOf(chosen)] { return addresses; };
+  if (chosen) {
+    socket->BindToInterface(*chosen);
+    broadcasts = [addresses = TargetNetwork::BroadcastAddressesOf(*chosen)] { return addresses; };
   } else {
     broadcasts = TargetNetwork::EveryAdapter();
   }

@@ -95,6 +95,10 @@ check "discover --range 10.71.4.0/24 exits 0" 0 $?
 check "and finds the targets behind the router" "$far" "$(macs <"$work/range.json")"
 check "each once" 3 "$(grep -c '"mac"' "$work/range.json")"
 check "at their own far addresses" 3 "$(grep -cE '"ip": "10\.71\.4\.1[0-2]"' "$work/range.json")"
+check "the far LAN heard the discovery once at each of its five addresses" \
+  "10.71.4.10 10.71.4.11 10.71.4.12 10.71.4.2 10.71.4.20" \
+  "$(grep '"type":"DiscoverRequest"' "$work/far.jsonl" | grep -o '"to":"[0-9.]*' | cut -d'"' -f4 | \
+     sort | xargs)"
 
 "$ctl" discover --range 10.71.4.11/32 --wait 300 --csv --scripts "$examples" >"$work/one.csv"
 check "a range of one address finds the target there alone, as a CSV inventory" \
@@ -108,7 +112,7 @@ check "that says so" \
   "$(head -1 "$work/large.err")"
 
 "$ctl" run "$examples/firmware-update.QOR" --range 10.71.4.0/24 --target 02:00:00:00:04:03 \
-  --verify --json --wait 2000 >"$work/run.json" 2>"$work/run.err"
+  --verify --json --wait 2000 --trace "$work/run.jsonl" >"$work/run.json" 2>"$work/run.err"
 check "run --range --target exits 0" 0 $?
 check "the firmware update ran on the far target and read back the same" 1 \
   "$(grep -c '"mac":"02:00:00:00:04:03","ok":true' "$work/run.json")"
@@ -116,13 +120,17 @@ check "its write went to the target's far address, and was carried out" 1 \
   "$(grep '"dir":"in","from":"10.71.3.2:[0-9]*","to":"10.71.4.12:5266","type":"WriteRequest"' \
      "$work/far.jsonl" | grep -c '"event":"handled"')"
 
+check "the target answered from its own address, as a device does" \
+  "$(grep -c '"dir":"in".*"type":"FinalReply"' "$work/run.jsonl")" \
+  "$(grep -c '"dir":"in","from":"10.71.4.12:5266".*"type":"FinalReply"' "$work/run.jsonl")"
+
 "$ctl" assign 02:00:00:00:04:01 10.71.4.20 --range 10.71.4.0/24 --verify --wait 2000 \
   >"$work/assign.out" 2>&1
 check "assign --range --verify gives a far target a new address across the router" \
   "02:00:00:00:04:01 now answers at 10.71.4.20." "$(cat "$work/assign.out")"
 
-check "every discovery that reached the far LAN came by unicast" "" \
-  "$(grep '"type":"DiscoverRequest"' "$work/far.jsonl" | grep -v '"to":"10\.71\.4\.[0-9]*:5266"' | \
-     grep -E '"to":"(10\.71\.4\.255|255\.255\.255\.255)')"
+check "no discovery reached the far LAN by broadcast" 0 \
+  "$(grep '"type":"DiscoverRequest"' "$work/far.jsonl" | \
+     grep -cE '"to":"(10\.71\.4\.255|255\.255\.255\.255):')"
 
 finish "routed"
