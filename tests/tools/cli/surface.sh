@@ -38,6 +38,18 @@ for command in discover "assign 02:00:00:00:00:01 127.0.0.9 --verify" "run x.qor
   check "$command: the wait is not a number" "qorctl ${command%% *}: --wait: \"soon\" is not a number" \
     "$(head -1 "${TMPDIR:-/tmp}/qor-surface.$$")"
 done
+for row in "--csv --json|--json excludes --csv" \
+           "--rate 500|--rate requires --range" \
+           "--range 10.71.4.0/24 --rate 0|--rate: 0 is not from 1 to 100000" \
+           "--range 10.71.4.0/12|--range: 10.64.0.0/12 holds 1048576 addresses; a range may be at most a /16 (65536 addresses)" \
+           "--range 10.71.4/24|--range: \"10.71.4/24\" is not an address range such as 10.71.4.0/24"; do
+  options=${row%|*} message=${row##*|}
+  # shellcheck disable=SC2086 # the options are words
+  "$ctl" discover $options >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
+  check "discover $options exits 2" 2 $?
+  check "discover $options: says why" "qorctl discover: $message" \
+    "$(head -1 "${TMPDIR:-/tmp}/qor-surface.$$")"
+done
 "$sim" --delay 1.5 >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
 check "qor-sim --delay 1.5 exits 2" 2 $?
 check "and says why" "qor-sim: --delay: 1.5 is not a whole number from 0 to 3600000" \

@@ -120,9 +120,10 @@ check "its write went to the target's far address, and was carried out" 1 \
   "$(grep '"dir":"in","from":"10.71.3.2:[0-9]*","to":"10.71.4.12:5266","type":"WriteRequest"' \
      "$work/far.jsonl" | grep -c '"event":"handled"')"
 
-check "the target answered from its own address, as a device does" \
-  "$(grep -c '"dir":"in".*"type":"FinalReply"' "$work/run.jsonl")" \
-  "$(grep -c '"dir":"in","from":"10.71.4.12:5266".*"type":"FinalReply"' "$work/run.jsonl")"
+replies=$(grep -c '"dir":"in".*"type":"FinalReply"' "$work/run.jsonl")
+own=$(grep -c '"dir":"in","from":"10.71.4.12:5266".*"type":"FinalReply"' "$work/run.jsonl")
+check "the target answered from its own address, as a device does" "yes" \
+  "$([ "$replies" -gt 0 ] && [ "$own" -eq "$replies" ] && echo yes || echo "$own of $replies")"
 
 "$ctl" assign 02:00:00:00:04:01 10.71.4.20 --range 10.71.4.0/24 --verify --wait 2000 \
   >"$work/assign.out" 2>&1
