@@ -1,10 +1,15 @@
 #include "tools/qor-sim/SimEngine.h"
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <string>
+#include <system_error>
 #include <utility>
 
 #include "platform/TickCount.h"
+#include "tools/qor-sim/SimDump.h"
 #include "tools/qor-sim/SimModel.h"
 #include "tools/qor-sim/SimTransport.h"
 #include "tools/trace/TraceWriter.h"
@@ -13,7 +18,8 @@ namespace qor::sim {
 
 struct SimEngine::State {
   SimOptions options;
-  SystemTickSource clock;
+  SystemTickSource systemClock;
+  TickSource* clock = &systemClock;
   mutable std::mutex mutex;  // guards the model and the trace
   SimModel model;
   std::vector<TraceRecord> trace;
@@ -28,11 +34,49 @@ struct SimEngine::State {
     if (traceFile) traceFile->Write(record);
   }
   [[nodiscard]] SimTransport::Hooks Hooks();
+  [[nodiscard]] SimReply Dump(const SimDumpRequest& dump, const SimDatagram& request);
 };
+
+// Writes the state to the dump file and answers "dumped", or "error: " and why. The file is
+// written beside its place and then renamed, so a reader never finds half of it.
+SimReply SimEngine::State::Dump(const SimDumpRequest& dump, const SimDatagram& request) {
+  std::string answer = "dumped";
+  if (!dump.error.empty()) {
+    answer = "error: " + dump.error;
+  } else if (request.length > request.bytes.size()) {
+    answer = "error: request too long";
+  } else {
+    std::string text;
+    {
+      std::lock_guard lock(mutex);
+      text = model.Dump(dump.regions, request.timeMs);
+    }
+    const std::string part = options.dumpPath + ".part";
+    std::ofstream file(part, std::ios::binary | std::ios::trunc);
+    file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    file.close();
+    std::error_code error;
+    if (file) std::filesystem::rename(part, options.dumpPath, error);
+    if (!file || error) answer = "error: cannot write " + options.dumpPath;
+  }
+  SimReply reply;
+  reply.bytes.assign(answer.begin(), answer.end());
+  reply.source = request.destination;
+  reply.destination = request.source;
+  reply.destinationPort = request.sourcePort;
+  reply.traced = false;
+  return reply;
+}
 
 SimTransport::Hooks SimEngine::State::Hooks() {
   SimTransport::Hooks hooks;
   hooks.handle = [this](const SimDatagram& request, std::vector<SimReply>& replies) {
+    if (!options.dumpPath.empty()) {
+      if (const auto dump = ParseDumpRequest(request.bytes)) {
+        if ((request.source >> 24) == 127) replies.push_back(Dump(*dump, request));
+        return;
+      }
+    }
     ++requestCount;
     SimOutput output;
     std::lock_guard lock(mutex);
@@ -53,6 +97,10 @@ SimTransport::Hooks SimEngine::State::Hooks() {
 
 SimEngine::SimEngine(SimOptions options) : state_(std::make_unique<State>(std::move(options))) {}
 
+SimEngine::SimEngine(SimOptions options, TickSource& clock) : SimEngine(std::move(options)) {
+  state_->clock = &clock;
+}
+
 SimEngine::~SimEngine() { Stop(); }
 
 void SimEngine::Start() {
@@ -60,7 +108,7 @@ void SimEngine::Start() {
   if (s.transport) return;
   const SimOptions& o = s.options;
   auto transport =
-      std::make_unique<SimTransport>(o.bindAddress, o.port, o.replyDelayMs, s.clock, s.Hooks());
+      std::make_unique<SimTransport>(o.bindAddress, o.port, o.replyDelayMs, *s.clock, s.Hooks());
   transport->Open();
   if (!o.tracePath.empty()) s.traceFile = std::make_unique<TraceWriter>(o.tracePath);
   s.transport = std::move(transport);

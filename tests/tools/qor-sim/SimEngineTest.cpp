@@ -2,6 +2,7 @@
 // own network namespace (scripts/netns-run), where the limited broadcast stays on loopback.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -10,6 +11,7 @@
 #include "net/TargetEnvironment.h"
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
+#include "platform/TickCount.h"
 #include "script/DataSection.h"
 #include "tests/common/SocketTestSupport.h"
 #include "tests/common/TempFiles.h"
@@ -334,6 +336,96 @@ TEST_F(SimEngineTest, TheTraceFileHoldsOneJsonObjectPerLine) {
   EXPECT_EQ(lines[1]["from"], "127.0.0.10:5266");
   EXPECT_EQ(lines[1]["event"], "sent");
   EXPECT_EQ(lines[2]["mac"], "02:00:00:00:00:02");
+}
+
+// The soak's read-back: a datagram of its own, taken in order with the requests sent before it,
+// answered once the state is in the dump file; and left out of the trace, being no target's.
+TEST_F(SimEngineTest, ADumpRequestWritesTheStateThatTheRequestsBeforeItLeft) {
+  test::TempFiles files;
+  SimOptions options = Options(2);
+  options.dumpPath = files.Folder() + "/state.json";
+  Start(options);
+  ASSERT_TRUE(DiscoverAll(network, 2));
+  test::Peer owner(40001);
+  const auto ask = [&](const std::string& text) {
+    owner.SendTo(Bytes(text.begin(), text.end()), 0x7F000001, 5266);
+    uint32_t from = 0;
+    uint16_t port = 0;
+    const Bytes answer = owner.Receive(from, port);
+    EXPECT_EQ(port, 5266);
+    return std::string(answer.begin(), answer.end());
+  };
+
+  // Not waited for: the dump must still count it.
+  network.SendRestartRequest(*network.Table().Find(kSecond), 5);
+  ASSERT_EQ(ask("qor-sim dump 0x00F00000:4"), "dumped");
+  std::ifstream in(options.dumpPath);
+  const nlohmann::json dump = nlohmann::json::parse(in);
+  EXPECT_EQ(dump["counters"]["restarts"], 1);
+  ASSERT_EQ(dump["targets"].size(), 2u);
+  EXPECT_EQ(dump["targets"][1]["restarts"], 1);
+  EXPECT_EQ(dump["targets"][1]["discover_replies"], 1);
+  // The region is the block's stored CRC, which is the CRC of the rest of the block.
+  const std::string hex = dump["targets"][1]["environment"];
+  EXPECT_EQ(hex.size(), 2u * 0x1000);
+  const Bytes crc = engine->ReadMemory(kSecond, 0x00F00000, 4);
+  EXPECT_EQ(dump["targets"][1]["regions"][0]["crc"], Crc32(4, crc.data()));
+
+  EXPECT_EQ(ask("qor-sim dump 0x00F00000"),
+            "error: not a region ADDRESS:LENGTH within 4 GiB: 0x00F00000");
+  for (const auto& record : engine->Trace()) {
+    EXPECT_NE(record.type, 0x716F) << "a dump request in the trace";
+    EXPECT_TRUE(record.type == kDiscoverRequest || record.type == kDiscoverReply ||
+                record.type == kRestartRequest || record.type == kFinalReply);
+  }
+}
+
+TEST_F(SimEngineTest, WithoutADumpFileADumpRequestIsIgnored) {
+  Start(Options(1));
+  test::Peer owner(40001);
+  const std::string text = "qor-sim dump";
+  owner.SendTo(Bytes(text.begin(), text.end()), 0x7F000001, 5266);
+  uint32_t from = 0;
+  uint16_t port = 0;
+  EXPECT_TRUE(owner.Receive(from, port, 300).empty());
+  const auto trace = engine->Trace();
+  ASSERT_EQ(trace.size(), 1u);
+  EXPECT_EQ(trace[0].reason, "version is not 1");
+}
+
+// A clock the test moves by hand while the simulator's thread reads it.
+class SharedFakeClock final : public TickSource {
+ public:
+  uint32_t Now() override { return now_.load(); }
+  void Advance(uint32_t milliseconds) { now_ += milliseconds; }
+
+ private:
+  std::atomic<uint32_t> now_{1000};
+};
+
+TEST_F(SimEngineTest, ATargetAnswersDiscoveriesOnceItHasAppearedOnTheSimulatorsClock) {
+  SharedFakeClock clock;
+  SimOptions options = Options(2);
+  options.appearEveryMs = 500;
+  options.appearCount = 1;
+  SimEngine sim(options, clock);  // stopped before the clock goes
+  clock.Advance(10000);           // time counts from the start, not from the making
+  sim.Start();
+  // The first target's answer comes once the whole discovery was handled, the second's
+  // answer counted or not.
+  const auto secondAnswers = [&] {
+    network.Discover();
+    EXPECT_TRUE(test::PollUntil(network, [&] { return network.Table().Size() >= 1; }));
+    return sim.FindTarget(kSecond)->discoverReplies;
+  };
+  EXPECT_EQ(secondAnswers(), 0u);
+  clock.Advance(499);
+  EXPECT_EQ(secondAnswers(), 0u);
+  EXPECT_EQ(network.Table().Find(kSecond), nullptr);
+  clock.Advance(1);
+  ASSERT_TRUE(DiscoverAll(network, 2));
+  EXPECT_EQ(sim.FindTarget(kSecond)->discoverReplies, 1u);
+  EXPECT_EQ(network.Table().Find(kSecond)->ipAddress, 0x7F00000Bu);
 }
 
 TEST_F(SimEngineTest, RefusesAddressesOutsideLoopbackAndAPortInUse) {
