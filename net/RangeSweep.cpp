@@ -2,7 +2,14 @@
 
 #include <algorithm>
 
+#include "platform/Format.h"
+
 namespace qor {
+
+std::string SweepFailureText(const SweepReport& report) {
+  return Format("Failed to send the discovery to %u of the %u addresses of %s: %s", report.failed,
+                report.total, report.range.Text().c_str(), report.firstError.c_str());
+}
 
 struct RangeSweep::State {
   AddressRange range;

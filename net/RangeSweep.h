@@ -19,6 +19,10 @@ struct SweepReport {
   bool running = false;
 };
 
+// The text for a sweep whose sends failed: "Failed to send the discovery to N of the M
+// addresses of RANGE: TEXT".
+[[nodiscard]] std::string SweepFailureText(const SweepReport& report);
+
 // The pace of a discovery sent to every address of a range by unicast: the request to the
 // address at index i is due i * 1000 / rate ms after the start (the first at once), so that
 // no second sees more than rate of them, however late the caller comes to send what is due.

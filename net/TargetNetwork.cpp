@@ -348,11 +348,6 @@ void TargetNetwork::StopSweep() {
   if (state_->sweep) state_->sweep->Stop();
 }
 
-std::string TargetNetwork::SweepFailureText(const SweepReport& report) {
-  return Format("Failed to send the discovery to %u of the %u addresses of %s: %s", report.failed,
-                report.total, report.range.Text().c_str(), report.firstError.c_str());
-}
-
 void TargetNetwork::Discover() {
   state_->table.Clear();
   Rediscover();

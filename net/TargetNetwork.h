@@ -108,9 +108,7 @@ class TargetNetwork {
   [[nodiscard]] std::optional<SweepReport> Sweep() const;
   // Ends the sweep where it stands (the target sought has answered, say).
   void StopSweep();
-  // The text for a sweep whose sends failed: "Failed to send the discovery to N of the M
-  // addresses of RANGE: TEXT".
-  [[nodiscard]] static std::string SweepFailureText(const SweepReport& report);
+
   // Broadcasts a DiscoverRequest again, keeping the table: answers merge by MAC. Throws the
   // Exception of Send.
   void RepeatDiscoverRequest();

@@ -48,8 +48,10 @@ LITERAL = re.compile(r"\"((?:[^\"\\]|\\.)*)\"")
 texts = set()
 for folder in ("script", "exec", "net", "trust"):
     for name in sorted(os.listdir(os.path.join(source, folder))):
-        # The formats of a MAC address and of a key id are no messages.
-        if not name.endswith((".cpp", ".h")) or name in ("MacAddress.cpp", "MinisignFiles.cpp"):
+        # The formats of a MAC address and of a key id are no messages; a discovery's address
+        # range is an option of qorctl's, not of the script language.
+        if not name.endswith((".cpp", ".h")) or name in (
+                "MacAddress.cpp", "MinisignFiles.cpp", "AddressRange.cpp", "RangeSweep.cpp"):
             continue
         code = open(os.path.join(source, folder, name), encoding="utf-8").read()
         found = CALL.findall(code) + CONSTANT.findall(code)

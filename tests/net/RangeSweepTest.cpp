@@ -125,7 +125,7 @@ TEST(RangeSweepTest, TheAddressOfIndexIIsDueIThousandthsOfASecondOverTheRateAfte
   EXPECT_EQ(report.failed, 2u);
   EXPECT_EQ(report.firstError, "Failed sendto: network unreachable");
   EXPECT_TRUE(report.running);
-  EXPECT_EQ(TargetNetwork::SweepFailureText(report),
+  EXPECT_EQ(SweepFailureText(report),
             "Failed to send the discovery to 2 of the 6 addresses of 10.71.4.0/29: Failed sendto: "
             "network unreachable");
   sweep.Stop();

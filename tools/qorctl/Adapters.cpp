@@ -92,7 +92,7 @@ CommandRunner AddAdaptersCommand(CLI::App& app) {
       "without one has a line of dashes). State is up, down, or no carrier (switched on, but "
       "its link is down). Broadcast is the subnet broadcast address that discovery and "
       "address assignment send to; an adapter that cannot broadcast has none.\n"
-      "--interface NAME takes an adapter that is up and has an IPv4 address.\n"
+      "The adapter of --interface NAME must be up and have an IPv4 address.\n"
       "Exit status: 0 listed, 2 on a usage error.");
   return [json] {
     const std::vector<NetworkInterface> adapters = ListInterfaces();

@@ -161,9 +161,9 @@ CommandRunner AddDiscoverCommand(CLI::App& app) {
       "With --range the range is swept first, at most --rate addresses a second, while answers "
       "come in; the wait begins after the sweep. Answers to the broadcast and to the range "
       "land on one row per target.\n"
-      "--csv quotes a field that holds a comma, a quote or a line break (its quotes doubled) "
-      "and ends every line with CR LF; IDs and sizes are decimal, and ip is empty for a target "
-      "without an address.\n"
+      "With --csv a field that holds a comma, a quote or a line break is quoted (its quotes "
+      "doubled), every line ends with CR LF, IDs and sizes are decimal, and ip is empty for a "
+      "target without an address.\n"
       "Exit status: 0 listed (even if none answered), 1 the broadcast failed or no address of "
       "--range could be sent to, or the adapter of --interface cannot be used, 2 on a usage "
       "error.");

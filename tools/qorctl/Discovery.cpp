@@ -58,7 +58,7 @@ bool DiscoverTargets(TargetNetwork& network, uint32_t waitMs, const std::functio
     const bool finished = FinishSweep(network, done);
     const SweepReport report = *network.Sweep();
     if (report.failed > 0) {
-      std::fprintf(stderr, "%s\n", TargetNetwork::SweepFailureText(report).c_str());
+      std::fprintf(stderr, "%s\n", SweepFailureText(report).c_str());
     }
     // A range none of whose addresses could be sent to was not discovered at all.
     if (finished && report.failed == report.total) return false;
