@@ -40,7 +40,7 @@ struct RunOptions {
   std::string mac;
   bool all = false;
   std::string product;
-  std::string broadcast;  // empty: every adapter
+  NetworkOptions network;
   uint32_t waitMs = 1000;
   std::string pace = "fast";
   std::string timeout;  // seconds, checked by RunScript
@@ -86,11 +86,13 @@ ProductKey ParseProduct(const std::string& text) {
   return {*vendor, *product};
 }
 
-// The program's socket, writing every message to the trace file when one is named.
-std::unique_ptr<DatagramSocket> OpenSocket(const std::string& trace) {
-  auto socket = std::make_unique<UdpSocket>();
-  if (trace.empty()) return socket;
-  return std::make_unique<TracingSocket>(std::move(socket), trace);
+// Wraps the program's socket so that it writes every message to the trace file, when one is
+// named.
+NetworkSetup::SocketWrapper Tracing(const std::string& trace) {
+  if (trace.empty()) return {};
+  return [trace](std::unique_ptr<UdpSocket> socket) -> std::unique_ptr<DatagramSocket> {
+    return std::make_unique<TracingSocket>(std::move(socket), trace);
+  };
 }
 
 std::string SecondsText(uint32_t milliseconds) {
@@ -238,7 +240,9 @@ int RunScript(const RunOptions& options) {
   const Script& script = *read.script;
 
   InterruptGuard interrupt;
-  TargetNetwork network(OpenSocket(options.trace), BroadcastsFor(options.broadcast));
+  const std::unique_ptr<TargetNetwork> opened =
+      OpenNetwork(options.network, Tracing(options.trace));
+  TargetNetwork& network = *opened;
   // With --target the run starts the moment that target answers; --all takes the whole wait,
   // as it cannot know who else will answer.
   const auto enough = [&] {
@@ -304,6 +308,8 @@ CommandRunner AddRunCommand(CLI::App& app) {
       "(--rewrite-damaged-env writes it all the same). A *restart left unanswered past "
       "--silence does not fail the run: \"Restart sent; the target did not answer\" is printed "
       "as a warning.\n"
+      "With --range the discovery also sweeps the range, as qorctl discover does; with "
+      "--target the sweep stops as soon as that target answers.\n"
       "With --all the run ends with a line of how many runs succeeded, failed, were refused (no "
       "address) or skipped (another product).\n"
       "Exit status: 0 when every run finished (an unanswered restart included), 1 when any "
@@ -323,7 +329,7 @@ CommandRunner AddRunCommand(CLI::App& app) {
                   "hexadecimal, e.g. 0x1234:0x0001")
       ->type_name("VID:PID")
       ->needs(all);
-  AddBroadcastOption(*run, options->broadcast, "the discovery");
+  AddNetworkOptions(*run, options->network, "the discovery");
   AddWaitOption(*run, options->waitMs, "answers to the discovery");
   run->add_option("--pace", options->pace,
                   "fast: step whenever a reply arrives; tick: step every 20 ms like the desktop "
