@@ -1,6 +1,5 @@
 #include "tools/qorctl/NetworkOptions.h"
 
-
 #include "net/AddressRange.h"
 #include "net/Target.h"
 #include "platform/Exception.h"
