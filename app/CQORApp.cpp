@@ -4,6 +4,7 @@
 
 #include "app/CQORDialog.h"
 #include "catalog/ScriptCatalogue.h"
+#include "net/NetworkSetup.h"
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"
@@ -25,9 +26,12 @@ struct CQORApp::State {
   int exitCode = 0;
 };
 
-CQORApp::Platform CQORApp::RealPlatform() {
+CQORApp::Platform CQORApp::RealPlatform(const std::string& adapter) {
+  NetworkSetup setup;
+  setup.adapter = adapter;
+  // An adapter that cannot be used throws here, and start-up shows why.
   return {[] { return InitSocketSupport(); }, [] { return ExecutableDirectory(); },
-          [] { return std::make_unique<TargetNetwork>(TargetNetwork::EveryAdapter()); },
+          [setup] { return setup.Open(); },
           [](const std::string& programFolder) { return ScriptFolders(programFolder); },
           [](const std::string& programFolder) { return TrustedKeyFolders(programFolder); }};
 }

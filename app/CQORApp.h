@@ -31,7 +31,8 @@ class CQORApp : public CWinApp {
     // when not given.
     std::function<std::vector<std::string>(const std::string& programFolder)> trustedKeyFolders;
   };
-  [[nodiscard]] static Platform RealPlatform();
+  // adapter: send and listen through that adapter alone (--interface); empty: every adapter.
+  [[nodiscard]] static Platform RealPlatform(const std::string& adapter = {});
 
   CQORApp();
   explicit CQORApp(Platform platform);

@@ -4,6 +4,7 @@
 
 #include "QorVersion.h"
 #include "app/CQORApp.h"
+#include "app/DesktopOptions.h"
 #include "ui/qt/QtWindowSystem.h"
 
 namespace {
@@ -18,9 +19,12 @@ void PrintUsage() {
       "Options:\n"
       "  -h,--help                   Print this help and exit\n"
       "  --version                   Print the version and exit\n"
+      "  --interface NAME            Send and listen through adapter NAME alone (qorctl\n"
+      "                              adapters lists them)\n"
       "\n"
       "The discovery goes to 255.255.255.255 and to the subnet broadcast of every\n"
-      "adapter. The scripts offered for each product are the .QOR files in\n"
+      "adapter; with --interface, out of that adapter alone to 255.255.255.255 and its\n"
+      "subnet broadcast. The scripts offered for each product are the .QOR files in\n"
       "$XDG_DATA_HOME/qor/scripts (~/.local/share/qor/scripts), in qor/scripts of each\n"
       "$XDG_DATA_DIRS folder (/usr/local/share and /usr/share) and beside the program;\n"
       "a file name found in several is taken from the first.\n"
@@ -55,6 +59,11 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  const qor::DesktopOptions options = qor::ParseDesktopOptions(argc, argv);
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "qor: %s\nRun 'qor --help' for usage.\n", options.error.c_str());
+    return 2;
+  }
   if (!DisplayNamed(argc, argv)) {
     std::fputs(
         "qor: no display to open a window on (DISPLAY is not set). Run it in a desktop session;\n"
@@ -64,7 +73,7 @@ int main(int argc, char** argv) {
   }
   qor::qt::QtWindowSystem windowSystem(argc, argv);
   qor::ui::ScopedWindowSystem installed(windowSystem);
-  qor::CQORApp app;
+  qor::CQORApp app(qor::CQORApp::RealPlatform(options.adapter));
   app.InitInstance();
   return app.ExitCode();
 }

@@ -60,6 +60,11 @@ struct TargetNetwork::State {
   bool holding = false;
   std::vector<uint8_t> heldBytes;
   std::vector<HeldRequest> held;
+  // The range every discovery also sweeps by unicast; none without one.
+  std::unique_ptr<RangeSweep> sweep;
+
+  // Sends the sweep's requests that have come due; failures are kept in its report.
+  void SweepDue();
 
   // Receives and dispatches every waiting datagram, first waiting up to waitMs for one.
   void Receive(int waitMs, TargetListObserver* observer);
@@ -89,6 +94,11 @@ std::vector<uint32_t> TargetNetwork::BroadcastAddressesOf(
     }
   }
   return addresses;
+}
+
+std::vector<uint32_t> TargetNetwork::BroadcastAddressesOf(const NetworkInterface& adapter) {
+  if (!adapter.canBroadcast && !adapter.loopback) return {kLimitedBroadcast};
+  return BroadcastAddressesOf(adapter.addresses);
 }
 
 TargetNetwork::TargetNetwork(uint32_t broadcastAddress)
@@ -182,6 +192,14 @@ void TargetNetwork::Poll(TargetListObserver* observer) { PollWaiting(0, observer
 
 void TargetNetwork::PollWaiting(int timeoutMs, TargetListObserver* observer) {
   State& s = *state_;
+  if (!s.polling) s.SweepDue();
+  // A wait must not outlast the sweep's next send.
+  if (s.sweep && timeoutMs != 0) {
+    if (const auto dueIn = s.sweep->DueInMs(GetTickCount())) {
+      const int cap = static_cast<int>(std::max<uint32_t>(*dueIn, 1));
+      timeoutMs = timeoutMs < 0 ? cap : std::min(timeoutMs, cap);
+    }
+  }
   s.Receive(timeoutMs, observer);
   // Told once the poll is over, so that the listener may poll in turn.
   if (!s.polling && s.replyDelivered && s.replyListener) {
@@ -295,17 +313,62 @@ Target* TargetNetwork::State::Waiting(const MacAddress& mac, uint32_t requestId)
   return target->pendingRequestId == requestId ? target : nullptr;
 }
 
+void TargetNetwork::State::SweepDue() {
+  if (!sweep || !sweep->Running()) return;
+  static const wire::Bytes request = wire::DiscoverRequest{}.Encode();
+  constexpr uint32_t kBatch = 64;
+  std::array<SendSlot, kBatch> batch{};
+  for (uint32_t due = sweep->Due(GetTickCount()); due > 0 && sweep->Running();) {
+    const uint32_t count = std::min(due, kBatch);
+    for (uint32_t i = 0; i < count; ++i) {
+      batch[i] = {request.data(), request.size(), sweep->Next() + i, kTargetPort};
+    }
+    const int sent = socket->SendBatch(batch.data(), static_cast<int>(count));
+    if (sent > 0) {
+      sweep->Sent(static_cast<uint32_t>(sent));
+      due -= static_cast<uint32_t>(sent);
+      continue;
+    }
+    const int error = socket->LastError();
+    // A full send queue empties by itself: the rest waits for the next poll.
+    if (error == wsa::kWouldBlock || error == wsa::kNoBuffers) break;
+    sweep->Failed(Format("Failed sendto: %s", WinsockErrorText(error).c_str()));
+    --due;
+  }
+}
+
+void TargetNetwork::SetDiscoveryRange(std::optional<AddressRange> range, uint32_t rate) {
+  state_->sweep = range ? std::make_unique<RangeSweep>(*range, rate) : nullptr;
+}
+
+std::optional<SweepReport> TargetNetwork::Sweep() const {
+  if (!state_->sweep) return std::nullopt;
+  return state_->sweep->Report();
+}
+
+void TargetNetwork::StopSweep() {
+  if (state_->sweep) state_->sweep->Stop();
+}
+
 void TargetNetwork::Discover() {
   state_->table.Clear();
   Rediscover();
 }
 
 void TargetNetwork::Rediscover() {
+  State& s = *state_;
   try {
     RepeatDiscoverRequest();
   } catch (const Exception& error) {
-    if (!state_->discoverErrorHandler) throw;
-    state_->discoverErrorHandler(error.Message());
+    // The sweep goes all the same: a broadcast that cannot leave says nothing of a route.
+    if (s.sweep) s.sweep->Start(GetTickCount());
+    if (!s.discoverErrorHandler) throw;
+    s.discoverErrorHandler(error.Message());
+    return;
+  }
+  if (s.sweep) {
+    s.sweep->Start(GetTickCount());
+    s.SweepDue();
   }
 }
 
@@ -331,7 +394,15 @@ void TargetNetwork::PollFor(uint32_t milliseconds, TargetListObserver* observer,
     // Unsigned difference: correct across the tick count's wrap.
     const uint32_t elapsed = GetTickCount() - start;
     if (elapsed >= milliseconds) return;
-    WaitReadable(static_cast<int>(milliseconds - elapsed));
+    uint32_t wait = milliseconds - elapsed;
+    // Woken for the sweep's next send, so that the range goes at its pace.
+    if (state_->sweep) {
+      // At least 1 ms: what is due now could not go (a full send queue) and must not spin.
+      if (const auto dueIn = state_->sweep->DueInMs(GetTickCount())) {
+        wait = std::min(wait, std::max<uint32_t>(*dueIn, 1));
+      }
+    }
+    WaitReadable(static_cast<int>(wait));
   }
 }
 
@@ -341,9 +412,9 @@ TargetTable& TargetNetwork::Table() { return state_->table; }
 
 std::vector<uint32_t> TargetNetwork::BroadcastAddressList() const { return state_->broadcasts(); }
 
-void TargetNetwork::SendAssignAddressRequest(const MacAddress& mac, uint32_t newAddress) {
-  SendMessage(*this, wire::AssignAddressRequest{.mac = mac, .ipAddress = newAddress}.Encode(),
-              nullptr);
+void TargetNetwork::SendAssignAddressRequest(const MacAddress& mac, uint32_t newAddress,
+                                             const Target* at) {
+  SendMessage(*this, wire::AssignAddressRequest{.mac = mac, .ipAddress = newAddress}.Encode(), at);
 }
 
 void TargetNetwork::SendFillRequest(const Target& target, uint32_t requestId, uint32_t length) {

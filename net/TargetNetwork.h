@@ -4,10 +4,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "net/AddressRange.h"
 #include "net/MacAddress.h"
+#include "net/RangeSweep.h"
 #include "net/TargetTable.h"
 #include "net/Wire.h"
 
@@ -28,6 +31,7 @@ class TargetListObserver {
 };
 
 struct NetworkAdapter;
+struct NetworkInterface;
 
 // The program's one UDP socket and the table of targets it has heard from.
 class TargetNetwork {
@@ -42,6 +46,10 @@ class TargetNetwork {
   // The same for the given adapters, without repeats, the limited broadcast first.
   [[nodiscard]] static std::vector<uint32_t> BroadcastAddressesOf(
       const std::vector<NetworkAdapter>& adapters);
+
+  // 255.255.255.255 and the subnet broadcasts of the one adapter (loopback's too: they reach
+  // this machine's own sockets), for a socket that sends through it alone.
+  [[nodiscard]] static std::vector<uint32_t> BroadcastAddressesOf(const NetworkInterface& adapter);
 
   // Opens a real socket: throws Exception with the failing step's text.
   explicit TargetNetwork(uint32_t broadcastAddress = kLimitedBroadcast);
@@ -87,6 +95,20 @@ class TargetNetwork {
   // into their own entries (after an address assignment, say). Failures go where Discover's go.
   void Rediscover();
   void SetDiscoverErrorHandler(std::function<void(const std::string& message)> handler);
+
+  // Besides its broadcast, every Discover and Rediscover sends the DiscoverRequest to each
+  // address of range by unicast, at most rate a second, paced on the tick count: each Poll
+  // sends what has come due (and PollFor wakes for it), so answers keep being taken in while
+  // the range is swept. Targets answer the sender, so those behind a router, which no
+  // broadcast crosses, are heard too. A send that fails is counted in Sweep(), never thrown.
+  // nullopt: broadcasts alone, as before.
+  void SetDiscoveryRange(std::optional<AddressRange> range,
+                         uint32_t rate = RangeSweep::kDefaultRate);
+  // Where the last discovery's sweep stands; nothing without a range.
+  [[nodiscard]] std::optional<SweepReport> Sweep() const;
+  // Ends the sweep where it stands (the target sought has answered, say).
+  void StopSweep();
+
   // Broadcasts a DiscoverRequest again, keeping the table: answers merge by MAC. Throws the
   // Exception of Send.
   void RepeatDiscoverRequest();
@@ -106,7 +128,9 @@ class TargetNetwork {
   [[nodiscard]] std::vector<uint32_t> BroadcastAddressList() const;
 
   // One sender per request type; each throws the Exception of Send.
-  void SendAssignAddressRequest(const MacAddress& mac, uint32_t newAddress);
+  // Broadcast; with at, to that target's current address instead.
+  void SendAssignAddressRequest(const MacAddress& mac, uint32_t newAddress,
+                                const Target* at = nullptr);
   void SendFillRequest(const Target& target, uint32_t requestId, uint32_t length);
   void SendDataRequest(const Target& target, uint32_t requestId, uint32_t offset,
                        const DataBlock& block);

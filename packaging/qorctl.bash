@@ -1,6 +1,7 @@
 # bash completion for qorctl: its commands, each command's options (read from qorctl's own
 # --help, so they never drift from the program), env's own commands, .QOR files where a script is
-# expected, files where a file is, folders for --scripts and the choices of --pace.
+# expected, files where a file is, folders for --scripts, the choices of --pace and the adapters
+# for --interface.
 
 # "OPTION VALUE" or "OPTION" per line, for each option the command's --help lists; the command
 # may be two words ("env show").
@@ -54,6 +55,10 @@ _qorctl() {
   if [[ -n $takesValue ]]; then
     case $prev in
       --pace) mapfile -t COMPREPLY < <(compgen -W "fast tick" -- "$cur") ;;
+      --interface)
+        local adapters
+        adapters=$("$program" adapters --json 2>/dev/null | sed -n 's/^    "name": "\(.*\)",$/\1/p')
+        mapfile -t COMPREPLY < <(compgen -W "$adapters" -- "$cur") ;;
       --scripts) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -d -- "$cur") ;;
       --trace | --out | --record | --csv | --address-map | --unit-values)
         compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;

@@ -1,6 +1,7 @@
 #include "platform/Terminal.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
@@ -53,5 +54,14 @@ TerminalSize GetTerminalSize(std::FILE* stream) {
 }
 
 #endif
+
+void WriteBytesAsTheyAre(std::FILE* stream) {
+#ifdef _WIN32
+  std::fflush(stream);
+  _setmode(_fileno(stream), _O_BINARY);
+#else
+  (void)stream;
+#endif
+}
 
 }  // namespace qor

@@ -18,4 +18,8 @@ struct TerminalSize {
 // 80 by 24 when the system cannot tell.
 [[nodiscard]] TerminalSize GetTerminalSize(std::FILE* stream);
 
+// Makes stream write its bytes as they are: Windows would write each "\n" of a text-mode stream
+// as "\r\n", so text that carries its own CR LF (CSV) would get two CRs. Elsewhere nothing.
+void WriteBytesAsTheyAre(std::FILE* stream);
+
 }  // namespace qor

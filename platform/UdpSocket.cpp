@@ -2,6 +2,7 @@
 
 #include "platform/Exception.h"
 #include "platform/Format.h"
+#include "platform/NetworkAdapters.h"
 #include "platform/ReceiveSpin.h"
 #include "platform/SocketAddress.h"
 #include "platform/WinsockErrorText.h"
@@ -391,6 +392,33 @@ int UdpSocket::SendBatch(const SendSlot* slots, int count) {
   return sent;
 #else
   return DatagramSocket::SendBatch(slots, count);
+#endif
+}
+
+void UdpSocket::BindToInterface(const NetworkInterface& adapter) {
+  const char* name = adapter.name.c_str();
+#ifdef _WIN32
+  if (adapter.addresses.empty()) {
+    throw Exception(Format("Cannot use adapter \"%s\": it has no IPv4 address", name));
+  }
+  const sockaddr_in local = SocketAddress(adapter.addresses.front().address, 0);
+  if (bind(state_->handle, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    throw Exception(
+        Format("Cannot use adapter \"%s\": %s", name, WinsockErrorText(LastSocketError()).c_str()));
+  }
+#elif defined(SO_BINDTODEVICE)
+  if (setsockopt(state_->handle, SOL_SOCKET, SO_BINDTODEVICE, name,
+                 static_cast<socklen_t>(adapter.name.size() + 1)) != 0) {
+    // Linux before 5.7 allows it only with CAP_NET_RAW; the generic text would mislead.
+    if (errno == EPERM) {
+      throw Exception(Format(
+          "Cannot use adapter \"%s\": this system lets only privileged programs choose one", name));
+    }
+    throw Exception(
+        Format("Cannot use adapter \"%s\": %s", name, WinsockErrorText(LastSocketError()).c_str()));
+  }
+#else
+  throw Exception(Format("Cannot use adapter \"%s\": not supported on this system", name));
 #endif
 }
 

@@ -8,6 +8,8 @@
 
 namespace qor {
 
+struct NetworkInterface;
+
 // The real socket: non-blocking IPv4 UDP with broadcasts enabled, never bound explicitly (the
 // stack picks an ephemeral port on the first send). Errors are Windows Sockets codes on every OS.
 // On Linux no call waits unless it is asked to (MSG_DONTWAIT on each), so that a receive can
@@ -32,6 +34,12 @@ class UdpSocket final : public DatagramSocket {
   bool WaitReadable(int timeoutMs) override;
   [[nodiscard]] intptr_t NativeHandle() const override;
   void Close() override;
+
+  // Sends and listens through adapter alone, before the first send: on Linux the socket is
+  // bound to the device, so a limited broadcast leaves by it too; on Windows it is bound to the
+  // adapter's first address, which makes Windows send even a limited broadcast out of it.
+  // Throws Exception("Cannot use adapter \"%s\": %s").
+  void BindToInterface(const NetworkInterface& adapter);
 
   // The receive queue the system granted, in bytes of its own accounting (0 when unknown).
   [[nodiscard]] int ReceiveBufferSize() const;

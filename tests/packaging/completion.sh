@@ -21,17 +21,21 @@ complete_line() {
 }
 
 check "registered for qorctl" "complete -F _qorctl qorctl" "$(complete -p qorctl)"
-check "every command" "assign check discover env provision run" "$(complete_line "")"
+check "every command" "adapters assign check discover env provision run" "$(complete_line "")"
 check "commands by prefix" "discover" "$(complete_line d)"
 check "the program's own options" "--help --help-all --version" "$(complete_line --)"
 check "discover's options, from its --help" \
-  "--broadcast --help --json --once --scripts --wait" "$(complete_line discover --)"
+  "--broadcast --csv --help --interface --json --once --range --rate --scripts --wait" \
+  "$(complete_line discover --)"
 check "run's options by prefix" "--target --timeout --trace" "$(complete_line run x.QOR --t)"
 check "options after other options and values" "--verify" \
   "$(complete_line assign 02:00:00:00:00:01 127.0.0.9 --wait 300 --v)"
 check "--pace offers its choices" "fast tick" "$(complete_line run x.QOR --pace "")"
 check "a value that is a number gets nothing" "" "$(complete_line discover --wait "")"
 check "a MAC gets nothing" "" "$(complete_line run x.QOR --target "")"
+check "--interface offers the adapters qorctl adapters lists" \
+  "$("$ctl" adapters --json | sed -n 's/^    "name": "\(.*\)",$/\1/p' | sort | xargs)" \
+  "$(complete_line discover --interface "")"
 
 check "env's commands" "backup diff restore set show" "$(complete_line env "")"
 check "env's commands by prefix" "set show" "$(complete_line env s)"

@@ -25,7 +25,7 @@ std::vector<std::string> InterfaceNames() {
 
 int Ip(const std::string& arguments) { return std::system(("ip " + arguments).c_str()); }
 
-TEST(NetworkAdaptersTest, ListsTheInterfacesThatAreUpAndCanBroadcast) {
+TEST(NetworkAdaptersTest, ListsEveryInterfaceAndThoseThatAreUpAndCanBroadcast) {
   if (InterfaceNames() != std::vector<std::string>{"lo"}) {
     GTEST_SKIP() << "not in a private network namespace of loopback alone: no interface is made";
   }
@@ -51,7 +51,37 @@ TEST(NetworkAdaptersTest, ListsTheInterfacesThatAreUpAndCanBroadcast) {
   EXPECT_EQ(adapters[1].address, 0x0A480001u);
   EXPECT_EQ(DirectedBroadcast(adapters[1]), 0x0A48FFFFu);
 
+  // Every interface, whatever its state, each with its own addresses.
+  const auto find = [](const std::vector<NetworkInterface>& all, const std::string& name) {
+    for (const NetworkInterface& entry : all) {
+      if (entry.name == name) return entry;
+    }
+    ADD_FAILURE() << name << " is not listed";
+    return NetworkInterface{};
+  };
+  std::vector<NetworkInterface> all = ListInterfaces();
+  EXPECT_EQ(all.size(), 5u);
+  const NetworkInterface lo = find(all, "lo");
+  EXPECT_TRUE(lo.loopback);
+  EXPECT_FALSE(lo.canBroadcast);
+  EXPECT_EQ(lo.state, AdapterState::kUp);
+  ASSERT_EQ(lo.addresses.size(), 1u);
+  EXPECT_EQ(lo.addresses[0].address, 0x7F000001u);
+  EXPECT_EQ(lo.addresses[0].netmask, 0xFF000000u);
+  const NetworkInterface qa0 = find(all, "qa0");
+  EXPECT_EQ(qa0.state, AdapterState::kUp);
+  EXPECT_TRUE(qa0.canBroadcast);
+  EXPECT_FALSE(qa0.loopback);
+  EXPECT_EQ(qa0.addresses.size(), 2u);
+  EXPECT_EQ(find(all, "qb0").state, AdapterState::kUp);
+  EXPECT_TRUE(find(all, "qb0").addresses.empty());
+  EXPECT_EQ(find(all, "qc0").state, AdapterState::kDown);
+  EXPECT_EQ(find(all, "qc0").addresses.size(), 1u);
+  EXPECT_EQ(find(all, "qd0").state, AdapterState::kDown);
+
+  // Switched on, but its peer is down: no carrier, and still a place to broadcast.
   ASSERT_EQ(Ip("link set qc0 up"), 0);
+  EXPECT_EQ(find(ListInterfaces(), "qc0").state, AdapterState::kNoCarrier);
   EXPECT_EQ(ListBroadcastAdapters().size(), 3u);
 }
 

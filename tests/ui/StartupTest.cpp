@@ -1,5 +1,8 @@
 #include <algorithm>
+#include <string>
+#include <vector>
 
+#include "app/DesktopOptions.h"
 #include "tests/ui/AppHarness.h"
 #include "ui/UiTypes.h"
 
@@ -98,6 +101,48 @@ TEST_F(StartupTest, NetworkThatCannotOpenIsReportedAndNoWindowIsShown) {
   EXPECT_EQ(desktop.MessageBoxes()[0].type, kMbOk | kMbIconExclamation);
   EXPECT_EQ(desktop.MessageBoxes()[0].ownerTemplate, 0);
   EXPECT_EQ(EventIndex(desktop, "create 102"), desktop.Events().size());
+}
+
+TEST_F(StartupTest, AnAdapterThatCannotBeUsedIsReportedAndNoWindowIsShown) {
+  CQORApp::Platform platform = TestPlatform();
+  platform.openNetwork = CQORApp::RealPlatform("qor-no-such-adapter").openNetwork;
+  Then([](HeadlessDesktop& d) {
+    EXPECT_TRUE(d.Dialogs().empty());
+    d.AnswerMessageBox();
+  });
+  EXPECT_EQ(Run(std::move(platform)), 1);
+  ASSERT_EQ(desktop.MessageBoxes().size(), 1u);
+  EXPECT_TRUE(desktop.MessageBoxes()[0].text.starts_with(
+      "No adapter is named \"qor-no-such-adapter\"; the adapters are: "))
+      << desktop.MessageBoxes()[0].text;
+  EXPECT_EQ(desktop.MessageBoxes()[0].type, kMbOk | kMbIconExclamation);
+}
+
+TEST(DesktopOptionsTest, InterfaceTakesTheNextWordOrWhatFollowsTheEqualsSign) {
+  struct Row {
+    std::vector<const char*> arguments;  // after the program's name
+    std::string adapter;
+    bool error;
+  };
+  const std::vector<Row> rows = {
+      {{}, "", false},
+      {{"--interface", "eth1"}, "eth1", false},
+      {{"--interface=Ethernet 2"}, "Ethernet 2", false},
+      {{"-platform", "offscreen", "--interface", "qor1", "--version"}, "qor1", false},
+      {{"--interface", "eth0", "--interface", "eth1"}, "eth1", false},
+      {{"--interfaces", "eth1"}, "", false},  // not ours: Qt's, or nobody's
+      {{"--interface"}, "", true},
+      {{"--interface="}, "", true},
+      {{"--interface", "--version"}, "", true},
+  };
+  for (const Row& row : rows) {
+    std::vector<const char*> argv{"qor"};
+    argv.insert(argv.end(), row.arguments.begin(), row.arguments.end());
+    const DesktopOptions options = ParseDesktopOptions(static_cast<int>(argv.size()), argv.data());
+    const std::string what = row.arguments.empty() ? "(none)" : row.arguments.front();
+    EXPECT_EQ(options.adapter, row.adapter) << what;
+    EXPECT_EQ(!options.error.empty(), row.error) << what;
+  }
 }
 
 TEST_F(StartupTest, ListCreationFailureDestroysWhatWasBuiltInReverseBeforeTheMessage) {

@@ -147,14 +147,25 @@ MacAddress MacPlus(const MacAddress& first, uint32_t count) {
   return mac;
 }
 
-// Simulated targets never take an address outside loopback.
+// An address a simulated target may have: one that never leads a request to another machine.
+bool MayHold(const SimOptions& o, uint32_t address) {
+  return IsLoopback(address) || o.localAddresses.contains(address);
+}
+
+// Simulated targets never take an address outside loopback and this machine's own.
 void CheckAddresses(const SimOptions& o) {
   if (o.firstAddress == 0) return;
-  const uint64_t last = uint64_t{o.firstAddress} + (o.targets == 0 ? 0 : o.targets - 1);
-  if (!IsLoopback(o.firstAddress) || last > 0x7FFFFFFF) {
-    throw Exception(Format("Simulated targets need 127.x.y.z addresses: %s and %u more",
-                           IpAddressText(o.firstAddress).c_str(),
-                           o.targets == 0 ? 0 : o.targets - 1));
+  const uint32_t assigned = o.targets - std::min(o.unassigned, o.targets);
+  const uint64_t last = uint64_t{o.firstAddress} + (assigned == 0 ? 0 : assigned - 1);
+  bool allowed = last <= 0xFFFFFFFF;
+  for (uint64_t address = o.firstAddress; allowed && address <= last; ++address) {
+    allowed = MayHold(o, static_cast<uint32_t>(address));
+  }
+  if (!allowed) {
+    throw Exception(
+        Format("Simulated targets need 127.x.y.z addresses, or addresses of this machine's own "
+               "adapters: %s and %u more",
+               IpAddressText(o.firstAddress).c_str(), assigned == 0 ? 0 : assigned - 1));
   }
 }
 
@@ -206,7 +217,7 @@ struct SimModel::State {
   const char* Befall(SimTarget& target, uint32_t nowMs);
   const char* Assign(SimTarget& target, wire::ByteView bytes, TraceRecord& request,
                      SimOutput& output);
-  void Discover(const TraceRecord& request, SimOutput& output);
+  void Discover(uint32_t destination, const TraceRecord& request, SimOutput& output);
   void Carry(SimTarget& target, uint16_t type, wire::ByteView bytes, const TraceRecord& request,
              uint32_t nowMs, SimOutput& output);
   uint32_t Fill(SimTarget& target, wire::ByteView bytes);
@@ -345,7 +356,7 @@ const char* SimModel::State::Route(const SimDatagram& datagram, TraceRecord& req
   if (prefix->version != wire::kVersion) return "version is not 1";
   if ((type & wire::kReplyBit) != 0) return "not a request";
   if (type == kDiscoverRequest) {
-    Discover(request, output);
+    Discover(datagram.destination, request, output);
     return nullptr;
   }
 
@@ -402,7 +413,7 @@ const char* SimModel::State::Assign(SimTarget& target, wire::ByteView bytes, Tra
   if (!assign) return "too short for an address";
   // As at start-up: a simulated target that took a real network's address would have the
   // host send its later requests there.
-  if (assign->ipAddress != 0 && !IsLoopback(assign->ipAddress)) {
+  if (assign->ipAddress != 0 && !MayHold(options, assign->ipAddress)) {
     return "not a 127.x.y.z address";
   }
   target.info.ipAddress = assign->ipAddress;
@@ -411,11 +422,18 @@ const char* SimModel::State::Assign(SimTarget& target, wire::ByteView bytes, Tra
   return nullptr;
 }
 
-void SimModel::State::Discover(const TraceRecord& request, SimOutput& output) {
+void SimModel::State::Discover(uint32_t destination, const TraceRecord& request,
+                               SimOutput& output) {
   TraceRecord handled = request;
   handled.event = "handled";
   output.records.push_back(std::move(handled));
+  // A device hears what is sent to its own address or to all: a discovery sent to one target's
+  // address (by a sweep of a range, say) is answered by that target alone.
+  const bool toOne = std::any_of(targets.begin(), targets.end(), [destination](const auto& t) {
+    return t.info.ipAddress != 0 && t.info.ipAddress == destination;
+  });
   for (SimTarget& target : targets) {
+    if (toOne && target.info.ipAddress != destination) continue;
     if (SilenceAt(target, request.timeMs) != nullptr) continue;
     const wire::DiscoverReply reply{.mac = target.info.mac,
                                     .ipAddress = target.info.ipAddress,

@@ -107,6 +107,10 @@ struct SimOptions {
   std::string tracePath;
   // Keep the trace in memory too, for Trace() (in-process tests).
   bool keepTrace = false;
+  // Addresses of this machine's own adapters (host order). A target may have one of them, not
+  // only a 127.x.y.z address: what is sent there reaches this simulator and nothing else. In a
+  // private network namespace that stands for a LAN, targets get that LAN's addresses so.
+  std::set<uint32_t> localAddresses;
   // Where the one socket listens (host order); 0.0.0.0:5266 as real targets do.
   uint32_t bindAddress = 0;
   uint16_t port = 5266;

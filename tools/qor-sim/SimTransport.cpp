@@ -135,11 +135,13 @@ size_t SimTransport::State::Transmit(std::span<SimReply> due) {
   const size_t count = std::min<size_t>(due.size(), ListeningUdpSocket::kBatch);
   outgoing.clear();
   for (const SimReply& reply : due.first(count)) {
-    // Answer from the target's own address when it is a local one, as a device would. A 127.x
-    // source may not leave loopback: one who asked across an adapter is answered from that
-    // adapter's address, and the reply still names the target's own address inside.
-    const uint32_t source =
-        IsLoopback(reply.source) && IsLoopback(reply.destination) ? reply.source : 0;
+    // Answer from the target's own address, as a device would. A 127.x source may not leave
+    // loopback: one who asked across an adapter is answered from that adapter's address, and
+    // the reply still names the target's own address inside. Any other address a target has is
+    // one of this machine's own, and may be the source of any reply.
+    const bool sendable =
+        reply.source != 0 && (!IsLoopback(reply.source) || IsLoopback(reply.destination));
+    const uint32_t source = sendable ? reply.source : 0;
     outgoing.push_back({reply.bytes, source, reply.destination, reply.destinationPort});
   }
   for (int attempt = 0;; ++attempt) {

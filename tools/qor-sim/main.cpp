@@ -14,6 +14,7 @@
 #include "net/Target.h"
 #include "net/Wire.h"
 #include "platform/Exception.h"
+#include "platform/NetworkAdapters.h"
 #include "platform/StopRequest.h"
 #include "tools/cli/HelpFormatter.h"
 #include "tools/cli/NumberValidators.h"
@@ -104,7 +105,8 @@ void AddTargetOptions(CLI::App& app, SimOptions& options, TypedOptions& typed) {
       ->check(kMac);
   app.add_option("--first-ip", typed.firstIp,
                  "127.x.y.z address of the first target, the others counting up; 0 starts "
-                 "every target unassigned")
+                 "every target unassigned. Addresses of this machine's own adapters are taken "
+                 "too: in a private network namespace that stands for a LAN, that LAN's")
       ->type_name("ADDR")
       ->capture_default_str()
       ->check(kFirstAddress);
@@ -285,6 +287,11 @@ void AddLineOptions(CLI::App& app, SimOptions& options) {
 void Convert(const TypedOptions& typed, SimOptions& options) {
   options.firstMac = *qor::MacAddress::Parse(typed.firstMac);
   options.firstAddress = *ParseFirstAddress(typed.firstIp);
+  for (const qor::NetworkInterface& adapter : qor::ListInterfaces()) {
+    for (const qor::NetworkAdapter& address : adapter.addresses) {
+      options.localAddresses.insert(address.address);
+    }
+  }
   options.bindAddress = *qor::ParseIpAddress(typed.bind);
   const auto id = [](const std::string& text, const char* what) {
     const uint32_t value = *ParseNumber(text);

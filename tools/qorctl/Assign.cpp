@@ -14,7 +14,7 @@ namespace {
 struct AssignOptions {
   std::string mac;
   std::string address;
-  std::string broadcast;  // empty: every adapter
+  NetworkOptions network;
   bool verify = false;
   bool force = false;
   uint32_t waitMs = 1000;
@@ -32,7 +32,8 @@ int Assign(const AssignOptions& options) {
   }
 
   // Two targets at one address would both answer, or neither: look before assigning.
-  TargetNetwork network(BroadcastsFor(options.broadcast));
+  const std::unique_ptr<TargetNetwork> opened = OpenNetwork(options.network);
+  TargetNetwork& network = *opened;
   if (!DiscoverTargets(network, options.waitMs)) return 1;
   for (const Target* other : network.Table().InArrivalOrder()) {
     if (other->mac == mac || other->ipAddress != address) continue;
@@ -59,6 +60,12 @@ int Assign(const AssignOptions& options) {
                  macText.c_str());
   }
   network.SendAssignAddressRequest(mac, address);
+  // No broadcast crosses a router: a target found through the range is also asked at the
+  // address it answered from. Sent after the broadcast, which it merely repeats.
+  if (const Target* found = network.Table().Find(mac);
+      found != nullptr && found->ipAddress != 0 && !options.network.range.empty()) {
+    network.SendAssignAddressRequest(mac, address, found);
+  }
   if (!options.verify) {
     std::printf("Asked %s to take the address %s.\n", macText.c_str(), addressText.c_str());
     return 0;
@@ -99,7 +106,7 @@ CommandRunner AddAssignCommand(CLI::App& app) {
       ->type_name("ADDR")
       ->required()
       ->check(Ipv4Validator());
-  AddBroadcastOption(*command, options->broadcast, "the request");
+  AddNetworkOptions(*command, options->network, "the request");
   command->add_flag("--verify", options->verify,
                     "Discover again and fail unless the target reports the new address");
   command->add_flag("--force", options->force,
@@ -114,6 +121,8 @@ CommandRunner AddAssignCommand(CLI::App& app) {
       "no target can take: 0.0.0.0, 255.255.255.255, 0.0.0.0/8, multicast and reserved ones. "
       "The target does not answer the request itself: --verify learns its address from a new "
       "discovery.\n"
+      "With --range both discoveries sweep the range, and the request also goes straight to "
+      "the address the target answered from, as no broadcast crosses a router.\n"
       "Exit status: 0 sent (and with --verify: confirmed), 1 refused, failed or not confirmed, "
       "2 on a usage error.");
   return [options] { return Assign(*options); };

@@ -10,6 +10,8 @@
 #include "platform/Files.h"
 #include "platform/Format.h"
 #include "platform/ScriptFolders.h"
+#include "platform/Terminal.h"
+#include "tools/cli/CsvWriter.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
 #include "tools/qorctl/NetworkOptions.h"
@@ -22,10 +24,11 @@ namespace {
 constexpr size_t kMacsNamed = 8;
 
 struct DiscoverOptions {
-  std::string broadcast;  // empty: every adapter
+  NetworkOptions network;
   uint32_t waitMs = 1000;
   std::string scripts;
   bool json = false;
+  bool csv = false;
   bool once = false;
 };
 
@@ -59,7 +62,8 @@ int Discover(const DiscoverOptions& options) {
     catalogue.ScanDirectories(ScriptFolders(*folder));
   }
 
-  TargetNetwork network(BroadcastsFor(options.broadcast));
+  const std::unique_ptr<TargetNetwork> opened = OpenNetwork(options.network);
+  TargetNetwork& network = *opened;
   if (!DiscoverTargets(network, options.waitMs, {}, options.once)) return 1;
 
   const std::vector<Target*>& targets = network.Table().InArrivalOrder();
@@ -97,6 +101,20 @@ int Discover(const DiscoverOptions& options) {
     std::printf("%s\n", list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     return 0;
   }
+  if (options.csv) {
+    // Product names go out byte for byte, as the scripts hold them.
+    std::string csv = CsvRecord({"mac", "ip", "vendor", "product", "staging", "product_name"});
+    for (const Target* target : targets) {
+      // No address is an empty field, which an address column takes; not "Unassigned".
+      const std::string ip = target->ipAddress == 0 ? "" : IpAddressText(target->ipAddress);
+      csv += CsvRecord({target->mac.ToString(), ip, std::to_string(target->vendorId),
+                        std::to_string(target->productId), std::to_string(target->stagingSize),
+                        catalogue.ProductName(target->Key())});
+    }
+    WriteBytesAsTheyAre(stdout);
+    std::fwrite(csv.data(), 1, csv.size(), stdout);
+    return 0;
+  }
 
   if (targets.empty()) {
     std::printf("No targets answered within %u ms.\n", options.waitMs);
@@ -119,7 +137,7 @@ CommandRunner AddDiscoverCommand(CLI::App& app) {
   CLI::App* command =
       app.add_subcommand("discover", "Broadcast a discovery and list the targets that answer");
   auto options = std::make_shared<DiscoverOptions>();
-  AddBroadcastOption(*command, options->broadcast, "the discovery");
+  AddNetworkOptions(*command, options->network, "the discovery");
   AddWaitOption(*command, options->waitMs, "answers");
   command
       ->add_option("--scripts", options->scripts,
@@ -128,13 +146,26 @@ CommandRunner AddDiscoverCommand(CLI::App& app) {
       ->type_name("DIR")
       ->check(CLI::ExistingDirectory.description(""));
   command->add_flag("--once", options->once, "Broadcast once, not again after 250 and 500 ms");
-  command->add_flag("--json", options->json,
-                    "Print one JSON array: mac, ip, vendor, product, staging, product_name, "
-                    "duplicate_ip");
+  auto* json = command->add_flag("--json", options->json,
+                                 "Print one JSON array: mac, ip, vendor, product, staging, "
+                                 "product_name, duplicate_ip");
+  command
+      ->add_flag("--csv", options->csv,
+                 "Print an inventory as CSV for a spreadsheet or asset database: a header line "
+                 "mac,ip,vendor,product,staging,product_name, then one line per target (not "
+                 "with --json)")
+      ->excludes(json);
   command->footer(
       "Targets are listed in the order they first answered. Targets that report the same "
       "address are named on a warning line, and marked \"duplicate_ip\": true with --json.\n"
-      "Exit status: 0 listed (even if none answered), 1 the broadcast failed, 2 on a usage "
+      "With --range the range is swept first, at most --rate addresses a second, while answers "
+      "come in; the wait begins after the sweep. Answers to the broadcast and to the range "
+      "land on one row per target.\n"
+      "With --csv a field that holds a comma, a quote or a line break is quoted (its quotes "
+      "doubled), every line ends with CR LF, IDs and sizes are decimal, and ip is empty for a "
+      "target without an address.\n"
+      "Exit status: 0 listed (even if none answered), 1 the broadcast failed or no address of "
+      "--range could be sent to, or the adapter of --interface cannot be used, 2 on a usage "
       "error.");
   return [options] { return Discover(*options); };
 }

@@ -14,8 +14,11 @@ namespace qor::cli {
 
 // Broadcasts a discovery and takes answers for waitMs, or until done() says so. Unless once is
 // set, the request goes out again 250 and 500 ms after the first (within waitMs), so that one
-// lost broadcast does not hide a target. Returns false when the first broadcast failed; its
-// message is then on standard error.
+// lost broadcast does not hide a target. With a range set on the network, the range is swept
+// first (answers taken in meanwhile, done() asked) and the wait begins after it; a line on a
+// terminal shows the sweep's progress. Returns false when the first broadcast failed (without
+// a range), or when no address of the range could be sent to; the message is then on standard
+// error, as is the count of a range's failed sends.
 [[nodiscard]] bool DiscoverTargets(TargetNetwork& network, uint32_t waitMs,
                                    const std::function<bool()>& done = {}, bool once = false);
 

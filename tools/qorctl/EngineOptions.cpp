@@ -86,10 +86,12 @@ void ApplySilence(const EngineOptions& options, RunnerOptions& runner) {
       SilenceMs(options.writeSilence, SilenceLimits::kWriteMs, "--write-silence");
 }
 
-std::unique_ptr<DatagramSocket> OpenSocket(const EngineOptions& options) {
-  auto socket = std::make_unique<UdpSocket>();
-  if (options.trace.empty()) return socket;
-  return std::make_unique<TracingSocket>(std::move(socket), options.trace);
+NetworkSetup::SocketWrapper Tracing(const EngineOptions& options) {
+  if (options.trace.empty()) return {};
+  return [trace = options.trace](std::unique_ptr<UdpSocket> socket)
+             -> std::unique_ptr<DatagramSocket> {
+    return std::make_unique<TracingSocket>(std::move(socket), trace);
+  };
 }
 
 ProductKey ParseProduct(const std::string& text) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "exec/RunSession.h"
+#include "net/NetworkSetup.h"
 #include "net/ProductKey.h"
 #include "platform/DatagramSocket.h"
 #include "trust/ReadScript.h"
@@ -25,8 +26,9 @@ void AddEngineOptions(CLI::App& command, EngineOptions& options);
 // The pace, and the silence limits in runner. Throws UsageError for a limit out of range.
 [[nodiscard]] RunPace PaceOf(const EngineOptions& options);
 void ApplySilence(const EngineOptions& options, RunnerOptions& runner);
-// The program's socket, writing every message to the trace file when one is named.
-[[nodiscard]] std::unique_ptr<DatagramSocket> OpenSocket(const EngineOptions& options);
+// Wraps the program's socket so that it writes every message to the trace file, when one is
+// named.
+[[nodiscard]] NetworkSetup::SocketWrapper Tracing(const EngineOptions& options);
 
 // VID:PID, each decimal or 0x hexadecimal. Throws UsageError naming --product.
 [[nodiscard]] ProductKey ParseProduct(const std::string& text);

@@ -260,7 +260,8 @@ int RunEnv(EnvAction action, const EnvOptions& options) {
   }
 
   InterruptGuard interrupt;
-  TargetNetwork network(BroadcastsFor(options.network));
+  const std::unique_ptr<TargetNetwork> opened = OpenNetwork(options.network.network);
+  TargetNetwork& network = *opened;
   // The work starts the moment the target answers; --wait is the most it waits.
   const auto found = [&] {
     return interrupt.Interrupted() || network.Table().Find(mac) != nullptr;

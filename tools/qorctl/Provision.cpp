@@ -46,7 +46,7 @@ struct ProvisionOptions {
   size_t count = 0;
   std::string idle;  // seconds
   uint32_t waitMs = 3000;
-  std::string broadcast;
+  NetworkOptions network;
   EngineOptions engine;
   bool noVerify = false;
   bool allowWarnings = false;
@@ -149,7 +149,9 @@ int Provision(const ProvisionOptions& options) {
   std::FILE* const out = options.json ? stderr : stdout;
   InterruptGuard interrupt;
   station.run.cancel = &interrupt.Flag();
-  TargetNetwork network(OpenSocket(options.engine), BroadcastsFor(options.broadcast));
+  const std::unique_ptr<TargetNetwork> opened =
+      OpenNetwork(options.network, Tracing(options.engine));
+  TargetNetwork& network = *opened;
   StationConsole console(out, stderr, IsTerminal(out), options.json ? stdout : nullptr);
   std::fprintf(out, "Provisioning with \"%s\" (SHA-256 %s), recording to \"%s\"\n",
                runnable.path.c_str(), runnable.sha256.c_str(), record.Path().c_str());
@@ -260,7 +262,7 @@ CommandRunner AddProvisionCommand(CLI::App& app) {
                    "Stop after SECONDS without a new unit (default 0: never)")
       ->type_name("SECONDS");
   AddWaitOption(*command, options->waitMs, "a unit's new address to show in a discovery");
-  AddBroadcastOption(*command, options->broadcast, "the discoveries and addresses");
+  AddNetworkOptions(*command, options->network, "the discoveries and addresses");
   AddEngineOptions(*command, options->engine);
   command->add_flag("--no-verify", options->noVerify,
                     "Do not read downloaded images back after their write");

@@ -41,7 +41,7 @@ struct RunOptions {
   std::string mac;
   bool all = false;
   std::string product;
-  std::string broadcast;  // empty: every adapter
+  NetworkOptions network;
   uint32_t waitMs = 1000;
   EngineOptions engine;
   std::string timeout;  // seconds, checked by RunScript
@@ -227,7 +227,9 @@ int RunScript(const RunOptions& options) {
   if (!options.record.empty()) record = std::make_unique<DurableFile>(options.record);
 
   InterruptGuard interrupt;
-  TargetNetwork network(OpenSocket(options.engine), BroadcastsFor(options.broadcast));
+  const std::unique_ptr<TargetNetwork> opened =
+      OpenNetwork(options.network, Tracing(options.engine));
+  TargetNetwork& network = *opened;
   // With --target the run starts the moment that target answers; --all takes the whole wait,
   // as it cannot know who else will answer.
   const auto enough = [&] {
@@ -297,6 +299,8 @@ CommandRunner AddRunCommand(CLI::App& app) {
       "(--rewrite-damaged-env writes it all the same). A *restart left unanswered past "
       "--silence does not fail the run: \"Restart sent; the target did not answer\" is printed "
       "as a warning.\n"
+      "With --range the discovery also sweeps the range, as qorctl discover does; with "
+      "--target the sweep stops as soon as that target answers.\n"
       "With --all the run ends with a line of how many runs succeeded, failed, were refused (no "
       "address) or skipped (another product).\n"
       "Exit status: 0 when every run finished (an unanswered restart included), 1 when any "
@@ -316,7 +320,7 @@ CommandRunner AddRunCommand(CLI::App& app) {
                   "hexadecimal, e.g. 0x1234:0x0001")
       ->type_name("VID:PID")
       ->needs(all);
-  AddBroadcastOption(*run, options->broadcast, "the discovery");
+  AddNetworkOptions(*run, options->network, "the discovery");
   AddWaitOption(*run, options->waitMs, "answers to the discovery");
   AddEngineOptions(*run, options->engine);
   run->add_option("--timeout", options->timeout,

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/cli/CsvWriter.h"
 #include "tools/cli/HelpFormatter.h"
 #include "tools/cli/NumberValidators.h"
 
@@ -95,6 +96,30 @@ TEST(CliTest, HelpStaysWithin80ColumnsAndLeavesOutCli11sNotes) {
                 "                              width of the second column, so it wraps\n"),
       std::string::npos)
       << help;
+}
+
+TEST(CliTest, CsvQuotesOnlyFieldsThatNeedItDoublesQuotesAndEndsRecordsWithCrLf) {
+  struct Row {
+    std::string field;
+    std::string written;
+  };
+  const std::vector<Row> rows = {
+      {"", ""},
+      {"QOR Demo Board", "QOR Demo Board"},
+      {"Board, rev. B", "\"Board, rev. B\""},
+      {"the \"big\" one", "\"the \"\"big\"\" one\""},
+      {"\"", "\"\"\"\""},
+      {"two\nlines", "\"two\nlines\""},
+      {"carriage\rreturn", "\"carriage\rreturn\""},
+      {"semi;colon and 'apostrophe'", "semi;colon and 'apostrophe'"},
+      {" padded ", " padded "},  // spaces are part of the field
+      {"caf\xE9", "caf\xE9"},    // bytes go out as they are
+  };
+  for (const Row& row : rows) EXPECT_EQ(CsvField(row.field), row.written) << row.field;
+  EXPECT_EQ(CsvRecord({"mac", "ip", "product_name"}), "mac,ip,product_name\r\n");
+  EXPECT_EQ(CsvRecord({"02:00:00:00:00:01", "", "A, \"B\""}),
+            "02:00:00:00:00:01,,\"A, \"\"B\"\"\"\r\n");
+  EXPECT_EQ(CsvRecord({""}), "\r\n");
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ for entry in "${programs[@]}"; do
 done
 
 helps=$("$ctl" --help-all
-        for c in check discover assign run env "env show" "env backup" "env restore" "env set" \
+        for c in check discover assign run adapters env "env show" "env backup" "env restore" "env set" \
                  "env diff"; do "$ctl" $c --help; done
         "$sim" --help; [ -n "$gui" ] && "$gui" --help)
 check "every help line fits 80 columns" "" "$(awk 'length > 80' <<<"$helps")"
@@ -33,16 +33,28 @@ check "seconds are SECONDS everywhere" "" \
 "$ctl" bogus >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
 check "an unknown command exits 2" 2 $?
 check "and says so, listing the commands" \
-  "qorctl: unknown command \"bogus\"|Commands: check, discover, assign, run, env, provision|Run 'qorctl --help' for usage." \
+  "qorctl: unknown command \"bogus\"|Commands: check, discover, assign, run, env, provision, adapters|Run 'qorctl --help' for usage." \
   "$(paste -sd'|' "${TMPDIR:-/tmp}/qor-surface.$$")"
 "$ctl" >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
 check "no command exits 2" 2 $?
-check "and lists the commands" "Commands: check, discover, assign, run, env, provision" \
+check "and lists the commands" "Commands: check, discover, assign, run, env, provision, adapters" \
   "$(sed -n 2p "${TMPDIR:-/tmp}/qor-surface.$$")"
 for command in discover "assign 02:00:00:00:00:01 127.0.0.9 --verify" "run x.qor --all"; do
   "$ctl" $command --wait soon >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
   check "$command --wait soon exits 2" 2 $?
   check "$command: the wait is not a number" "qorctl ${command%% *}: --wait: \"soon\" is not a number" \
+    "$(head -1 "${TMPDIR:-/tmp}/qor-surface.$$")"
+done
+for row in "--csv --json|--json excludes --csv" \
+           "--rate 500|--rate requires --range" \
+           "--range 10.71.4.0/24 --rate 0|--rate: 0 is not from 1 to 100000" \
+           "--range 10.71.4.0/12|--range: 10.64.0.0/12 holds 1048576 addresses; a range may be at most a /16 (65536 addresses)" \
+           "--range 10.71.4/24|--range: \"10.71.4/24\" is not an address range such as 10.71.4.0/24"; do
+  options=${row%|*} message=${row##*|}
+  # shellcheck disable=SC2086 # the options are words
+  "$ctl" discover $options >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
+  check "discover $options exits 2" 2 $?
+  check "discover $options: says why" "qorctl discover: $message" \
     "$(head -1 "${TMPDIR:-/tmp}/qor-surface.$$")"
 done
 "$sim" --delay 1.5 >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"

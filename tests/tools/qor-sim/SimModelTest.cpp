@@ -121,6 +121,54 @@ TEST_F(SimModelTest, EveryTargetAnswersADiscoveryFromItsOwnAddress) {
   }
 }
 
+TEST_F(SimModelTest, ADiscoverySentToOneTargetsAddressIsAnsweredByItAlone) {
+  Make(Options(3));
+  struct Row {
+    const char* what;
+    uint32_t to;
+    std::vector<uint8_t> answering;  // last MAC bytes
+  };
+  const std::vector<Row> rows = {
+      {"the limited broadcast", 0xFFFFFFFF, {1, 2, 3}},
+      {"loopback's broadcast", 0x7FFFFFFF, {1, 2, 3}},
+      {"the second target's address", kSecondAddress, {2}},
+      {"the host's own address", kHost, {1, 2, 3}},
+  };
+  for (const Row& row : rows) {
+    std::vector<uint8_t> answering;
+    for (const SimReply& reply : Send(wire::DiscoverRequest{}.Encode(), row.to).replies) {
+      answering.push_back(reply.record.mac->bytes[5]);
+    }
+    EXPECT_EQ(answering, row.answering) << row.what;
+  }
+}
+
+TEST_F(SimModelTest, ATargetMayHoldAnAddressOfThisMachinesOwnAdapters) {
+  SimOptions options = Options(2);
+  options.firstAddress = 0x0A47040A;  // 10.71.4.10, as in a namespace standing for a far LAN
+  EXPECT_THROW(SimModel{options}, Exception);
+  options.localAddresses = {0x0A470402, 0x0A47040A, 0x0A47040B, 0x0A470414};
+  Make(options);
+  EXPECT_EQ(model->FindTarget(kSecond)->ipAddress, 0x0A47040Bu);
+  EXPECT_EQ(model->Environment(kSecond).at("ipaddr"), "10.71.4.11");
+  const auto assign = [&](uint32_t address) {
+    return Send(wire::AssignAddressRequest{.mac = kFirst, .ipAddress = address}.Encode(),
+                0x0A4704FF);
+  };
+  EXPECT_EQ(assign(0x0A470415).records.at(0).reason, "not a 127.x.y.z address");
+  EXPECT_EQ(assign(0x0A470414).records.at(0).event, "handled");
+  EXPECT_EQ(model->FindTarget(kFirst)->ipAddress, 0x0A470414u);
+  const Bytes restart = wire::RestartRequest{.mac = kFirst, .requestId = 5}.Encode();
+  EXPECT_EQ(Final(restart, 0x0A470414).status, kStatusOk);
+
+  // Only the addresses targets get count: the last one starting unassigned needs none.
+  options.targets = 3;
+  options.unassigned = 1;
+  EXPECT_EQ(SimModel{options}.FindTarget({{0x02, 0, 0, 0, 0, 0x03}})->ipAddress, 0u);
+  options.unassigned = 0;
+  EXPECT_THROW(SimModel{options}, Exception);  // 10.71.4.12 is not this machine's
+}
+
 TEST_F(SimModelTest, RequestsThatNoTargetShouldActOnAreIgnoredWithTheirReason) {
   Make(Options(2));
   const Bytes restart = wire::RestartRequest{.mac = kFirst, .requestId = 5}.Encode();

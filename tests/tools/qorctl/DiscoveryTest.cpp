@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "net/AddressRange.h"
 #include "net/TargetNetwork.h"
 #include "net/Wire.h"
 #include "platform/TickCount.h"
@@ -86,6 +87,85 @@ TEST(DiscoveryTest, StopsRepeatingOnceDoneAndARepeatThatCannotGoIsNoFailure) {
   EXPECT_TRUE(cli::DiscoverTargets(*failing.network, 1000));
   EXPECT_EQ(failing.sentAtMs, (std::vector<uint32_t>{0}));
   EXPECT_EQ(failing.clock.Now() - 1000, 1000u);
+}
+
+// A network that also sweeps 10.71.4.0/29 (six addresses) at 100 a second, on a fake socket and
+// clock; the target at 10.71.4.3 answers what is sent to it.
+struct RangeDiscovery {
+  FakeTickSource clock{1000};
+  ScopedTickSource scoped{clock};
+  FakeDatagramSocket* socket = nullptr;
+  std::unique_ptr<TargetNetwork> network;
+  std::vector<uint32_t> broadcastAtMs;
+  std::vector<uint32_t> unicastAtMs;
+
+  RangeDiscovery() {
+    auto fake = std::make_unique<FakeDatagramSocket>();
+    socket = fake.get();
+    network = std::make_unique<TargetNetwork>(std::move(fake));
+    network->SetDiscoveryRange(AddressRange::Parse("10.71.4.0/29"), 100);
+    socket->onSend = [this](const FakeDatagramSocket::Datagram& datagram) {
+      const uint32_t at = clock.Now() - 1000;
+      if (datagram.address == kLimitedBroadcast) {
+        broadcastAtMs.push_back(at);
+        return;
+      }
+      unicastAtMs.push_back(at);
+      if (datagram.address == 0x0A470403) {
+        socket->Deliver(wire::DiscoverReply{.mac = kFirst, .ipAddress = 0x0A470403}.Encode(), 5266,
+                        0x0A470403);
+      }
+    };
+    socket->onWait = [this](int timeoutMs) {
+      if (socket->incoming.empty()) clock.Advance(static_cast<uint32_t>(timeoutMs));
+    };
+  }
+};
+
+TEST(DiscoveryTest, ARangeIsSweptFirstAndTheWaitAndItsRepeatsBeginAfterIt) {
+  RangeDiscovery d;
+  EXPECT_TRUE(cli::DiscoverTargets(*d.network, 1000));
+  EXPECT_EQ(d.unicastAtMs, (std::vector<uint32_t>{0, 10, 20, 30, 40, 50}));
+  EXPECT_EQ(d.broadcastAtMs, (std::vector<uint32_t>{0, 300, 550}));
+  EXPECT_EQ(d.clock.Now() - 1000, 1050u);
+  EXPECT_NE(d.network->Table().Find(kFirst), nullptr);
+}
+
+TEST(DiscoveryTest, ATargetSoughtThatAnswersDuringTheSweepEndsIt) {
+  RangeDiscovery d;
+  EXPECT_TRUE(cli::DiscoverTargets(*d.network, 1000,
+                                   [&d] { return d.network->Table().Find(kFirst) != nullptr; }));
+  EXPECT_EQ(d.unicastAtMs, (std::vector<uint32_t>{0, 10, 20}));
+  EXPECT_EQ(d.clock.Now() - 1000, 20u);
+  EXPECT_FALSE(d.network->Sweep()->running);
+  // Nothing more goes out later, while a script runs, say.
+  d.network->PollFor(500);
+  EXPECT_EQ(d.unicastAtMs.size(), 3u);
+}
+
+TEST(DiscoveryTest, ADiscoveryFailsOnlyWhenNothingOfItCouldBeSent) {
+  struct Row {
+    const char* what;
+    bool broadcastFails;
+    bool rangeFails;
+    bool succeeds;
+  };
+  const std::vector<Row> rows = {
+      {"the broadcast cannot leave, the range can", true, false, true},
+      {"the range cannot, the broadcast can", false, true, false},
+      {"neither", true, true, false},
+  };
+  for (const Row& row : rows) {
+    RangeDiscovery d;
+    d.socket->sendErrorFor = [&row](const FakeDatagramSocket::Datagram& datagram) {
+      const bool broadcast = datagram.address == kLimitedBroadcast;
+      return (broadcast ? row.broadcastFails : row.rangeFails) ? wsa::kNetworkUnreachable : 0;
+    };
+    EXPECT_EQ(cli::DiscoverTargets(*d.network, 1000), row.succeeds) << row.what;
+    const SweepReport report = *d.network->Sweep();
+    EXPECT_EQ(report.done, 6u) << row.what;
+    EXPECT_EQ(report.failed, row.rangeFails ? 6u : 0u) << row.what;
+  }
 }
 
 TEST(DiscoveryTest, SharedAddressesAreThoseMoreThanOneTargetReports) {

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # A PC with two adapters: two private namespaces, each joined to this one by a veth pair
 # (10.71.1.0/24 and 10.71.2.0/24) and each with its own simulated targets. A limited broadcast
-# leaves by one interface only; qorctl must reach both subnets without being told, and only the
-# one --broadcast names when it is. Must run inside scripts/netns-run: the virtual interfaces
-# made here reach nothing and vanish with the namespaces.
+# leaves by one interface only; qorctl must reach both subnets without being told, only the
+# one --broadcast names when it is, and only the targets behind the adapter --interface names.
+# Two more adapters, one down and one without an address, cannot be chosen. Must run inside
+# scripts/netns-run: the virtual interfaces made here reach nothing and vanish with the
+# namespaces.
 # Usage: two-adapters.sh QOR_SIM QORCTL
 set -uo pipefail
 sim=$1 ctl=$2
@@ -24,7 +26,7 @@ fi
 subnet() {
   local n=$1
   ip link add "qor$n" type veth peer name "qor${n}p" || return 1
-  ip addr add "10.71.$n.1/24" dev "qor$n"
+  ip addr add "10.71.$n.1/24" brd + dev "qor$n"
   ip link set "qor$n" up
   unshare -n bash -c '
     until ip link show "$0" >/dev/null 2>&1; do sleep 0.01; done
@@ -85,5 +87,70 @@ check "its messages" "02:00:00:00:01:01 did not answer the discovery; sending th
   "$(cat "$work/other.err")"
 "$ctl" discover --wait 500 --json >"$work/after.json"
 check "the target keeps its address" 1 "$(grep -c '"ip": "127.0.1.10"' "$work/after.json")"
+
+
+# --interface: through one adapter alone, broadcasts and answers.
+"$ctl" discover --wait 500 --json --interface qor2 >"$work/qor2.json"
+check "discover --interface qor2 exits 0" 0 $?
+check "and reaches only the targets behind qor2" \
+  "02:00:00:00:02:01 02:00:00:00:02:02" "$(macs <"$work/qor2.json")"
+"$ctl" discover --wait 500 --json --interface qor1 >"$work/qor1.json"
+check "--interface qor1 only those behind qor1" \
+  "02:00:00:00:01:01 02:00:00:00:01:02" "$(macs <"$work/qor1.json")"
+"$ctl" discover --wait 500 --json --interface qor1 --broadcast 10.71.2.255 >"$work/across.json"
+check "a broadcast aimed at qor2's subnet does not leave by qor1" "" "$(macs <"$work/across.json")"
+"$ctl" assign 02:00:00:00:02:02 127.0.2.43 --interface qor2 --verify --wait 1000 \
+  >"$work/assign.out" 2>&1
+check "assign --interface qor2 --verify reaches a target behind it" \
+  "02:00:00:00:02:02 now answers at 127.0.2.43." "$(cat "$work/assign.out")"
+
+# Adapters that cannot be chosen: qor3 is down (with an address), qor4, its peer, is switched
+# on but has no carrier, qor5 and qor6 are up without an address.
+ip link add qor3 type veth peer name qor4 && ip addr add 10.71.3.1/24 brd + dev qor3
+ip link add qor5 type veth peer name qor6
+for name in qor4 qor5 qor6; do ip link set "$name" up; done
+echo '*section "Nothing to do"' >"$work/x.QOR"
+usable="adapters that are up with an IPv4 address: lo, qor1, qor2"
+# In the order the system lists them (a veth pair's second name comes first).
+every=$(ip -o link show | cut -d: -f2 | cut -d@ -f1 | xargs | sed 's/ /, /g')
+check "the adapters here" "lo, qor1, qor2, qor3, qor4, qor5, qor6" "$(tr ',' '\n' <<<"$every" | tr -d ' ' | sort | xargs | sed 's/ /, /g')"
+for row in "qor9|No adapter is named \"qor9\"; the adapters are: $every" \
+           "qor3|Adapter \"qor3\" is down; $usable" \
+           "qor4|Adapter \"qor4\" is down (no carrier); $usable" \
+           "qor5|Adapter \"qor5\" has no IPv4 address; $usable"; do
+  name=${row%%|*} expected=${row#*|}
+  for command in discover "assign 02:00:00:00:01:01 127.0.1.44" "run $work/x.QOR --all"; do
+    "$ctl" $command --interface "$name" >"$work/bad.out" 2>"$work/bad.err"
+    check "$command --interface $name exits 1" 1 $?
+    check "$command --interface $name says why, naming the adapters" "$expected" \
+      "$(cat "$work/bad.err")"
+  done
+done
+
+# qorctl adapters against what ip shows: each adapter's state, and each IPv4 address with its
+# prefix and broadcast.
+"$ctl" adapters --json >"$work/adapters.json"
+check "adapters --json exits 0" 0 $?
+ours=$(python3 -c '
+import json, sys
+for adapter in json.load(sys.stdin):
+    print(adapter["name"], adapter["state"].replace(" ", "-"))
+    for a in adapter["addresses"]:
+        print(adapter["name"], "%s/%d" % (a["address"], a["prefix"]), a["broadcast"] or "-")
+' <"$work/adapters.json" | sort)
+theirs=$( (ip -o link show | sed -E 's/^[0-9]+: ([^:@]+)[^<]*<([^>]*)>.*/\1 \2/' | while read -r n f; do
+            case ",$f," in
+              *,UP,*LOWER_UP*|*LOWER_UP*,UP,*) echo "$n up" ;;
+              *,UP,*) echo "$n no-carrier" ;;
+              *) echo "$n down" ;;
+            esac
+          done
+          ip -o -4 addr show | awk '{b = "-"; for (i = 1; i < NF; i++) if ($i == "brd") b = $(i + 1);
+                                     print $2, $4, b}') | sort)
+check "adapters lists what ip shows" "$theirs" "$ours"
+"$ctl" adapters >"$work/adapters.txt"
+check "the table has a line per address, and one for each adapter without" \
+  "Adapter State Can broadcast Address Netmask Broadcast|lo up no 127.0.0.1/8 255.0.0.0 -|qor1 up yes 10.71.1.1/24 255.255.255.0 10.71.1.255|qor2 up yes 10.71.2.1/24 255.255.255.0 10.71.2.255|qor3 down yes 10.71.3.1/24 255.255.255.0 10.71.3.255|qor4 no carrier yes - - -|qor5 up yes - - -|qor6 up yes - - -" \
+  "$( (head -1 "$work/adapters.txt" | tr -s " "; tail -n +2 "$work/adapters.txt" | tr -s " " | sort) | paste -sd"|")"
 
 finish "two adapters"
