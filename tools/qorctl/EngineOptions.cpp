@@ -88,8 +88,8 @@ void ApplySilence(const EngineOptions& options, RunnerOptions& runner) {
 
 NetworkSetup::SocketWrapper Tracing(const EngineOptions& options) {
   if (options.trace.empty()) return {};
-  return [trace = options.trace](std::unique_ptr<UdpSocket> socket)
-             -> std::unique_ptr<DatagramSocket> {
+  return [trace =
+              options.trace](std::unique_ptr<UdpSocket> socket) -> std::unique_ptr<DatagramSocket> {
     return std::make_unique<TracingSocket>(std::move(socket), trace);
   };
 }
