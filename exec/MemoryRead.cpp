@@ -34,7 +34,7 @@ struct MemoryRead::State {
     const uint32_t id = NextRequestId();
     owner.Hook(target, id);
     if (again) {
-      request.Resent();
+      request.Resent(target);
     } else {
       request.Sent(RequestKind::kRead, address + offset);
     }

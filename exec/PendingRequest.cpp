@@ -1,5 +1,6 @@
 #include "exec/PendingRequest.h"
 
+#include "net/Target.h"
 #include "platform/Format.h"
 #include "platform/TickCount.h"
 
@@ -14,7 +15,10 @@ void PendingRequest::Sent(RequestKind kind, std::optional<uint32_t> address) {
   heardAt_ = sentAt_;
 }
 
-void PendingRequest::Resent() { sentAt_ = GetTickCount(); }
+void PendingRequest::Resent(Target& target) {
+  sentAt_ = GetTickCount();
+  ++target.resends;
+}
 
 void PendingRequest::Heard() {
   if (awaiting_) heardAt_ = GetTickCount();

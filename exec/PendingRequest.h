@@ -6,6 +6,8 @@
 
 namespace qor {
 
+struct Target;
+
 // The requests a directive waits on.
 enum class RequestKind { kFill, kData, kWrite, kRead, kRestart };
 
@@ -37,9 +39,10 @@ class PendingRequest {
   // The request has gone out now; address is the target memory it concerns, where it has one.
   // Starts both the resend and the silence clock.
   void Sent(RequestKind kind, std::optional<uint32_t> address = std::nullopt);
-  // The same request went out again under a new id: restarts the resend clock only, so that
-  // repeating a request into the void never counts as hearing from the target.
-  void Resent();
+  // The same request went out again to target under a new id: restarts the resend clock only,
+  // so that repeating a request into the void never counts as hearing from the target. Counted
+  // on the target.
+  void Resent(Target& target);
   // A ProgressReply for it: the target is still at work, so the silence starts again.
   void Heard();
   // A FinalReply for it: records the status. False when nothing was awaited (the reply is then

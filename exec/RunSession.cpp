@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -25,9 +26,15 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 // The engine side of one target: its runner refers to the display, so neither moves.
 struct Engine {
-  explicit Engine(ScriptDisplay& shown) : display(shown) {}
+  Engine(ScriptDisplay& shown, RunnerOptions o) : display(shown), options(std::move(o)) {}
   ScriptDisplay& display;
-  std::unique_ptr<ScriptRunner> runner;
+  RunnerOptions options;
+  std::unique_ptr<ScriptRunner> runner;  // while the run goes on
+  bool begun = false;
+  uint32_t startedAt = 0;  // tick count
+  // The target's counts when the run began.
+  uint64_t bytesBefore = 0;
+  uint32_t resendsBefore = 0;
 };
 
 }  // namespace
@@ -41,116 +48,171 @@ struct RunSession::State {
   uint32_t timeoutMs = 0;
   std::vector<TargetRun> runs;
   std::vector<std::unique_ptr<Engine>> engines;
+  std::vector<size_t> going;  // indices of the runs begun and not yet over
+  size_t nextAdded = 0;       // the first added target whose run has not begun
   RunObserver* observer = nullptr;
-  uint32_t startedAt = 0;
+  bool started = false;
+  bool cancelled = false;
+  bool joined = false;  // a run began since the last step
 
+  size_t Add(Target& target, ScriptDisplay& display, const RunnerOptions& runner);
+  void Begin(size_t index);
+  void BeginAdded();
   void Settle(size_t index, RunOutcome outcome, std::string error);
-  void Start();
   void StepAll();
   void StepEach();
-  [[nodiscard]] bool AnyRunning() const;
-  void CancelAll(RunOutcome outcome, const std::string& error);
-  [[nodiscard]] bool StopIfDue();
-  void Wait();
+  void Prune();
+  void Cancel(size_t index, RunOutcome outcome, const std::string& error);
+  [[nodiscard]] bool CancelIfDue();
+  void Wait(uint32_t waitMs);
 };
+
+size_t RunSession::State::Add(Target& target, ScriptDisplay& display, const RunnerOptions& runner) {
+  TargetRun run;
+  run.target = &target;
+  runs.push_back(std::move(run));
+  engines.push_back(std::make_unique<Engine>(display, runner));
+  return runs.size() - 1;
+}
+
+void RunSession::State::Begin(size_t index) {
+  Engine& engine = *engines[index];
+  Target& target = *runs[index].target;
+  engine.begun = true;
+  engine.startedAt = GetTickCount();
+  engine.bytesBefore = target.bytesSent;
+  engine.resendsBefore = target.resends;
+  if (cancelled) {
+    Settle(index, RunOutcome::kCancelled, "Cancelled");
+    return;
+  }
+  if (target.ipAddress == 0) {
+    // As the target list greys its script entries: a target without an address is unreachable.
+    Settle(index, RunOutcome::kRefused,
+           Format("Target %s has no IP address; assign it one before running a script",
+                  target.mac.ToString().c_str()));
+    return;
+  }
+  engine.runner =
+      std::make_unique<ScriptRunner>(target, script, network, engine.display, engine.options);
+  going.push_back(index);
+  joined = true;
+}
+
+// The added targets, as many as the slots take; a refused one takes none.
+void RunSession::State::BeginAdded() {
+  while (nextAdded < runs.size() && (settings.jobs == 0 || going.size() < settings.jobs)) {
+    Begin(nextAdded++);
+  }
+}
 
 void RunSession::State::Settle(size_t index, RunOutcome outcome, std::string error) {
   TargetRun& run = runs[index];
+  Engine& engine = *engines[index];
   run.outcome = outcome;
   run.error = std::move(error);
-  if (outcome != RunOutcome::kRefused) run.elapsedMs = GetTickCount() - startedAt;
-  if (const ScriptRunner* runner = engines[index]->runner.get()) {
-    run.restartConfirmed = runner->RestartConfirmed();
+  if (outcome != RunOutcome::kRefused && engine.begun) {
+    run.elapsedMs = GetTickCount() - engine.startedAt;
+  }
+  if (engine.begun) {
+    run.bytesSent = run.target->bytesSent - engine.bytesBefore;
+    run.resends = run.target->resends - engine.resendsBefore;
+  }
+  if (engine.runner) {
+    run.restartConfirmed = engine.runner->RestartConfirmed();
+    engine.runner.reset();  // unhooks; the display is no longer used
   }
   if (observer != nullptr) observer->RunEnded(index, run);
 }
 
-void RunSession::State::Start() {
-  startedAt = GetTickCount();
-  for (size_t i = 0; i < runs.size(); ++i) {
-    Target& target = *runs[i].target;
-    if (target.ipAddress == 0) {
-      // As the target list greys its script entries: a target without an address is unreachable.
-      Settle(i, RunOutcome::kRefused,
-             Format("Target %s has no IP address; assign it one before running a script",
-                    target.mac.ToString().c_str()));
-      continue;
-    }
-    engines[i]->runner = std::make_unique<ScriptRunner>(target, script, network,
-                                                        engines[i]->display, settings.runner);
-  }
-  // Fast pace takes its first step at once; tick pace waits for its first tick.
-  if (settings.pace == RunPace::kFast) StepAll();
-}
-
 void RunSession::State::StepAll() {
   // The requests of one step go out together; each target still has one outstanding at most.
+  joined = false;
   network.HoldSends();
   try {
     StepEach();
   } catch (...) {
     network.SendHeld([](const Target&, const std::string&) {});
+    Prune();
     throw;
   }
   network.SendHeld([this](const Target& target, const std::string& message) {
     // As if the directive's own send had failed: its run ends with the text.
-    for (size_t i = 0; i < runs.size(); ++i) {
+    for (size_t k = 0; k < going.size(); ++k) {
+      const size_t i = going[k];
       if (runs[i].target != &target || runs[i].outcome != RunOutcome::kRunning) continue;
-      engines[i]->runner->Cancel();
       Settle(i, RunOutcome::kFailed, message);
     }
   });
+  Prune();
   if (observer != nullptr) observer->Stepped();
 }
 
+// By position: an observer told of an outcome may let another target join meanwhile.
 void RunSession::State::StepEach() {
-  for (size_t i = 0; i < runs.size(); ++i) {
+  for (size_t k = 0; k < going.size(); ++k) {
+    const size_t i = going[k];
     if (runs[i].outcome != RunOutcome::kRunning) continue;
     ScriptRunner& runner = *engines[i]->runner;
+    // Settled outside the catch: what the observer throws is not the run's failure.
+    std::optional<std::string> failure;
     try {
       runner.Step();
-      if (runner.Finished()) Settle(i, RunOutcome::kFinished, {});
     } catch (const Exception& error) {
-      Settle(i, RunOutcome::kFailed, error.Message());
+      failure = error.Message();
     } catch (const std::exception& error) {
       runner.Cancel();
-      Settle(i, RunOutcome::kFailed, error.what());
+      failure = error.what();
+    }
+    if (failure) {
+      Settle(i, RunOutcome::kFailed, std::move(*failure));
+    } else if (runner.Finished()) {
+      Settle(i, RunOutcome::kFinished, {});
     }
   }
 }
 
-bool RunSession::State::AnyRunning() const {
-  return std::any_of(runs.begin(), runs.end(),
-                     [](const TargetRun& run) { return run.outcome == RunOutcome::kRunning; });
+// Forgets the runs that are over; Settle leaves them in place while the list is walked.
+void RunSession::State::Prune() {
+  std::erase_if(going, [this](size_t i) { return runs[i].outcome != RunOutcome::kRunning; });
 }
 
-void RunSession::State::CancelAll(RunOutcome outcome, const std::string& error) {
-  for (size_t i = 0; i < runs.size(); ++i) {
-    if (runs[i].outcome != RunOutcome::kRunning) continue;
-    engines[i]->runner->Cancel();  // unhooks; nothing is sent to the target
-    Settle(i, outcome, error);
-  }
+void RunSession::State::Cancel(size_t index, RunOutcome outcome, const std::string& error) {
+  engines[index]->runner->Cancel();  // unhooks; nothing is sent to the target
+  Settle(index, outcome, error);
 }
 
-bool RunSession::State::StopIfDue() {
+// True when the cancel flag has cancelled everything.
+bool RunSession::State::CancelIfDue() {
+  if (cancelled) return true;
   if (settings.cancel != nullptr && settings.cancel->load()) {
-    CancelAll(RunOutcome::kCancelled, "Cancelled");
+    cancelled = true;
+    for (size_t k = 0; k < going.size(); ++k) Cancel(going[k], RunOutcome::kCancelled, "Cancelled");
+    going.clear();
+    // Added targets that never began are over too.
+    while (nextAdded < runs.size()) Begin(nextAdded++);
     return true;
   }
-  // Unsigned difference: correct across the tick count's wrap.
-  if (timeoutMs > 0 && GetTickCount() - startedAt >= timeoutMs) {
-    CancelAll(RunOutcome::kTimedOut,
-              Format("Timed out after %g seconds; the run was cancelled", settings.timeoutSeconds));
-    return true;
+  if (timeoutMs == 0) return false;
+  const uint32_t now = GetTickCount();
+  for (size_t k = 0; k < going.size(); ++k) {
+    const size_t i = going[k];
+    if (runs[i].outcome != RunOutcome::kRunning) continue;
+    // Unsigned difference: correct across the tick count's wrap.
+    if (now - engines[i]->startedAt < timeoutMs) continue;
+    Cancel(i, RunOutcome::kTimedOut,
+           Format("Timed out after %g seconds; the run was cancelled", settings.timeoutSeconds));
   }
+  Prune();
   return false;
 }
 
 // Waits for the next step and takes in what arrived meanwhile.
-void RunSession::State::Wait() {
+void RunSession::State::Wait(uint32_t waitMs) {
   if (settings.pace == RunPace::kFast) {
-    // The wait is the receive's own: a reply costs one call to wait for and take in.
-    network.PollWaiting(static_cast<int>(kStepMs));
+    // The wait is the receive's own: a reply costs one call to wait for and take in. A run that
+    // has just begun is stepped at once.
+    network.PollWaiting(joined ? 0 : static_cast<int>(waitMs), settings.announcements);
     return;
   }
   if (settings.sleep) {
@@ -158,7 +220,7 @@ void RunSession::State::Wait() {
   } else {
     std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
   }
-  network.Poll();
+  network.Poll(settings.announcements);
 }
 
 RunSession::RunSession(const Script& script, TargetNetwork& network, RunSettings settings)
@@ -176,21 +238,53 @@ RunSession::RunSession(const Script& script, TargetNetwork& network, RunSettings
 RunSession::~RunSession() = default;
 
 void RunSession::AddTarget(Target& target, ScriptDisplay& display) {
-  TargetRun run;
-  run.target = &target;
-  state_->runs.push_back(std::move(run));
-  state_->engines.push_back(std::make_unique<Engine>(display));
+  if (state_->started) throw std::logic_error("A target joins a started session with Join");
+  state_->Add(target, display, state_->settings.runner);
 }
+
+void RunSession::Start(RunObserver* observer) {
+  State& s = *state_;
+  s.observer = observer;
+  s.started = true;
+  s.BeginAdded();
+  // Fast pace takes its first step at once; tick pace waits for its first tick.
+  if (s.settings.pace == RunPace::kFast && !s.going.empty()) s.StepAll();
+}
+
+size_t RunSession::Join(Target& target, ScriptDisplay& display) {
+  return Join(target, display, state_->settings.runner);
+}
+
+size_t RunSession::Join(Target& target, ScriptDisplay& display, const RunnerOptions& runner) {
+  State& s = *state_;
+  if (!s.started) throw std::logic_error("A target joins a session once it has started");
+  const size_t index = s.Add(target, display, runner);
+  s.nextAdded = s.runs.size();
+  s.Begin(index);
+  return index;
+}
+
+void RunSession::Step(uint32_t waitMs) {
+  State& s = *state_;
+  if (!s.started) throw std::logic_error("A session steps once it has started");
+  if (s.CancelIfDue()) return;
+  s.Wait(waitMs);
+  // Ctrl-C or the limit came during the wait: nothing more goes out.
+  if (s.CancelIfDue()) return;
+  s.StepAll();
+}
+
+size_t RunSession::Running() const { return state_->going.size(); }
+
+bool RunSession::Cancelled() const { return state_->cancelled; }
 
 void RunSession::Run(RunObserver* observer) {
   State& s = *state_;
-  s.observer = observer;
-  s.Start();
-  while (s.AnyRunning() && !s.StopIfDue()) {
-    s.Wait();
-    // Ctrl-C or the limit came during the wait: nothing more goes out.
-    if (s.StopIfDue()) break;
-    s.StepAll();
+  Start(observer);
+  for (;;) {
+    if (!s.cancelled) s.BeginAdded();
+    if (s.going.empty() && s.nextAdded == s.runs.size()) break;
+    Step();
   }
   s.observer = nullptr;
 }

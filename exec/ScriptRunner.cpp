@@ -30,7 +30,7 @@ struct ScriptRunner::State {
 
   void CheckSilence();
   // The run's policy for a *saveenv about to start, before it sends anything.
-  void BeforeSaveEnv(const LoadSaveEnvDirective& directive) const;
+  void BeforeSaveEnv(const LoadSaveEnvDirective& directive);
   // Runs one step of the current directive, or of the verification after it.
   void Execute(const Directive& directive);
 };
@@ -51,7 +51,7 @@ void ScriptRunner::State::CheckSilence() {
   ++directiveIndex;
 }
 
-void ScriptRunner::State::BeforeSaveEnv(const LoadSaveEnvDirective& directive) const {
+void ScriptRunner::State::BeforeSaveEnv(const LoadSaveEnvDirective& directive) {
   const auto& blocks = target.environment.blocks;
   const auto found = blocks.find(directive.Address());
   if (found != blocks.end() && found->second == EnvironmentBlockState::kDamaged &&
@@ -61,6 +61,7 @@ void ScriptRunner::State::BeforeSaveEnv(const LoadSaveEnvDirective& directive) c
                "would lose its variables",
                directive.Address()));
   }
+  for (const auto& [name, value] : options.unitValues) SetVariable(target.environment, name, value);
 }
 
 void ScriptRunner::State::Execute(const Directive& directive) {

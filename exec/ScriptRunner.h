@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "exec/PendingRequest.h"
 
@@ -20,6 +23,10 @@ struct RunnerOptions {
   bool verifyDownloads = false;
   // Lets *saveenv write over a block that was read as damaged: an operator's repair, on purpose.
   bool rewriteDamagedEnvironment = false;
+  // Set in the target's table before every *saveenv builds its block, as if *setenv lines for
+  // them stood just before it: the values of one unit (its serial number, say), so that one
+  // script serves every unit. Names must be valid variable names, values not empty.
+  std::vector<std::pair<std::string, std::string>> unitValues;
 };
 
 // The status line of a *restart whose target stayed silent past its limit: the request went
@@ -30,7 +37,8 @@ inline constexpr const char* kRestartUnansweredText = "Restart sent; the target 
 // line drive it: Tick() polls the network and steps; errors come back as Exception.
 //
 // Before a *saveenv starts, the runner applies its policy to the target's table: a block that
-// was read as damaged is not written unless the options allow it.
+// was read as damaged is not written unless the options allow it; then the unit's own values
+// are set in it.
 //
 // Running: Step runs directives until one waits for the target or the script is done.
 // Finished: every directive has run; Tick only polls.

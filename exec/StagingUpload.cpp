@@ -38,7 +38,7 @@ struct StagingUpload::State {
     const uint32_t id = NextRequestId();
     owner.Hook(target, id);
     if (again) {
-      request.Resent();
+      request.Resent(target);
     } else {
       request.Sent(RequestKind::kData, chunk.address);
     }

@@ -13,7 +13,7 @@ enum class RunOutcome {
   kRunning,
   kFinished,   // every directive ran
   kFailed,     // a directive's error: a request the target refused, silence, a failed send...
-  kCancelled,  // cancelled from outside (Ctrl-C)
+  kCancelled,  // cancelled from outside (Ctrl-C), or never begun before that
   kTimedOut,   // still going when the session's time limit came
   kRefused,    // never started: the target has no IP address
 };
@@ -23,7 +23,10 @@ struct TargetRun {
   Target* target = nullptr;
   RunOutcome outcome = RunOutcome::kRunning;
   std::string error;       // why the run did not finish; empty while running and when finished
-  uint32_t elapsedMs = 0;  // from the session's start to the outcome; 0 when refused
+  uint32_t elapsedMs = 0;  // from the run's start to its outcome; 0 when refused or never begun
+  // What went to the target during the run: request bytes, and requests sent again.
+  uint64_t bytesSent = 0;
+  uint32_t resends = 0;
   // Whether the target answered the script's *restart; none when no *restart finished (a
   // script without one, or a run that ended before it), false when any went unanswered.
   std::optional<bool> restartConfirmed;

@@ -25,6 +25,10 @@ struct Target {
   // The reply hook: replies carrying pendingRequestId go to pendingContext.
   ReplyReceiver* pendingContext = nullptr;
   uint32_t pendingRequestId = 0;
+  // What went to the target since it was discovered, for the records of runs: the bytes of
+  // every request handed to the socket, and the requests sent again for want of an answer.
+  uint64_t bytesSent = 0;
+  uint32_t resends = 0;
 
   [[nodiscard]] ProductKey Key() const { return {vendorId, productId}; }
 };

@@ -125,6 +125,8 @@ TargetNetwork::~TargetNetwork() {
 void TargetNetwork::Send(const uint8_t* message, size_t length, const Target* target) {
   State& s = *state_;
   if (target != nullptr) {
+    // Counted on the table's own entry; the caller's may be a copy.
+    if (Target* known = s.table.Find(target->mac)) known->bytesSent += length;
     if (s.holding) {
       s.held.push_back({s.heldBytes.size(), length, target});
       s.heldBytes.insert(s.heldBytes.end(), message, message + length);

@@ -60,7 +60,8 @@ _qorctl() {
         adapters=$("$program" adapters --json 2>/dev/null | sed -n 's/^    "name": "\(.*\)",$/\1/p')
         mapfile -t COMPREPLY < <(compgen -W "$adapters" -- "$cur") ;;
       --scripts) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -d -- "$cur") ;;
-      --trace | --out) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
+      --trace | --out | --record | --csv | --address-map | --unit-values)
+        compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
       --script)
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -G "$cur*.[Qq][Oo][Rr]") ;;
@@ -73,7 +74,7 @@ _qorctl() {
   elif [[ $command == "env restore" || $command == "env diff" ]]; then
     compopt -o filenames 2>/dev/null
     mapfile -t COMPREPLY < <(compgen -f -- "$cur")
-  elif [[ $command == check || $command == run ]]; then
+  elif [[ $command == check || $command == run || $command == provision ]]; then
     compopt -o filenames 2>/dev/null
     mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -G "$cur*.[Qq][Oo][Rr]")
   fi

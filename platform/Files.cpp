@@ -137,8 +137,10 @@ bool IsDirectory(const std::string& path) {
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
-  return _wfopen(SystemPath(WidenText(path)).c_str(), wideMode.c_str());
+  return _wfopen(WindowsFilePath(path).c_str(), wideMode.c_str());
 }
+
+std::wstring WindowsFilePath(const std::string& path) { return SystemPath(WidenText(path)); }
 
 #else
 

@@ -30,6 +30,11 @@ inline constexpr char kPathSeparator = '/';
 // std::fopen for a path of any length (Windows limits plain paths to 260 characters).
 [[nodiscard]] std::FILE* OpenFile(const std::string& path, const char* mode);
 
+#ifdef _WIN32
+// path as the Windows file functions take it, whatever its length.
+[[nodiscard]] std::wstring WindowsFilePath(const std::string& path);
+#endif
+
 // What the file system says of an open file.
 struct OpenFileStatus {
   bool isDirectory = false;

@@ -18,6 +18,7 @@
 #include "exec/RunSession.h"
 #include "net/Crc32.h"
 #include "net/TargetEnvironment.h"
+#include "platform/Format.h"
 #include "script/Script.h"
 #include "tests/common/TempFiles.h"
 #include "tests/exec/ExecHarness.h"
@@ -228,6 +229,13 @@ TEST_F(RunSessionTest, RunsOnEightTargetsAtOnceAndEveryImageLands) {
   }
   EXPECT_EQ(observer.ended.size(), 8u);
   EXPECT_EQ(SentTo(*runs[0].target), 4u);  // fill, two chunks, write: nothing resent
+  size_t bytes = 0;
+  for (const auto& datagram : socket->sent) {
+    if (wire::Header::Decode(datagram.bytes)->mac == runs[0].target->mac)
+      bytes += datagram.bytes.size();
+  }
+  EXPECT_EQ(runs[0].bytesSent, bytes);
+  EXPECT_EQ(runs[0].resends, 0u);
 }
 
 TEST_F(RunSessionTest, ATimeLimitCancelsExactlyWhenItIsReached) {
@@ -476,6 +484,19 @@ TEST_F(RunSessionTest, OnALossyLinkEveryRunFinishesOrFailsWithTheSilenceError) {
     settings.runner.silence.writeMs = 4000;
     const auto& runs = Run(script, settings);
     for (size_t i = 0; i < runs.size(); ++i) {
+      // Each chunk and each read goes to its own place: any repeat of one is a resend.
+      size_t repeatable = 0;
+      std::set<std::pair<uint16_t, uint32_t>> places;
+      for (const auto& datagram : socket->sent) {
+        const auto header = wire::Header::Decode(datagram.bytes);
+        if (header->mac != runs[i].target->mac) continue;
+        if (header->type != kDataRequest && header->type != kReadRequest) continue;
+        ++repeatable;
+        const auto& b = datagram.bytes;
+        places.insert({header->type, uint32_t{b.at(16)} << 24 | uint32_t{b.at(17)} << 16 |
+                                         uint32_t{b.at(18)} << 8 | b.at(19)});
+      }
+      EXPECT_EQ(runs[i].resends, repeatable - places.size());
       if (runs[i].outcome == RunOutcome::kFinished) {
         EXPECT_EQ(Fake(i).memory.at(0x10000), ImageBytes()) << "every byte lands";
         // This link loses requests: an unanswered restart was never carried out, and the run
@@ -497,6 +518,131 @@ TEST_F(RunSessionTest, OnALossyLinkEveryRunFinishesOrFailsWithTheSilenceError) {
   }
   EXPECT_GT(finished, 0);
   EXPECT_GT(failed, 0);
+}
+
+// A station finds targets while others run: each joins the started session, its run begins
+// at the next step without a wait, and is timed from its own start.
+TEST_F(RunSessionTest, ATargetJoinsASessionAlreadyRunningAndIsTimedFromItsOwnStart) {
+  AddTarget(1).ignored = {kRestartRequest};  // restarts without a word
+  AddTarget(2);
+  AddTarget(3);
+  std::map<MacAddress, uint32_t> firstSentAt;
+  socket->onSend = [&](const FakeDatagramSocket::Datagram& sent) {
+    firstSentAt.emplace(wire::Header::Decode(sent.bytes)->mac, clock.Now());
+    Answer(sent);
+  };
+  scriptFile = std::make_unique<Script>(files.Write("run.qor", "*restart\n"), DirectiveRegistry());
+  RunSettings settings;
+  settings.runner.silence.requestMs = 5000;
+  std::atomic<bool> cancel{false};
+  settings.cancel = &cancel;
+  session = std::make_unique<RunSession>(*scriptFile, *network, settings);
+  session->Start(&observer);
+  EXPECT_EQ(session->Running(), 0u);
+  const std::vector<Target*> order = network->Table().InArrivalOrder();
+  EXPECT_EQ(session->Join(*order[0], *displays[0]), 0u);
+  EXPECT_EQ(session->Running(), 1u);
+  while (clock.Now() < kStart + 2000) session->Step();
+  const uint32_t joinedAt = clock.Now();
+  EXPECT_EQ(session->Join(*order[1], *displays[1]), 1u);
+  session->Step();
+  EXPECT_EQ(firstSentAt.at(order[1]->mac), joinedAt) << "its first request went without a wait";
+  while (session->Running() > 0) session->Step();
+  const auto& runs = session->Runs();
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[1].outcome, RunOutcome::kFinished);
+  EXPECT_EQ(runs[1].restartConfirmed, true);
+  EXPECT_EQ(runs[1].elapsedMs, 0u);
+  EXPECT_EQ(runs[0].outcome, RunOutcome::kFinished);
+  EXPECT_EQ(runs[0].restartConfirmed, false);
+  EXPECT_GT(runs[0].elapsedMs, 5000u);
+  EXPECT_LT(runs[0].elapsedMs, 5100u);
+  ASSERT_EQ(observer.ended.size(), 2u);
+  EXPECT_EQ(observer.ended[0].index, 1u);
+
+  // Once Ctrl-C has been seen, a target that joins is cancelled before anything is sent.
+  cancel = true;
+  session->Step();
+  EXPECT_TRUE(session->Cancelled());
+  EXPECT_EQ(session->Join(*order[2], *displays[2]), 2u);
+  EXPECT_EQ(session->Runs()[2].outcome, RunOutcome::kCancelled);
+  EXPECT_EQ(session->Running(), 0u);
+  EXPECT_EQ(SentTo(*order[2]), 0u);
+}
+
+// Each target's own values go into the block its *saveenv writes, set last, as if *setenv lines
+// stood just before it.
+TEST_F(RunSessionTest, EachTargetsOwnValuesAreSetJustBeforeItsSaveenv) {
+  AddTarget(1);
+  AddTarget(2);
+  scriptFile =
+      std::make_unique<Script>(files.Write("run.qor",
+                                           "*setenv serial FROM-SCRIPT\n*setenv mode test\n"
+                                           "*saveenv 0x10400 0x100\n"),
+                               DirectiveRegistry());
+  session = std::make_unique<RunSession>(*scriptFile, *network);
+  session->Start(&observer);
+  const std::vector<Target*> order = network->Table().InArrivalOrder();
+  RunnerOptions first;
+  first.unitValues = {{"serial", "SN0001"}, {"hostname", "unit-1"}};
+  RunnerOptions second;
+  second.unitValues = {{"serial", "SN0002"}, {"hostname", "unit-2"}};
+  session->Join(*order[0], *displays[0], first);
+  session->Join(*order[1], *displays[1], second);
+  while (session->Running() > 0) session->Step();
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(session->Runs()[i].outcome, RunOutcome::kFinished) << session->Runs()[i].error;
+    TargetEnvironment expected;
+    expected.entries = {{"hostname", Format("unit-%zu", i + 1)},
+                        {"mode", "test"},
+                        {"serial", Format("SN000%zu", i + 1)}};
+    EXPECT_EQ(Fake(i).memory.at(0x10400), BuildEnvironmentBlock(expected, 0x10400, 0x100).bytes);
+  }
+}
+
+// run --all --jobs N: at most N runs at once, the next added target beginning as one ends; a
+// target refused at once takes no slot.
+TEST_F(RunSessionTest, JobsKeepAtMostThatManyRunsGoingAndBeginTheNextAsOneEnds) {
+  AddTarget(1).ignored = {kRestartRequest};
+  AddTarget(2, /*addressed=*/false);
+  for (uint8_t last = 3; last <= 6; ++last) AddTarget(last).ignored = {kRestartRequest};
+  std::set<MacAddress> going;
+  size_t most = 0;
+  socket->onSend = [&](const FakeDatagramSocket::Datagram& sent) {
+    going.insert(wire::Header::Decode(sent.bytes)->mac);
+    most = std::max(most, going.size());
+    Answer(sent);
+  };
+  struct Ender final : RunObserver {
+    std::set<MacAddress>& going;
+    std::vector<uint32_t> endedAt;
+    explicit Ender(std::set<MacAddress>& g) : going(g) {}
+    void RunEnded(size_t, const TargetRun& run) override {
+      going.erase(run.target->mac);
+      endedAt.push_back(GetTickCount());
+    }
+  } ender(going);
+  scriptFile = std::make_unique<Script>(files.Write("run.qor", "*restart\n"), DirectiveRegistry());
+  RunSettings settings;
+  settings.jobs = 2;
+  settings.runner.silence.requestMs = 1000;
+  session = std::make_unique<RunSession>(*scriptFile, *network, settings);
+  size_t i = 0;
+  for (Target* target : network->Table().InArrivalOrder())
+    session->AddTarget(*target, *displays[i++]);
+  session->Run(&ender);
+  EXPECT_EQ(most, 2u);
+  const auto& runs = session->Runs();
+  EXPECT_EQ(runs[1].outcome, RunOutcome::kRefused);
+  for (size_t k : {0u, 2u, 3u, 4u, 5u}) {
+    EXPECT_EQ(runs[k].outcome, RunOutcome::kFinished) << k;
+    EXPECT_GT(runs[k].elapsedMs, 1000u) << "timed from its own start";
+    EXPECT_LT(runs[k].elapsedMs, 1100u);
+  }
+  // Two rounds of two, then the last one alone: about three silences long in all.
+  ASSERT_EQ(ender.endedAt.size(), 6u);
+  EXPECT_LT(ender.endedAt.back() - kStart, 3 * 1100u);
+  EXPECT_GT(ender.endedAt.back() - kStart, 3 * 1000u);
 }
 
 // Around every genuine answer the socket also brings what a hostile or broken network might:

@@ -21,7 +21,7 @@ complete_line() {
 }
 
 check "registered for qorctl" "complete -F _qorctl qorctl" "$(complete -p qorctl)"
-check "every command" "adapters assign check discover env run" "$(complete_line "")"
+check "every command" "adapters assign check discover env provision run" "$(complete_line "")"
 check "commands by prefix" "discover" "$(complete_line d)"
 check "the program's own options" "--help --help-all --version" "$(complete_line --)"
 check "discover's options, from its --help" \
@@ -47,6 +47,8 @@ touch "$work/scripts/a.QOR" "$work/scripts/b.qor" "$work/scripts/notes.txt"
 cd "$work/scripts" || exit 1
 check "run offers .QOR files, any case, and folders" "a.QOR b.qor sub" "$(complete_line run "")"
 check "check too" "a.QOR" "$(complete_line check notes.txt a)"
+check "provision too, and files for its record" "a.QOR b.qor sub|a.QOR" \
+  "$(complete_line provision "")|$(complete_line provision --record a)"
 check "assign offers no files" "" "$(complete_line assign "")"
 check "env restore offers files" "a.QOR b.qor notes.txt sub" \
   "$(complete_line env restore 02:00:00:00:00:01 "")"

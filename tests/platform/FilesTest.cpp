@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/DurableFile.h"
+#include "platform/Exception.h"
 #include "platform/Files.h"
 #include "tests/common/RunProgram.h"
 #include "tests/common/TempFiles.h"
@@ -153,6 +155,46 @@ TEST(FilesTest, ExecutableDirectoryOfAProgramInALongFolderIsWhole) {
   const test::ProgramRun run = test::RunProgram(copy, {});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, folder.Path() + "\n");
+}
+
+// Lines appended stay byte for byte (no CR added on Windows), one writer at a time, and a torn
+// tail can be cut off.
+TEST(FilesTest, ADurableFileAppendsWholeLinesForOneWriterAtATime) {
+  test::TempFiles files;
+  const std::string path = files.Folder() + "/record.jsonl";
+  const auto contents = [&] {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  {
+    DurableFile file(path);
+    EXPECT_EQ(file.Size(), 0u);
+    file.Append("{\"a\":1}\n");
+    file.Append("{\"b\":2}\n");
+    EXPECT_EQ(contents(), "{\"a\":1}\n{\"b\":2}\n");
+    try {
+      DurableFile second(path);
+      ADD_FAILURE() << "a second writer was let in";
+    } catch (const Exception& error) {
+      EXPECT_EQ(error.Message(), "\"" + path + "\" is being written by another program");
+    }
+  }
+  DurableFile again(path);
+  EXPECT_EQ(again.Size(), 16u);
+  again.Append("{\"c\":");  // as a power cut might leave it
+  again.CutTo(16);
+  again.Append("{\"c\":3}\r\n");
+  EXPECT_EQ(contents(), "{\"a\":1}\n{\"b\":2}\n{\"c\":3}\r\n");
+  EXPECT_EQ(again.Size(), contents().size());
+
+  const std::string nowhere = files.Folder() + "/absent/record.jsonl";
+  try {
+    DurableFile missing(nowhere);
+    ADD_FAILURE() << "opened a file in a folder that does not exist";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message().rfind("Cannot open \"" + nowhere + "\" to append to it: ", 0), 0u)
+        << error.Message();
+  }
 }
 
 }  // namespace

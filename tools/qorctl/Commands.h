@@ -22,6 +22,7 @@ CommandRunner AddDiscoverCommand(CLI::App& app);
 CommandRunner AddAssignCommand(CLI::App& app);
 CommandRunner AddRunCommand(CLI::App& app);
 CommandRunner AddEnvCommand(CLI::App& app);
+CommandRunner AddProvisionCommand(CLI::App& app);
 CommandRunner AddAdaptersCommand(CLI::App& app);
 
 }  // namespace qor::cli

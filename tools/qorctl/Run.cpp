@@ -1,32 +1,33 @@
-#include <algorithm>
-#include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "exec/DirectiveRegistry.h"
+#include "QorVersion.h"
 #include "exec/RunObserver.h"
 #include "exec/RunSession.h"
 #include "net/ProductKey.h"
 #include "net/Target.h"
 #include "net/TargetNetwork.h"
+#include "platform/DurableFile.h"
 #include "platform/Format.h"
 #include "platform/Terminal.h"
-#include "platform/UdpSocket.h"
 #include "script/Script.h"
+#include "station/UnitRecord.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
+#include "tools/qorctl/EngineOptions.h"
 #include "tools/qorctl/Interrupt.h"
 #include "tools/qorctl/NetworkOptions.h"
 #include "tools/qorctl/RunConsole.h"
 #include "tools/qorctl/RunGuards.h"
 #include "tools/qorctl/ScriptTrust.h"
-#include "tools/qorctl/TracingSocket.h"
 #include "tools/qorctl/Validators.h"
 #include "trust/ReadScript.h"
 
@@ -42,76 +43,20 @@ struct RunOptions {
   std::string product;
   NetworkOptions network;
   uint32_t waitMs = 1000;
-  std::string pace = "fast";
+  EngineOptions engine;
   std::string timeout;  // seconds, checked by RunScript
+  size_t jobs = 0;      // runs at once; 0: all
+  std::string record;   // JSON Lines file the end records are appended to; empty for none
   bool json = false;
   bool force = false;
   bool verify = false;
   bool strict = false;             // refuse a script that draws lint warnings
   bool rewriteDamagedEnv = false;  // let *saveenv write over a block read as damaged
-  std::string silence;             // seconds, checked by RunScript; empty for the default
-  std::string writeSilence;        // the same, for writes
-  std::string trace;               // JSON Lines file of every message; empty for none
   bool allowUnsigned = false;
 };
 
-// One number of VID:PID: decimal, or hexadecimal after 0x.
-std::optional<uint16_t> ParseId(std::string_view text) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  unsigned value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > 0xFFFF) {
-    return std::nullopt;
-  }
-  return static_cast<uint16_t>(value);
-}
-
-ProductKey ParseProduct(const std::string& text) {
-  const size_t colon = text.find(':');
-  std::optional<uint16_t> vendor;
-  std::optional<uint16_t> product;
-  if (colon != std::string::npos) {
-    vendor = ParseId(std::string_view(text).substr(0, colon));
-    product = ParseId(std::string_view(text).substr(colon + 1));
-  }
-  if (!vendor || !product) {
-    throw UsageError("--product \"" + text +
-                     "\" is not VID:PID (two numbers from 0 to 65535, decimal or 0x hexadecimal, "
-                     "such as 0x1234:0x0001)");
-  }
-  return {*vendor, *product};
-}
-
-// Wraps the program's socket so that it writes every message to the trace file, when one is
-// named.
-NetworkSetup::SocketWrapper Tracing(const std::string& trace) {
-  if (trace.empty()) return {};
-  return [trace](std::unique_ptr<UdpSocket> socket) -> std::unique_ptr<DatagramSocket> {
-    return std::make_unique<TracingSocket>(std::move(socket), trace);
-  };
-}
-
 std::string SecondsText(uint32_t milliseconds) {
   return Format("%u.%03u s", milliseconds / 1000, milliseconds % 1000);
-}
-
-// A silence limit from its option, in seconds: more than 0, within what the tick count
-// measures; empty for the default. Text that is no number fails as one out of range does.
-uint32_t SilenceMs(const std::string& text, uint32_t defaultMs, const char* option) {
-  if (text.empty()) return defaultMs;
-  constexpr double kMaxSeconds = SilenceLimits::kMaxMs / 1000.0;
-  char* end = nullptr;
-  const double seconds = std::strtod(text.c_str(), &end);
-  // Written so that NaN fails too.
-  if (end == text.c_str() || *end != '\0' || !(seconds > 0 && seconds <= kMaxSeconds)) {
-    throw UsageError(
-        Format("%s must be a number of seconds above 0 and at most %.0f", option, kMaxSeconds));
-  }
-  return static_cast<uint32_t>(std::ceil(seconds * 1000.0));
 }
 
 // The targets that answered the discovery and were asked for, in the order they answered;
@@ -145,9 +90,26 @@ std::vector<Target*> ChooseTargets(TargetNetwork& network, const std::optional<M
 // the target's last line.
 class ConsoleReporter final : public RunObserver {
  public:
-  ConsoleReporter(RunConsole& console, bool several) : console_(console), several_(several) {}
+  ConsoleReporter(RunConsole& console, bool several, const Script& script,
+                  const RunnableScript& runnable, DurableFile* record)
+      : console_(console),
+        several_(several),
+        script_(script),
+        runnable_(runnable),
+        images_(ScriptImages(script)),
+        record_(record) {}
+
+  // The end record of each run, in the order the targets were added.
+  [[nodiscard]] std::vector<nlohmann::ordered_json> EndLines() const {
+    std::vector<nlohmann::ordered_json> lines;
+    for (const auto& [index, line] : ends_) lines.push_back(line);
+    return lines;
+  }
 
   void RunEnded(size_t index, const TargetRun& run) override {
+    // On disk first, as a station's record is.
+    ends_[index] = EndLine(run);
+    if (record_ != nullptr) record_->Append(RecordLine(ends_[index]));
     const std::string after = SecondsText(run.elapsedMs);
     switch (run.outcome) {
       case RunOutcome::kFinished:
@@ -178,28 +140,52 @@ class ConsoleReporter final : public RunObserver {
   void Stepped() override { console_.Refresh(); }
 
  private:
+  // The fields of a station's end record, with "ok" after the MAC as ever.
+  nlohmann::ordered_json EndLine(const TargetRun& run) const {
+    const Target& target = *run.target;
+    const auto ended = std::chrono::system_clock::now();
+    EndRecord end;
+    end.started = RecordTimeText(ended - std::chrono::milliseconds(run.elapsedMs));
+    end.ended = RecordTimeText(ended);
+    end.mac = target.mac;
+    end.product = target.Key();
+    end.productName = ScriptProductName(script_, target.Key());
+    // A run gives no address: it ends where it began.
+    if (target.ipAddress != 0) end.ipBefore = end.ipAfter = target.ipAddress;
+    end.script = runnable_.path;
+    end.scriptSha256 = runnable_.sha256;
+    end.images = images_;
+    const bool ok = run.outcome == RunOutcome::kFinished;
+    end.outcome = ok                                      ? UnitOutcome::kPassed
+                  : run.outcome == RunOutcome::kCancelled ? UnitOutcome::kCancelled
+                                                          : UnitOutcome::kFailed;
+    if (!ok) end.error = run.error;
+    end.milliseconds = run.elapsedMs;
+    end.bytesSent = run.bytesSent;
+    end.resends = run.resends;
+    end.restartConfirmed = run.restartConfirmed;
+    end.version = kQorVersion;
+    const nlohmann::ordered_json fields = ToJson(end);
+    nlohmann::ordered_json line;
+    for (const auto& [key, value] : fields.items()) {
+      line[key] = value;
+      if (key == "mac") line["ok"] = ok;
+    }
+    return line;
+  }
+
   void Report(const TargetRun& run, const std::string& text) {
     console_.Message(stderr, several_ ? run.target->mac.ToString() + ": " + text : text);
   }
 
   RunConsole& console_;
   bool several_;
+  const Script& script_;
+  const RunnableScript& runnable_;
+  std::vector<ImageInfo> images_;
+  DurableFile* record_;
+  std::map<size_t, nlohmann::ordered_json> ends_;
 };
-
-// One object per target and line, fields in the documented order.
-void PrintSummary(const std::vector<TargetRun>& runs) {
-  for (const TargetRun& run : runs) {
-    const bool ok = run.outcome == RunOutcome::kFinished;
-    const nlohmann::ordered_json line = {
-        {"mac", run.target->mac.ToString()},
-        {"ok", ok},
-        {"error", ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(run.error)},
-        {"seconds", run.elapsedMs / 1000.0},
-        {"restart_confirmed", run.restartConfirmed ? nlohmann::ordered_json(*run.restartConfirmed)
-                                                   : nlohmann::ordered_json(nullptr)}};
-    std::printf("%s\n", line.dump().c_str());
-  }
-}
 
 int RunScript(const RunOptions& options) {
   // Text that is no number fails as a number out of range does; written so that NaN fails too.
@@ -212,9 +198,7 @@ int RunScript(const RunOptions& options) {
                             RunSession::kMaxTimeoutSeconds));
   }
   RunnerOptions runner;
-  runner.silence.requestMs = SilenceMs(options.silence, SilenceLimits::kRequestMs, "--silence");
-  runner.silence.writeMs =
-      SilenceMs(options.writeSilence, SilenceLimits::kWriteMs, "--write-silence");
+  ApplySilence(options.engine, runner);
   runner.verifyDownloads = options.verify;
   runner.rewriteDamagedEnvironment = options.rewriteDamagedEnv;
   std::optional<MacAddress> wanted;
@@ -224,8 +208,8 @@ int RunScript(const RunOptions& options) {
 
   // Read the script before touching the network, so a bad script costs no discovery, and
   // show what the reader would silently skip or accept in it.
-  const LintedScript read =
-      ReadScriptWithLint(options.script, DirectiveRegistry(), CommandKeys(options.allowUnsigned));
+  const RunnableScript runnable = ReadRunnableScript(options.script, options.allowUnsigned);
+  const LintedScript& read = runnable.read;
   for (const LintWarning& warning : read.warnings) {
     std::fprintf(stderr, "%s\n", LintWarningText(options.script, warning).c_str());
   }
@@ -238,10 +222,13 @@ int RunScript(const RunOptions& options) {
     return 1;
   }
   const Script& script = *read.script;
+  // Opened before anything is sent: a record that cannot be written stops nothing half way.
+  std::unique_ptr<DurableFile> record;
+  if (!options.record.empty()) record = std::make_unique<DurableFile>(options.record);
 
   InterruptGuard interrupt;
   const std::unique_ptr<TargetNetwork> opened =
-      OpenNetwork(options.network, Tracing(options.trace));
+      OpenNetwork(options.network, Tracing(options.engine));
   TargetNetwork& network = *opened;
   // With --target the run starts the moment that target answers; --all takes the whole wait,
   // as it cannot know who else will answer.
@@ -274,17 +261,20 @@ int RunScript(const RunOptions& options) {
   RunConsole console(out, IsTerminal(out), labels);
 
   RunSettings settings;
-  settings.pace = options.pace == "tick" ? RunPace::kTick : RunPace::kFast;
+  settings.pace = PaceOf(options.engine);
+  settings.jobs = options.jobs;
   settings.timeoutSeconds = timeoutSeconds;
   settings.cancel = &interrupt.Flag();
   settings.runner = runner;
   RunSession session(script, network, std::move(settings));
   for (size_t i = 0; i < targets.size(); ++i) session.AddTarget(*targets[i], console.Display(i));
-  ConsoleReporter reporter(console, targets.size() > 1);
+  ConsoleReporter reporter(console, targets.size() > 1, script, runnable, record.get());
   session.Run(&reporter);
   console.Refresh(true);
 
-  if (options.json) PrintSummary(session.Runs());
+  if (options.json) {
+    for (const auto& line : reporter.EndLines()) std::printf("%s", RecordLine(line).c_str());
+  }
   if (options.all) std::fprintf(out, "%s\n", Tally(session.Runs(), skipped).c_str());
   if (interrupt.Interrupted()) return kInterruptedExit;
   return session.Succeeded() ? 0 : 1;
@@ -297,8 +287,9 @@ CommandRunner AddRunCommand(CLI::App& app) {
   CLI::App* run =
       app.add_subcommand("run", "Run a script on one target or on every discovered target");
   run->footer(
-      "Discovers targets first, then runs SCRIPT on the chosen ones at once over one socket. "
-      "Ctrl-C cancels the runs like the Cancel button.\n"
+      "Discovers targets first, then runs SCRIPT on the chosen ones at once over one socket "
+      "(with --jobs, on so many at a time, the next starting as one ends). Ctrl-C cancels the "
+      "runs like the Cancel button.\n"
       "SCRIPT is read as qorctl check reads it, and its warnings are printed before anything "
       "is sent; --strict refuses to run a script that draws any.\n"
       "A script with *script entries runs only on targets of those products (--force: on any).\n"
@@ -331,12 +322,7 @@ CommandRunner AddRunCommand(CLI::App& app) {
       ->needs(all);
   AddNetworkOptions(*run, options->network, "the discovery");
   AddWaitOption(*run, options->waitMs, "answers to the discovery");
-  run->add_option("--pace", options->pace,
-                  "fast: step whenever a reply arrives; tick: step every 20 ms like the desktop "
-                  "program")
-      ->type_name("fast|tick")
-      ->check(CLI::IsMember({"fast", "tick"}).description(""))
-      ->capture_default_str();
+  AddEngineOptions(*run, options->engine);
   run->add_option("--timeout", options->timeout,
                   "Cancel runs still going after SECONDS, from 0 to 2592000 (default 0: no "
                   "limit)")
@@ -351,21 +337,19 @@ CommandRunner AddRunCommand(CLI::App& app) {
   run->add_flag("--rewrite-damaged-env", options->rewriteDamagedEnv,
                 "Let *saveenv write over an environment block that was read as damaged, to "
                 "repair the target on purpose");
-  run->add_option("--silence", options->silence,
-                  "Fail a run when its target is silent for SECONDS about a fill, data, read or "
-                  "restart request (default 30)")
-      ->type_name("SECONDS");
-  run->add_option("--write-silence", options->writeSilence,
-                  "The same for a write; each progress reply starts the wait again (default "
-                  "600)")
-      ->type_name("SECONDS");
-  run->add_option("--trace", options->trace,
-                  "Write every request sent and every reply received to FILE, one JSON object "
-                  "per line, as qor-sim --trace does")
-      ->type_name("FILE");
+  run->add_option("--jobs", options->jobs,
+                  "With --all: run on at most N targets at once, starting the next as one ends "
+                  "(default 0: all at once)")
+      ->type_name("N")
+      ->check(CLI::Range(0, 65536).description(""));
   run->add_flag("--json", options->json,
-                "At the end, one JSON object per target and line: mac, ok, error, seconds, "
-                "restart_confirmed");
+                "At the end, one JSON object per target and line: the fields of qorctl "
+                "provision's end records (mac, ok, error, seconds, restart_confirmed, times, "
+                "addresses, product, script SHA-256, image CRCs, bytes sent, resends, ...)");
+  run->add_option("--record", options->record,
+                  "Append each target's end record to FILE as a line of JSON, on disk as soon "
+                  "as its run is over, as qorctl provision records units")
+      ->type_name("FILE");
   AddAllowUnsignedFlag(*run, options->allowUnsigned);
   return [options] {
     if (options->mac.empty() && !options->all) {

@@ -7,14 +7,12 @@
 #include "platform/Terminal.h"
 #include "platform/TickCount.h"
 #include "script/ScriptDisplay.h"
+#include "tools/qorctl/ProgressText.h"
 
 namespace qor::cli {
 namespace {
 
 constexpr uint32_t kRedrawEveryMs = 50;
-constexpr int kBarWidth = 20;
-// A rate needs this much of a transfer behind it before it says anything useful.
-constexpr uint32_t kRateAfterMs = 250;
 
 struct Line {
   std::string label;
@@ -34,41 +32,6 @@ std::string Describe(const Line& line) {
   std::string text = line.operation;
   if (!line.operation.empty() && !line.status.empty()) text += ": ";
   text += line.status;
-  return text;
-}
-
-std::string Bar(uint32_t done, uint32_t total) {
-  const uint64_t filled = uint64_t{done} * kBarWidth / total;
-  const uint64_t percent = uint64_t{done} * 100 / total;
-  std::string bar = "[";
-  bar.append(filled, '#');
-  bar.append(kBarWidth - filled, '.');
-  bar += Format("] %3u%%", static_cast<unsigned>(percent));
-  return bar;
-}
-
-// "1.5 MiB/s  0:07 left" once the transfer has gone on long enough to tell; empty before that
-// and once it is complete.
-std::string RateText(const Line& line, uint32_t now) {
-  const uint32_t elapsed = now - line.startTick;
-  if (elapsed < kRateAfterMs || line.done <= line.startDone || line.done >= line.total) return {};
-  const double rate = (line.done - line.startDone) * 1000.0 / elapsed;
-  std::string text;
-  if (rate >= 1024.0 * 1024.0) {
-    text = Format("%.1f MiB/s", rate / (1024.0 * 1024.0));
-  } else if (rate >= 1024.0) {
-    text = Format("%.1f KiB/s", rate / 1024.0);
-  } else {
-    text = Format("%.0f B/s", rate);
-  }
-  const auto left = static_cast<uint64_t>((line.total - line.done) / rate + 0.999);
-  if (left >= 3600) {
-    text += Format("  %u:%02u:%02u left", static_cast<unsigned>(left / 3600),
-                   static_cast<unsigned>(left / 60 % 60), static_cast<unsigned>(left % 60));
-  } else {
-    text += Format("  %u:%02u left", static_cast<unsigned>(left / 60),
-                   static_cast<unsigned>(left % 60));
-  }
   return text;
 }
 
@@ -135,8 +98,9 @@ struct RunConsole::State {
       text += line.final;
     } else {
       if (line.total > 0) {
-        text += Bar(line.done, line.total) + "  ";
-        const std::string rate = RateText(line, GetTickCount());
+        text += ProgressBar(line.done, line.total) + "  ";
+        const std::string rate =
+            TransferRateText(line.startDone, line.startTick, line.done, line.total, GetTickCount());
         if (!rate.empty()) text += rate + "  ";
       }
       text += Describe(line);

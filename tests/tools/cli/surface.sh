@@ -33,11 +33,11 @@ check "seconds are SECONDS everywhere" "" \
 "$ctl" bogus >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
 check "an unknown command exits 2" 2 $?
 check "and says so, listing the commands" \
-  "qorctl: unknown command \"bogus\"|Commands: check, discover, assign, run, env, adapters|Run 'qorctl --help' for usage." \
+  "qorctl: unknown command \"bogus\"|Commands: check, discover, assign, run, env, provision, adapters|Run 'qorctl --help' for usage." \
   "$(paste -sd'|' "${TMPDIR:-/tmp}/qor-surface.$$")"
 "$ctl" >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
 check "no command exits 2" 2 $?
-check "and lists the commands" "Commands: check, discover, assign, run, env, adapters" \
+check "and lists the commands" "Commands: check, discover, assign, run, env, provision, adapters" \
   "$(sed -n 2p "${TMPDIR:-/tmp}/qor-surface.$$")"
 for command in discover "assign 02:00:00:00:00:01 127.0.0.9 --verify" "run x.qor --all"; do
   "$ctl" $command --wait soon >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"

@@ -15,6 +15,7 @@
 #include <thread>
 #include <tuple>
 
+#include "net/Crc32.h"
 #include "net/TargetNetwork.h"
 #include "net/Wire.h"
 #include "tests/common/RunProgram.h"
@@ -98,6 +99,31 @@ TEST_F(QorctlRunTest, RunsOnEightTargetsAtOnceWithAll) {
   // Progress went to standard error, one line per change, naming each target.
   EXPECT_NE(run.err.find("02:00:00:00:00:08  Parameter table: Sending 00010400"), std::string::npos)
       << run.err;
+
+  // A few at a time, each end recorded as qorctl provision records it, the same as printed.
+  const std::string record = files.Folder() + "/run.jsonl";
+  const Outcome jobs =
+      Qorctl("run " + script + " --all --wait 300 --jobs 3 --json --record " + record);
+  ASSERT_EQ(jobs.status, 0) << jobs.err;
+  std::ifstream recorded(record, std::ios::binary);
+  const std::string recordText((std::istreambuf_iterator<char>(recorded)), {});
+  EXPECT_EQ(recordText, jobs.out);
+  const nlohmann::json ends = Summary(jobs.out);
+  ASSERT_EQ(ends.size(), 8u);
+  for (const auto& end : ends) {
+    const MacAddress mac = *MacAddress::Parse(end.at("mac").get<std::string>());
+    EXPECT_EQ(end.at("event"), "end");
+    EXPECT_EQ(end.at("ok"), true);
+    EXPECT_EQ(end.at("outcome"), "passed");
+    EXPECT_EQ(end.at("vendor"), 0x1234);
+    EXPECT_EQ(end.at("ip_before"), end.at("ip_after"));
+    EXPECT_EQ(end.at("ip_after"), IpAddressText(engine->FindTarget(mac)->ipAddress));
+    EXPECT_EQ(end.at("script_sha256").get<std::string>().size(), 64u);
+    EXPECT_EQ(end.at("images").at(0).at("crc32"), Crc32(0x800, ImageBytes().data()));
+    EXPECT_GT(end.at("bytes_sent").get<uint64_t>(), 0x800u);
+    EXPECT_EQ(end.at("resends"), 0);
+    EXPECT_LE(end.at("started").get<std::string>(), end.at("ended").get<std::string>());
+  }
 }
 
 TEST_F(QorctlRunTest, TickPaceRunsOneTargetAndShowsEachChange) {

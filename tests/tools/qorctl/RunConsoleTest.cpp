@@ -4,10 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "net/Target.h"
 #include "platform/TickCount.h"
 #include "script/ScriptDisplay.h"
+#include "station/UnitRecord.h"
 #include "tests/common/TempFiles.h"
 #include "tools/qorctl/RunConsole.h"
+#include "tools/qorctl/StationConsole.h"
 
 namespace qor::test {
 namespace {
@@ -108,6 +111,59 @@ TEST(RunConsoleTest, MoreTargetsThanATerminalHoldsAreShownOneLinePerChange) {
   console.Finish(3, "done in 0.100 s");
   EXPECT_EQ(Contents(out), "T3  Sending 00010400\nT3  done in 0.100 s\n");
   std::fclose(out);
+}
+
+// provision off a terminal: a line when a unit starts and one when it ends, notes apart, and
+// with a JSON stream each end record there too; nothing of the units' progress in between.
+TEST(RunConsoleTest, TheStationLogsEachUnitsStartAndEndOnALineOfItsOwn) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* notes = std::tmpfile();
+  std::FILE* json = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  ASSERT_NE(notes, nullptr);
+  ASSERT_NE(json, nullptr);
+  cli::StationConsole console(out, notes, false, json);
+  StartRecord start;
+  start.mac = MacAddress{{0x02, 0, 0, 0, 0, 0x01}};
+  start.ip = *ParseIpAddress("127.0.1.1");
+  start.unitValues = UnitValueList{{"serial", "SN0001"}, {"hostname", "unit-1"}};
+  ScriptDisplay& display = console.UnitStarted(start);
+  display.SetOperationText("Firmware");
+  display.SetProgress(1024, 2048);
+  console.Note(
+      "Passed over 02:00:00:00:00:09: product 0x1234:0x0002 is not among the script's "
+      "*script entries");
+  StartRecord kept = start;
+  kept.mac.bytes[5] = 0x02;
+  kept.ipBefore = kept.ip = *ParseIpAddress("127.0.0.10");
+  kept.unitValues.reset();
+  console.UnitStarted(kept);
+  EndRecord end;
+  end.mac = start.mac;
+  end.outcome = UnitOutcome::kFailed;
+  end.error = "Target refused the WriteRequest for 00010000 (status 3)";
+  end.milliseconds = 2333;
+  console.UnitEnded(end);
+  end.mac = kept.mac;
+  end.outcome = UnitOutcome::kCancelled;
+  end.milliseconds = 120;
+  console.UnitEnded(end);
+  EXPECT_EQ(Contents(out),
+            "02:00:00:00:00:01  started at 127.0.1.1 (was Unassigned), serial=SN0001 "
+            "hostname=unit-1\n"
+            "02:00:00:00:00:02  started at 127.0.0.10\n"
+            "02:00:00:00:00:01  failed after 2.333 s: Target refused the WriteRequest for "
+            "00010000 (status 3)\n"
+            "02:00:00:00:00:02  cancelled after 0.120 s\n");
+  EXPECT_EQ(Contents(notes),
+            "Passed over 02:00:00:00:00:09: product 0x1234:0x0002 is not among the script's "
+            "*script entries\n");
+  const std::string lines = Contents(json);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2);
+  EXPECT_EQ(lines.rfind("{\"event\":\"end\"", 0), 0u) << lines;
+  std::fclose(out);
+  std::fclose(notes);
+  std::fclose(json);
 }
 
 }  // namespace

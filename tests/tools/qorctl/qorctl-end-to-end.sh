@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # qor-sim and qorctl as a user runs them: discover three simulated targets, re-address one,
-# and check exit statuses. Must run inside scripts/netns-run.
+# provision 64, and check exit statuses. Must run inside scripts/netns-run.
 # Usage: qorctl-end-to-end.sh QOR_SIM QORCTL TEST_DIR [RUNNER]
 # RUNNER (wine) starts the programs when they are Windows ones: there lines end in CR LF, which
 # are read as LF, and qor-sim is stopped with Ctrl-C (SIGINT), as SIGTERM ends a Windows
@@ -21,7 +21,7 @@ source "${BASH_SOURCE%/*}/../../common/checks.sh"
 $runner "$sim_program" --targets 3 --unassigned 1 --trace "$work/trace.jsonl" --env 'e=' \
   --env 'note=caf\xC3\xA9' >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
-trap 'kill $sim_pid ${sim0_pid:-} 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill $sim_pid ${sim0_pid:-} ${sim64_pid:-} 2>/dev/null; rm -rf "$work"' EXIT
 for _ in $(seq 100); do
   text "$work/sim.out" | grep -qx ready && break
   sleep 0.05
@@ -120,6 +120,81 @@ check "both of its targets are unassigned" 2 \
   "$(ctl discover --wait 300 --json | grep -c '"ip": "Unassigned"')"
 kill -$stop $sim0_pid 2>/dev/null
 wait $sim0_pid
+
+# provision: 64 targets without an address, each given its own, the image and its own values,
+# read back through qor-sim's own state (its dump), not through qorctl.
+$runner "$sim_program" --targets 64 --first-ip 0 --dump "$work/state.json" >"$work/sim64.out" \
+  2>"$work/sim64.err" &
+sim64_pid=$!
+for _ in $(seq 100); do
+  text "$work/sim64.out" | grep -qx ready && break
+  kill -0 $sim64_pid 2>/dev/null || break
+  sleep 0.05
+done
+cat >"$work/line.qor" <<'SCRIPT'
+*product 0x1234 1 "QOR Demo Board"
+*script 0x1234 1 "Production line"
+*section "Firmware"
+*download 0x00010000 0x800
+S30D000100000102030405060708CD
+S30900010600CAFEBABEAF
+*section "Settings"
+*loadenv 0x00F00000 0x1000
+*saveenv 0x00F00000 0x1000
+*restart
+SCRIPT
+{
+  echo "serial,hostname"
+  for i in $(seq 64); do printf 'SN%04d,unit-%02d\n' "$i" "$i"; done
+} >"$work/values.csv"
+# Names in the current folder: under wine an argument that begins with / reads as an option.
+(cd "$work" && ctl provision line.qor --addresses 127.0.1.1-127.0.1.254 --jobs 8 --count 64 \
+  --unit-values values.csv --record line.jsonl --csv line.csv --idle 60 \
+  >provision.out 2>provision.err)
+check "provision exits 0" 0 $?
+check "its last lines" "Stopped: 64 units have passed (--count)" \
+  "$(text "$work/provision.out" | tail -2 | head -1)"
+check "the record's lines end in LF alone" 0 "$(grep -c $'\r' "$work/line.jsonl")"
+check "the CSV's in CR LF" 65 "$(grep -c $'\r$' "$work/line.csv")"
+python3 - "$work/line.jsonl" "$work/state.json" >"$work/readback.txt" <<'CHECK'
+import json, socket, sys
+record, state = sys.argv[1], sys.argv[2]
+ends = {}
+with open(record, "rb") as lines:
+    for line in lines:
+        entry = json.loads(line)
+        if entry["event"] == "end" and entry["outcome"] == "passed":
+            ends[entry["mac"]] = entry
+control = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+control.bind(("127.0.0.1", 0))
+control.settimeout(10)
+control.sendto(b"qor-sim dump 0x10000:0x800", ("127.0.0.1", 5266))
+print("dump:", control.recv(100).decode())
+targets = json.load(open(state))["targets"]
+addresses = {target["ip"] for target in targets if target["ip"].startswith("127.0.1.")}
+print("distinct addresses in the range:", len(addresses))
+def variables(block):
+    entries = bytes.fromhex(block)[4:].split(b"\0")
+    return dict(entry.decode().split("=", 1) for entry in entries if b"=" in entry)
+same = 0
+for target in targets:
+    end = ends.get(target["mac"])
+    if end is None:
+        continue
+    env = variables(target["environment"])
+    same += (end["ip_after"] == target["ip"] and target["restarts"] == 1
+             and target["regions"][0]["crc"] == end["images"][0]["crc32"]
+             and env.get("serial") == end["unit_values"]["serial"]
+             and env.get("hostname") == end["unit_values"]["hostname"]
+             and env.get("bootdelay") == "3")
+print("passed, as recorded, image, values and the rest of the table in place:", same)
+CHECK
+check "read back from the simulator" "dump: dumped
+distinct addresses in the range: 64
+passed, as recorded, image, values and the rest of the table in place: 64" \
+  "$(cat "$work/readback.txt")"
+kill -$stop $sim64_pid 2>/dev/null
+wait $sim64_pid
 
 # Without a route the broadcast itself fails: the message, then exit 1.
 ip route del default
