@@ -21,5 +21,6 @@ CommandRunner AddCheckCommand(CLI::App& app);
 CommandRunner AddDiscoverCommand(CLI::App& app);
 CommandRunner AddAssignCommand(CLI::App& app);
 CommandRunner AddRunCommand(CLI::App& app);
+CommandRunner AddReportCommand(CLI::App& app);
 
 }  // namespace qor::cli

@@ -12,7 +12,7 @@
 
 namespace {
 
-// "check, discover, assign, run": the commands in the order of --help.
+// "check, discover, assign, run, report": the commands in the order of --help.
 std::string CommandNames(const CLI::App& app) {
   std::string names;
   for (const CLI::App* command : app.get_subcommands({})) {
@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
   add(qor::cli::AddDiscoverCommand(app));
   add(qor::cli::AddAssignCommand(app));
   add(qor::cli::AddRunCommand(app));
+  add(qor::cli::AddReportCommand(app));
 
   app.set_help_all_flag("--help-all", "Print the help of every command and exit");
   app.set_version_flag("--version", std::string("qorctl ") + qor::kQorVersion,
