@@ -1,6 +1,6 @@
 # bash completion for qorctl: its commands, each command's options (read from qorctl's own
-# --help, so they never drift from the program), .QOR files where a script is expected, folders
-# for --scripts and the choices of --pace.
+# --help, so they never drift from the program), .QOR files where a script is expected, .jsonl
+# records for report, folders for --scripts and the choices of --pace.
 
 # "OPTION VALUE" or "OPTION" per line, for each option the command's --help lists.
 _qorctl_options() {
@@ -37,7 +37,7 @@ _qorctl() {
     case $prev in
       --pace) mapfile -t COMPREPLY < <(compgen -W "fast tick" -- "$cur") ;;
       --scripts) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -d -- "$cur") ;;
-      --trace) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
+      --trace|--html) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
     esac
     return  # a number, an address or a MAC: nothing to offer
   fi
@@ -47,6 +47,9 @@ _qorctl() {
   elif [[ $command == check || $command == run ]]; then
     compopt -o filenames 2>/dev/null
     mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -G "$cur*.[Qq][Oo][Rr]")
+  elif [[ $command == report ]]; then
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -G "$cur*.[Jj][Ss][Oo][Nn][Ll]")
   fi
 }
 

@@ -169,14 +169,21 @@ struct RecordSummary::Impl {
   }
 
   void TakeUnfinished(const RecordReader& record) {
-    std::set<std::pair<std::string, int64_t>> ended;
+    // A start and its end carry the same time; a second either way is allowed for a writer
+    // that read its clock twice (a run again after a stop takes far longer to start).
+    constexpr int64_t kSameStartMs = 1000;
+    std::map<std::string, std::set<int64_t>> started;
     for (const RecordEnd& end : record.Ends()) {
-      if (end.startedMs) ended.emplace(MacKey(end.mac), *end.startedMs);
+      if (end.startedMs) started[MacKey(end.mac)].insert(*end.startedMs);
     }
     for (const RecordStart& start : record.Starts()) {
-      if (start.timeMs && !ended.contains({MacKey(start.mac), *start.timeMs})) {
-        unfinished.push_back({start.mac, *start.timeMs});
+      if (!start.timeMs) continue;
+      const auto found = started.find(MacKey(start.mac));
+      if (found != started.end()) {
+        const auto near = found->second.lower_bound(*start.timeMs - kSameStartMs);
+        if (near != found->second.end() && *near <= *start.timeMs + kSameStartMs) continue;
       }
+      unfinished.push_back({start.mac, *start.timeMs});
     }
     std::stable_sort(
         unfinished.begin(), unfinished.end(),

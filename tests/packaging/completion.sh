@@ -21,7 +21,7 @@ complete_line() {
 }
 
 check "registered for qorctl" "complete -F _qorctl qorctl" "$(complete -p qorctl)"
-check "every command" "assign check discover run" "$(complete_line "")"
+check "every command" "assign check discover report run" "$(complete_line "")"
 check "commands by prefix" "discover" "$(complete_line d)"
 check "the program's own options" "--help --help-all --version" "$(complete_line --)"
 check "discover's options, from its --help" \
@@ -38,6 +38,9 @@ touch "$work/scripts/a.QOR" "$work/scripts/b.qor" "$work/scripts/notes.txt"
 cd "$work/scripts" || exit 1
 check "run offers .QOR files, any case, and folders" "a.QOR b.qor sub" "$(complete_line run "")"
 check "check too" "a.QOR" "$(complete_line check notes.txt a)"
+touch "$work/scripts/shift.jsonl" "$work/scripts/shift.csv"
+check "report offers record files and folders" "shift.jsonl sub" "$(complete_line report "")"
+check "report's --html any file" "shift.csv shift.jsonl" "$(complete_line report --html shift)"
 check "assign offers no files" "" "$(complete_line assign "")"
 check "--scripts offers folders" "sub" "$(complete_line discover --scripts "")"
 

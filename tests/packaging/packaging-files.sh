@@ -24,7 +24,7 @@ for name in "${!programs[@]}"; do
   check "$name(1) carries the version" 1 \
     "$(grep -c "$(env -u DISPLAY "$program" --version)" <<<"$text")"
   commands=("")
-  [ "$name" = qorctl ] && commands+=(check discover assign run)
+  [ "$name" = qorctl ] && commands+=(check discover assign run report)
   for command in "${commands[@]}"; do
     missing=""
     while read -r option; do

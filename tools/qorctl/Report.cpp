@@ -145,7 +145,7 @@ int MakeReport(const ReportOptions& options) {
 CommandRunner AddReportCommand(CLI::App& app) {
   auto options = std::make_shared<ReportOptions>();
   CLI::App* command = app.add_subcommand(
-      "report", "Summarise the records of qorctl provision and run --record for a line manager");
+      "report", "Summarise production records (JSON Lines of the units run) for a line manager");
   command
       ->add_option("RECORD", options->records,
                    "Record files (JSON Lines) of one or several stations or shifts")
