@@ -82,7 +82,7 @@ footer { margin-top: 30px; padding-top: 8px; border-top: 1px solid var(--line); 
   thead { display: table-header-group; }
   tr { break-inside: avoid; }
 }
-@media (max-width: 760px) {
+@media screen and (max-width: 760px) {
   body { padding: 16px; }
   .tiles { grid-template-columns: repeat(2, 1fr); }
   .columns { grid-template-columns: 1fr; }
@@ -186,11 +186,11 @@ size_t AxisStep(size_t most) {
 std::string Chart(const RecordSummary& summary) {
   const std::vector<HourCount>& hours = summary.Hours();
   const double width = 1000;
-  const double height = 330;
+  const double height = 340;
   const double left = 50;
   const double right = 14;
   const double top = 40;
-  const double bottom = 50;
+  const double bottom = 54;
   const double plotWidth = width - left - right;
   const double plotHeight = height - top - bottom;
   size_t most = 1;
@@ -211,7 +211,7 @@ std::string Chart(const RecordSummary& summary) {
 
   std::string out = Format(
       "<svg viewBox=\"0 0 %.0f %.0f\" role=\"img\" "
-      "aria-labelledby=\"chart-title\" font-size=\"12\" fill=\"#1f2933\">\n"
+      "aria-labelledby=\"chart-title\" font-size=\"14\" fill=\"#1f2933\">\n"
       "<title id=\"chart-title\">Runs per hour: %zu passed, %zu failed, %zu cancelled</title>\n",
       width, height, passed, failed, cancelled);
   // Legend.
@@ -220,10 +220,10 @@ std::string Chart(const RecordSummary& summary) {
        {std::pair{kPassColour, "Passed"}, std::pair{kFailColour, "Failed"},
         std::pair{kCancelColour, "Cancelled"}}) {
     out += Format(
-        "<rect x=\"%.1f\" y=\"8\" width=\"12\" height=\"12\" rx=\"2\" fill=\"%s\"/>"
+        "<rect x=\"%.1f\" y=\"7\" width=\"13\" height=\"13\" rx=\"2\" fill=\"%s\"/>"
         "<text x=\"%.1f\" y=\"18.5\">%s</text>\n",
-        legendX, colour, legendX + 17, label);
-    legendX += 30 + 8.0 * static_cast<double>(std::char_traits<char>::length(label));
+        legendX, colour, legendX + 19, label);
+    legendX += 34 + 8.5 * static_cast<double>(std::char_traits<char>::length(label));
   }
   out += Format(
       "<text x=\"%.1f\" y=\"18.5\" text-anchor=\"end\" fill=\"#5f6b7a\">runs ended "
@@ -269,21 +269,21 @@ std::string Chart(const RecordSummary& summary) {
     }
     if (totals && hour.Runs() > 0) {
       out += Format(
-          "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" font-size=\"11\" "
+          "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" font-size=\"13\" "
           "fill=\"#5f6b7a\">%zu</text>\n",
           x + barWidth / 2, y(base) - 5, hour.Runs());
     }
     if (i % labelEvery != 0) continue;
     const CivilTime time = ToCivilTime(hour.wallStartMs);
     out += Format("<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%02u:00</text>\n",
-                  x + barWidth / 2, top + plotHeight + 17, time.hour);
+                  x + barWidth / 2, top + plotHeight + 18, time.hour);
     const int day =
         time.year * 400 + static_cast<int>(time.month) * 32 + static_cast<int>(time.day);
     if (day != lastLabelDay) {
       out += Format(
           "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"#5f6b7a\" "
-          "font-size=\"11\">%u %s</text>\n",
-          x + barWidth / 2, top + plotHeight + 33, time.day, kMonths[time.month - 1]);
+          "font-size=\"13\">%u %s</text>\n",
+          x + barWidth / 2, top + plotHeight + 35, time.day, kMonths[time.month - 1]);
       lastLabelDay = day;
     }
   }
