@@ -14,7 +14,7 @@ for entry in "${programs[@]}"; do
   check "$name --version" "$name $version" "$(env -u DISPLAY -u WAYLAND_DISPLAY "$path" --version)"
 done
 
-helps=$("$ctl" --help-all; for c in check discover assign run; do "$ctl" $c --help; done
+helps=$("$ctl" --help-all; for c in check discover assign run report; do "$ctl" $c --help; done
         "$sim" --help; [ -n "$gui" ] && "$gui" --help)
 check "every help line fits 80 columns" "" "$(awk 'length > 80' <<<"$helps")"
 check "no value is named by its C++ type" "" "$(grep -E '\b(TEXT|INT|UINT|FLOAT)\b' <<<"$helps")"
@@ -26,11 +26,11 @@ check "seconds are SECONDS everywhere" "" \
 "$ctl" bogus >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
 check "an unknown command exits 2" 2 $?
 check "and says so, listing the commands" \
-  "qorctl: unknown command \"bogus\"|Commands: check, discover, assign, run|Run 'qorctl --help' for usage." \
+  "qorctl: unknown command \"bogus\"|Commands: check, discover, assign, run, report|Run 'qorctl --help' for usage." \
   "$(paste -sd'|' "${TMPDIR:-/tmp}/qor-surface.$$")"
 "$ctl" >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
 check "no command exits 2" 2 $?
-check "and lists the commands" "Commands: check, discover, assign, run" \
+check "and lists the commands" "Commands: check, discover, assign, run, report" \
   "$(sed -n 2p "${TMPDIR:-/tmp}/qor-surface.$$")"
 for command in discover "assign 02:00:00:00:00:01 127.0.0.9 --verify" "run x.qor --all"; do
   "$ctl" $command --wait soon >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
