@@ -128,6 +128,8 @@ struct RecordSummary::Impl {
     });
   }
 
+  int64_t HourOf(int64_t utcMs) const { return FloorDiv(utcMs + Offset(utcMs), kHourMs); }
+
   void TakeHours(const std::vector<RecordEnd>& ends) {
     std::map<int64_t, HourCount> byHour;
     for (const RecordEnd& end : ends) {
@@ -135,9 +137,7 @@ struct RecordSummary::Impl {
         ++runsWithoutTime;
         continue;
       }
-      const int64_t hour = FloorDiv(*end.endedMs + Offset(*end.endedMs), kHourMs);
-      HourCount& count = byHour[hour];
-      count.wallStartMs = hour * kHourMs;
+      HourCount& count = byHour[HourOf(*end.endedMs)];
       switch (end.outcome) {
         case RecordOutcome::kPassed:
           ++count.passed;
@@ -149,6 +149,9 @@ struct RecordSummary::Impl {
           ++count.cancelled;
           break;
       }
+    }
+    for (const UnitResult& unit : units) {
+      if (unit.last.endedMs) ++byHour[HourOf(*unit.last.endedMs)].units;
     }
     if (byHour.empty()) return;
     const int64_t first = byHour.begin()->first;

@@ -17,13 +17,14 @@ struct UnitResult {
   size_t runs = 0;
 };
 
-// The runs that ended within one hour of the wall clock.
+// The runs that ended within one hour of the wall clock, by outcome, and the units they finished.
 struct HourCount {
   int64_t wallStartMs = 0;  // the hour's start on the wall clock (see RecordSummary::WallTime)
   int64_t utcOffsetMs = 0;  // the wall clock's offset from UTC then
   size_t passed = 0;
   size_t failed = 0;
   size_t cancelled = 0;
+  size_t units = 0;  // units whose last run ended within the hour
   [[nodiscard]] size_t Runs() const { return passed + failed + cancelled; }
 };
 

@@ -333,10 +333,11 @@ TEST(RecordSummary, FiguresOfAShift) {
   for (const HourCount& hour : summary.Hours()) {
     hours.push_back(RecordTimeText(hour.wallStartMs).substr(11, 5) + " " +
                     std::to_string(hour.passed) + "/" + std::to_string(hour.failed) + "/" +
-                    std::to_string(hour.cancelled));
+                    std::to_string(hour.cancelled) + " " + std::to_string(hour.units));
   }
-  EXPECT_EQ(hours,
-            (std::vector<std::string>{"10:00 2/3/0", "11:00 1/0/0", "12:00 0/0/0", "13:00 1/0/0"}));
+  // The runs by outcome, then the units whose last run ended in the hour.
+  EXPECT_EQ(hours, (std::vector<std::string>{"10:00 2/3/0 5", "11:00 1/0/0 1", "12:00 0/0/0 0",
+                                             "13:00 1/0/0 1"}));
   EXPECT_EQ(summary.RunsWithoutTime(), 1u);
   ASSERT_EQ(summary.Unfinished().size(), 1u);
   EXPECT_EQ(summary.Unfinished()[0].mac, "02:00:00:00:00:09");

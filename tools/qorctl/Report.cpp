@@ -175,7 +175,12 @@ CommandRunner AddReportCommand(CLI::App& app) {
       "outcome) are left out, and standard error says how many and where.\n"
       "Exit status: 0 when the report was made, 1 when a file cannot be read or no record line "
       "could be, 2 on a usage error.");
-  return [options] { return MakeReport(*options); };
+  return [options] {
+    if (options->json && options->html == "-") {
+      throw UsageError("--json and --html - would both write to standard output");
+    }
+    return MakeReport(*options);
+  };
 }
 
 }  // namespace qor::cli

@@ -69,6 +69,7 @@ table.compact td, table.compact th { padding-left: 14px; padding-right: 14px; }
 .badge.cancelled { background: #edf0f3; color: #4b5663; }
 .warn { color: #9b2119; font-weight: 600; font-size: 12.5px; }
 .empty { color: var(--muted); font-style: italic; }
+.legend { color: var(--muted); font-size: 12px; margin: 6px 0 0; }
 .notes li { margin: 2px 0; }
 footer { margin-top: 30px; padding-top: 8px; border-top: 1px solid var(--line); color: var(--muted);
   font-size: 12px; }
@@ -292,20 +293,24 @@ std::string Chart(const RecordSummary& summary) {
 
 std::string HourTable(const RecordSummary& summary) {
   std::string out =
-      "<table class=\"compact\"><thead><tr><th>Hour</th><th class=\"n\">Passed</th><th "
-      "class=\"n\">Failed</th>"
-      "<th class=\"n\">Cancelled</th><th class=\"n\">Pass rate</th></tr></thead><tbody>\n";
+      "<table class=\"compact\"><thead><tr><th>Hour</th><th class=\"n\">Units</th>"
+      "<th class=\"n\">Passed</th><th class=\"n\">Failed</th><th class=\"n\">Cancelled</th>"
+      "<th class=\"n\">Runs passed</th></tr></thead><tbody>\n";
   for (const HourCount& hour : summary.Hours()) {
     const size_t judged = hour.passed + hour.failed;
     out += Format(
         "<tr><td class=\"nowrap\">%s</td><td class=\"n\">%zu</td><td class=\"n\">%zu</td>"
-        "<td class=\"n\">%zu</td><td class=\"n\">%s</td></tr>\n",
-        ClockMinuteText(hour.wallStartMs).c_str(), hour.passed, hour.failed, hour.cancelled,
+        "<td class=\"n\">%zu</td><td class=\"n\">%zu</td><td class=\"n\">%s</td></tr>\n",
+        ClockMinuteText(hour.wallStartMs).c_str(), hour.units, hour.passed, hour.failed,
+        hour.cancelled,
         judged > 0
             ? PercentText(static_cast<double>(hour.passed) / static_cast<double>(judged)).c_str()
             : "&ndash;");
   }
-  return out + "</tbody></table>\n";
+  return out +
+         "</tbody></table>\n<p class=\"legend\">Units: those whose last run ended in the hour. "
+         "Passed, failed, cancelled: the runs that ended in it; runs passed: of those passed and "
+         "failed.</p>\n";
 }
 
 std::string Macs(const std::vector<std::string>& macs) {

@@ -66,6 +66,7 @@ Json ReportJson(const RecordSummary& summary, const ReportHeading& heading) {
   Json hours = Json::array();
   for (const HourCount& hour : summary.Hours()) {
     hours.push_back({{"hour", HourText(hour)},
+                     {"units", hour.units},
                      {"passed", hour.passed},
                      {"failed", hour.failed},
                      {"cancelled", hour.cancelled}});

@@ -95,14 +95,14 @@ std::string Hours(const RecordSummary& summary) {
   if (hours.empty()) return {};
   size_t most = 0;
   for (const HourCount& hour : hours) most = std::max(most, hour.Runs());
-  std::string out = "\nRuns per hour (# passed, x failed, - cancelled)\n";
-  out += "  Hour              Passed Failed Cancelled\n";
+  std::string out = "\nHour by hour: units finished; runs # passed, x failed, - cancelled\n";
+  out += "  Hour              Units Passed Failed Cancelled\n";
   for (const HourCount& hour : hours) {
     std::string bar = std::string(Marks(hour.passed, most), '#') +
                       std::string(Marks(hour.failed, most), 'x') +
                       std::string(Marks(hour.cancelled, most), '-');
-    out += Format("  %s  %6zu %6zu %9zu  %s", ClockMinuteText(hour.wallStartMs).c_str(),
-                  hour.passed, hour.failed, hour.cancelled, bar.c_str());
+    out += Format("  %s  %5zu %6zu %6zu %9zu  %s", ClockMinuteText(hour.wallStartMs).c_str(),
+                  hour.units, hour.passed, hour.failed, hour.cancelled, bar.c_str());
     while (!out.empty() && out.back() == ' ') out.pop_back();
     out += '\n';
   }

@@ -81,6 +81,9 @@ TEST(ReportCommand, ExitStatusAndWhatStandardErrorSays) {
       {{}, 2, "qorctl report: RECORD is required"},
       {{"--slowest", "many", "one.jsonl"}, 2, "qorctl report: --slowest: \"many\" is not a number"},
       {{"--slowest", "1001", "one.jsonl"}, 2, "qorctl report: --slowest: 1001 is not from 0"},
+      {{"--json", "--html", "-", "one.jsonl"},
+       2,
+       "qorctl report: --json and --html - would both write to standard output"},
   };
   for (const auto& c : cases) {
     const std::string name = c.arguments.empty() ? "(none)" : c.arguments.front();
@@ -145,7 +148,7 @@ TEST(ReportCommand, TimesAreLocalUnlessUtcIsAsked) {
                            "local time, UTC+05:30\n"),
             std::string::npos)
       << local.out;
-  EXPECT_NE(local.out.find("  2026-12-09 13:00       0      1"), std::string::npos);
+  EXPECT_NE(local.out.find("  2026-12-09 13:00      1      0      1"), std::string::npos);
   const test::ProgramRun utc = Report({"--utc", "line-2.jsonl"}, kData, india);
   EXPECT_NE(utc.out.find("2026-12-09 08:10 to 2026-12-09 10:16 (2 h 06 min), UTC\n"),
             std::string::npos)

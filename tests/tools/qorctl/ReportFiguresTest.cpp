@@ -125,12 +125,12 @@ TEST(ReportText, BarsShowEveryCountAndNoLineEndsInBlanks) {
   heading.zone = "UTC";
   const std::string text = ReportText(RecordSummary(reader), heading);
   // The busiest hour fills the bar; one failure among a hundred passes still gets its mark.
-  EXPECT_NE(
-      text.find("  2026-12-09 10:00     100      1         0  " + std::string(36, '#') + "x\n"),
-      std::string::npos)
+  EXPECT_NE(text.find("  2026-12-09 10:00    101    100      1         0  " + std::string(36, '#') +
+                      "x\n"),
+            std::string::npos)
       << text;
-  EXPECT_NE(text.find("  2026-12-09 11:00       0      0         0\n"), std::string::npos);
-  EXPECT_NE(text.find("  2026-12-09 12:00       0      0         1  -\n"), std::string::npos);
+  EXPECT_NE(text.find("  2026-12-09 11:00      0      0      0         0\n"), std::string::npos);
+  EXPECT_NE(text.find("  2026-12-09 12:00      1      0      0         1  -\n"), std::string::npos);
   EXPECT_EQ(text.find(" \n"), std::string::npos);
 }
 
