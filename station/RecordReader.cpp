@@ -40,11 +40,14 @@ std::optional<uint32_t> Id(const Json& object, const char* key) {
   return static_cast<uint32_t>(*value);
 }
 
+// Beyond a year no run is believable; such a figure would only swamp the others.
+constexpr double kMostSeconds = 366.0 * 86400;
+
 std::optional<double> Seconds(const Json& object, const char* key) {
   const auto found = object.find(key);
   if (found == object.end() || !found->is_number()) return std::nullopt;
   const double value = found->get<double>();
-  if (!std::isfinite(value) || value < 0) return std::nullopt;
+  if (!std::isfinite(value) || value < 0 || value > kMostSeconds) return std::nullopt;
   return value;
 }
 
@@ -197,7 +200,8 @@ struct RecordReader::Impl {
       return;
     }
     end.seconds = Seconds(object, "seconds");
-    if (!end.seconds && end.startedMs && end.endedMs && *end.endedMs >= *end.startedMs) {
+    if (!end.seconds && end.startedMs && end.endedMs && *end.endedMs >= *end.startedMs &&
+        *end.endedMs - *end.startedMs <= static_cast<int64_t>(kMostSeconds * 1000)) {
       end.seconds = static_cast<double>(*end.endedMs - *end.startedMs) / 1000.0;
     }
     end.error = Text(object, "error");

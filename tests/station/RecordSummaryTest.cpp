@@ -358,6 +358,28 @@ TEST(RecordSummary, FiguresOfAShift) {
   EXPECT_EQ(summary.BytesSent(), 1000u);
 }
 
+TEST(RecordSummary, OnlyBelievableRunTimesCount) {
+  RecordReader record;
+  record.ReadText("a",
+                  End("02:00:00:00:00:01", "0", "1", "passed", ",\"seconds\":1e308") +
+                      End("02:00:00:00:00:02", "0", "1", "passed", ",\"seconds\":-1") +
+                      End("02:00:00:00:00:03", "0", "1", "passed", ",\"seconds\":\"slow\"") +
+                      End("02:00:00:00:00:04", "0", "1", "passed", ",\"seconds\":40") +
+                      "{\"event\":\"end\",\"mac\":\"02:00:00:00:00:05\",\"outcome\":\"passed\","
+                      "\"started\":\"2024-01-01T00:00:00Z\",\"ended\":\"2026-01-01T00:00:00Z\"}\n");
+  const RecordSummary summary(record);
+  // No run takes 1e308 or -1 seconds: the times give the minute instead. Two years between a
+  // start and its end is no run time either.
+  std::vector<std::string> slowest;
+  for (const UnitResult& unit : summary.Slowest()) {
+    slowest.push_back(unit.last.mac + " " + std::to_string(*unit.last.seconds));
+  }
+  EXPECT_EQ(slowest, (std::vector<std::string>{
+                         "02:00:00:00:00:01 60.000000", "02:00:00:00:00:02 60.000000",
+                         "02:00:00:00:00:03 60.000000", "02:00:00:00:00:04 40.000000"}));
+  EXPECT_EQ(summary.MedianPassSeconds(), 60.0);
+}
+
 TEST(RecordSummary, HoursFollowTheWallClock) {
   RecordReader record;
   record.ReadText("a", End("02:00:00:00:00:01", "0", "20", "passed") +
