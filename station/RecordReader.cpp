@@ -40,6 +40,8 @@ std::optional<uint32_t> Id(const Json& object, const char* key) {
   return static_cast<uint32_t>(*value);
 }
 
+constexpr size_t kLongestLine = 16 * 1024 * 1024;
+
 // Beyond a year no run is believable; such a figure would only swamp the others.
 constexpr double kMostSeconds = 366.0 * 86400;
 
@@ -129,6 +131,11 @@ struct RecordReader::Impl {
 
   void Skip(RecordPlace place, RecordSkipReason reason, std::string detail = {}) {
     skipped.push_back({std::move(place), reason, std::move(detail)});
+  }
+
+  void SkipLong(RecordPlace place) {
+    ++lines;
+    Skip(std::move(place), RecordSkipReason::kNotJson, "longer than any record line");
   }
 
   // Whether key was seen before; remembers it when not.
@@ -239,19 +246,35 @@ void RecordReader::ReadFile(const std::string& path) {
   impl_->keysOfThisFile.clear();
 
   std::string pending;
+  bool overlong = false;  // pending was dropped: the line is no record
   size_t number = 0;
   char buffer[65536];
   size_t count = 0;
+  const auto keep = [&](const char* from, size_t length) {
+    if (!overlong) pending.append(from, length);
+    // No record line comes near this; a file of something else (an image, say) given by
+    // mistake must not be held whole.
+    if (pending.size() > kLongestLine) {
+      overlong = true;
+      pending.clear();
+      pending.shrink_to_fit();
+    }
+  };
   while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
     size_t from = 0;
     for (size_t i = 0; i < count; ++i) {
       if (buffer[i] != '\n') continue;
-      pending.append(buffer + from, i - from);
-      impl_->TakeLine(std::move(pending), {path, ++number}, false);
+      keep(buffer + from, i - from);
+      if (overlong) {
+        impl_->SkipLong({path, ++number});
+      } else {
+        impl_->TakeLine(std::move(pending), {path, ++number}, false);
+      }
       pending.clear();
+      overlong = false;
       from = i + 1;
     }
-    pending.append(buffer + from, count - from);
+    keep(buffer + from, count - from);
   }
   const bool failed = std::ferror(file) != 0;
   std::fclose(file);
@@ -263,7 +286,11 @@ void RecordReader::ReadFile(const std::string& path) {
     for (const std::string& key : impl_->keysOfThisFile) impl_->runKeys.erase(key);
     throw Exception(Format("Cannot read \"%s\"", path.c_str()));
   }
-  if (!pending.empty()) impl_->TakeLine(std::move(pending), {path, ++number}, true);
+  if (overlong) {
+    impl_->SkipLong({path, ++number});
+  } else if (!pending.empty()) {
+    impl_->TakeLine(std::move(pending), {path, ++number}, true);
+  }
   impl_->files.push_back(path);
 }
 

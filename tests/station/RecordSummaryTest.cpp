@@ -423,7 +423,7 @@ TEST(RecordSummary, FarApartTimesKeepOnlyTheHoursWithRuns) {
   EXPECT_EQ(RecordTimeText(summary.Hours()[1].wallStartMs), "2027-12-09T10:00:00.000Z");
 }
 
-TEST(RecordReader, FilesThatCannotBeReadAreRefusedWhole) {
+TEST(RecordReader, FilesAreReadInBlocksOrRefusedWhole) {
   test::TempFiles files;
   const std::string good = files.Write("good.jsonl", End("02:00:00:00:00:01", "0", "1", "passed"));
   RecordReader record;
@@ -449,6 +449,14 @@ TEST(RecordReader, FilesThatCannotBeReadAreRefusedWhole) {
   ASSERT_EQ(record.Skipped().size(), 1u);
   EXPECT_EQ(record.Skipped()[0].reason, RecordSkipReason::kTornLastLine);
   EXPECT_EQ(record.Skipped()[0].place.line, 2u);
+  // A file of something else, given by mistake, is not held whole: a line far longer than any
+  // record's is dropped as it comes.
+  record.ReadFile(files.Write("image.bin", std::string(17 * 1024 * 1024, 'x') + "\n" +
+                                               End("02:00:00:00:00:03", "0", "1", "passed")));
+  EXPECT_EQ(record.Ends().size(), 3u);
+  ASSERT_EQ(record.Skipped().size(), 2u);
+  EXPECT_EQ(record.Skipped()[1].reason, RecordSkipReason::kNotJson);
+  EXPECT_EQ(record.Skipped()[1].detail, "longer than any record line");
 }
 
 TEST(RecordTime, ParsesTheRecordsTimesOnly) {
