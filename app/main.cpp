@@ -11,8 +11,8 @@ namespace {
 // Laid out as the command-line programs' help is, so that one generator makes every man page.
 void PrintUsage() {
   std::puts(
-      "Finds the QOR targets on the local network, lists them, gives them addresses\n"
-      "and runs scripts against them.\n"
+      "Finds the QOR targets on the local network, lists them, gives them addresses and\n"
+      "runs scripts against them.\n"
       "Usage: qor [OPTIONS]\n"
       "\n"
       "Options:\n"
@@ -22,8 +22,8 @@ void PrintUsage() {
       "The discovery goes to 255.255.255.255 and to the subnet broadcast of every\n"
       "adapter. The scripts offered for each product are the .QOR files in\n"
       "$XDG_DATA_HOME/qor/scripts (~/.local/share/qor/scripts), in qor/scripts of each\n"
-      "$XDG_DATA_DIRS folder (/usr/local/share and /usr/share) and beside the\n"
-      "program; a file name found in several is taken from the first.\n"
+      "$XDG_DATA_DIRS folder (/usr/local/share and /usr/share) and beside the program;\n"
+      "a file name found in several is taken from the first.\n"
       "Right-click a target for its menu. The About box: right-click the window's\n"
       "background, or press F1.");
 }

@@ -32,7 +32,8 @@ set(CPACK_PACKAGE_VENDOR "The QOR developers")
 set(CPACK_PACKAGE_CONTACT "${QOR_MAINTAINER}")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find, re-address and script networked devices on the LAN")
-set(CPACK_PACKAGE_DESCRIPTION
+# One string: set() with several would make a list, whose separators are semicolons too.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "QOR finds the devices of a family of networked products on the local network\n"
     "by UDP broadcast, on every network adapter, lists them with product name, MAC\n"
     "and IP address, gives a device a new IP address and runs firmware scripts\n"
@@ -42,7 +43,6 @@ set(CPACK_PACKAGE_DESCRIPTION
     "qor is the desktop program; qorctl does the same from a terminal, on one\n"
     "device or many at once; qor-sim simulates any number of devices to develop\n"
     "and test against.")
-string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_STRIP_FILES ON)
 
@@ -79,8 +79,22 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
       VERBATIM)
     list(APPEND qor_man_pages ${page}.gz)
   endforeach()
-  add_custom_target(qor_packaging_files ALL DEPENDS ${qor_man_pages} ${qor_compressed})
   install(FILES ${qor_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  if(QOR_BUILD_TOOLS)
+    # The script language's page, from its Markdown reference; qorctl gives the version.
+    set(page ${staged}/man/qor-script.5)
+    add_custom_command(OUTPUT ${page}.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${staged}/man
+      COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/make-man
+              ${packaging}/man/qor-script.5.in $<TARGET_FILE:qorctl> ${page}
+      COMMAND ${QOR_GZIP} -9nf ${page}
+      DEPENDS qorctl ${packaging}/man/qor-script.5.in ${PROJECT_SOURCE_DIR}/docs/script-language.md
+              ${PROJECT_SOURCE_DIR}/scripts/make-man
+      VERBATIM)
+    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+    list(APPEND qor_man_pages ${page}.gz)
+  endif()
+  add_custom_target(qor_packaging_files ALL DEPENDS ${qor_man_pages} ${qor_compressed})
   install(FILES ${staged}/copyright ${staged}/changelog.gz DESTINATION share/doc/qor)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION share/qor/examples)
   # The folder of the keys the administrator trusts to sign scripts for everybody, empty until
@@ -124,6 +138,10 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
 endif()
 
 if(WIN32)
+  # The README's title, underlined to its length once the version is in.
+  set(QOR_README_TITLE "QOR ${PROJECT_VERSION} for Windows 10 and 11 (64-bit)")
+  string(LENGTH "${QOR_README_TITLE}" title_length)
+  string(REPEAT "=" ${title_length} QOR_README_UNDERLINE)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt.in
                  ${PROJECT_BINARY_DIR}/packaging/README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt DESTINATION .)

@@ -34,6 +34,13 @@ for name in "${!programs[@]}"; do
   done
 done
 
+# The script language's page, made from docs/script-language.md (tests/docs checks its text).
+page=$folder/qor-script.5.gz
+warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
+check "qor-script(5) renders without a warning" "" "$warnings"
+number=$("${programs[qorctl]}" --version | cut -d' ' -f2)
+check "qor-script(5) carries the version" 1 "$(LC_ALL=C.UTF-8 man -l "$page" 2>/dev/null | grep -c "^QOR $number ")"
+
 if [ -n "${programs[qor]:-}" ]; then
   id=org.example.qor
   desktop=$source_dir/packaging/$id.desktop

@@ -47,5 +47,10 @@ for file in qor.exe qorctl.exe qor-sim.exe README.txt LICENSE.txt firmware-updat
   has "the ZIP holds $file beside qor.exe" "^$top/$file\$" "$listing"
 done
 check "nothing else in the ZIP" 10 "$(wc -l <<<"$listing")"
+readme=$(python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]).decode())' \
+  "$work/$top.zip" "$top/README.txt" | tr -d '\r')
+title=$(sed -n 1p <<<"$readme")
+check "the README's title names the version" "QOR $version for Windows 10 and 11 (64-bit)" "$title"
+check "its underline is as long as the title" "${title//?/=}" "$(sed -n 2p <<<"$readme")"
 
 finish "windows package"

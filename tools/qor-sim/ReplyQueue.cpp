@@ -4,6 +4,7 @@
 #include <deque>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace qor::sim {
 
@@ -15,10 +16,19 @@ struct ReplyQueue::State {
   uint32_t delayMs = 0;
   // The delay is the same for every reply, so arrival order is the order they fall due.
   std::deque<Waiting> waiting;
+  // Replies held back longer than the rest (SimReply::extraDelayMs): few, so looked through.
+  std::vector<Waiting> late;
 
+  [[nodiscard]] uint32_t WaitFor(const Waiting& entry) const {
+    return delayMs + entry.reply.extraDelayMs;
+  }
   [[nodiscard]] bool Due(const Waiting& entry, uint32_t now) const {
     // Unsigned difference: right across the clock's wrap.
-    return delayMs == 0 || now - entry.arrivedAt > delayMs;
+    const uint32_t wait = WaitFor(entry);
+    return wait == 0 || now - entry.arrivedAt > wait;
+  }
+  [[nodiscard]] uint64_t Left(const Waiting& entry, uint32_t now) const {
+    return Due(entry, now) ? 0 : uint64_t{WaitFor(entry)} + 1 - (now - entry.arrivedAt);
   }
 };
 
@@ -29,7 +39,11 @@ ReplyQueue::ReplyQueue(uint32_t delayMs) : state_(std::make_unique<State>()) {
 ReplyQueue::~ReplyQueue() = default;
 
 void ReplyQueue::Push(SimReply reply, uint32_t arrivedAt) {
-  state_->waiting.push_back({std::move(reply), arrivedAt});
+  if (reply.extraDelayMs > 0) {
+    state_->late.push_back({std::move(reply), arrivedAt});
+  } else {
+    state_->waiting.push_back({std::move(reply), arrivedAt});
+  }
 }
 
 std::vector<SimReply> ReplyQueue::TakeDue(uint32_t now) {
@@ -39,17 +53,24 @@ std::vector<SimReply> ReplyQueue::TakeDue(uint32_t now) {
     due.push_back(std::move(waiting.front().reply));
     waiting.pop_front();
   }
+  auto& late = state_->late;
+  const auto kept =
+      std::stable_partition(late.begin(), late.end(),
+                            [&](const State::Waiting& entry) { return !state_->Due(entry, now); });
+  for (auto entry = kept; entry != late.end(); ++entry) due.push_back(std::move(entry->reply));
+  late.erase(kept, late.end());
   return due;
 }
 
 int ReplyQueue::WaitMs(uint32_t now) const {
-  if (state_->waiting.empty()) return -1;
-  const State::Waiting& first = state_->waiting.front();
-  if (state_->Due(first, now)) return 0;
-  const uint64_t left = uint64_t{state_->delayMs} + 1 - (now - first.arrivedAt);
+  const State& s = *state_;
+  if (s.waiting.empty() && s.late.empty()) return -1;
+  uint64_t left =
+      s.waiting.empty() ? std::numeric_limits<uint64_t>::max() : s.Left(s.waiting.front(), now);
+  for (const State::Waiting& entry : s.late) left = std::min(left, s.Left(entry, now));
   return static_cast<int>(std::min<uint64_t>(left, std::numeric_limits<int>::max()));
 }
 
-size_t ReplyQueue::Size() const { return state_->waiting.size(); }
+size_t ReplyQueue::Size() const { return state_->waiting.size() + state_->late.size(); }
 
 }  // namespace qor::sim

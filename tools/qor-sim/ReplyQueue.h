@@ -9,7 +9,8 @@
 
 namespace qor::sim {
 
-// Replies held back by the simulator's reply delay, in the order their requests arrived. Times
+// Replies held back by the simulator's reply delay, in the order their requests arrived, and a
+// few held back longer still (SimReply::extraDelayMs), each leaving at its own time. Times
 // are ticks of a millisecond clock that wraps at 2^32 (platform/TickCount.h), passed in, so the
 // queue runs on a fake clock in tests.
 class ReplyQueue {

@@ -1,10 +1,15 @@
 #include "tools/qor-sim/SimEngine.h"
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <string>
+#include <system_error>
 #include <utility>
 
 #include "platform/TickCount.h"
+#include "tools/qor-sim/SimDump.h"
 #include "tools/qor-sim/SimModel.h"
 #include "tools/qor-sim/SimTransport.h"
 #include "tools/trace/TraceWriter.h"
@@ -28,11 +33,49 @@ struct SimEngine::State {
     if (traceFile) traceFile->Write(record);
   }
   [[nodiscard]] SimTransport::Hooks Hooks();
+  [[nodiscard]] SimReply Dump(const SimDumpRequest& dump, const SimDatagram& request);
 };
+
+// Writes the state to the dump file and answers "dumped", or "error: " and why. The file is
+// written beside its place and then renamed, so a reader never finds half of it.
+SimReply SimEngine::State::Dump(const SimDumpRequest& dump, const SimDatagram& request) {
+  std::string answer = "dumped";
+  if (!dump.error.empty()) {
+    answer = "error: " + dump.error;
+  } else if (request.length > request.bytes.size()) {
+    answer = "error: request too long";
+  } else {
+    std::string text;
+    {
+      std::lock_guard lock(mutex);
+      text = model.Dump(dump.regions, request.timeMs);
+    }
+    const std::string part = options.dumpPath + ".part";
+    std::ofstream file(part, std::ios::binary | std::ios::trunc);
+    file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    file.close();
+    std::error_code error;
+    if (file) std::filesystem::rename(part, options.dumpPath, error);
+    if (!file || error) answer = "error: cannot write " + options.dumpPath;
+  }
+  SimReply reply;
+  reply.bytes.assign(answer.begin(), answer.end());
+  reply.source = request.destination;
+  reply.destination = request.source;
+  reply.destinationPort = request.sourcePort;
+  reply.traced = false;
+  return reply;
+}
 
 SimTransport::Hooks SimEngine::State::Hooks() {
   SimTransport::Hooks hooks;
   hooks.handle = [this](const SimDatagram& request, std::vector<SimReply>& replies) {
+    if (!options.dumpPath.empty()) {
+      if (const auto dump = ParseDumpRequest(request.bytes)) {
+        if ((request.source >> 24) == 127) replies.push_back(Dump(*dump, request));
+        return;
+      }
+    }
     ++requestCount;
     SimOutput output;
     std::lock_guard lock(mutex);

@@ -1,6 +1,8 @@
 #include "tools/qor-sim/SimModel.h"
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
+#include <numeric>
 #include <random>
 #include <utility>
 
@@ -22,7 +24,50 @@ struct SimTarget {
   SimTargetInfo info;
   SparseMemory memory;
   SparseMemory staging;
+  uint64_t stagedEnd = 0;  // how far fills and data have reached into the staging buffer
+  std::mt19937 random;     // this target's faults
+  // Answering nothing for silentFor ms from silentSince, for this reason; none when up.
+  const char* silence = nullptr;
+  uint32_t silentSince = 0;
+  uint32_t silentFor = 0;
+  std::optional<uint32_t> goneAt;  // when it goes silent for good
 };
+
+// Why target answers nothing at nowMs; none when it is up.
+const char* SilenceAt(const SimTarget& target, uint32_t nowMs) {
+  if (target.goneAt && nowMs >= *target.goneAt) return "gone silent for good";
+  if (target.silence != nullptr && nowMs - target.silentSince < target.silentFor) {
+    return target.silence;
+  }
+  return nullptr;
+}
+
+// A draw from 0 to 1 (exclusive).
+double Draw(std::mt19937& random) { return static_cast<double>(random()) / 4294967296.0; }
+
+// A draw of true with the probability rate; draws nothing at rate 0, so a fault that is not
+// asked for leaves the others' draws as they were.
+bool Happens(std::mt19937& random, double rate) { return rate > 0 && Draw(random) < rate; }
+
+// The power is gone, or the target restarts: what its staging buffer held is lost.
+void LoseStaging(SimTarget& target) { target.staging.Fill(0, target.stagedEnd, 0x00); }
+
+void FallSilent(SimTarget& target, uint32_t nowMs, uint32_t forMs, const char* reason) {
+  target.silence = reason;
+  target.silentSince = nowMs;
+  target.silentFor = forMs;
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (const uint8_t byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0F];
+  }
+  return text;
+}
 
 bool IsLoopback(uint32_t address) { return (address >> 24) == 127; }
 
@@ -92,38 +137,63 @@ struct SimModel::State {
   SimOptions options;
   std::vector<SimTarget> targets;
   std::map<MacAddress, size_t> byMac;
-  std::mt19937 random;
   std::vector<uint8_t> scratch;
+  SimCounters counters;
 
   void CreateTargets();
+  void ChooseVanishing();
   const char* Route(const SimDatagram& datagram, TraceRecord& request, SimOutput& output);
+  const char* Befall(SimTarget& target, uint32_t nowMs);
   const char* Assign(SimTarget& target, wire::ByteView bytes, TraceRecord& request,
                      SimOutput& output);
   void Discover(const TraceRecord& request, SimOutput& output);
   void Carry(SimTarget& target, uint16_t type, wire::ByteView bytes, const TraceRecord& request,
-             SimOutput& output);
+             uint32_t nowMs, SimOutput& output);
   uint32_t Fill(SimTarget& target, wire::ByteView bytes);
   uint32_t Data(SimTarget& target, wire::ByteView bytes);
   uint32_t Write(SimTarget& target, wire::ByteView bytes, const TraceRecord& request,
                  SimOutput& output);
   uint32_t Read(SimTarget& target, wire::ByteView bytes, wire::Bytes& payload);
-  // Sends reply, unless the loss generator takes it.
-  void Send(uint16_t requestType, SimReply reply, SimOutput& output);
+  // Sends reply, unless it is lost: whether it went. It may also leave late, or twice: all as
+  // target's generator draws.
+  bool Send(SimTarget& target, uint16_t requestType, SimReply reply, SimOutput& output);
   [[nodiscard]] SimTarget& TargetFor(const MacAddress& mac);
 };
 
 SimModel::SimModel(const SimOptions& options) : state_(std::make_unique<State>()) {
   CheckAddresses(options);
   state_->options = options;
-  state_->random.seed(options.seed);
   state_->CreateTargets();
+  state_->ChooseVanishing();
 }
 
 SimModel::~SimModel() = default;
 
+namespace {
+
+// What each target's environment block starts as: the option for all, then the damaged and
+// blank ones drawn apart from every other choice.
+std::vector<SimEnvBlock> StartingBlocks(const SimOptions& o) {
+  std::vector<SimEnvBlock> blocks(o.targets, o.environmentBlock);
+  std::seed_seq seeds{o.seed, 0u, 1u};
+  std::mt19937 draw(seeds);
+  std::vector<uint32_t> order(o.targets);
+  std::iota(order.begin(), order.end(), 0u);
+  const uint32_t damaged = std::min(o.damagedBlocks, o.targets);
+  const uint32_t count = std::min<uint64_t>(uint64_t{damaged} + o.blankBlocks, o.targets);
+  for (uint32_t i = 0; i < count; ++i) {
+    std::swap(order[i], order[i + draw() % (o.targets - i)]);
+    blocks[order[i]] = i < damaged ? SimEnvBlock::kDamaged : SimEnvBlock::kBlank;
+  }
+  return blocks;
+}
+
+}  // namespace
+
 void SimModel::State::CreateTargets() {
   const SimOptions& o = options;
   targets.resize(o.targets);
+  const std::vector<SimEnvBlock> blocks = StartingBlocks(o);
   for (uint32_t i = 0; i < o.targets; ++i) {
     SimTarget& target = targets[i];
     target.info.mac = MacPlus(o.firstMac, i);
@@ -133,6 +203,8 @@ void SimModel::State::CreateTargets() {
     target.info.vendorId = o.vendorId;
     target.info.productId = o.productId;
     target.info.stagingSize = o.stagingSize;
+    std::seed_seq seeds{o.seed, i + 1};
+    target.random.seed(seeds);
     byMac.emplace(target.info.mac, i);
     if (o.environmentLength == 0) continue;
 
@@ -144,14 +216,30 @@ void SimModel::State::CreateTargets() {
     environment.entries["serial"] = Format("SIM%05u", i + 1);
     environment.entries["bootdelay"] = "3";
     for (const auto& [name, value] : o.environment) SetVariable(environment, name, value);
-    if (o.environmentBlock == SimEnvBlock::kBlank) continue;  // unwritten memory reads 0xFF
+    if (blocks[i] == SimEnvBlock::kBlank) continue;  // unwritten memory reads 0xFF
     DataBlock block = BuildEnvironmentBlock(environment, o.environmentAddress, o.environmentLength);
-    if (o.environmentBlock == SimEnvBlock::kDamaged) block.bytes[0] ^= 0x01;  // the CRC's top byte
+    if (blocks[i] == SimEnvBlock::kDamaged) block.bytes[0] ^= 0x01;  // the CRC's top byte
     target.memory.Write(block.address, block.bytes.size(), block.bytes.data());
   }
 }
 
+// The targets that go silent for good, and when: drawn apart from every other fault.
+void SimModel::State::ChooseVanishing() {
+  const uint32_t count = std::min<uint32_t>(options.vanishing, options.targets);
+  if (count == 0) return;
+  std::seed_seq seeds{options.seed, 0u};
+  std::mt19937 draw(seeds);
+  std::vector<uint32_t> order(options.targets);
+  std::iota(order.begin(), order.end(), 0u);
+  const uint32_t within = std::max<uint32_t>(options.vanishWithinMs, 1);
+  for (uint32_t i = 0; i < count; ++i) {
+    std::swap(order[i], order[i + draw() % (options.targets - i)]);
+    targets[order[i]].goneAt = 1 + draw() % within;
+  }
+}
+
 void SimModel::Handle(const SimDatagram& request, SimOutput& output) {
+  ++state_->counters.requests;
   TraceRecord record = RequestRecord(request);
   if (const char* reason = state_->Route(request, record, output)) {
     record.event = "ignored";
@@ -183,6 +271,10 @@ const char* SimModel::State::Route(const SimDatagram& datagram, TraceRecord& req
   const auto found = byMac.find(header->mac);
   if (found == byMac.end()) return "no target has this MAC";
   SimTarget& target = targets[found->second];
+  if (SilenceAt(target, datagram.timeMs) != nullptr) {
+    ++counters.ignoredWhileSilent;
+    return SilenceAt(target, datagram.timeMs);
+  }
   if (type == kAssignAddressRequest) return Assign(target, bytes, request, output);
 
   if (!IsCarriedOut(type)) return "unknown request type";
@@ -194,9 +286,28 @@ const char* SimModel::State::Route(const SimDatagram& datagram, TraceRecord& req
   const auto tagged = wire::RequestIdHeader::Decode(bytes);
   if (!tagged) return "too short for a requestId";
   request.requestId = tagged->requestId;
+  if (const char* fault = Befall(target, datagram.timeMs)) return fault;
   request.event = "handled";
   output.records.push_back(request);
-  Carry(target, type, bytes, request, output);
+  Carry(target, type, bytes, request, datagram.timeMs, output);
+  return nullptr;
+}
+
+// A drop-off or a power cut, as the target's generator draws them, at the request that meets
+// it: the reason it goes unanswered, or none.
+const char* SimModel::State::Befall(SimTarget& target, uint32_t nowMs) {
+  const auto duration = [&](uint32_t mostMs) { return 1 + target.random() % std::max(mostMs, 1u); };
+  if (Happens(target.random, options.dropOffRate)) {
+    ++counters.dropOffs;
+    FallSilent(target, nowMs, duration(options.dropOffMs), "dropped off the network");
+    return target.silence;
+  }
+  if (Happens(target.random, options.powerCutRate)) {
+    ++counters.powerCuts;
+    LoseStaging(target);
+    FallSilent(target, nowMs, duration(options.powerCutMs), "power cut");
+    return target.silence;
+  }
   return nullptr;
 }
 
@@ -219,21 +330,29 @@ void SimModel::State::Discover(const TraceRecord& request, SimOutput& output) {
   TraceRecord handled = request;
   handled.event = "handled";
   output.records.push_back(std::move(handled));
-  for (const SimTarget& target : targets) {
+  for (SimTarget& target : targets) {
+    if (SilenceAt(target, request.timeMs) != nullptr) continue;
     const wire::DiscoverReply reply{.mac = target.info.mac,
                                     .ipAddress = target.info.ipAddress,
                                     .vendorId = target.info.vendorId,
                                     .productId = target.info.productId,
                                     .stagingSize = target.info.stagingSize};
-    Send(kDiscoverRequest, MakeReply(target, request, kDiscoverReply, reply.Encode()), output);
+    if (Send(target, kDiscoverRequest, MakeReply(target, request, kDiscoverReply, reply.Encode()),
+             output)) {
+      ++target.info.discoverReplies;
+    }
   }
 }
 
 void SimModel::State::Carry(SimTarget& target, uint16_t type, wire::ByteView bytes,
-                            const TraceRecord& request, SimOutput& output) {
+                            const TraceRecord& request, uint32_t nowMs, SimOutput& output) {
   wire::Bytes payload;
   uint32_t status = kStatusOk;
-  if (const auto failure = options.failures.find(type); failure != options.failures.end()) {
+  const auto failure = options.failures.find(type);
+  bool restarted = false;
+  if (failure != options.failures.end() &&
+      (options.failureRate >= 1 || Happens(target.random, options.failureRate))) {
+    ++counters.failuresInjected;
     status = failure->second;
   } else if (type == kFillRequest) {
     status = Fill(target, bytes);
@@ -245,6 +364,8 @@ void SimModel::State::Carry(SimTarget& target, uint16_t type, wire::ByteView byt
     status = Read(target, bytes, payload);
   } else if (type == kRestartRequest) {
     ++target.info.restarts;
+    ++counters.restarts;
+    restarted = true;
   }
   const uint32_t requestId = *request.requestId;
   const wire::FinalReply reply{.mac = target.info.mac,
@@ -254,7 +375,12 @@ void SimModel::State::Carry(SimTarget& target, uint16_t type, wire::ByteView byt
   SimReply final = MakeReply(target, request, kFinalReply, reply.Encode());
   final.record.requestId = requestId;
   final.record.status = status;
-  Send(type, std::move(final), output);
+  Send(target, type, std::move(final), output);
+  // Answered first, as a device acknowledges before it goes down.
+  if (restarted) {
+    LoseStaging(target);
+    if (options.restartMs > 0) FallSilent(target, nowMs, options.restartMs, "restarting");
+  }
 }
 
 uint32_t SimModel::State::Fill(SimTarget& target, wire::ByteView bytes) {
@@ -262,6 +388,7 @@ uint32_t SimModel::State::Fill(SimTarget& target, wire::ByteView bytes) {
   if (!fill) return kStatusBadLength;
   if (fill->length > target.info.stagingSize) return kStatusOutOfRange;
   target.staging.Fill(0, fill->length, 0xFF);
+  target.stagedEnd = std::max<uint64_t>(target.stagedEnd, fill->length);
   return kStatusOk;
 }
 
@@ -271,6 +398,7 @@ uint32_t SimModel::State::Data(SimTarget& target, wire::ByteView bytes) {
   const uint64_t count = data->data.size();
   if (data->offset + count > target.info.stagingSize) return kStatusOutOfRange;
   target.staging.Write(data->offset, count, data->data.data());
+  target.stagedEnd = std::max<uint64_t>(target.stagedEnd, data->offset + count);
   return kStatusOk;
 }
 
@@ -295,7 +423,7 @@ uint32_t SimModel::State::Write(SimTarget& target, wire::ByteView bytes, const T
     SimReply reply = MakeReply(target, request, kProgressReply, progress.Encode());
     reply.record.requestId = write->requestId;
     reply.record.status = value;
-    Send(kWriteRequest, std::move(reply), output);
+    Send(target, kWriteRequest, std::move(reply), output);
   }
   target.memory.Write(address, count, staged.data());
   return kStatusOk;
@@ -308,23 +436,38 @@ uint32_t SimModel::State::Read(SimTarget& target, wire::ByteView bytes, wire::By
   const uint64_t count = read->length;
   if (count > kMaxDataBytes) return kStatusBadLength;
   if (address + count > kAddressSpace) return kStatusOutOfRange;
+  if (count > 1 && Happens(target.random, options.shortReadRate)) {
+    ++counters.shortReads;
+    payload.resize(1 + target.random() % (count - 1));
+    target.memory.Read(address, payload.size(), payload.data());
+    return kStatusOk;
+  }
   payload.resize(count);
   target.memory.Read(address, count, payload.data());
   return kStatusOk;
 }
 
-void SimModel::State::Send(uint16_t requestType, SimReply reply, SimOutput& output) {
+bool SimModel::State::Send(SimTarget& target, uint16_t requestType, SimReply reply,
+                           SimOutput& output) {
   const bool mayLose = options.lossTypes.empty() || options.lossTypes.count(requestType) > 0;
-  if (options.lossRate > 0 && mayLose) {
-    const double draw = static_cast<double>(random()) / 4294967296.0;
-    if (draw < options.lossRate) {
-      reply.record.event = "lost";
-      reply.record.reason = "simulated loss";
-      output.records.push_back(std::move(reply.record));
-      return;
-    }
+  if (mayLose && Happens(target.random, options.lossRate)) {
+    reply.record.event = "lost";
+    reply.record.reason = "simulated loss";
+    output.records.push_back(std::move(reply.record));
+    ++counters.repliesLost;
+    return false;
+  }
+  // Discoveries wait a fixed time for answers: a late one would only be missed.
+  if (requestType != kDiscoverRequest && Happens(target.random, options.lateRate)) {
+    ++counters.lateReplies;
+    reply.extraDelayMs = options.lateMs;
+  }
+  if (Happens(target.random, options.duplicateRate)) {
+    ++counters.duplicates;
+    output.replies.push_back(reply);
   }
   output.replies.push_back(std::move(reply));
+  return true;
 }
 
 SimTarget& SimModel::State::TargetFor(const MacAddress& mac) {
@@ -369,6 +512,64 @@ std::map<std::string, std::string> SimModel::Environment(const MacAddress& mac) 
   TargetEnvironment environment;
   ParseEnvironmentBlock(block.data(), block.size(), environment);
   return environment.entries;
+}
+
+}  // namespace qor::sim
+
+namespace qor::sim {
+
+SimCounters SimModel::Counters() const { return state_->counters; }
+
+std::string SimModel::Dump(const std::vector<SimRegion>& regions, uint32_t nowMs) const {
+  const State& s = *state_;
+  const SimOptions& o = s.options;
+  const SimCounters& c = s.counters;
+  uint64_t vanished = 0;
+  for (const SimTarget& target : s.targets) vanished += target.goneAt && nowMs >= *target.goneAt;
+  nlohmann::ordered_json dump = {
+      {"time_ms", nowMs},
+      {"counters",
+       {{"requests", c.requests},
+        {"replies_lost", c.repliesLost},
+        {"failures_injected", c.failuresInjected},
+        {"drop_offs", c.dropOffs},
+        {"power_cuts", c.powerCuts},
+        {"restarts", c.restarts},
+        {"vanished", vanished},
+        {"ignored_while_silent", c.ignoredWhileSilent},
+        {"late_replies", c.lateReplies},
+        {"duplicates", c.duplicates},
+        {"short_reads", c.shortReads}}},
+      {"environment", {{"address", o.environmentAddress}, {"length", o.environmentLength}}},
+      {"targets", nlohmann::ordered_json::array()}};
+
+  std::vector<uint8_t> piece;
+  for (const SimTarget& target : s.targets) {
+    nlohmann::ordered_json crcs = nlohmann::ordered_json::array();
+    for (const SimRegion& region : regions) {
+      // A piece at a time: a region may be as large as the whole memory.
+      uint32_t crc = 0;
+      constexpr uint64_t kPiece = 64 * 1024;
+      const uint64_t end =
+          std::min<uint64_t>(uint64_t{region.address} + region.length, kAddressSpace);
+      for (uint64_t at = region.address; at < end; at += kPiece) {
+        piece.resize(std::min(kPiece, end - at));
+        target.memory.Read(at, piece.size(), piece.data());
+        crc = Crc32Extend(crc, piece);
+      }
+      crcs.push_back({{"address", region.address}, {"length", region.length}, {"crc", crc}});
+    }
+    const char* silence = SilenceAt(target, nowMs);
+    dump["targets"].push_back({{"mac", target.info.mac.ToString()},
+                               {"ip", IpAddressText(target.info.ipAddress)},
+                               {"state", silence != nullptr ? silence : "up"},
+                               {"restarts", target.info.restarts},
+                               {"discover_replies", target.info.discoverReplies},
+                               {"environment", Hex(ReadMemory(target.info.mac, o.environmentAddress,
+                                                              o.environmentLength))},
+                               {"regions", std::move(crcs)}});
+  }
+  return dump.dump() + "\n";
 }
 
 }  // namespace qor::sim

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/MacAddress.h"
+#include "tools/qor-sim/SimDump.h"
 #include "tools/qor-sim/SimOptions.h"
 #include "tools/trace/TraceRecord.h"
 
@@ -31,7 +32,9 @@ struct SimReply {
   uint32_t source = 0;
   uint32_t destination = 0;
   uint16_t destinationPort = 0;
-  TraceRecord record;  // the sender adds the time and "sent" or "lost"
+  TraceRecord record;         // the sender adds the time and "sent" or "lost"
+  bool traced = true;         // false for the answer to a dump request, which is no target's
+  uint32_t extraDelayMs = 0;  // held back this much longer than the other replies
 };
 
 // What requests led to: trace records to write now, in order, and replies to send.
@@ -42,7 +45,8 @@ struct SimOutput {
 
 // The simulated targets themselves, without sockets or threads: each request in, its trace
 // record and replies out. Requests are routed by the MAC in their header; faults are injected
-// here (replies lost as a seeded generator draws, failure statuses, ProgressReplies).
+// here (replies lost as a seeded generator draws, failure statuses, ProgressReplies, targets
+// dropping off, losing power, restarting or going silent for good).
 // Not thread-safe: the owner serialises calls.
 class SimModel {
  public:
@@ -63,6 +67,12 @@ class SimModel {
   void WriteMemory(const MacAddress& mac, uint32_t address, const std::vector<uint8_t>& bytes);
   // The variables of the target's environment block; empty when its CRC is wrong.
   [[nodiscard]] std::map<std::string, std::string> Environment(const MacAddress& mac) const;
+  [[nodiscard]] SimCounters Counters() const;
+  // Every target's state at nowMs (ms since the start, as SimDatagram::timeMs) as one JSON
+  // object: the counters, then per target its MAC, address, "state" ("up", or why it answers
+  // nothing), restarts, DiscoverReplies sent, its environment block in hexadecimal and the
+  // CRC-32 of each region of its memory.
+  [[nodiscard]] std::string Dump(const std::vector<SimRegion>& regions, uint32_t nowMs) const;
 
  private:
   struct State;

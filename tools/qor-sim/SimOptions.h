@@ -40,6 +40,10 @@ struct SimOptions {
   // Variables added to (or replacing) the defaults: ipaddr, netmask, serial, bootdelay.
   std::map<std::string, std::string> environment;
   SimEnvBlock environmentBlock = SimEnvBlock::kValid;
+  // This many targets, chosen by the seed, start with a damaged block instead, and this many
+  // others with a blank one, so that one run meets all three.
+  uint32_t damagedBlocks = 0;
+  uint32_t blankBlocks = 0;
   // ProgressReplies sent while carrying out each WriteRequest, before its FinalReply.
   uint32_t progressReplies = 0;
   // Each reply is lost with this probability (0 to 1), drawn from a generator seeded by seed.
@@ -51,6 +55,36 @@ struct SimOptions {
   std::map<uint16_t, uint32_t> failures;
   // Every reply leaves this long after its request arrived.
   uint32_t replyDelayMs = 0;
+  // Each request of a type in `failures` fails with this probability (0 to 1); 1 is always.
+  double failureRate = 1.0;
+  // Each request for a target is, with this probability, the moment it drops off the network:
+  // it ignores that request and answers nothing, discoveries included, for 1 to dropOffMs
+  // milliseconds, then comes back as it was.
+  double dropOffRate = 0.0;
+  uint32_t dropOffMs = 2000;
+  // The same for a power cut (for 1 to powerCutMs): the target comes back with its staging
+  // buffer lost, holding zeros where fills and data had reached.
+  double powerCutRate = 0.0;
+  uint32_t powerCutMs = 2000;
+  // A target that carries out a RestartRequest answers it, loses its staging buffer as in a
+  // power cut and answers nothing for this long while it starts again.
+  uint32_t restartMs = 0;
+  // This many targets, chosen by the seed, go silent for good, each at a time drawn from 1 to
+  // vanishWithinMs milliseconds after the start. Faults draw from each target's own generator,
+  // seeded from seed and its position, so they follow its own requests alone.
+  uint32_t vanishing = 0;
+  uint32_t vanishWithinMs = 60000;
+  // Each reply to a request for a target (not a discovery) leaves lateMs after the others with
+  // this probability: after the answer to a repetition of its request, when that comes sooner.
+  double lateRate = 0.0;
+  uint32_t lateMs = 1500;
+  // Each reply is sent twice with this probability.
+  double duplicateRate = 0.0;
+  // Each ReadRequest is answered with only some of the bytes asked for (at least one) with this
+  // probability, as a target may.
+  double shortReadRate = 0.0;
+  // Where a dump request (SimDump.h) writes every target's state; empty: none is answered.
+  std::string dumpPath;
   // JSON Lines trace of every request and reply; empty for none.
   std::string tracePath;
   // Keep the trace in memory too, for Trace() (in-process tests).
@@ -66,7 +100,22 @@ struct SimTargetInfo {
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   uint32_t stagingSize = 0;
-  uint32_t restarts = 0;  // RestartRequests carried out
+  uint32_t restarts = 0;         // RestartRequests carried out
+  uint32_t discoverReplies = 0;  // DiscoverReplies sent (not lost)
+};
+
+// The faults a model has injected so far.
+struct SimCounters {
+  uint64_t requests = 0;            // datagrams handled
+  uint64_t repliesLost = 0;         // by lossRate
+  uint64_t failuresInjected = 0;    // by failures
+  uint64_t dropOffs = 0;            // by dropOffRate
+  uint64_t powerCuts = 0;           // by powerCutRate
+  uint64_t restarts = 0;            // RestartRequests carried out
+  uint64_t ignoredWhileSilent = 0;  // requests for a target that was answering nothing
+  uint64_t lateReplies = 0;         // by lateRate
+  uint64_t duplicates = 0;          // by duplicateRate
+  uint64_t shortReads = 0;          // by shortReadRate
 };
 
 }  // namespace qor::sim

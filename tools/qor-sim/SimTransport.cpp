@@ -160,6 +160,7 @@ size_t SimTransport::State::Transmit(std::span<SimReply> due) {
 }
 
 void SimTransport::State::Record(SimReply& reply, const char* event, const std::string& reason) {
+  if (!reply.traced) return;
   TraceRecord& record = reply.record;
   record.timeMs = clock->Now() - started;
   record.event = event;

@@ -155,7 +155,7 @@ void AddFaultOptions(CLI::App& app, SimOptions& options, TypedOptions& typed) {
                  "read, restart or numbers)")
       ->type_name("TYPE")
       ->delimiter(',');
-  app.add_option("--seed", options.seed, "Seed of the loss generator")
+  app.add_option("--seed", options.seed, "Seed of the fault generators")
       ->type_name("N")
       ->capture_default_str()
       ->check(qor::cli::WholeNumber(0, 0xFFFFFFFF));
@@ -172,6 +172,77 @@ void AddFaultOptions(CLI::App& app, SimOptions& options, TypedOptions& typed) {
       ->type_name("ADDR")
       ->capture_default_str()
       ->check(kIpv4);
+}
+
+// Targets that fail now and then, drop off, lose power or go silent, and the dump of their state
+// that lets a soak test judge what a run left behind.
+void AddSoakOptions(CLI::App& app, SimOptions& options) {
+  app.add_option("--fail-rate", options.failureRate,
+                 "Probability (0 to 1) that a request of a --fail type fails; the others are "
+                 "carried out")
+      ->type_name("RATE")
+      ->capture_default_str()
+      ->check(qor::cli::DecimalNumber(0, 1));
+  app.add_option("--drop-off", options.dropOffRate,
+                 "Probability (0 to 1) that a request finds its target dropping off the network: "
+                 "it answers nothing for up to --drop-off-ms, then comes back as it was")
+      ->type_name("RATE")
+      ->check(qor::cli::DecimalNumber(0, 1));
+  app.add_option("--drop-off-ms", options.dropOffMs, "Longest absence after a drop-off")
+      ->type_name("MS")
+      ->capture_default_str()
+      ->check(qor::cli::WholeNumber(1, 3600000));
+  app.add_option("--power-cut", options.powerCutRate,
+                 "Probability (0 to 1) that a request finds its target losing power: it answers "
+                 "nothing for up to --power-cut-ms and comes back with its staging buffer lost")
+      ->type_name("RATE")
+      ->check(qor::cli::DecimalNumber(0, 1));
+  app.add_option("--power-cut-ms", options.powerCutMs, "Longest absence after a power cut")
+      ->type_name("MS")
+      ->capture_default_str()
+      ->check(qor::cli::WholeNumber(1, 3600000));
+  app.add_option("--restart-ms", options.restartMs,
+                 "After answering a RestartRequest a target answers nothing for MS while it "
+                 "starts again (it always loses its staging buffer)")
+      ->type_name("MS")
+      ->check(qor::cli::WholeNumber(0, 3600000));
+  app.add_option("--vanish", options.vanishing,
+                 "This many targets, chosen by --seed, go silent for good, each at a time drawn "
+                 "within --vanish-within")
+      ->type_name("N")
+      ->check(qor::cli::WholeNumber(0, 100000));
+  app.add_option("--vanish-within", options.vanishWithinMs,
+                 "--vanish targets go silent within MS of the start")
+      ->type_name("MS")
+      ->capture_default_str()
+      ->check(qor::cli::WholeNumber(1, 0x7FFFFFFF));
+  app.add_option("--damaged-blocks", options.damagedBlocks,
+                 "This many targets, chosen by --seed, start with a damaged environment block")
+      ->type_name("N")
+      ->check(qor::cli::WholeNumber(0, 100000));
+  app.add_option("--blank-blocks", options.blankBlocks, "This many others start with a blank one")
+      ->type_name("N")
+      ->check(qor::cli::WholeNumber(0, 100000));
+  app.add_option("--late", options.lateRate,
+                 "Probability (0 to 1) that a reply (not to a discovery) leaves --late-ms "
+                 "after the others")
+      ->type_name("RATE")
+      ->check(qor::cli::DecimalNumber(0, 1));
+  app.add_option("--late-ms", options.lateMs, "How much later a late reply leaves")
+      ->type_name("MS")
+      ->capture_default_str()
+      ->check(qor::cli::WholeNumber(1, 3600000));
+  app.add_option("--duplicate", options.duplicateRate,
+                 "Probability (0 to 1) that a reply is sent twice")
+      ->type_name("RATE")
+      ->check(qor::cli::DecimalNumber(0, 1));
+  app.add_option("--short-reads", options.shortReadRate,
+                 "Probability (0 to 1) that a read is answered with only some of its bytes")
+      ->type_name("RATE")
+      ->check(qor::cli::DecimalNumber(0, 1));
+  app.add_option("--dump", options.dumpPath,
+                 "Write every target's state to FILE (JSON) on a dump request from this host")
+      ->type_name("FILE");
 }
 
 // Throws CLI::ValidationError for what the single-option checks could not see.
@@ -254,11 +325,16 @@ int main(int argc, char** argv) {
       "Run it inside scripts/netns-run (a private network namespace) so that it never answers "
       "a real network. It prints 'ready' when listening and stops on Ctrl-C (SIGINT) or SIGTERM.\n"
       "Statuses of its FinalReplies: 0 success, 1 bad length, 2 beyond the staging buffer or "
-      "the address space, 3 CRC mismatch, 255 injected by --fail.");
+      "the address space, 3 CRC mismatch, 255 injected by --fail.\n"
+      "Faults are drawn from --seed, each target's from a generator of its own. With --dump, a "
+      "datagram 'qor-sim dump [ADDRESS:LENGTH]...' from a 127.x.y.z address, sent to the port, "
+      "writes every target's state (environment block in hexadecimal, CRC-32 of each region, "
+      "fault counters) to FILE and is answered 'dumped'.");
   SimOptions options;
   TypedOptions typed;
   AddTargetOptions(app, options, typed);
   AddFaultOptions(app, options, typed);
+  AddSoakOptions(app, options);
   try {
     app.parse(argc, argv);
     Convert(typed, options);

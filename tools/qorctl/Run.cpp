@@ -165,8 +165,9 @@ class ConsoleReporter final : public RunObserver {
         console_.Finish(index, "timed out after " + after);
         break;
       case RunOutcome::kRefused:
+        // The reason is in the error above; the target's line says only what became of it.
         Report(run, run.error);
-        console_.Finish(index, "refused: no IP address");
+        console_.Finish(index, "refused");
         break;
       case RunOutcome::kRunning:
         break;

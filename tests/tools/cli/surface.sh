@@ -17,6 +17,11 @@ done
 helps=$("$ctl" --help-all; for c in check discover assign run report; do "$ctl" $c --help; done
         "$sim" --help; [ -n "$gui" ] && "$gui" --help)
 check "every help line fits 80 columns" "" "$(awk 'length > 80' <<<"$helps")"
+# A text wrapped by hand and then again by the formatter leaves a short line whose sentence goes on
+# below it.
+check "no help text is wrapped twice" "" \
+  "$(awk 'prev != "" && /^[a-z0-9(*-]/ && length(prev) + 1 + length($1) <= 80 { print prev " / " $0 }
+          { prev = /^ / ? "" : $0 }' <<<"$helps")"
 check "no value is named by its C++ type" "" "$(grep -E '\b(TEXT|INT|UINT|FLOAT)\b' <<<"$helps")"
 check "milliseconds are MS everywhere" "" \
   "$(grep -iE 'millisecond' <<<"$helps" | grep -v 'MS millisecond')"

@@ -53,5 +53,31 @@ TEST(ReplyQueueTest, ADelayedReplyLeavesOnceMoreThanTheDelayHasPassed) {
   EXPECT_EQ(queue.WaitMs(clock.Now()), -1);
 }
 
+// A late reply leaves at its own time, after replies queued behind it; the others keep their order.
+TEST(ReplyQueueTest, ALateReplyLeavesAtItsOwnTimeAfterLaterOnes) {
+  for (const uint32_t delay : {0u, 10u}) {
+    SCOPED_TRACE(delay);
+    ReplyQueue queue(delay);
+    const auto late = [](uint8_t number, uint32_t extraMs) {
+      SimReply reply = Numbered(number);
+      reply.extraDelayMs = extraMs;
+      return reply;
+    };
+    queue.Push(late(1, 100), 0);
+    queue.Push(Numbered(2), 5);
+    queue.Push(late(3, 20), 6);
+    queue.Push(Numbered(4), 6);
+    EXPECT_EQ(queue.Size(), 4u);
+    EXPECT_EQ(Numbers(queue.TakeDue(7 + delay)), (Bytes{2, 4}));
+    EXPECT_EQ(queue.WaitMs(7 + delay), 20);  // 3 leaves once 6 + delay + 20 has passed
+    EXPECT_EQ(Numbers(queue.TakeDue(26 + delay)), Bytes{});
+    EXPECT_EQ(Numbers(queue.TakeDue(27 + delay)), Bytes{3});
+    EXPECT_EQ(queue.WaitMs(27 + delay), 74);
+    EXPECT_EQ(Numbers(queue.TakeDue(101 + delay)), Bytes{1});
+    EXPECT_EQ(queue.WaitMs(101 + delay), -1);
+    EXPECT_EQ(queue.Size(), 0u);
+  }
+}
+
 }  // namespace
 }  // namespace qor::sim

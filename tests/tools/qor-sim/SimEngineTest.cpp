@@ -336,6 +336,61 @@ TEST_F(SimEngineTest, TheTraceFileHoldsOneJsonObjectPerLine) {
   EXPECT_EQ(lines[2]["mac"], "02:00:00:00:00:02");
 }
 
+// The soak's read-back: a datagram of its own, taken in order with the requests sent before it,
+// answered once the state is in the dump file; and left out of the trace, being no target's.
+TEST_F(SimEngineTest, ADumpRequestWritesTheStateThatTheRequestsBeforeItLeft) {
+  test::TempFiles files;
+  SimOptions options = Options(2);
+  options.dumpPath = files.Folder() + "/state.json";
+  Start(options);
+  ASSERT_TRUE(DiscoverAll(network, 2));
+  test::Peer owner(40001);
+  const auto ask = [&](const std::string& text) {
+    owner.SendTo(Bytes(text.begin(), text.end()), 0x7F000001, 5266);
+    uint32_t from = 0;
+    uint16_t port = 0;
+    const Bytes answer = owner.Receive(from, port);
+    EXPECT_EQ(port, 5266);
+    return std::string(answer.begin(), answer.end());
+  };
+
+  // Not waited for: the dump must still count it.
+  network.SendRestartRequest(*network.Table().Find(kSecond), 5);
+  ASSERT_EQ(ask("qor-sim dump 0x00F00000:4"), "dumped");
+  std::ifstream in(options.dumpPath);
+  const nlohmann::json dump = nlohmann::json::parse(in);
+  EXPECT_EQ(dump["counters"]["restarts"], 1);
+  ASSERT_EQ(dump["targets"].size(), 2u);
+  EXPECT_EQ(dump["targets"][1]["restarts"], 1);
+  EXPECT_EQ(dump["targets"][1]["discover_replies"], 1);
+  // The region is the block's stored CRC, which is the CRC of the rest of the block.
+  const std::string hex = dump["targets"][1]["environment"];
+  EXPECT_EQ(hex.size(), 2u * 0x1000);
+  const Bytes crc = engine->ReadMemory(kSecond, 0x00F00000, 4);
+  EXPECT_EQ(dump["targets"][1]["regions"][0]["crc"], Crc32(4, crc.data()));
+
+  EXPECT_EQ(ask("qor-sim dump 0x00F00000"),
+            "error: not a region ADDRESS:LENGTH within 4 GiB: 0x00F00000");
+  for (const auto& record : engine->Trace()) {
+    EXPECT_NE(record.type, 0x716F) << "a dump request in the trace";
+    EXPECT_TRUE(record.type == kDiscoverRequest || record.type == kDiscoverReply ||
+                record.type == kRestartRequest || record.type == kFinalReply);
+  }
+}
+
+TEST_F(SimEngineTest, WithoutADumpFileADumpRequestIsIgnored) {
+  Start(Options(1));
+  test::Peer owner(40001);
+  const std::string text = "qor-sim dump";
+  owner.SendTo(Bytes(text.begin(), text.end()), 0x7F000001, 5266);
+  uint32_t from = 0;
+  uint16_t port = 0;
+  EXPECT_TRUE(owner.Receive(from, port, 300).empty());
+  const auto trace = engine->Trace();
+  ASSERT_EQ(trace.size(), 1u);
+  EXPECT_EQ(trace[0].reason, "version is not 1");
+}
+
 TEST_F(SimEngineTest, RefusesAddressesOutsideLoopbackAndAPortInUse) {
   SimOptions outside = Options(1);
   outside.firstAddress = 0xC0A80001;

@@ -3,12 +3,14 @@
 
 #include <algorithm>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "net/Crc32.h"
 #include "net/Wire.h"
 #include "platform/Exception.h"
+#include "platform/Format.h"
 #include "tools/qor-sim/SimModel.h"
 
 namespace qor::sim {
@@ -47,7 +49,7 @@ class SimModelTest : public testing::Test {
     datagram.source = kHost;
     datagram.sourcePort = kHostPort;
     datagram.destination = to;
-    datagram.timeMs = 7;
+    datagram.timeMs = now;
     SimOutput output;
     model->Handle(datagram, output);
     return output;
@@ -76,7 +78,17 @@ class SimModelTest : public testing::Test {
     return Status(write.Encode());
   }
 
+  // The MACs of the targets that answer a discovery now.
+  std::vector<uint8_t> Answering() {
+    std::vector<uint8_t> lasts;
+    for (const SimReply& reply : Send(wire::DiscoverRequest{}.Encode(), 0xFFFFFFFF).replies) {
+      lasts.push_back(wire::DiscoverReply::Decode(reply.bytes)->mac.bytes[5]);
+    }
+    return lasts;
+  }
+
   std::unique_ptr<SimModel> model;
+  uint32_t now = 7;  // ms since the simulator started, as the socket stamps each datagram
 };
 
 TEST_F(SimModelTest, EveryTargetAnswersADiscoveryFromItsOwnAddress) {
@@ -349,6 +361,353 @@ TEST_F(SimModelTest, TargetsStartWithAValidEnvironmentAndOnlyLoopbackAddresses) 
   EXPECT_THROW(SimModel{options}, Exception);
   options.firstAddress = 0;
   EXPECT_EQ(SimModel{options}.FindTarget(kSecond)->ipAddress, 0u);
+}
+
+TEST_F(SimModelTest, FailuresComeAtTheirRateAndFollowTheSeed) {
+  const auto outcomes = [this](double rate, uint32_t seed) {
+    SimOptions options = Options(1);
+    options.failures[kRestartRequest] = 9;
+    options.failureRate = rate;
+    options.seed = seed;
+    Make(options);
+    std::vector<bool> failed;
+    for (uint32_t id = 0; id < 400; ++id) {
+      failed.push_back(Status(wire::RestartRequest{.mac = kFirst, .requestId = id}.Encode()) == 9);
+    }
+    return failed;
+  };
+  struct Row {
+    double rate;
+    long least, most;
+  };
+  for (const Row& row : {Row{0.0, 0, 0}, Row{0.25, 60, 140}, Row{1.0, 400, 400}}) {
+    SCOPED_TRACE(row.rate);
+    const std::vector<bool> failed = outcomes(row.rate, 5);
+    const auto count = std::count(failed.begin(), failed.end(), true);
+    EXPECT_GE(count, row.least);
+    EXPECT_LE(count, row.most);
+    // A failed request is not carried out; the counter tells how many were injected.
+    EXPECT_EQ(model->FindTarget(kFirst)->restarts, 400u - count);
+    EXPECT_EQ(model->Counters().failuresInjected, static_cast<uint64_t>(count));
+  }
+  EXPECT_EQ(outcomes(0.25, 5), outcomes(0.25, 5));
+  EXPECT_NE(outcomes(0.25, 5), outcomes(0.25, 6));
+}
+
+// A target that drops off comes back as it was; one that loses power comes back without what
+// its staging buffer held. Either answers nothing meanwhile, discoveries included.
+TEST_F(SimModelTest, ATargetThatDropsOffOrLosesPowerIsSilentThenBack) {
+  struct Row {
+    const char* reason;
+    double dropOff, powerCut;
+    uint32_t writeStatus;  // of the write of what was staged before the fault
+  };
+  const Bytes staged(700, 0x5A);
+  const uint32_t crc = Crc32(std::span<const uint8_t>(staged));
+  for (const Row& row : {Row{"dropped off the network", 0.3, 0, kStatusOk},
+                         Row{"power cut", 0, 0.3, kStatusBadCrc}}) {
+    SCOPED_TRACE(row.reason);
+    SimOptions options = Options(2);
+    options.dropOffRate = row.dropOff;
+    options.dropOffMs = 400;
+    options.powerCutRate = row.powerCut;
+    options.powerCutMs = 400;
+    Make(options);
+    now = 0;
+    // Each request until the fault: the staging buffer keeps what the first one put there.
+    uint32_t id = 0;
+    bool staging = true;
+    for (;;) {
+      const Bytes request =
+          staging ? wire::DataRequest{.mac = kFirst, .requestId = ++id, .data = staged}.Encode()
+                  : wire::ReadRequest{.mac = kFirst, .requestId = ++id, .length = 4}.Encode();
+      const SimOutput output = Send(request);
+      ASSERT_EQ(output.records.size(), 1u);
+      if (output.replies.empty()) {
+        EXPECT_EQ(output.records[0].event, "ignored");
+        EXPECT_EQ(output.records[0].reason, row.reason);
+        break;
+      }
+      staging = false;
+      now += 10;
+    }
+    EXPECT_GT(id, 1u) << "the fault came before anything was staged; try another seed";
+    // Silent to the requests of its own address and to discoveries, for up to 400 ms.
+    EXPECT_EQ(Answering(), (std::vector<uint8_t>{2}));
+    const SimOutput meanwhile =
+        Send(wire::ReadRequest{.mac = kFirst, .requestId = 99, .length = 4}.Encode());
+    EXPECT_TRUE(meanwhile.replies.empty());
+    EXPECT_EQ(meanwhile.records.at(0).reason, row.reason);
+    const nlohmann::json silent = nlohmann::json::parse(model->Dump({}, now));
+    EXPECT_EQ(silent["targets"][0]["state"], row.reason);
+    EXPECT_EQ(silent["targets"][1]["state"], "up");
+
+    now += 400;
+    EXPECT_EQ(Answering(), (std::vector<uint8_t>{1, 2}));
+    // Faults may strike again at any request: write until one is carried out.
+    uint32_t status = 0xDEAD;
+    for (int attempt = 0; attempt < 50 && status == 0xDEAD; ++attempt, now += 400) {
+      const wire::WriteRequest write{
+          .mac = kFirst, .requestId = ++id, .address = 0x3000, .length = 700, .crc = crc};
+      const SimOutput output = Send(write.Encode());
+      if (!output.replies.empty())
+        status = wire::FinalReply::Decode(output.replies[0].bytes)->status;
+    }
+    EXPECT_EQ(status, row.writeStatus);
+    const SimCounters counters = model->Counters();
+    EXPECT_GE(row.dropOff > 0 ? counters.dropOffs : counters.powerCuts, 1u);
+    EXPECT_EQ(row.dropOff > 0 ? counters.powerCuts : counters.dropOffs, 0u);
+    EXPECT_EQ(counters.ignoredWhileSilent, 1u);
+  }
+}
+
+TEST_F(SimModelTest, RepliesLeaveLateOrTwiceAndReadsComeShortAsAsked) {
+  struct Row {
+    const char* what;
+    double late, duplicate, shortRead;
+    size_t replies;
+    uint32_t extraDelayMs;
+  };
+  const std::vector<Row> rows = {
+      {"late", 1, 0, 0, 1, 1500},
+      {"twice", 0, 1, 0, 2, 0},
+      {"short", 0, 0, 1, 1, 0},
+  };
+  Bytes image(1024);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 13 + 5);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    SimOptions options = Options(1);
+    options.lateRate = row.late;
+    options.duplicateRate = row.duplicate;
+    options.shortReadRate = row.shortRead;
+    Make(options);
+    model->WriteMemory(kFirst, 0x5000, image);
+    std::vector<size_t> lengths;
+    for (uint32_t id = 1; id <= 20; ++id) {
+      const SimOutput output =
+          Send(wire::ReadRequest{.mac = kFirst, .requestId = id, .address = 0x5000, .length = 1024}
+                   .Encode());
+      ASSERT_EQ(output.replies.size(), row.replies);
+      for (const SimReply& reply : output.replies) {
+        EXPECT_EQ(reply.extraDelayMs, row.extraDelayMs);
+        EXPECT_EQ(reply.bytes, output.replies[0].bytes);
+        const auto read = wire::FinalReply::Decode(reply.bytes);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->requestId, id);
+        EXPECT_EQ(read->status, kStatusOk);
+        // However many bytes came, they are the memory's from the address asked for on.
+        ASSERT_GE(read->payload.size(), 1u);
+        EXPECT_TRUE(std::equal(read->payload.begin(), read->payload.end(), image.begin()));
+      }
+      lengths.push_back(wire::FinalReply::Decode(output.replies[0].bytes)->payload.size());
+    }
+    const bool allWhole =
+        std::all_of(lengths.begin(), lengths.end(), [](size_t n) { return n == 1024; });
+    EXPECT_EQ(allWhole, row.shortRead == 0);
+    const SimCounters counters = model->Counters();
+    EXPECT_EQ(counters.lateReplies, row.late > 0 ? 20u : 0u);
+    EXPECT_EQ(counters.duplicates, row.duplicate > 0 ? 20u : 0u);
+    EXPECT_EQ(counters.shortReads, row.shortRead > 0 ? 20u : 0u);
+    // A discovery waits a fixed time: its answers are never late.
+    const SimOutput discovery = Send(wire::DiscoverRequest{}.Encode(), 0xFFFFFFFF);
+    ASSERT_EQ(discovery.replies.size(), row.replies);
+    EXPECT_EQ(discovery.replies[0].extraDelayMs, 0u);
+  }
+}
+
+TEST_F(SimModelTest, ARestartIsAnsweredThenTheTargetStartsAgainWithoutItsStagingBuffer) {
+  SimOptions options = Options(1);
+  options.restartMs = 300;
+  Make(options);
+  now = 1000;
+  const Bytes staged(64, 0x33);
+  ASSERT_EQ(Status(wire::DataRequest{.mac = kFirst, .requestId = 1, .data = staged}.Encode()),
+            kStatusOk);
+  EXPECT_EQ(Status(wire::RestartRequest{.mac = kFirst, .requestId = 2}.Encode()), kStatusOk);
+  EXPECT_EQ(model->FindTarget(kFirst)->restarts, 1u);
+
+  now += 299;
+  EXPECT_TRUE(Answering().empty());
+  EXPECT_EQ(Send(wire::RestartRequest{.mac = kFirst, .requestId = 3}.Encode()).records.at(0).reason,
+            "restarting");
+  now += 1;
+  EXPECT_EQ(Answering(), (std::vector<uint8_t>{1}));
+  const wire::WriteRequest write{.mac = kFirst,
+                                 .requestId = 4,
+                                 .address = 0x2000,
+                                 .length = 64,
+                                 .crc = Crc32(std::span<const uint8_t>(staged))};
+  EXPECT_EQ(Status(write.Encode()), kStatusBadCrc);
+  EXPECT_EQ(model->ReadMemory(kFirst, 0x2000, 64), Bytes(64, 0xFF));
+  EXPECT_EQ(model->Counters().restarts, 1u);
+}
+
+TEST_F(SimModelTest, SomeTargetsStartWithADamagedOrABlankBlockAsTheSeedChooses) {
+  const auto starts = [this](uint32_t seed) {
+    SimOptions options = Options(10);
+    options.damagedBlocks = 3;
+    options.blankBlocks = 2;
+    options.seed = seed;
+    Make(options);
+    std::string kinds;
+    for (uint8_t last = 1; last <= 10; ++last) {
+      const MacAddress mac{{0x02, 0x00, 0x00, 0x00, 0x00, last}};
+      const Bytes block = model->ReadMemory(mac, 0x00F00000, 0x1000);
+      if (block == Bytes(0x1000, 0xFF)) {
+        kinds += 'b';
+      } else if (model->Environment(mac).empty()) {
+        // Damaged in its CRC alone: the entries are still there.
+        EXPECT_EQ(std::string(block.begin() + 4, block.begin() + 13), "bootdelay");
+        kinds += 'd';
+      } else {
+        EXPECT_EQ(model->Environment(mac).at("serial"), Format("SIM%05u", last));
+        kinds += 'v';
+      }
+    }
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), 'd'), 3);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), 'b'), 2);
+    return kinds;
+  };
+  EXPECT_EQ(starts(3), starts(3));
+  EXPECT_NE(starts(3), starts(4));
+}
+
+TEST_F(SimModelTest, TargetsGoSilentForGoodAsTheSeedChooses) {
+  const auto gone = [this](uint32_t seed) {
+    SimOptions options = Options(10);
+    options.vanishing = 3;
+    options.vanishWithinMs = 1000;
+    options.seed = seed;
+    Make(options);
+    now = 0;
+    EXPECT_EQ(Answering().size(), 10u);
+    now = 1000;
+    const std::vector<uint8_t> answering = Answering();
+    std::vector<uint8_t> silent;
+    for (uint8_t last = 1; last <= 10; ++last) {
+      if (std::count(answering.begin(), answering.end(), last) == 0) silent.push_back(last);
+    }
+    EXPECT_EQ(silent.size(), 3u);
+    const nlohmann::json dump = nlohmann::json::parse(model->Dump({}, now));
+    EXPECT_EQ(dump["counters"]["vanished"], 3);
+    for (const uint8_t last : silent) {
+      EXPECT_EQ(dump["targets"][last - 1]["state"], "gone silent for good");
+    }
+    // For good: a day later too.
+    now += 86'400'000;
+    EXPECT_EQ(Answering(), answering);
+    return silent;
+  };
+  EXPECT_EQ(gone(3), gone(3));
+  EXPECT_NE(gone(3), gone(4));
+}
+
+// Each target draws its faults from a generator of its own, so the others' traffic, which
+// arrives in any order, changes nothing of them.
+TEST_F(SimModelTest, ATargetsFaultsFollowItsOwnRequestsAlone) {
+  const auto faults = [this](bool otherTraffic) {
+    SimOptions options = Options(2);
+    options.failures[kReadRequest] = 9;
+    options.failureRate = 0.3;
+    options.dropOffRate = 0.05;
+    options.dropOffMs = 1;
+    Make(options);
+    std::string seen;
+    for (uint32_t id = 0; id < 300; ++id, now += 2) {
+      if (otherTraffic) {
+        Send(wire::ReadRequest{.mac = kSecond, .requestId = id, .length = 4}.Encode(),
+             kSecondAddress);
+      }
+      const SimOutput output =
+          Send(wire::ReadRequest{.mac = kFirst, .requestId = id, .length = 4}.Encode());
+      seen += output.replies.empty()
+                  ? 'd'
+                  : (wire::FinalReply::Decode(output.replies[0].bytes)->status == 9 ? 'f' : '.');
+    }
+    return seen;
+  };
+  const std::string alone = faults(false);
+  EXPECT_EQ(alone, faults(true));
+  EXPECT_NE(alone.find('d'), std::string::npos);
+  EXPECT_NE(alone.find('f'), std::string::npos);
+}
+
+TEST_F(SimModelTest, ADumpHoldsEachTargetsEnvironmentBlockAndRegionCrcs) {
+  SimOptions options = Options(2);
+  options.environmentLength = 64;
+  options.lossRate = 1.0;
+  options.lossTypes = {kRestartRequest};
+  Make(options);
+  const Bytes image = {1, 2, 3, 4, 5};
+  ASSERT_EQ(Flash(0x8000, image, Crc32(std::span<const uint8_t>(image))), kStatusOk);
+  Answering();
+  Send(wire::RestartRequest{.mac = kFirst, .requestId = 3}.Encode());
+
+  const nlohmann::json dump =
+      nlohmann::json::parse(model->Dump({{0x8000, 5}, {0x8000, 8}, {0xFFFFFFFF, 1}}, 1234));
+  EXPECT_EQ(dump["time_ms"], 1234);
+  EXPECT_EQ(dump["counters"]["requests"], 4);
+  EXPECT_EQ(dump["counters"]["replies_lost"], 1);
+  EXPECT_EQ(dump["counters"]["restarts"], 1);
+  EXPECT_EQ(dump["environment"]["address"], 0x00F00000);
+  EXPECT_EQ(dump["environment"]["length"], 64);
+  ASSERT_EQ(dump["targets"].size(), 2u);
+  const nlohmann::json& first = dump["targets"][0];
+  EXPECT_EQ(first["mac"], "02:00:00:00:00:01");
+  EXPECT_EQ(first["ip"], "127.0.0.10");
+  EXPECT_EQ(first["state"], "up");
+  EXPECT_EQ(first["restarts"], 1);
+  EXPECT_EQ(first["discover_replies"], 1);
+  const Bytes padded = {1, 2, 3, 4, 5, 0xFF, 0xFF, 0xFF};
+  const uint32_t crcs[] = {Crc32(std::span<const uint8_t>(image)),
+                           Crc32(std::span<const uint8_t>(padded)), Crc32(1, padded.data() + 5)};
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(first["regions"][i]["crc"], crcs[i]);
+  EXPECT_EQ(first["regions"][2]["address"], 0xFFFFFFFFu);
+
+  // The block as bytes, exactly as the target holds it.
+  const std::string hex = dump["targets"][1]["environment"];
+  ASSERT_EQ(hex.size(), 128u);
+  Bytes block;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    block.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  }
+  EXPECT_EQ(block, model->ReadMemory(kSecond, 0x00F00000, 64));
+  EXPECT_EQ(dump["targets"][1]["regions"][0]["crc"], Crc32ExtendRepeated(0, 0xFF, 5));
+}
+
+TEST(SimDumpRequestTest, ParsesRegionsAndRefusesWhatIsNoRegion) {
+  struct Row {
+    const char* text;
+    bool isDump;
+    std::vector<SimRegion> regions;
+    std::string error;
+  };
+  const std::vector<Row> rows = {
+      {"qor-sim dump", true, {}, ""},
+      {"qor-sim dump  0x1000:16 4096:0x10 ", true, {{0x1000, 16}, {4096, 16}}, ""},
+      {"qor-sim dump 0xFFFFFFF0:16", true, {{0xFFFFFFF0, 16}}, ""},
+      {"qor-sim dump 0xFFFFFFF0:17",
+       true,
+       {},
+       "not a region ADDRESS:LENGTH within 4 GiB: 0xFFFFFFF0:17"},
+      {"qor-sim dump 0x1000", true, {}, "not a region ADDRESS:LENGTH within 4 GiB: 0x1000"},
+      {"qor-sim dump 1:2 x:2", true, {}, "not a region ADDRESS:LENGTH within 4 GiB: x:2"},
+      {"qor-sim dump 1:-2", true, {}, "not a region ADDRESS:LENGTH within 4 GiB: 1:-2"},
+      {"qor-sim dumpster", false, {}, ""},
+      {"qor-sim", false, {}, ""},
+      {"", false, {}, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    const std::string text = row.text;
+    const auto parsed = ParseDumpRequest(
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    ASSERT_EQ(parsed.has_value(), row.isDump);
+    if (!parsed) continue;
+    EXPECT_EQ(parsed->regions, row.regions);
+    EXPECT_EQ(parsed->error, row.error);
+  }
 }
 
 }  // namespace

@@ -328,6 +328,9 @@ TEST_F(QorctlRunTest, RefusesATargetWithoutAnAddressAndRunsTheOthers) {
   EXPECT_NE(run.err.find("02:00:00:00:00:02: Target 02:00:00:00:00:02 has no IP address"),
             std::string::npos)
       << run.err;
+  // Said once: the target's own line tells only that it was refused.
+  EXPECT_EQ(run.err.find("no IP address"), run.err.rfind("no IP address")) << run.err;
+  EXPECT_NE(run.err.find("\n02:00:00:00:00:02  refused\n"), std::string::npos) << run.err;
   EXPECT_EQ(engine->ReadMemory(Mac(1), 0x10000, 0x800), ImageBytes());
   const nlohmann::json summary = Summary(run.out);
   ASSERT_EQ(summary.size(), 2u);

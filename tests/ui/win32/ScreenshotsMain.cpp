@@ -82,15 +82,24 @@ int main(int argc, char** argv) {
   driver.RightClickRow(list, row);
   menu = driver.WaitForPopupMenu();
   if (menu == nullptr) return Fail("no context menu");
+  // Keys that reach a menu still opening are lost on a busy machine.
+  Settle();
   driver.ChooseMenuEntry(menu, entry);
   const HWND run = driver.WaitForDialog(L"Execute Script");
   if (run == nullptr) return Fail("no Execute Script window");
-  // Part of the way through the download.
+  // Part of the way through the download. The status line draws its new text at once, but the
+  // bar, set in the same step, only at the window's next paint, which comes after the text has
+  // been read from here: wait for it, then as long as the Linux pictures wait for Qt.
   if (!DesktopDriver::WaitUntil(
           [&] { return SendingAddress(DesktopDriver::Text(run, qor::kIdcStatus)) >= 0x20400; },
           60000)) {
     return Fail("the download does not progress");
   }
+  const HWND bar = GetDlgItem(run, qor::kIdcProgress);
+  if (!DesktopDriver::WaitUntil([&] { return !GetUpdateRect(bar, nullptr, FALSE); }, 1000)) {
+    return Fail("the progress bar is not drawn");
+  }
+  Sleep(60);
   DesktopDriver::Capture(DesktopDriver::Frame(run), out + "execute-script.bmp");
   DesktopDriver::PressKey(run, VK_ESCAPE);
   DesktopDriver::WaitUntil([&] { return !driver.IsShown(run); });
