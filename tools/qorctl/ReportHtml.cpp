@@ -354,7 +354,7 @@ std::string Failures(const RecordSummary& summary) {
 
 std::string Slowest(const RecordSummary& summary) {
   std::string out = "<section><h2>Slowest units</h2>\n";
-  if (summary.Slowest().empty()) return out + "<p class=\"empty\">No run time.</p></section>\n";
+  if (summary.Slowest().empty()) return out + "<p class=\"empty\">None.</p></section>\n";
   out +=
       "<table class=\"compact\"><thead><tr><th>MAC</th><th>Product</th><th class=\"n\">Time</th>"
       "<th>Outcome</th>"
