@@ -104,7 +104,7 @@ int64_t FromCivilTime(const CivilTime& time) {
          time.millisecond;
 }
 
-std::string RecordTimeText(int64_t milliseconds) {
+std::string UtcTimeText(int64_t milliseconds) {
   const CivilTime time = ToCivilTime(milliseconds);
   char text[40];
   std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02u:%02u:%02u.%03uZ", time.year, time.month,

@@ -27,6 +27,6 @@ struct CivilTime {
 [[nodiscard]] int64_t FromCivilTime(const CivilTime& time);
 
 // "2026-12-09T10:15:02.123Z", as records write times.
-[[nodiscard]] std::string RecordTimeText(int64_t milliseconds);
+[[nodiscard]] std::string UtcTimeText(int64_t milliseconds);
 
 }  // namespace qor

@@ -331,7 +331,7 @@ TEST(RecordSummary, FiguresOfAShift) {
   // Hours 10:00 to 13:00 with the empty 12:00 kept; the run without times is in none.
   std::vector<std::string> hours;
   for (const HourCount& hour : summary.Hours()) {
-    hours.push_back(RecordTimeText(hour.wallStartMs).substr(11, 5) + " " +
+    hours.push_back(UtcTimeText(hour.wallStartMs).substr(11, 5) + " " +
                     std::to_string(hour.passed) + "/" + std::to_string(hour.failed) + "/" +
                     std::to_string(hour.cancelled) + " " + std::to_string(hour.units));
   }
@@ -404,7 +404,7 @@ TEST(RecordSummary, HoursFollowTheWallClock) {
     std::vector<std::string> hours;
     for (const HourCount& hour : summary.Hours()) {
       EXPECT_EQ(hour.utcOffsetMs, zone.offsetMs);
-      hours.push_back(RecordTimeText(hour.wallStartMs).substr(11, 5) + " " +
+      hours.push_back(UtcTimeText(hour.wallStartMs).substr(11, 5) + " " +
                       std::to_string(hour.Runs()));
     }
     EXPECT_EQ(hours, zone.hours);
@@ -420,7 +420,7 @@ TEST(RecordSummary, FarApartTimesKeepOnlyTheHoursWithRuns) {
                            "\"passed\",\"ended\":\"2027-12-09T10:00:00Z\"}\n");
   const RecordSummary summary(record);
   ASSERT_EQ(summary.Hours().size(), 2u);
-  EXPECT_EQ(RecordTimeText(summary.Hours()[1].wallStartMs), "2027-12-09T10:00:00.000Z");
+  EXPECT_EQ(UtcTimeText(summary.Hours()[1].wallStartMs), "2027-12-09T10:00:00.000Z");
 }
 
 TEST(RecordReader, FilesAreReadInBlocksOrRefusedWhole) {
@@ -484,11 +484,11 @@ TEST(RecordTime, ParsesTheRecordsTimesOnly) {
   for (const auto& c : cases) {
     EXPECT_EQ(ParseRecordTime(c.text), c.ms) << c.text;
     if (c.ms && std::string(c.text).ends_with("Z") && std::string(c.text).size() <= 24) {
-      EXPECT_EQ(ParseRecordTime(RecordTimeText(*c.ms)), c.ms) << "round trip of " << c.text;
+      EXPECT_EQ(ParseRecordTime(UtcTimeText(*c.ms)), c.ms) << "round trip of " << c.text;
     }
   }
-  EXPECT_EQ(RecordTimeText(1796811302123), "2026-12-09T10:15:02.123Z");
-  EXPECT_EQ(RecordTimeText(-1), "1969-12-31T23:59:59.999Z");
+  EXPECT_EQ(UtcTimeText(1796811302123), "2026-12-09T10:15:02.123Z");
+  EXPECT_EQ(UtcTimeText(-1), "1969-12-31T23:59:59.999Z");
 }
 
 }  // namespace

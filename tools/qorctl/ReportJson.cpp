@@ -17,7 +17,7 @@ Json OrNull(const std::optional<T>& value) {
 }
 
 Json TimeOrNull(const std::optional<int64_t>& utcMs) {
-  return utcMs ? Json(RecordTimeText(*utcMs)) : Json(nullptr);
+  return utcMs ? Json(UtcTimeText(*utcMs)) : Json(nullptr);
 }
 
 // "2026-12-09T06:00:00+01:00": an hour's start on the wall clock, with its offset.
@@ -88,7 +88,7 @@ Json ReportJson(const RecordSummary& summary, const ReportHeading& heading) {
   report["slowest"] = std::move(slowest);
   Json unfinished = Json::array();
   for (const UnfinishedRun& run : summary.Unfinished()) {
-    unfinished.push_back({{"mac", run.mac}, {"started", RecordTimeText(run.startedMs)}});
+    unfinished.push_back({{"mac", run.mac}, {"started", UtcTimeText(run.startedMs)}});
   }
   report["unfinished"] = std::move(unfinished);
   Json scripts = Json::array();
