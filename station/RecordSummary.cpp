@@ -120,11 +120,18 @@ struct RecordSummary::Impl {
                        return a.last.endedMs.value_or(std::numeric_limits<int64_t>::min()) <
                               b.last.endedMs.value_or(std::numeric_limits<int64_t>::min());
                      });
-    std::map<std::string, std::vector<std::string>> byError;
-    for (const UnitResult& unit : failedUnits) byError[unit.last.error].push_back(unit.last.mac);
-    for (auto& [error, macs] : byError) errors.push_back({error, std::move(macs)});
+    std::map<std::string, ErrorGroup> byError;
+    for (const RecordEnd& end : ends) {
+      if (end.outcome == RecordOutcome::kFailed) ++byError[end.error].runs;
+    }
+    for (const UnitResult& unit : failedUnits)
+      byError[unit.last.error].macs.push_back(unit.last.mac);
+    for (auto& [error, group] : byError) {
+      group.error = error;
+      errors.push_back(std::move(group));
+    }
     std::stable_sort(errors.begin(), errors.end(), [](const ErrorGroup& a, const ErrorGroup& b) {
-      return a.macs.size() > b.macs.size();
+      return a.macs.size() != b.macs.size() ? a.macs.size() > b.macs.size() : a.runs > b.runs;
     });
   }
 

@@ -28,10 +28,12 @@ struct HourCount {
   [[nodiscard]] size_t Runs() const { return passed + failed + cancelled; }
 };
 
-// One error text and the units whose last run failed with it, most units first.
+// One error text of failed runs: the units whose last run failed with it, and every run that
+// did, those of units run again and passed included. Most units first, then most runs.
 struct ErrorGroup {
   std::string error;  // empty when the record gave none
   std::vector<std::string> macs;
+  size_t runs = 0;
 };
 
 // A script as runs named it; the same path with another digest is another entry.

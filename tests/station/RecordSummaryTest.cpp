@@ -294,6 +294,9 @@ TEST(RecordSummary, FiguresOfAShift) {
               with("aa", "0.1.0", ",\"seconds\":30,\"error\":\"Target refused\"")) +
           End("02:00:00:00:00:05", "4", "4:10", "failed",
               with("aa", "0.1.0", ",\"seconds\":10,\"error\":\"Verification failed\"")) +
+          // 06 fails once, is run again and passes: its error counts as a run, not a unit.
+          End("02:00:00:00:00:06", "50", "50:30", "failed",
+              with("bb", "0.2.0", ",\"seconds\":30,\"error\":\"Target silent\"")) +
           End("02:00:00:00:00:06", "60", "60:20", "passed",
               with("bb", "0.2.0", ",\"seconds\":20,\"resends\":0")) +
           // No times: counted, but in no hour and no span.
@@ -322,11 +325,16 @@ TEST(RecordSummary, FiguresOfAShift) {
                                                "02:00:00:00:00:01"}));
   ASSERT_EQ(summary.FailedUnits().size(), 3u);
   EXPECT_EQ(summary.FailedUnits().front().last.mac, "02:00:00:00:00:03");
-  ASSERT_EQ(summary.Errors().size(), 2u);
-  EXPECT_EQ(summary.Errors()[0].error, "Target refused");
+  std::vector<std::string> errors;
+  for (const ErrorGroup& group : summary.Errors()) {
+    errors.push_back(group.error + ": " + std::to_string(group.macs.size()) + " units, " +
+                     std::to_string(group.runs) + " runs");
+  }
+  EXPECT_EQ(errors, (std::vector<std::string>{"Target refused: 2 units, 2 runs",
+                                              "Verification failed: 1 units, 1 runs",
+                                              "Target silent: 0 units, 1 runs"}));
   EXPECT_EQ(summary.Errors()[0].macs,
             (std::vector<std::string>{"02:00:00:00:00:03", "02:00:00:00:00:04"}));
-  EXPECT_EQ(summary.Errors()[1].error, "Verification failed");
 
   // Hours 10:00 to 13:00 with the empty 12:00 kept; the run without times is in none.
   std::vector<std::string> hours;
@@ -336,7 +344,7 @@ TEST(RecordSummary, FiguresOfAShift) {
                     std::to_string(hour.cancelled) + " " + std::to_string(hour.units));
   }
   // The runs by outcome, then the units whose last run ended in the hour.
-  EXPECT_EQ(hours, (std::vector<std::string>{"10:00 2/3/0 5", "11:00 1/0/0 1", "12:00 0/0/0 0",
+  EXPECT_EQ(hours, (std::vector<std::string>{"10:00 2/4/0 5", "11:00 1/0/0 1", "12:00 0/0/0 0",
                                              "13:00 1/0/0 1"}));
   EXPECT_EQ(summary.RunsWithoutTime(), 1u);
   ASSERT_EQ(summary.Unfinished().size(), 1u);
@@ -347,7 +355,7 @@ TEST(RecordSummary, FiguresOfAShift) {
   EXPECT_EQ(summary.Scripts()[0].runs, 5u);
   EXPECT_TRUE(summary.Scripts()[0].pathHasOtherDigests);
   EXPECT_EQ(summary.Scripts()[1].sha256, "bb");
-  EXPECT_EQ(summary.Scripts()[1].runs, 2u);
+  EXPECT_EQ(summary.Scripts()[1].runs, 3u);
   EXPECT_FALSE(summary.Scripts()[2].pathHasOtherDigests);
   ASSERT_EQ(summary.Versions().size(), 3u);
   EXPECT_EQ(summary.Versions()[0].version, "0.1.0");

@@ -324,19 +324,27 @@ std::string Macs(const std::vector<std::string>& macs) {
 }
 
 std::string Failures(const RecordSummary& summary) {
+  std::string out;
+  if (!summary.Errors().empty()) {
+    out +=
+        "<section><h2>Errors</h2>\n<table><thead><tr><th class=\"n\">Units</th>"
+        "<th class=\"n\">Runs</th><th>Error</th></tr></thead><tbody>\n";
+    for (const ErrorGroup& group : summary.Errors()) {
+      out += Format(
+          "<tr><td class=\"n\">%zu</td><td class=\"n\">%zu</td><td><span class=\"error "
+          "wrap\">%s</span>%s%s</td></tr>\n",
+          group.macs.size(), group.runs, OrNone(group.error, "no error text").c_str(),
+          group.macs.empty() ? "" : "<br><span class=\"macs mono\">",
+          group.macs.empty() ? "" : (Macs(group.macs) + "</span>").c_str());
+    }
+    out +=
+        "</tbody></table>\n<p class=\"legend\">Units: those whose last run failed with the "
+        "error. Runs: every run that failed with it, those of units run again since "
+        "included.</p></section>\n";
+  }
   if (summary.FailedUnits().empty()) {
-    return "<section><h2>Failed units</h2><p class=\"empty\">No unit failed.</p></section>\n";
+    return out + "<section><h2>Failed units</h2><p class=\"empty\">No unit failed.</p></section>\n";
   }
-  std::string out =
-      "<section><h2>Errors of the failed units</h2>\n<table><thead><tr><th class=\"n\">Units</th>"
-      "<th>Error</th></tr></thead><tbody>\n";
-  for (const ErrorGroup& group : summary.Errors()) {
-    out += Format(
-        "<tr><td class=\"n\">%zu</td><td><span class=\"error wrap\">%s</span><br>"
-        "<span class=\"macs mono\">%s</span></td></tr>\n",
-        group.macs.size(), OrNone(group.error, "no error text").c_str(), Macs(group.macs).c_str());
-  }
-  out += "</tbody></table></section>\n";
   out += Format(
       "<section class=\"long\"><h2>Failed units <span class=\"count\">(%zu)</span></h2>\n"
       "<table><thead><tr><th>MAC</th><th>Product</th><th class=\"n\">Runs</th><th>Ended</th>"

@@ -77,6 +77,7 @@ Json ReportJson(const RecordSummary& summary, const ReportHeading& heading) {
   for (const ErrorGroup& group : summary.Errors()) {
     errors.push_back({{"error", group.error.empty() ? Json(nullptr) : Json(group.error)},
                       {"units", group.macs.size()},
+                      {"runs", group.runs},
                       {"macs", group.macs}});
   }
   report["errors"] = std::move(errors);

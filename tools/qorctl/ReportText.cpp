@@ -114,12 +114,16 @@ std::string Hours(const RecordSummary& summary) {
 }
 
 std::string Failures(const RecordSummary& summary) {
-  if (summary.FailedUnits().empty()) return {};
-  std::string out = Format("\nErrors of the failed units\n  Units  Error\n");
+  std::string out;
+  if (!summary.Errors().empty()) {
+    out += "\nErrors: the units whose last run failed with it, and every run that did\n";
+    out += "  Units  Runs  Error\n";
+  }
   for (const ErrorGroup& group : summary.Errors()) {
-    out += Format("  %5zu  %s\n", group.macs.size(),
+    out += Format("  %5zu %5zu  %s\n", group.macs.size(), group.runs,
                   group.error.empty() ? "(no error text)" : ShownText(group.error).c_str());
   }
+  if (summary.FailedUnits().empty()) return out;
   out += Format("\nFailed units (%zu)\n  MAC                Runs  Ended             Error\n",
                 summary.FailedUnits().size());
   for (const UnitResult& unit : summary.FailedUnits()) {
