@@ -18,7 +18,8 @@ namespace qor::sim {
 
 struct SimEngine::State {
   SimOptions options;
-  SystemTickSource clock;
+  SystemTickSource systemClock;
+  TickSource* clock = &systemClock;
   mutable std::mutex mutex;  // guards the model and the trace
   SimModel model;
   std::vector<TraceRecord> trace;
@@ -96,6 +97,10 @@ SimTransport::Hooks SimEngine::State::Hooks() {
 
 SimEngine::SimEngine(SimOptions options) : state_(std::make_unique<State>(std::move(options))) {}
 
+SimEngine::SimEngine(SimOptions options, TickSource& clock) : SimEngine(std::move(options)) {
+  state_->clock = &clock;
+}
+
 SimEngine::~SimEngine() { Stop(); }
 
 void SimEngine::Start() {
@@ -103,7 +108,7 @@ void SimEngine::Start() {
   if (s.transport) return;
   const SimOptions& o = s.options;
   auto transport =
-      std::make_unique<SimTransport>(o.bindAddress, o.port, o.replyDelayMs, s.clock, s.Hooks());
+      std::make_unique<SimTransport>(o.bindAddress, o.port, o.replyDelayMs, *s.clock, s.Hooks());
   transport->Open();
   if (!o.tracePath.empty()) s.traceFile = std::make_unique<TraceWriter>(o.tracePath);
   s.transport = std::move(transport);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/MacAddress.h"
+#include "platform/TickCount.h"
 #include "tools/qor-sim/SimOptions.h"
 #include "tools/trace/TraceRecord.h"
 
@@ -20,6 +21,9 @@ class SimEngine {
  public:
   // Throws Exception when the targets' addresses are not all 127.x.y.z.
   explicit SimEngine(SimOptions options);
+  // The same on the given clock (kept alive by the caller, read from the engine's thread), so
+  // that a test can move the simulator's time by hand.
+  SimEngine(SimOptions options, TickSource& clock);
   ~SimEngine();  // stops
   SimEngine(const SimEngine&) = delete;
   SimEngine& operator=(const SimEngine&) = delete;

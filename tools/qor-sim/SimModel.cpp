@@ -31,10 +31,54 @@ struct SimTarget {
   uint32_t silentSince = 0;
   uint32_t silentFor = 0;
   std::optional<uint32_t> goneAt;  // when it goes silent for good
+  // On the line from appearsAt; off it from leavesAt (armed by a restart) until returnsAt, or
+  // for good without one. Times are ms since the start, wide enough never to wrap.
+  uint64_t appearsAt = 0;
+  std::optional<uint64_t> leavesAt;
+  std::optional<uint64_t> returnsAt;
+  bool comesBack = false;
+  bool stagingLostOnLeaving = false;
+  uint32_t returns = 0;  // absences over: left and came back
 };
+
+enum class Presence { kPresent, kNotYetAppeared, kLeft };
+
+Presence PresenceAt(const SimTarget& target, uint32_t nowMs) {
+  if (nowMs < target.appearsAt) return Presence::kNotYetAppeared;
+  if (target.leavesAt && nowMs >= *target.leavesAt &&
+      !(target.returnsAt && nowMs >= *target.returnsAt)) {
+    return Presence::kLeft;
+  }
+  return Presence::kPresent;
+}
+
+const char* PresenceText(Presence presence) {
+  switch (presence) {
+    case Presence::kNotYetAppeared:
+      return "not yet appeared";
+    case Presence::kLeft:
+      return "left";
+    case Presence::kPresent:
+      break;
+  }
+  return "present";
+}
+
+// Times target has left by nowMs, whether or not it is back.
+uint32_t LeavesBy(const SimTarget& target, uint32_t nowMs) {
+  return target.returns + (target.leavesAt && nowMs >= *target.leavesAt ? 1 : 0);
+}
 
 // Why target answers nothing at nowMs; none when it is up.
 const char* SilenceAt(const SimTarget& target, uint32_t nowMs) {
+  switch (PresenceAt(target, nowMs)) {
+    case Presence::kNotYetAppeared:
+      return "not yet appeared";
+    case Presence::kLeft:
+      return "left the fixture";
+    case Presence::kPresent:
+      break;
+  }
   if (target.goneAt && nowMs >= *target.goneAt) return "gone silent for good";
   if (target.silence != nullptr && nowMs - target.silentSince < target.silentFor) {
     return target.silence;
@@ -51,6 +95,21 @@ bool Happens(std::mt19937& random, double rate) { return rate > 0 && Draw(random
 
 // The power is gone, or the target restarts: what its staging buffer held is lost.
 void LoseStaging(SimTarget& target) { target.staging.Fill(0, target.stagedEnd, 0x00); }
+
+// Catches up with an absence that began, or ended, since a request last reached the target:
+// taken off the fixture it lost power; back on it, a later restart may take it off again.
+void Settle(SimTarget& target, uint32_t nowMs) {
+  if (!target.leavesAt || nowMs < *target.leavesAt) return;
+  if (!target.stagingLostOnLeaving) {
+    LoseStaging(target);
+    target.stagingLostOnLeaving = true;
+  }
+  if (target.returnsAt && nowMs >= *target.returnsAt) {
+    target.leavesAt.reset();
+    target.returnsAt.reset();
+    ++target.returns;
+  }
+}
 
 void FallSilent(SimTarget& target, uint32_t nowMs, uint32_t forMs, const char* reason) {
   target.silence = reason;
@@ -142,6 +201,7 @@ struct SimModel::State {
 
   void CreateTargets();
   void ChooseVanishing();
+  void ChooseComings();
   const char* Route(const SimDatagram& datagram, TraceRecord& request, SimOutput& output);
   const char* Befall(SimTarget& target, uint32_t nowMs);
   const char* Assign(SimTarget& target, wire::ByteView bytes, TraceRecord& request,
@@ -165,6 +225,7 @@ SimModel::SimModel(const SimOptions& options) : state_(std::make_unique<State>()
   state_->options = options;
   state_->CreateTargets();
   state_->ChooseVanishing();
+  state_->ChooseComings();
 }
 
 SimModel::~SimModel() = default;
@@ -223,6 +284,28 @@ void SimModel::State::CreateTargets() {
   }
 }
 
+// When the late targets appear, and which of those that leave come back: the ones that come
+// back drawn apart from every other choice.
+void SimModel::State::ChooseComings() {
+  const SimOptions& o = options;
+  if (o.appearEveryMs > 0) {
+    const uint32_t late = std::min(o.appearCount, o.targets);
+    for (uint32_t n = 1; n <= late; ++n) {
+      targets[o.targets - late + n - 1].appearsAt = uint64_t{n} * o.appearEveryMs;
+    }
+  }
+  if (o.leaveAfterMs == 0 || o.comeBackAfterMs == 0) return;
+  const uint32_t count = std::min(o.comeBackCount, o.targets);
+  std::seed_seq seeds{o.seed, 2u};
+  std::mt19937 draw(seeds);
+  std::vector<uint32_t> order(o.targets);
+  std::iota(order.begin(), order.end(), 0u);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (count < o.targets) std::swap(order[i], order[i + draw() % (o.targets - i)]);
+    targets[order[i]].comesBack = true;
+  }
+}
+
 // The targets that go silent for good, and when: drawn apart from every other fault.
 void SimModel::State::ChooseVanishing() {
   const uint32_t count = std::min<uint32_t>(options.vanishing, options.targets);
@@ -271,6 +354,7 @@ const char* SimModel::State::Route(const SimDatagram& datagram, TraceRecord& req
   const auto found = byMac.find(header->mac);
   if (found == byMac.end()) return "no target has this MAC";
   SimTarget& target = targets[found->second];
+  Settle(target, datagram.timeMs);
   if (SilenceAt(target, datagram.timeMs) != nullptr) {
     ++counters.ignoredWhileSilent;
     return SilenceAt(target, datagram.timeMs);
@@ -380,6 +464,11 @@ void SimModel::State::Carry(SimTarget& target, uint16_t type, wire::ByteView byt
   if (restarted) {
     LoseStaging(target);
     if (options.restartMs > 0) FallSilent(target, nowMs, options.restartMs, "restarting");
+    if (options.leaveAfterMs > 0 && !target.leavesAt) {
+      target.leavesAt = uint64_t{nowMs} + options.leaveAfterMs;
+      if (target.comesBack) target.returnsAt = *target.leavesAt + options.comeBackAfterMs;
+      target.stagingLostOnLeaving = false;
+    }
   }
 }
 
@@ -524,8 +613,12 @@ std::string SimModel::Dump(const std::vector<SimRegion>& regions, uint32_t nowMs
   const State& s = *state_;
   const SimOptions& o = s.options;
   const SimCounters& c = s.counters;
-  uint64_t vanished = 0;
-  for (const SimTarget& target : s.targets) vanished += target.goneAt && nowMs >= *target.goneAt;
+  uint64_t vanished = 0, left = 0, cameBack = 0;
+  for (const SimTarget& target : s.targets) {
+    vanished += target.goneAt && nowMs >= *target.goneAt;
+    left += LeavesBy(target, nowMs);
+    cameBack += target.returns + (target.returnsAt && nowMs >= *target.returnsAt ? 1 : 0);
+  }
   nlohmann::ordered_json dump = {
       {"time_ms", nowMs},
       {"counters",
@@ -539,7 +632,9 @@ std::string SimModel::Dump(const std::vector<SimRegion>& regions, uint32_t nowMs
         {"ignored_while_silent", c.ignoredWhileSilent},
         {"late_replies", c.lateReplies},
         {"duplicates", c.duplicates},
-        {"short_reads", c.shortReads}}},
+        {"short_reads", c.shortReads},
+        {"left", left},
+        {"came_back", cameBack}}},
       {"environment", {{"address", o.environmentAddress}, {"length", o.environmentLength}}},
       {"targets", nlohmann::ordered_json::array()}};
 
@@ -563,6 +658,8 @@ std::string SimModel::Dump(const std::vector<SimRegion>& regions, uint32_t nowMs
     dump["targets"].push_back({{"mac", target.info.mac.ToString()},
                                {"ip", IpAddressText(target.info.ipAddress)},
                                {"state", silence != nullptr ? silence : "up"},
+                               {"presence", PresenceText(PresenceAt(target, nowMs))},
+                               {"leaves", LeavesBy(target, nowMs)},
                                {"restarts", target.info.restarts},
                                {"discover_replies", target.info.discoverReplies},
                                {"environment", Hex(ReadMemory(target.info.mac, o.environmentAddress,

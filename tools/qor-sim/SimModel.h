@@ -46,7 +46,8 @@ struct SimOutput {
 // The simulated targets themselves, without sockets or threads: each request in, its trace
 // record and replies out. Requests are routed by the MAC in their header; faults are injected
 // here (replies lost as a seeded generator draws, failure statuses, ProgressReplies, targets
-// dropping off, losing power, restarting or going silent for good).
+// dropping off, losing power, restarting or going silent for good), and targets arrive on the
+// line, leave it and come back as the options say.
 // Not thread-safe: the owner serialises calls.
 class SimModel {
  public:
@@ -70,8 +71,9 @@ class SimModel {
   [[nodiscard]] SimCounters Counters() const;
   // Every target's state at nowMs (ms since the start, as SimDatagram::timeMs) as one JSON
   // object: the counters, then per target its MAC, address, "state" ("up", or why it answers
-  // nothing), restarts, DiscoverReplies sent, its environment block in hexadecimal and the
-  // CRC-32 of each region of its memory.
+  // nothing), "presence" on the line ("present", "not yet appeared" or "left") and how many
+  // times it has left, restarts, DiscoverReplies sent, its environment block in hexadecimal and
+  // the CRC-32 of each region of its memory.
   [[nodiscard]] std::string Dump(const std::vector<SimRegion>& regions, uint32_t nowMs) const;
 
  private:

@@ -16,6 +16,9 @@ inline constexpr uint32_t kStatusOutOfRange = 2;  // beyond the staging buffer o
 inline constexpr uint32_t kStatusBadCrc = 3;  // WriteRequest CRC-32 differs from the staged bytes
 inline constexpr uint32_t kStatusInjected = 0xFF;  // default of SimOptions::failures
 
+// A count of targets that means every one of them.
+inline constexpr uint32_t kAllTargets = 0xFFFFFFFF;
+
 // What each target's environment block starts as.
 enum class SimEnvBlock {
   kValid,    // the variables under a right CRC
@@ -83,6 +86,20 @@ struct SimOptions {
   // Each ReadRequest is answered with only some of the bytes asked for (at least one) with this
   // probability, as a target may.
   double shortReadRate = 0.0;
+  // Targets put on the line one by one: the last appearCount of them (all by default) are not
+  // there at the start and answer nothing until they appear, one every appearEveryMs, the first
+  // appearEveryMs after the start. 0: every target is there from the start.
+  uint32_t appearEveryMs = 0;
+  uint32_t appearCount = kAllTargets;
+  // A unit is taken off its fixture once flashed: leaveAfterMs after the first RestartRequest it
+  // carries out since it appeared or came back, a target leaves, answers nothing and loses its
+  // staging buffer. 0: targets never leave.
+  uint32_t leaveAfterMs = 0;
+  // Put back on the fixture: comeBackAfterMs after leaving a target answers again, with the
+  // memory and the address it left with. Only comeBackCount targets (all by default), chosen by
+  // the seed, ever come back. 0: none does.
+  uint32_t comeBackAfterMs = 0;
+  uint32_t comeBackCount = kAllTargets;
   // Where a dump request (SimDump.h) writes every target's state; empty: none is answered.
   std::string dumpPath;
   // JSON Lines trace of every request and reply; empty for none.

@@ -245,6 +245,39 @@ void AddSoakOptions(CLI::App& app, SimOptions& options) {
       ->type_name("FILE");
 }
 
+// A production line: boards put on the fixture one by one, taken off once flashed, some put
+// back.
+void AddLineOptions(CLI::App& app, SimOptions& options) {
+  auto* every = app.add_option("--appear-every", options.appearEveryMs,
+                               "Targets arrive on the line one every MS: the n-th to arrive "
+                               "answers from n*MS after the start on, nothing before")
+                    ->type_name("MS")
+                    ->check(qor::cli::WholeNumber(0, 3600000));
+  app.add_option("--appear-count", options.appearCount,
+                 "Only the last N targets arrive so, the others being there from the start "
+                 "(default: all arrive)")
+      ->type_name("N")
+      ->needs(every)
+      ->check(qor::cli::WholeNumber(0, 100000));
+  auto* leave = app.add_option("--leave-after", options.leaveAfterMs,
+                               "A target leaves (answers nothing, its staging buffer lost) MS "
+                               "after the first RestartRequest it carries out since it appeared "
+                               "or came back")
+                    ->type_name("MS")
+                    ->check(qor::cli::WholeNumber(0, 3600000));
+  auto* comeBack = app.add_option("--come-back-after", options.comeBackAfterMs,
+                                  "A target that left answers again MS later, keeping its "
+                                  "memory and its address")
+                       ->type_name("MS")
+                       ->needs(leave)
+                       ->check(qor::cli::WholeNumber(0, 3600000));
+  app.add_option("--come-back-count", options.comeBackCount,
+                 "Only N targets, chosen by --seed, ever come back (default: all)")
+      ->type_name("N")
+      ->needs(comeBack)
+      ->check(qor::cli::WholeNumber(0, 100000));
+}
+
 // Throws CLI::ValidationError for what the single-option checks could not see.
 void Convert(const TypedOptions& typed, SimOptions& options) {
   options.firstMac = *qor::MacAddress::Parse(typed.firstMac);
@@ -328,13 +361,16 @@ int main(int argc, char** argv) {
       "the address space, 3 CRC mismatch, 255 injected by --fail.\n"
       "Faults are drawn from --seed, each target's from a generator of its own. With --dump, a "
       "datagram 'qor-sim dump [ADDRESS:LENGTH]...' from a 127.x.y.z address, sent to the port, "
-      "writes every target's state (environment block in hexadecimal, CRC-32 of each region, "
-      "fault counters) to FILE and is answered 'dumped'.");
+      "writes every target's state (presence on the line, environment block in hexadecimal, CRC-32 "
+      "of each region, fault counters) to FILE and is answered 'dumped'.\n"
+      "A target keeps the address it was given through restarts and absences. The simulator's "
+      "time counts from its start.");
   SimOptions options;
   TypedOptions typed;
   AddTargetOptions(app, options, typed);
   AddFaultOptions(app, options, typed);
   AddSoakOptions(app, options);
+  AddLineOptions(app, options);
   try {
     app.parse(argc, argv);
     Convert(typed, options);

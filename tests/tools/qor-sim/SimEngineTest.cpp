@@ -2,6 +2,7 @@
 // own network namespace (scripts/netns-run), where the limited broadcast stays on loopback.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -10,6 +11,7 @@
 #include "net/TargetEnvironment.h"
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
+#include "platform/TickCount.h"
 #include "script/DataSection.h"
 #include "tests/common/SocketTestSupport.h"
 #include "tests/common/TempFiles.h"
@@ -389,6 +391,41 @@ TEST_F(SimEngineTest, WithoutADumpFileADumpRequestIsIgnored) {
   const auto trace = engine->Trace();
   ASSERT_EQ(trace.size(), 1u);
   EXPECT_EQ(trace[0].reason, "version is not 1");
+}
+
+// A clock the test moves by hand while the simulator's thread reads it.
+class SharedFakeClock final : public TickSource {
+ public:
+  uint32_t Now() override { return now_.load(); }
+  void Advance(uint32_t milliseconds) { now_ += milliseconds; }
+
+ private:
+  std::atomic<uint32_t> now_{1000};
+};
+
+TEST_F(SimEngineTest, ATargetAnswersDiscoveriesOnceItHasAppearedOnTheSimulatorsClock) {
+  SharedFakeClock clock;
+  SimOptions options = Options(2);
+  options.appearEveryMs = 500;
+  options.appearCount = 1;
+  SimEngine sim(options, clock);  // stopped before the clock goes
+  clock.Advance(10000);           // time counts from the start, not from the making
+  sim.Start();
+  // The first target's answer comes once the whole discovery was handled, the second's
+  // answer counted or not.
+  const auto secondAnswers = [&] {
+    network.Discover();
+    EXPECT_TRUE(test::PollUntil(network, [&] { return network.Table().Size() >= 1; }));
+    return sim.FindTarget(kSecond)->discoverReplies;
+  };
+  EXPECT_EQ(secondAnswers(), 0u);
+  clock.Advance(499);
+  EXPECT_EQ(secondAnswers(), 0u);
+  EXPECT_EQ(network.Table().Find(kSecond), nullptr);
+  clock.Advance(1);
+  ASSERT_TRUE(DiscoverAll(network, 2));
+  EXPECT_EQ(sim.FindTarget(kSecond)->discoverReplies, 1u);
+  EXPECT_EQ(network.Table().Find(kSecond)->ipAddress, 0x7F00000Bu);
 }
 
 TEST_F(SimEngineTest, RefusesAddressesOutsideLoopbackAndAPortInUse) {

@@ -676,6 +676,211 @@ TEST_F(SimModelTest, ADumpHoldsEachTargetsEnvironmentBlockAndRegionCrcs) {
   EXPECT_EQ(dump["targets"][1]["regions"][0]["crc"], Crc32ExtendRepeated(0, 0xFF, 5));
 }
 
+// Boards put on the line one by one, taken off once flashed and some put back: at each step's
+// time, a restart of one target (when asked), then who answers a discovery and each target's
+// presence in the dump ('p' present, 'n' not yet appeared, 'l' left).
+TEST_F(SimModelTest, TargetsArriveLeaveAndComeBackAsTheClockSays) {
+  struct Step {
+    uint32_t at;
+    uint8_t restart;  // last byte of the MAC; 0 for none
+    std::vector<uint8_t> answering;
+    std::string presence;
+  };
+  struct Row {
+    const char* what;
+    uint32_t targets, appearEvery, appearCount, leaveAfter, comeBackAfter;
+    std::vector<Step> steps;
+  };
+  const std::vector<Row> rows = {
+      {"all arrive, the first one period after the start",
+       3,
+       100,
+       kAllTargets,
+       0,
+       0,
+       {{0, 0, {}, "nnn"},
+        {99, 0, {}, "nnn"},
+        {100, 0, {1}, "pnn"},
+        {199, 0, {1}, "pnn"},
+        {200, 0, {1, 2}, "ppn"},
+        {300, 0, {1, 2, 3}, "ppp"}}},
+      {"only the last arrives",
+       3,
+       100,
+       1,
+       0,
+       0,
+       {{0, 0, {1, 2}, "ppn"}, {100, 0, {1, 2, 3}, "ppp"}}},
+      {"none arrives", 2, 100, 0, 0, 0, {{0, 0, {1, 2}, "pp"}}},
+      {"more arriving than there are targets", 2, 50, 9, 0, 0, {{50, 0, {1}, "pn"}}},
+      {"a flashed unit leaves and comes back, then leaves again once restarted",
+       2,
+       0,
+       kAllTargets,
+       50,
+       200,
+       {{10, 1, {1, 2}, "pp"},
+        {40, 1, {1, 2}, "pp"},  // the first restart still says when it leaves
+        {59, 0, {1, 2}, "pp"},
+        {60, 0, {2}, "lp"},
+        {259, 0, {2}, "lp"},
+        {260, 0, {1, 2}, "pp"},
+        {400, 0, {1, 2}, "pp"},  // back, and stays until it is restarted
+        {500, 1, {1, 2}, "pp"},
+        {550, 0, {2}, "lp"},
+        {750, 0, {1, 2}, "pp"}}},
+      {"taken off for good",
+       2,
+       0,
+       kAllTargets,
+       50,
+       0,
+       {{10, 2, {1, 2}, "pp"}, {60, 0, {1}, "pl"}, {86'400'000, 0, {1}, "pl"}}},
+      {"a late target leaves only once it has appeared and restarted",
+       2,
+       100,
+       1,
+       30,
+       100,
+       {{50, 2, {1}, "pn"},  // not there: the restart is not carried out
+        {100, 0, {1, 2}, "pp"},
+        {150, 2, {1, 2}, "pp"},
+        {180, 0, {1}, "pl"},
+        {280, 0, {1, 2}, "pp"}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    SimOptions options = Options(row.targets);
+    options.appearEveryMs = row.appearEvery;
+    options.appearCount = row.appearCount;
+    options.leaveAfterMs = row.leaveAfter;
+    options.comeBackAfterMs = row.comeBackAfter;
+    Make(options);
+    uint32_t id = 0;
+    for (const Step& step : row.steps) {
+      SCOPED_TRACE(step.at);
+      now = step.at;
+      if (step.restart != 0) {
+        const MacAddress mac{{0x02, 0x00, 0x00, 0x00, 0x00, step.restart}};
+        const SimOutput output = Send(wire::RestartRequest{.mac = mac, .requestId = ++id}.Encode(),
+                                      kFirstAddress + step.restart - 1);
+        // Answered only where it is on the line.
+        EXPECT_EQ(output.replies.size(), step.presence.at(step.restart - 1u) == 'p' ? 1u : 0u);
+      }
+      EXPECT_EQ(Answering(), step.answering);
+      std::string presence;
+      const nlohmann::json dump = nlohmann::json::parse(model->Dump({}, now));
+      for (const auto& target : dump["targets"]) {
+        presence += std::string(target["presence"]).front();
+      }
+      EXPECT_EQ(presence, step.presence);
+    }
+  }
+}
+
+// Put on the line without an address, given one, flashed, taken off and put back: it keeps its
+// address and its memory, not what its staging buffer held; meanwhile it takes nothing.
+TEST_F(SimModelTest, AnUnassignedLateTargetKeepsItsAddressAndMemoryThroughAnAbsence) {
+  SimOptions options = Options(2);
+  options.unassigned = 1;
+  options.appearEveryMs = 100;
+  options.appearCount = 1;
+  options.leaveAfterMs = 50;
+  options.comeBackAfterMs = 100;
+  Make(options);
+  constexpr uint32_t kGiven = 0x7F00002A;
+  const auto assign = [&](uint32_t address) {
+    return Send(wire::AssignAddressRequest{.mac = kSecond, .ipAddress = address}.Encode(),
+                0xFFFFFFFF);
+  };
+
+  now = 50;
+  EXPECT_EQ(assign(kGiven).records.at(0).reason, "not yet appeared");
+  EXPECT_EQ(model->FindTarget(kSecond)->ipAddress, 0u);
+
+  now = 100;
+  const SimOutput discovery = Send(wire::DiscoverRequest{}.Encode(), 0xFFFFFFFF);
+  ASSERT_EQ(discovery.replies.size(), 2u);
+  EXPECT_EQ(wire::DiscoverReply::Decode(discovery.replies[1].bytes)->ipAddress, 0u);
+  EXPECT_EQ(assign(kGiven).records.at(0).event, "handled");
+
+  const Bytes image(300, 0x6C);
+  const uint32_t crc = Crc32(std::span<const uint8_t>(image));
+  const auto stage = [&](uint32_t id) {
+    return Final(wire::DataRequest{.mac = kSecond, .requestId = id, .data = image}.Encode(), kGiven)
+        .status;
+  };
+  const auto write = [&](uint32_t id, uint32_t address) {
+    return wire::WriteRequest{
+        .mac = kSecond, .requestId = id, .address = address, .length = 300, .crc = crc}
+        .Encode();
+  };
+  ASSERT_EQ(stage(1), kStatusOk);
+  ASSERT_EQ(Final(write(2, 0x4000), kGiven).status, kStatusOk);
+  now = 120;
+  ASSERT_EQ(Final(wire::RestartRequest{.mac = kSecond, .requestId = 3}.Encode(), kGiven).status,
+            kStatusOk);
+  ASSERT_EQ(stage(4), kStatusOk);  // staged again before it is taken off
+
+  now = 170;  // no discovery meanwhile: what the absence did, a request must find out
+  EXPECT_EQ(assign(0x7F00002B).records.at(0).reason, "left the fixture");
+  EXPECT_EQ(Send(write(5, 0x8000), kGiven).records.at(0).reason, "left the fixture");
+  const nlohmann::json away = nlohmann::json::parse(model->Dump({}, now));
+  EXPECT_EQ(away["targets"][1]["state"], "left the fixture");
+  EXPECT_EQ(away["targets"][1]["leaves"], 1);
+  EXPECT_EQ(away["counters"]["left"], 1);
+  EXPECT_EQ(away["counters"]["came_back"], 0);
+
+  // Back, and asked before anything else: off the fixture it had no power, so what was staged
+  // is gone.
+  now = 270;
+  EXPECT_EQ(Final(write(6, 0x8000), kGiven).status, kStatusBadCrc);
+  EXPECT_EQ(model->ReadMemory(kSecond, 0x8000, 300), Bytes(300, 0xFF));
+  EXPECT_EQ(model->ReadMemory(kSecond, 0x4000, 300), image);
+  const SimOutput back = Send(wire::DiscoverRequest{}.Encode(), 0xFFFFFFFF);
+  ASSERT_EQ(back.replies.size(), 2u);
+  EXPECT_EQ(wire::DiscoverReply::Decode(back.replies[1].bytes)->ipAddress, kGiven);
+  EXPECT_EQ(back.replies[1].source, kGiven);
+  EXPECT_EQ(model->Environment(kSecond).count("ipaddr"), 0u);
+  const nlohmann::json again = nlohmann::json::parse(model->Dump({}, now));
+  EXPECT_EQ(again["targets"][1]["presence"], "present");
+  EXPECT_EQ(again["targets"][1]["ip"], "127.0.0.42");
+  EXPECT_EQ(again["targets"][1]["leaves"], 1);
+  EXPECT_EQ(again["counters"]["left"], 1);
+  EXPECT_EQ(again["counters"]["came_back"], 1);
+  EXPECT_EQ(again["counters"]["ignored_while_silent"], 3);
+  EXPECT_EQ(again["targets"][1]["discover_replies"], 2);
+}
+
+TEST_F(SimModelTest, TheTargetsThatComeBackFollowTheSeed) {
+  const auto returning = [this](uint32_t seed) {
+    SimOptions options = Options(10);
+    options.leaveAfterMs = 10;
+    options.comeBackAfterMs = 100;
+    options.comeBackCount = 3;
+    options.seed = seed;
+    Make(options);
+    now = 0;
+    for (uint8_t last = 1; last <= 10; ++last) {
+      const MacAddress mac{{0x02, 0x00, 0x00, 0x00, 0x00, last}};
+      EXPECT_EQ(Final(wire::RestartRequest{.mac = mac, .requestId = last}.Encode(),
+                      kFirstAddress + last - 1)
+                    .status,
+                kStatusOk);
+    }
+    now = 10;
+    EXPECT_TRUE(Answering().empty());
+    now = 110;
+    const std::vector<uint8_t> back = Answering();
+    EXPECT_EQ(back.size(), 3u);
+    now = 86'400'000;
+    EXPECT_EQ(Answering(), back);
+    return back;
+  };
+  EXPECT_EQ(returning(3), returning(3));
+  EXPECT_NE(returning(3), returning(4));
+}
+
 TEST(SimDumpRequestTest, ParsesRegionsAndRefusesWhatIsNoRegion) {
   struct Row {
     const char* text;
