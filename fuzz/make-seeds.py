@@ -137,3 +137,21 @@ for name, algorithm in (("hashed.minisig", b"ED"), ("legacy.minisig", b"Ed")):
           + "trusted comment: timestamp:1796791020\tfile:x.QOR\thashed\r\n"
           + base64.b64encode(bytes(range(64, 128))).decode() + "\r\n")
 write(minisign, "base64", base64.b64encode(b"any bytes at all\x00\xff").decode())
+
+# Station records: start and end lines of a pass, a failure run again, a cancellation, a line
+# torn at the end; and one with every field of an end line, CR LF ended.
+records = folder("record_reader_fuzz")
+end = ('{"event":"end","started":"2026-12-09T10:0%d:00.000Z","ended":"2026-12-09T10:0%d:41.5Z",'
+       '"mac":"02:00:00:00:00:0%d","outcome":"%s","error":%s,"seconds":41.5}\n')
+write(records, "shift",
+      '{"event":"start","time":"2026-12-09T10:01:00.000Z","mac":"02:00:00:00:00:01"}\n'
+      + end % (1, 1, 1, "failed", '"Target refused the WriteRequest for 00020000 (status 3)"')
+      + "\n" + end % (3, 3, 1, "passed", "null") + end % (4, 4, 2, "cancelled", '"Cancelled"')
+      + '{"event":"note"}\n{"event":"end","started":"2026-12-09T10:0')
+write(records, "full",
+      '{"event":"end","started":"2026-12-09T10:15:02.123+01:00","ended":"2026-12-09T10:15:04.456Z",'
+      '"mac":"02:00:00:00:00:01","vendor":4660,"product":1,"product_name":"Demo Board",'
+      '"ip_before":null,"ip_after":"127.0.1.1","script":"/abs/x.QOR","script_sha256":"ab",'
+      '"images":[{"base":131072,"length":8192,"crc32":3431673490}],"unit_values":null,'
+      '"outcome":"passed","error":null,"seconds":2.333,"bytes_sent":9300,"resends":0,'
+      '"restart_confirmed":true,"qorctl":"0.1.0"}\r\n')

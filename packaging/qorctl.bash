@@ -1,7 +1,7 @@
 # bash completion for qorctl: its commands, each command's options (read from qorctl's own
 # --help, so they never drift from the program), env's own commands, .QOR files where a script is
-# expected, files where a file is, folders for --scripts, the choices of --pace and the adapters
-# for --interface.
+# expected, .jsonl records for report, files where a file is, folders for --scripts, the choices
+# of --pace and the adapters for --interface.
 
 # "OPTION VALUE" or "OPTION" per line, for each option the command's --help lists; the command
 # may be two words ("env show").
@@ -60,7 +60,7 @@ _qorctl() {
         adapters=$("$program" adapters --json 2>/dev/null | sed -n 's/^    "name": "\(.*\)",$/\1/p')
         mapfile -t COMPREPLY < <(compgen -W "$adapters" -- "$cur") ;;
       --scripts) compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -d -- "$cur") ;;
-      --trace | --out | --record | --csv | --address-map | --unit-values)
+      --trace | --html | --out | --record | --csv | --address-map | --unit-values)
         compopt -o filenames 2>/dev/null; mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
       --script)
         compopt -o filenames 2>/dev/null
@@ -77,6 +77,9 @@ _qorctl() {
   elif [[ $command == check || $command == run || $command == provision ]]; then
     compopt -o filenames 2>/dev/null
     mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -G "$cur*.[Qq][Oo][Rr]")
+  elif [[ $command == report ]]; then
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -G "$cur*.[Jj][Ss][Oo][Nn][Ll]")
   fi
 }
 

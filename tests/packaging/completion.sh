@@ -21,7 +21,7 @@ complete_line() {
 }
 
 check "registered for qorctl" "complete -F _qorctl qorctl" "$(complete -p qorctl)"
-check "every command" "adapters assign check discover env provision run" "$(complete_line "")"
+check "every command" "adapters assign check discover env provision report run" "$(complete_line "")"
 check "commands by prefix" "discover" "$(complete_line d)"
 check "the program's own options" "--help --help-all --version" "$(complete_line --)"
 check "discover's options, from its --help" \
@@ -49,8 +49,11 @@ check "run offers .QOR files, any case, and folders" "a.QOR b.qor sub" "$(comple
 check "check too" "a.QOR" "$(complete_line check notes.txt a)"
 check "provision too, and files for its record" "a.QOR b.qor sub|a.QOR" \
   "$(complete_line provision "")|$(complete_line provision --record a)"
+touch "$work/scripts/shift.jsonl" "$work/scripts/shift.csv"
+check "report offers record files and folders" "shift.jsonl sub" "$(complete_line report "")"
+check "report's --html any file" "shift.csv shift.jsonl" "$(complete_line report --html shift)"
 check "assign offers no files" "" "$(complete_line assign "")"
-check "env restore offers files" "a.QOR b.qor notes.txt sub" \
+check "env restore offers files" "a.QOR b.qor notes.txt shift.csv shift.jsonl sub" \
   "$(complete_line env restore 02:00:00:00:00:01 "")"
 check "env --script offers .QOR files" "a.QOR" "$(complete_line env show x --script a)"
 check "--scripts offers folders" "sub" "$(complete_line discover --scripts "")"

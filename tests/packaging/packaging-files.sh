@@ -25,7 +25,8 @@ for name in "${!programs[@]}"; do
     "$(grep -c "$(env -u DISPLAY "$program" --version)" <<<"$text")"
   commands=("")
   [ "$name" = qorctl ] &&
-    commands+=(check discover assign run "env show" "env backup" "env restore" "env set" "env diff")
+    commands+=(check discover assign run "env show" "env backup" "env restore" "env set" "env diff"
+    provision report)
   for command in "${commands[@]}"; do
     missing=""
     while read -r option; do

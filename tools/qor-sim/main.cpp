@@ -106,7 +106,7 @@ void AddTargetOptions(CLI::App& app, SimOptions& options, TypedOptions& typed) {
   app.add_option("--first-ip", typed.firstIp,
                  "127.x.y.z address of the first target, the others counting up; 0 starts "
                  "every target unassigned. Addresses of this machine's own adapters are taken "
-                 "too: in a private network namespace that stands for a LAN, that LAN's")
+                 "too, so that targets can stand on the LAN of a private network namespace")
       ->type_name("ADDR")
       ->capture_default_str()
       ->check(kFirstAddress);

@@ -23,6 +23,7 @@ CommandRunner AddAssignCommand(CLI::App& app);
 CommandRunner AddRunCommand(CLI::App& app);
 CommandRunner AddEnvCommand(CLI::App& app);
 CommandRunner AddProvisionCommand(CLI::App& app);
+CommandRunner AddReportCommand(CLI::App& app);
 CommandRunner AddAdaptersCommand(CLI::App& app);
 
 }  // namespace qor::cli

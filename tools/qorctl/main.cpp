@@ -11,7 +11,8 @@
 
 namespace {
 
-// "check, discover, assign, run, env, provision, adapters": the commands in the order of --help.
+// "check, discover, assign, run, env, provision, report, adapters": the commands in the order of
+// --help.
 std::string CommandNames(const CLI::App& app) {
   std::string names;
   for (const CLI::App* command : app.get_subcommands({})) {
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
   add(qor::cli::AddRunCommand(app));
   add(qor::cli::AddEnvCommand(app));
   add(qor::cli::AddProvisionCommand(app));
+  add(qor::cli::AddReportCommand(app));
   add(qor::cli::AddAdaptersCommand(app));
 
   app.set_help_all_flag("--help-all", "Print the help of every command and exit");

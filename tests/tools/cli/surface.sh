@@ -16,7 +16,7 @@ done
 
 helps=$("$ctl" --help-all
         for c in check discover assign run adapters env "env show" "env backup" "env restore" "env set" \
-                 "env diff"; do "$ctl" $c --help; done
+                 "env diff" provision report; do "$ctl" $c --help; done
         "$sim" --help; [ -n "$gui" ] && "$gui" --help)
 check "every help line fits 80 columns" "" "$(awk 'length > 80' <<<"$helps")"
 # A text wrapped by hand and then again by the formatter leaves a short line whose sentence goes on
@@ -33,11 +33,11 @@ check "seconds are SECONDS everywhere" "" \
 "$ctl" bogus >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
 check "an unknown command exits 2" 2 $?
 check "and says so, listing the commands" \
-  "qorctl: unknown command \"bogus\"|Commands: check, discover, assign, run, env, provision, adapters|Run 'qorctl --help' for usage." \
+  "qorctl: unknown command \"bogus\"|Commands: check, discover, assign, run, env, provision, report, adapters|Run 'qorctl --help' for usage." \
   "$(paste -sd'|' "${TMPDIR:-/tmp}/qor-surface.$$")"
 "$ctl" >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"
 check "no command exits 2" 2 $?
-check "and lists the commands" "Commands: check, discover, assign, run, env, provision, adapters" \
+check "and lists the commands" "Commands: check, discover, assign, run, env, provision, report, adapters" \
   "$(sed -n 2p "${TMPDIR:-/tmp}/qor-surface.$$")"
 for command in discover "assign 02:00:00:00:00:01 127.0.0.9 --verify" "run x.qor --all"; do
   "$ctl" $command --wait soon >/dev/null 2>"${TMPDIR:-/tmp}/qor-surface.$$"

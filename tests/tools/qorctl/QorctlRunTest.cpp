@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -656,6 +657,11 @@ TEST_F(QorctlRunTest, AssignToAnAbsentMacIsRefusedAndDiscoverMarksSharedAddresse
   EXPECT_EQ(forced.err,
             "02:00:00:00:00:09 did not answer the discovery; sending the address all the same "
             "(--force).\n");
+  // qorctl does not wait for an answer here, so the simulator may still be reading the request.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (assignments() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   EXPECT_EQ(assignments(), 1u);
 
   // Two targets at one address: both are marked, and a warning names them.

@@ -195,6 +195,12 @@ passed, as recorded, image, values and the rest of the table in place: 64" \
   "$(cat "$work/readback.txt")"
 kill -$stop $sim64_pid 2>/dev/null
 wait $sim64_pid
+# The line manager's summary reads the station's own record.
+ctl report "$work/line.jsonl" --json >"$work/report.json" 2>"$work/report.err"
+check "report reads the record" "0|64|64|0" "$?|$(python3 -c '
+import json, sys
+figures = json.load(open(sys.argv[1]))
+print(figures["units"], figures["passed"], figures["failed"], sep="|")' "$work/report.json" 2>&1)"
 
 # Without a route the broadcast itself fails: the message, then exit 1.
 ip route del default

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -43,6 +44,15 @@ HWND FindTopLevel(DWORD processId, const std::wstring* caption, const wchar_t* c
 void Key(HWND target, WORD key) {
   PostMessageW(target, WM_KEYDOWN, key, 1);
   PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+}
+
+// Returns once window's thread has taken what was posted to it before: each message sent is
+// handled when the thread next looks at its queue, after the message it was handling.
+void Drain(HWND window) {
+  for (int i = 0; i < 2; ++i) {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &ignored);
+  }
 }
 
 }  // namespace
@@ -158,12 +168,39 @@ void DesktopDriver::RightClickRow(HWND list, int row) const {
   const LPARAM at = MAKELPARAM(point.x, point.y);
   ClientToScreen(list, &point);
   SetCursorPos(point.x, point.y);
+  // The list tells a click from a drag by where the pointer is: a click sent before the
+  // pointer arrived reads as a drag, and no menu opens.
+  WaitUntil(
+      [&] {
+        POINT now{};
+        return GetCursorPos(&now) && now.x == point.x && now.y == point.y;
+      },
+      1000);
+  Sleep(300);
+  Drain(list);
   PostMessageW(list, WM_RBUTTONDOWN, MK_RBUTTON, at);
   PostMessageW(list, WM_RBUTTONUP, 0, at);
 }
 
+HWND DesktopDriver::OpenRowMenu(HWND list, int row) const {
+  // A busy machine may still take a click for a drag: an operator clicks again.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    RightClickRow(list, row);
+    if (const HWND menu = WaitForPopupMenu(3000)) return menu;
+  }
+  return nullptr;
+}
+
 void DesktopDriver::ChooseMenuEntry(HWND menu, int index) const {
-  for (int i = 0; i <= index; ++i) Key(menu, VK_DOWN);
+  // The pointer's own moves reach a menu as it opens, and one that arrives between two arrow
+  // keys clears the selection: let the menu settle first, then press each key only once the
+  // menu has taken the last.
+  Sleep(300);
+  Drain(menu);
+  for (int i = 0; i <= index; ++i) {
+    Key(menu, VK_DOWN);
+    Drain(menu);
+  }
   Key(menu, VK_RETURN);
 }
 

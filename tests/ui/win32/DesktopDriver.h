@@ -36,6 +36,9 @@ class DesktopDriver {
 
   // Right-clicks the middle of the row, with the mouse moved there first.
   void RightClickRow(HWND list, int row) const;
+  // The row's context menu, right-clicked open (again when a click is lost); nullptr when none
+  // opens.
+  [[nodiscard]] HWND OpenRowMenu(HWND list, int row) const;
   // Chooses the entry at index (separators not counted) of the open pop-up menu by the
   // keyboard, as an operator would with the arrow keys and Enter.
   void ChooseMenuEntry(HWND menu, int index) const;

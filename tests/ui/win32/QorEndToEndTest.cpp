@@ -153,8 +153,7 @@ TEST(QorEndToEnd, ListsTargetsOpensAboutAndRunsAScriptFromTheContextMenu) {
   const MacAddress mac = *MacAddress::Parse(NarrowText(driver.ItemText(list, row, 1)));
   const int entry = ContextMenuEntry(ProgramFolder(), kDemoBoard, "Update firmware to 1.2.0");
   ASSERT_GT(entry, 0) << "the example script is not beside qor.exe";
-  driver.RightClickRow(list, row);
-  const HWND menu = driver.WaitForPopupMenu();
+  const HWND menu = driver.OpenRowMenu(list, row);
   ASSERT_NE(menu, nullptr) << "no context menu";
   driver.ChooseMenuEntry(menu, entry);
   const HWND run = driver.WaitForDialog(L"Execute Script");

@@ -63,8 +63,7 @@ int main(int argc, char** argv) {
 
   int row = 0;
   while (row < 3 && driver.ItemText(list, row, 2) == L"Unassigned") ++row;
-  driver.RightClickRow(list, row);
-  HWND menu = driver.WaitForPopupMenu();
+  HWND menu = driver.OpenRowMenu(list, row);
   if (menu == nullptr) return Fail("no context menu");
   Settle();
   DesktopDriver::Capture(DesktopDriver::Frame(main, menu), out + "context-menu.bmp");
@@ -79,11 +78,8 @@ int main(int argc, char** argv) {
   const int entry =
       qor::test::ContextMenuEntry(folder, {0x1234, 0x0001}, "Update firmware to 1.2.0");
   if (entry < 0) return Fail("the firmware update is not beside qor.exe");
-  driver.RightClickRow(list, row);
-  menu = driver.WaitForPopupMenu();
+  menu = driver.OpenRowMenu(list, row);
   if (menu == nullptr) return Fail("no context menu");
-  // Keys that reach a menu still opening are lost on a busy machine.
-  Settle();
   driver.ChooseMenuEntry(menu, entry);
   const HWND run = driver.WaitForDialog(L"Execute Script");
   if (run == nullptr) return Fail("no Execute Script window");
