@@ -2,6 +2,7 @@
 #include <memory>
 #include <string>
 
+#include "net/AddressAssignment.h"
 #include "net/TargetNetwork.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/Discovery.h"
@@ -21,76 +22,22 @@ struct AssignOptions {
 };
 
 int Assign(const AssignOptions& options) {
-  const MacAddress mac = *MacAddress::Parse(options.mac);
-  const uint32_t address = *ParseIpAddress(options.address);
-  const std::string macText = mac.ToString();
-  const std::string addressText = IpAddressText(address);
-  if (const std::string problem = AddressProblem(address); !problem.empty()) {
-    std::fprintf(stderr, "Cannot give %s the address %s: %s.\n", macText.c_str(),
-                 addressText.c_str(), problem.c_str());
+  AssignmentRequest request;
+  request.mac = *MacAddress::Parse(options.mac);
+  request.address = *ParseIpAddress(options.address);
+  request.verify = options.verify;
+  request.force = options.force;
+  request.waitMs = options.waitMs;
+  // Refused before the network is opened: nothing would be sent.
+  if (const std::string problem = AssignmentProblem(request.mac, request.address);
+      !problem.empty()) {
+    std::fprintf(stderr, "%s\n", problem.c_str());
     return 1;
   }
-
-  // Two targets at one address would both answer, or neither: look before assigning.
-  const std::unique_ptr<TargetNetwork> opened = OpenNetwork(options.network);
-  TargetNetwork& network = *opened;
-  if (!DiscoverTargets(network, options.waitMs)) return 1;
-  for (const Target* other : network.Table().InArrivalOrder()) {
-    if (other->mac == mac || other->ipAddress != address) continue;
-    if (!options.force) {
-      std::fprintf(stderr, "%s already holds %s; --force assigns it all the same.\n",
-                   other->mac.ToString().c_str(), addressText.c_str());
-      return 1;
-    }
-    std::fprintf(stderr, "%s already holds %s; assigning it all the same (--force).\n",
-                 other->mac.ToString().c_str(), addressText.c_str());
-  }
-  // An address sent to nobody changes nothing, and a MAC mistyped is the likelier story.
-  if (network.Table().Find(mac) == nullptr) {
-    if (!options.force) {
-      std::fprintf(stderr,
-                   "%s did not answer the discovery; --force sends the address all the "
-                   "same.\n",
-                   macText.c_str());
-      return 1;
-    }
-    std::fprintf(stderr,
-                 "%s did not answer the discovery; sending the address all the same "
-                 "(--force).\n",
-                 macText.c_str());
-  }
-  network.SendAssignAddressRequest(mac, address);
-  // No broadcast crosses a router: a target found through the range is also asked at the
-  // address it answered from. Sent after the broadcast, which it merely repeats.
-  if (const Target* found = network.Table().Find(mac);
-      found != nullptr && found->ipAddress != 0 && !options.network.range.empty()) {
-    network.SendAssignAddressRequest(mac, address, found);
-  }
-  if (!options.verify) {
-    std::printf("Asked %s to take the address %s.\n", macText.c_str(), addressText.c_str());
-    return 0;
-  }
-
-  // The target does not answer the assignment itself; it shows its address when discovered.
-  const Target* target = nullptr;
-  const bool sent = DiscoverTargets(network, options.waitMs, [&] {
-    target = network.Table().Find(mac);
-    return target != nullptr && target->ipAddress == address;
-  });
-  if (!sent) return 1;
-
-  if (target == nullptr) {
-    std::fprintf(stderr, "%s did not answer a discovery within %u ms.\n", macText.c_str(),
-                 options.waitMs);
-    return 1;
-  }
-  if (target->ipAddress != address) {
-    std::fprintf(stderr, "%s still reports %s, not %s.\n", macText.c_str(),
-                 TargetAddressText(target->ipAddress).c_str(), addressText.c_str());
-    return 1;
-  }
-  std::printf("%s now answers at %s.\n", macText.c_str(), addressText.c_str());
-  return 0;
+  const std::unique_ptr<TargetNetwork> network = OpenNetwork(options.network);
+  const AssignmentResult result = AssignAddress(*network, request, ConsoleDiscoveryHooks());
+  if (!result.text.empty()) std::fprintf(result.ok ? stdout : stderr, "%s\n", result.text.c_str());
+  return result.ok ? 0 : 1;
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "tools/qorctl/RunGuards.h"
 
-#include <algorithm>
-
 #include "net/Target.h"
 #include "platform/Format.h"
 #include "script/Script.h"
@@ -16,8 +14,7 @@ std::string KeyText(const ProductKey& key) {
 }  // namespace
 
 bool ScriptServes(const Script& script, const Target& target) {
-  const std::vector<ProductKey> keys = script.ScriptTargets();
-  return keys.empty() || std::find(keys.begin(), keys.end(), target.Key()) != keys.end();
+  return script.Serves(target.Key());
 }
 
 std::vector<Target*> KeepServed(const Script& script, const std::vector<Target*>& targets,
