@@ -55,10 +55,3 @@ __all__ = [
     "UsageError",
     "__version__",
 ]
-
-# Shown as qor.X in help() and tracebacks, not qor._qor.X.
-for _name in __all__:
-    _value = globals()[_name]
-    if isinstance(_value, type):
-        _value.__module__ = "qor"
-del _name, _value

@@ -334,20 +334,20 @@ class PyNetwork {
   }
   [[nodiscard]] bool Closed() const { return network_ == nullptr; }
 
-  py::list Discover(double wait, py::handle script) {
+  std::vector<PyTarget> Discover(double wait, py::object script) {
     const uint32_t waitMs = Milliseconds(wait, kMostWaitSeconds, "wait");
     std::shared_ptr<PyScript> names;
     if (!script.is_none()) names = ScriptOf(script);
     const Busy busy(*this);
     DiscoverFor(waitMs, {});
-    py::list targets;
+    std::vector<PyTarget> targets;
     for (const Target* target : network_->Table().InArrivalOrder()) {
-      targets.append(TargetOf(*target, names ? &names->Read() : nullptr));
+      targets.push_back(TargetOf(*target, names ? &names->Read() : nullptr));
     }
     return targets;
   }
 
-  std::string Assign(py::handle mac, const std::string& ip, bool verify, bool force, double wait) {
+  std::string Assign(py::object mac, const std::string& ip, bool verify, bool force, double wait) {
     AssignmentRequest request;
     request.mac = MacOf(mac);
     request.address = AddressOf(ip, "ip");
@@ -371,9 +371,11 @@ class PyNetwork {
     return result.text;
   }
 
-  py::list Run(py::handle scriptArgument, py::handle targets, const std::string& pace, bool verify,
-               double silence, double writeSilence, std::optional<double> timeout,
-               py::object progress, bool rewriteDamagedEnv, size_t jobs, bool force, double wait) {
+  std::vector<PyRunResult> Run(py::object scriptArgument, py::object targets,
+                               const std::string& pace, bool verify, double silence,
+                               double writeSilence, std::optional<double> timeout,
+                               py::object progress, bool rewriteDamagedEnv, size_t jobs, bool force,
+                               double wait) {
     const std::shared_ptr<PyScript> script = ScriptOf(scriptArgument);
     const std::vector<MacAddress> macs = MacsOf(targets);
     const EngineChoice engine = EngineOf(pace, silence, writeSilence);
@@ -417,8 +419,8 @@ class PyNetwork {
     }
     pump.Deliver();
     pump.RaisePending();
-    py::list results;
-    for (const TargetRun& run : session.Runs()) results.append(RunResultOf(run));
+    std::vector<PyRunResult> results;
+    for (const TargetRun& run : session.Runs()) results.push_back(RunResultOf(run));
     return results;
   }
 
@@ -455,14 +457,17 @@ class PyNetwork {
     return changed;
   }
 
-  bool EnvSet(const Block& block, py::handle values) {
+  bool EnvSet(const Block& block, py::object values) {
     std::vector<std::pair<std::string, std::string>> assignments;
     const py::object items = py::isinstance<py::dict>(values)
                                  ? values.attr("items")()
                                  : py::reinterpret_borrow<py::object>(values);
     for (const py::handle item : py::iter(items)) {
-      const py::tuple pair = py::reinterpret_borrow<py::object>(item).cast<py::tuple>();
-      if (pair.size() != 2) throw py::type_error("values are (name, value) pairs");
+      if (!py::isinstance<py::tuple>(item) && !py::isinstance<py::list>(item)) {
+        throw py::type_error("values are a dict or (name, value) pairs");
+      }
+      const py::sequence pair = py::reinterpret_borrow<py::sequence>(item);
+      if (pair.size() != 2) throw py::type_error("values are a dict or (name, value) pairs");
       std::string name = BytesOf(pair[0], "a variable's name");
       std::string value = BytesOf(pair[1], "a variable's value");
       if (name.empty()) Fail(Errors().usage, "a variable needs a name");
@@ -910,6 +915,8 @@ py::dict PyNetwork::Provision(const ProvisionChoice& choice) {
 PYBIND11_MODULE(_qor, module) {
   module.doc() = "The native part of the qor package; import qor instead.";
   module.attr("__version__") = kQorVersion;
+  // The classes are named qor.X, as the package shows them (help(), reprs, signatures).
+  module.attr("__name__") = "qor";
   AddErrors(module);
   AddValues(module);
 
@@ -956,11 +963,13 @@ PYBIND11_MODULE(_qor, module) {
       .def(
           "__enter__", [](PyNetwork& network) -> PyNetwork& { return network; },
           py::return_value_policy::reference)
-      .def("__exit__",
-           [](PyNetwork& network, py::handle, py::handle, py::handle) {
-             if (!network.Closed()) network.Close();
-             return false;
-           })
+      .def(
+          "__exit__",
+          [](PyNetwork& network, const py::object&, const py::object&, const py::object&) {
+            if (!network.Closed()) network.Close();
+            return false;
+          },
+          "exc_type"_a, "exc"_a, "traceback"_a)
       .def("close", &PyNetwork::Close, "Closes the socket; the network cannot be used after.")
       .def_property_readonly("closed", &PyNetwork::Closed)
       .def("discover", &PyNetwork::Discover,
@@ -987,15 +996,15 @@ PYBIND11_MODULE(_qor, module) {
            "progress"_a = py::none(), "rewrite_damaged_env"_a = false, "jobs"_a = 0,
            "force"_a = false, "wait"_a = 1.0);
 
-  auto block = [](py::handle mac, std::optional<uint32_t> at, std::optional<uint32_t> length,
-                  py::handle script, double wait, std::optional<double> timeout, bool rewrite) {
+  auto block = [](py::object mac, std::optional<uint32_t> at, std::optional<uint32_t> length,
+                  py::object script, double wait, std::optional<double> timeout, bool rewrite) {
     return PyNetwork::Block{mac, at, length, script, wait, timeout, rewrite};
   };
   network
       .def(
           "env_show",
-          [block](PyNetwork& n, py::handle mac, std::optional<uint32_t> at,
-                  std::optional<uint32_t> length, py::handle script, double wait,
+          [block](PyNetwork& n, py::object mac, std::optional<uint32_t> at,
+                  std::optional<uint32_t> length, py::object script, double wait,
                   std::optional<double> timeout) {
             return n.EnvShow(block(mac, at, length, script, wait, timeout, false));
           },
@@ -1005,8 +1014,8 @@ PYBIND11_MODULE(_qor, module) {
           "script"_a = py::none(), "wait"_a = 1.0, "timeout"_a = py::none())
       .def(
           "env_set",
-          [block](PyNetwork& n, py::handle mac, py::handle values, std::optional<uint32_t> at,
-                  std::optional<uint32_t> length, py::handle script, double wait,
+          [block](PyNetwork& n, py::object mac, py::object values, std::optional<uint32_t> at,
+                  std::optional<uint32_t> length, py::object script, double wait,
                   std::optional<double> timeout, bool rewrite) {
             return n.EnvSet(block(mac, at, length, script, wait, timeout, rewrite), values);
           },
@@ -1019,8 +1028,8 @@ PYBIND11_MODULE(_qor, module) {
           "rewrite_damaged_env"_a = false)
       .def(
           "env_backup",
-          [block](PyNetwork& n, py::handle mac, py::object path, std::optional<uint32_t> at,
-                  std::optional<uint32_t> length, py::handle script, double wait,
+          [block](PyNetwork& n, py::object mac, py::object path, std::optional<uint32_t> at,
+                  std::optional<uint32_t> length, py::object script, double wait,
                   std::optional<double> timeout) {
             return n.EnvBackup(block(mac, at, length, script, wait, timeout, false), PathOf(path));
           },
@@ -1030,8 +1039,8 @@ PYBIND11_MODULE(_qor, module) {
           "script"_a = py::none(), "wait"_a = 1.0, "timeout"_a = py::none())
       .def(
           "env_restore",
-          [block](PyNetwork& n, py::handle mac, py::object path, std::optional<uint32_t> at,
-                  std::optional<uint32_t> length, py::handle script, double wait,
+          [block](PyNetwork& n, py::object mac, py::object path, std::optional<uint32_t> at,
+                  std::optional<uint32_t> length, py::object script, double wait,
                   std::optional<double> timeout, bool rewrite) {
             return n.EnvRestore(block(mac, at, length, script, wait, timeout, rewrite),
                                 PathOf(path));
@@ -1043,8 +1052,8 @@ PYBIND11_MODULE(_qor, module) {
           "rewrite_damaged_env"_a = false)
       .def(
           "env_diff",
-          [block](PyNetwork& n, py::handle mac, py::object path, std::optional<uint32_t> at,
-                  std::optional<uint32_t> length, py::handle script, double wait,
+          [block](PyNetwork& n, py::object mac, py::object path, std::optional<uint32_t> at,
+                  std::optional<uint32_t> length, py::object script, double wait,
                   std::optional<double> timeout) {
             return n.EnvDiff(block(mac, at, length, script, wait, timeout, false), PathOf(path));
           },
@@ -1053,7 +1062,7 @@ PYBIND11_MODULE(_qor, module) {
           "script"_a = py::none(), "wait"_a = 1.0, "timeout"_a = py::none())
       .def(
           "provision",
-          [](PyNetwork& n, py::handle script, std::optional<std::string> addresses,
+          [](PyNetwork& n, py::object script, std::optional<std::string> addresses,
              py::object addressMap, py::object unitValues, size_t jobs, py::object record,
              std::optional<size_t> count, std::optional<double> idle,
              std::optional<std::string> product, bool force, bool readdress, double wait,
@@ -1099,6 +1108,7 @@ PYBIND11_MODULE(_qor, module) {
           "silence"_a = 30.0, "write_silence"_a = 600.0, "verify"_a = true,
           "allow_warnings"_a = false, "progress"_a = py::none(), "on_unit"_a = py::none(),
           "on_note"_a = py::none());
+  module.attr("__name__") = "qor._qor";
 }
 
 }  // namespace qor::python

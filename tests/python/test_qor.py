@@ -221,6 +221,8 @@ def test_bad_arguments_raise(network, tmp_path):
         (lambda: network.env_show(FIRST), qor.UsageError, "choose the block"),
         (lambda: network.env_set(FIRST, {"a=b": "c"}, **BLOCK), qor.UsageError, None),
         (lambda: network.env_set(FIRST, {"a": 5}, **BLOCK), TypeError, "str or bytes"),
+        (lambda: network.env_set(FIRST, [("a",)], **BLOCK), TypeError, "pairs"),
+        (lambda: network.env_set(FIRST, ["a=b"], **BLOCK), TypeError, "pairs"),
         (lambda: network.provision(script, jobs=0), qor.UsageError, "jobs must be"),
         (lambda: network.provision(script, readdress=True), qor.UsageError, "readdress"),
         (lambda: qor.Script(5), TypeError, None),
