@@ -328,7 +328,9 @@ class PyNetwork {
     }
   }
 
+  // Closing twice is no error; closing while a call runs on another thread is.
   void Close() {
+    if (network_ == nullptr) return;
     Use();
     network_.reset();
   }

@@ -129,18 +129,25 @@ def test_ctrl_c_cancels_the_runs_and_other_threads_run_meanwhile(sim, network):
     # Every reply 500 ms late: the script's requests take seconds.
     sim("--targets", "2", "--delay", "500")
     ticks = []
+    busy = []
     stop = threading.Event()
+    started = time.monotonic()
 
     def count():
         while not stop.is_set():
             ticks.append(time.monotonic())
+            # The network cannot be closed under the run.
+            if not busy and ticks[-1] - started > 0.7:
+                try:
+                    network.close()
+                except qor.Error as error:
+                    busy.append(str(error))
             time.sleep(0.01)
 
     counter = threading.Thread(target=count)
     counter.start()
     statuses = []
     interrupt = threading.Timer(1.0, _thread.interrupt_main)
-    started = time.monotonic()
     try:
         interrupt.start()
         with pytest.raises(KeyboardInterrupt):
@@ -156,6 +163,7 @@ def test_ctrl_c_cancels_the_runs_and_other_threads_run_meanwhile(sim, network):
     assert statuses, "the runs had begun"
     # The counter ran all along while the run waited on the network.
     assert len([t for t in ticks if started < t < started + 1.0]) >= 20
+    assert busy == ["The network is busy with another call"]
     # The network is free again, and a time limit ends a run the same way.
     [result] = network.run(FIRMWARE, FIRST, wait=2.0, timeout=0.5)
     assert result.outcome == "timed_out" and result.error, result
@@ -234,6 +242,7 @@ def test_bad_arguments_raise(network, tmp_path):
         with pytest.raises(error) as raised:
             call()
         assert text is None or text in str(raised.value), (text, str(raised.value))
+    network.close()
     network.close()
     assert network.closed
     with pytest.raises(qor.Error, match="The network is closed"):
