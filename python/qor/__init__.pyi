@@ -1,5 +1,5 @@
 import os
-from typing import Any, Callable, Iterable, Literal, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Iterable, Literal, Mapping, Optional, Tuple, Union
 
 __version__: str
 

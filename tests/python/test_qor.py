@@ -211,7 +211,7 @@ def test_damaged_block_is_not_written_over(sim, network):
     assert network.env_show(FIRST, **BLOCK).variables == {"serial": "X"}
 
 
-def test_bad_arguments_raise(network, tmp_path):
+def test_bad_arguments_raise(network):
     script = qor.Script(FIRMWARE)
     cases = [
         (lambda: network.discover(wait="soon"), TypeError, None),
