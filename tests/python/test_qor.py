@@ -198,8 +198,12 @@ def test_environment_set_backup_diff_restore(sim, network, tmp_path):
         False, {"note": "caf\u00e9"}, {"serial": ("SN43", "SN42")})
     assert network.env_restore(FIRST, backup, **BLOCK) is True
     assert network.env_restore(FIRST, backup, **BLOCK) is False
-    assert network.env_show(FIRST, **BLOCK).variables == shown.variables | {
+    # The block of a script's first *loadenv is the same block.
+    settings = SOURCE / "examples" / "network-settings.QOR"
+    assert network.env_show(FIRST, script=settings).variables == shown.variables | {
         "serial": "SN42", "note": "caf\u00e9"}
+    with pytest.raises(qor.RefusedError, match="has no \\*loadenv"):
+        network.env_show(FIRST, script=FIRMWARE)
 
 
 def test_damaged_block_is_not_written_over(sim, network):
@@ -267,13 +271,16 @@ def test_provision_records_each_unit_and_resumes(sim, network, tmp_path):
     sim("--targets", "2", "--first-ip", "0")
     record = tmp_path / "record.jsonl"
     ended = []
+    sections = set()
     summary = network.provision(FIRMWARE, addresses="127.0.1.1-127.0.1.9", count=2,
-                                record=record, wait=2.0, on_unit=ended.append)
+                                record=record, wait=2.0, on_unit=ended.append,
+                                progress=lambda mac, op, *_: sections.add((mac, op)))
     assert (summary["stop"], summary["passed"], summary["all_passed"]) == ("count", 2, True)
     assert sorted(r["mac"] for r in summary["records"]) == [FIRST, SECOND]
     assert [r["outcome"] for r in summary["records"]] == ["passed", "passed"]
     assert sorted(r["ip_after"] for r in summary["records"]) == ["127.0.1.1", "127.0.1.2"]
     assert ended == summary["records"] and summary["pool_left"] == 7
+    assert {(mac, "Restarting") for mac in (FIRST, SECOND)} <= sections
     assert len(record.read_text().splitlines()) == 4
     # Again with the same record: both passed before, so nothing starts.
     notes = []
