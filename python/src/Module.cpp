@@ -537,7 +537,6 @@ class PyNetwork {
   py::dict Provision(const ProvisionChoice& choice);
 
  private:
-  friend class Busy;
   // Marks the network in use for the length of a call: another thread may not close it or
   // start a second call meanwhile.
   class Busy {
