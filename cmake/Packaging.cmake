@@ -1,7 +1,8 @@
 # Installation and packages. `cmake --install` puts the programs in place; `cpack -G DEB` in the
 # build folder makes qor_<version>_<arch>.deb from what the build made, with man pages, bash
 # completion, a desktop entry, icons, AppStream metainfo, the examples and an empty
-# /etc/qor/trusted-keys. In the Windows build, `cpack -G ZIP` makes QOR-<version>-win64.zip: the
+# /etc/qor/trusted-keys, and python3-qor_<version>_<arch>.deb, the Python package (the install
+# component "python"). In the Windows build, `cpack -G ZIP` makes QOR-<version>-win64.zip: the
 # three programs in one folder, the examples beside qor.exe (its catalogue) and a text on how to
 # start.
 if(WIN32)
@@ -31,7 +32,7 @@ set(CPACK_PACKAGE_NAME qor)
 set(CPACK_PACKAGE_VENDOR "The QOR developers")
 set(CPACK_PACKAGE_CONTACT "${QOR_MAINTAINER}")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find, re-address and script networked devices on the LAN")
+set(qor_summary "find, re-address and script networked devices on the LAN")
 # One string: set() with several would make a list, whose separators are semicolons too.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "QOR finds the devices of a family of networked products on the local network\n"
@@ -43,6 +44,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "qor is the desktop program; qorctl does the same from a terminal, on one\n"
     "device or many at once; qor-sim simulates any number of devices to develop\n"
     "and test against.")
+if(WIN32)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${qor_summary}")
+endif()
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_STRIP_FILES ON)
 
@@ -96,6 +100,10 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
   endif()
   add_custom_target(qor_packaging_files ALL DEPENDS ${qor_man_pages} ${qor_compressed})
   install(FILES ${staged}/copyright ${staged}/changelog.gz DESTINATION share/doc/qor)
+  if(QOR_BUILD_PYTHON)
+    install(FILES ${staged}/copyright ${staged}/changelog.gz DESTINATION share/doc/python3-qor
+            COMPONENT python)
+  endif()
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION share/qor/examples)
   # The folder of the keys the administrator trusts to sign scripts for everybody, empty until
   # one is put there (lintian accepts an empty folder in /etc). It is where the programs look,
@@ -163,8 +171,32 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-  set(CPACK_DEBIAN_PACKAGE_NAME qor)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  # One package per install component: qor (everything not put in another) and python3-qor.
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL qor)
+  set(CPACK_DEBIAN_QOR_PACKAGE_NAME qor)
+  set(CPACK_DEBIAN_QOR_FILE_NAME DEB-DEFAULT)
+  # The summary is each description's first line (no CPACK_PACKAGE_DESCRIPTION_SUMMARY, which
+  # CPack would put above every component's).
+  set(CPACK_DEBIAN_QOR_DESCRIPTION "${qor_summary}\n${CPACK_PACKAGE_DESCRIPTION}")
+  if(QOR_BUILD_PYTHON)
+    list(APPEND CPACK_COMPONENTS_ALL python)
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-qor)
+    set(CPACK_DEBIAN_PYTHON_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+    # The module is built for this Python 3 only; dpkg-shlibdeps adds the libraries.
+    math(EXPR python_next "${Python3_VERSION_MINOR} + 1")
+    set(python_this "${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}")
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+        "python3 (>= ${python_this}~), python3 (<< ${Python3_VERSION_MAJOR}.${python_next})")
+    string(CONCAT CPACK_DEBIAN_PYTHON_DESCRIPTION
+        "Python 3 package to find, re-address and script LAN devices\n"
+        "The qor package drives QOR's own engine from Python: discover the devices\n"
+        "of a family of networked products on the local network, give one a new IP\n"
+        "address, run firmware scripts on many at once with progress callbacks,\n"
+        "read and write their CRC-checked environment blocks, and run the\n"
+        "production station that provisions every device that appears.")
+  endif()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QOR_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_SECTION net)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

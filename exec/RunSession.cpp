@@ -292,9 +292,8 @@ void RunSession::Run(RunObserver* observer) {
 const std::vector<TargetRun>& RunSession::Runs() const { return state_->runs; }
 
 bool RunSession::Succeeded() const {
-  return std::all_of(state_->runs.begin(), state_->runs.end(), [](const TargetRun& run) {
-    return run.outcome == RunOutcome::kFinished || run.outcome == RunOutcome::kCurrent;
-  });
+  return std::all_of(state_->runs.begin(), state_->runs.end(),
+                     [](const TargetRun& run) { return run.Succeeded(); });
 }
 
 }  // namespace qor

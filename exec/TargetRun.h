@@ -31,6 +31,11 @@ struct TargetRun {
   // Whether the target answered the script's *restart; none when no *restart finished (a
   // script without one, or a run that ended before it), false when any went unanswered.
   std::optional<bool> restartConfirmed;
+
+  // Finished, or nothing to do as the target held it all already.
+  [[nodiscard]] bool Succeeded() const {
+    return outcome == RunOutcome::kFinished || outcome == RunOutcome::kCurrent;
+  }
 };
 
 }  // namespace qor

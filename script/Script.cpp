@@ -132,6 +132,10 @@ std::vector<ProductKey> Script::ScriptTargets() const {
   return keys;
 }
 
+bool Script::Serves(const ProductKey& key) const {
+  return state_->scripts.empty() || state_->scripts.count(key) != 0;
+}
+
 std::string Script::ScriptDescription(const ProductKey& key) const {
   const auto found = state_->scripts.find(key);
   return found == state_->scripts.end() ? std::string() : found->second;

@@ -39,6 +39,9 @@ class Script {
   [[nodiscard]] std::unique_ptr<ByteDigest> NewDigest() const;
   [[nodiscard]] const std::map<ProductKey, std::string>& ProductEntries() const;
   [[nodiscard]] std::vector<ProductKey> ScriptTargets() const;
+  // Whether the script is meant for key: one with *script entries for those products only, one
+  // without for any.
+  [[nodiscard]] bool Serves(const ProductKey& key) const;
   // The description of the script for key, empty when the script does not serve it.
   [[nodiscard]] std::string ScriptDescription(const ProductKey& key) const;
   [[nodiscard]] int32_t DirectiveCount() const;

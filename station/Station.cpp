@@ -142,9 +142,7 @@ std::optional<std::string> Station::State::PassOver(const Target& target) const 
     return Format("Passed over %s: product %s is not %s, the product --product names", mac.c_str(),
                   KeyText(target.Key()).c_str(), KeyText(*options.product).c_str());
   }
-  const std::vector<ProductKey> served = script.ScriptTargets();
-  if (!options.force && !served.empty() &&
-      std::find(served.begin(), served.end(), target.Key()) == served.end()) {
+  if (!options.force && !script.Serves(target.Key())) {
     return Format("Passed over %s: product %s is not among the script's *script entries",
                   mac.c_str(), KeyText(target.Key()).c_str());
   }
@@ -302,7 +300,7 @@ void Station::State::RunEnded(size_t index, const TargetRun& run) {
   const MacAddress mac = found->second;
   runs.erase(found);
   UnitOutcome outcome = UnitOutcome::kFailed;
-  if (run.outcome == RunOutcome::kFinished || run.outcome == RunOutcome::kCurrent) {
+  if (run.Succeeded()) {
     outcome = UnitOutcome::kPassed;
   }
   if (run.outcome == RunOutcome::kCancelled) outcome = UnitOutcome::kCancelled;

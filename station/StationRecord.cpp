@@ -1,6 +1,7 @@
 #include "station/StationRecord.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "platform/DurableFile.h"
 #include "platform/Exception.h"
@@ -82,5 +83,13 @@ const std::vector<std::string>& StationRecord::Warnings() const { return state_-
 
 void StationRecord::Append(const StartRecord& start) { state_->Write(ToJson(start)); }
 void StationRecord::Append(const EndRecord& end) { state_->Write(ToJson(end)); }
+
+std::string DefaultRecordName() {
+  const std::time_t now = std::time(nullptr);
+  const std::tm* local = std::localtime(&now);
+  if (local == nullptr) return "qor-provision.jsonl";
+  return Format("qor-provision-%04d%02d%02d.jsonl", local->tm_year + 1900, local->tm_mon + 1,
+                local->tm_mday);
+}
 
 }  // namespace qor

@@ -36,4 +36,7 @@ class StationRecord {
   std::unique_ptr<State> state_;
 };
 
+// "qor-provision-20261209.jsonl", by the local date: one record a day unless one is named.
+[[nodiscard]] std::string DefaultRecordName();
+
 }  // namespace qor

@@ -50,9 +50,10 @@ for folder in ("script", "exec", "net", "trust"):
     for name in sorted(os.listdir(os.path.join(source, folder))):
         # The formats of a MAC address and of a key id are no messages; environment files and
         # whole-block access are qorctl env's, told with it in the README; a discovery's address
-        # range is an option of qorctl's, not of the script language.
+        # range is an option of qorctl's, not of the script language, as is giving an address.
         skipped = ("MacAddress.cpp", "MinisignFiles.cpp", "EnvironmentFile.cpp",
-                   "EnvironmentAccess.cpp", "AddressRange.cpp", "RangeSweep.cpp")
+                   "EnvironmentAccess.cpp", "AddressRange.cpp", "RangeSweep.cpp",
+                   "AddressAssignment.cpp")
         if not name.endswith((".cpp", ".h")) or name in skipped:
             continue
         code = open(os.path.join(source, folder, name), encoding="utf-8").read()

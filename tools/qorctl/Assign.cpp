@@ -4,7 +4,9 @@
 #include <optional>
 #include <string>
 
+#include "net/AddressAssignment.h"
 #include "net/TargetNetwork.h"
+#include "net/TargetTable.h"
 #include "station/AddressPool.h"
 #include "station/RecordHistory.h"
 #include "tools/qorctl/Commands.h"
@@ -41,143 +43,61 @@ void PrintJson(const MacAddress& mac, uint32_t address, std::optional<uint32_t> 
 }
 
 // The pool's address for the target: the one it holds when that is the pool's and nobody
-// else's, else the first free one (held by no target that answered). Empty, with the reason on
-// standard error, when the pool has none left.
+// else's, else the first free one (held by no target that answered). Empty, with the reason,
+// when the target did not answer or the pool has none left.
 std::optional<uint32_t> FromPool(const AddressPool& pool, const MacAddress& mac,
-                                 TargetNetwork& network) {
-  const Target* target = network.Table().Find(mac);
-  if (target != nullptr && pool.Contains(target->ipAddress)) {
+                                 const TargetTable& table, std::string& problem) {
+  const Target* target = nullptr;
+  for (const Target* listed : table.InArrivalOrder()) {
+    if (listed->mac == mac) target = listed;
+  }
+  if (target == nullptr) {
+    problem = mac.ToString() +
+              " did not answer the discovery; the pool gives addresses only to targets that "
+              "answer.";
+    return std::nullopt;
+  }
+  if (pool.Contains(target->ipAddress)) {
     bool shared = false;
-    for (const Target* other : network.Table().InArrivalOrder()) {
+    for (const Target* other : table.InArrivalOrder()) {
       shared = shared || (other->mac != mac && other->ipAddress == target->ipAddress);
     }
     if (!shared) return target->ipAddress;
   }
-  const AddressPool::Choice choice = pool.Choose(mac, network.Table(), RecordHistory{});
-  if (!choice.address) std::fprintf(stderr, "%s\n", choice.problem.c_str());
+  const AddressPool::Choice choice = pool.Choose(mac, table, RecordHistory{});
+  if (!choice.address) problem = choice.problem;
   return choice.address;
 }
 
 int Assign(const AssignOptions& options) {
-  const MacAddress mac = *MacAddress::Parse(options.mac);
-  const std::string macText = mac.ToString();
-  std::optional<AddressPool> pool;
-  if (!options.pool.empty()) pool = AddressPool::Range(options.pool);
-  // An address no target can take is refused before anything is sent, a discovery included.
-  if (!pool && !AddressProblem(*ParseIpAddress(options.address)).empty()) {
-    const uint32_t address = *ParseIpAddress(options.address);
-    std::fprintf(stderr, "Cannot give %s the address %s: %s.\n", macText.c_str(),
-                 IpAddressText(address).c_str(), AddressProblem(address).c_str());
-    return 1;
-  }
-
-  // Two targets at one address would both answer, or neither: look before assigning.
-  const std::unique_ptr<TargetNetwork> opened = OpenNetwork(options.network);
-  TargetNetwork& network = *opened;
-  if (!DiscoverTargets(network, options.waitMs)) return 1;
-  if (pool && network.Table().Find(mac) == nullptr) {
-    std::fprintf(stderr,
-                 "%s did not answer the discovery; the pool gives addresses only to "
-                 "targets that answer.\n",
-                 macText.c_str());
-    return 1;
-  }
-  const std::optional<uint32_t> chosen =
-      pool ? FromPool(*pool, mac, network) : ParseIpAddress(options.address);
-  if (!chosen) return 1;
-  const uint32_t address = *chosen;
-  const std::string addressText = IpAddressText(address);
-  if (const std::string problem = AddressProblem(address); !problem.empty()) {
-    std::fprintf(stderr, "Cannot give %s the address %s: %s.\n", macText.c_str(),
-                 addressText.c_str(), problem.c_str());
-    return 1;
-  }
-  const Target* before = network.Table().Find(mac);
-  const std::optional<uint32_t> held =
-      before != nullptr ? std::optional<uint32_t>(before->ipAddress) : std::nullopt;
-  // Asked again for what it has: nothing to send, unless forced.
-  if (held == address && !options.force) {
-    if (options.json) {
-      PrintJson(mac, address, held, false, std::nullopt);
-    } else {
-      std::printf("%s already answers at %s; nothing sent.\n", macText.c_str(),
-                  addressText.c_str());
-    }
-    return 0;
-  }
-  for (const Target* other : network.Table().InArrivalOrder()) {
-    if (other->mac == mac || other->ipAddress != address) continue;
-    if (!options.force) {
-      std::fprintf(stderr, "%s already holds %s; --force assigns it all the same.\n",
-                   other->mac.ToString().c_str(), addressText.c_str());
+  AssignmentRequest request;
+  request.mac = *MacAddress::Parse(options.mac);
+  request.verify = options.verify;
+  request.force = options.force;
+  request.dryRun = options.dryRun;
+  request.waitMs = options.waitMs;
+  if (options.pool.empty()) {
+    request.address = *ParseIpAddress(options.address);
+    // Refused before the network is opened: nothing would be sent.
+    if (const std::string problem = AssignmentProblem(request.mac, request.address);
+        !problem.empty()) {
+      std::fprintf(stderr, "%s\n", problem.c_str());
       return 1;
     }
-    std::fprintf(stderr, "%s already holds %s; assigning it all the same (--force).\n",
-                 other->mac.ToString().c_str(), addressText.c_str());
-  }
-  // An address sent to nobody changes nothing, and a MAC mistyped is the likelier story.
-  if (network.Table().Find(mac) == nullptr) {
-    if (!options.force) {
-      std::fprintf(stderr,
-                   "%s did not answer the discovery; --force sends the address all the "
-                   "same.\n",
-                   macText.c_str());
-      return 1;
-    }
-    std::fprintf(stderr,
-                 "%s did not answer the discovery; sending the address all the same "
-                 "(--force).\n",
-                 macText.c_str());
-  }
-  if (options.dryRun) {
-    if (options.json) {
-      PrintJson(mac, address, held, true, std::nullopt);
-    } else {
-      std::printf("Would ask %s to take the address %s; nothing sent (--dry-run).\n",
-                  macText.c_str(), addressText.c_str());
-    }
-    return 0;
-  }
-  network.SendAssignAddressRequest(mac, address);
-  // No broadcast crosses a router: a target found through the range is also asked at the
-  // address it answered from. Sent after the broadcast, which it merely repeats.
-  if (const Target* found = network.Table().Find(mac);
-      found != nullptr && found->ipAddress != 0 && !options.network.range.empty()) {
-    network.SendAssignAddressRequest(mac, address, found);
-  }
-  if (!options.verify) {
-    if (options.json) {
-      PrintJson(mac, address, held, true, std::nullopt);
-    } else {
-      std::printf("Asked %s to take the address %s.\n", macText.c_str(), addressText.c_str());
-    }
-    return 0;
-  }
-
-  // The target does not answer the assignment itself; it shows its address when discovered.
-  const Target* target = nullptr;
-  const bool sent = DiscoverTargets(network, options.waitMs, [&] {
-    target = network.Table().Find(mac);
-    return target != nullptr && target->ipAddress == address;
-  });
-  if (!sent) return 1;
-
-  if (target == nullptr) {
-    std::fprintf(stderr, "%s did not answer a discovery within %u ms.\n", macText.c_str(),
-                 options.waitMs);
-    return 1;
-  }
-  if (target->ipAddress != address) {
-    std::fprintf(stderr, "%s still reports %s, not %s.\n", macText.c_str(),
-                 TargetAddressText(target->ipAddress).c_str(), addressText.c_str());
-    return 1;
-  }
-  if (options.json) {
-    PrintJson(mac, address, held, true, true);
   } else {
-    std::printf("%s now answers at %s.\n", macText.c_str(), addressText.c_str());
+    request.choose = [pool = std::make_shared<AddressPool>(AddressPool::Range(options.pool)),
+                      mac = request.mac](const TargetTable& table, std::string& problem) {
+      return FromPool(*pool, mac, table, problem);
+    };
   }
-  return 0;
+  const std::unique_ptr<TargetNetwork> network = OpenNetwork(options.network);
+  const AssignmentResult result = AssignAddress(*network, request, ConsoleDiscoveryHooks());
+  if (options.json && result.ok) {
+    PrintJson(request.mac, result.address, result.before, result.changed, result.confirmed);
+  } else if (!result.text.empty()) {
+    std::fprintf(result.ok ? stdout : stderr, "%s\n", result.text.c_str());
+  }
+  return result.ok ? 0 : 1;
 }
 
 }  // namespace

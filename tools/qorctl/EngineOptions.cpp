@@ -3,15 +3,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <string_view>
 
-#include "exec/DirectiveRegistry.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/UdpSocket.h"
-#include "station/Sha256Digest.h"
 #include "tools/qorctl/Commands.h"
 #include "tools/qorctl/ScriptTrust.h"
 #include "tools/qorctl/TracingSocket.h"
@@ -111,23 +108,7 @@ ProductKey ParseProduct(const std::string& text) {
 }
 
 RunnableScript ReadRunnableScript(const std::string& path, bool allowUnsigned) {
-  RunnableScript runnable;
-  std::error_code ignored;
-  runnable.path = std::filesystem::absolute(path, ignored).string();
-  if (runnable.path.empty()) runnable.path = path;
-  // Hashed before and after it is read: the same digest both times names what was read.
-  std::string before;
-  try {
-    before = Sha256Digest::OfFile(path);
-  } catch (const Exception&) {
-    // Not there or not readable: the reader says so in its own words.
-  }
-  runnable.read = ReadScriptWithLint(path, DirectiveRegistry(), CommandKeys(allowUnsigned));
-  runnable.sha256 = Sha256Digest::OfFile(path);
-  if (runnable.sha256 != before) {
-    throw Exception(Format("\"%s\" changed while it was read; run again", path.c_str()));
-  }
-  return runnable;
+  return qor::ReadRunnableScript(path, CommandKeys(allowUnsigned));
 }
 
 }  // namespace qor::cli

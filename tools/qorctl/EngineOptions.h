@@ -9,7 +9,7 @@
 #include "net/NetworkSetup.h"
 #include "net/ProductKey.h"
 #include "platform/DatagramSocket.h"
-#include "trust/ReadScript.h"
+#include "station/RunnableScript.h"
 
 namespace qor::cli {
 
@@ -33,15 +33,7 @@ void ApplySilence(const EngineOptions& options, RunnerOptions& runner);
 // VID:PID, each decimal or 0x hexadecimal. Throws UsageError naming --product.
 [[nodiscard]] ProductKey ParseProduct(const std::string& text);
 
-// A script read for running, with what the lint found, its full path and the SHA-256 of its file.
-struct RunnableScript {
-  LintedScript read;
-  std::string path;
-  std::string sha256;
-};
-// Reads the script as qorctl check does, with the trusted keys unless allowUnsigned. Throws
-// Exception, also when the file changed while it was read: the digest would not name the
-// script that runs.
+// qor::ReadRunnableScript with the trusted keys, unless allowUnsigned.
 [[nodiscard]] RunnableScript ReadRunnableScript(const std::string& path, bool allowUnsigned);
 
 }  // namespace qor::cli

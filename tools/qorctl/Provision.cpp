@@ -1,7 +1,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,15 +52,6 @@ struct ProvisionOptions {
   bool allowUnsigned = false;
   bool json = false;
 };
-
-// qor-provision-20261209.jsonl, by the local date: one record per day unless named.
-std::string DefaultRecordName() {
-  const std::time_t now = std::time(nullptr);
-  const std::tm* local = std::localtime(&now);
-  if (local == nullptr) return "qor-provision.jsonl";
-  return Format("qor-provision-%04d%02d%02d.jsonl", local->tm_year + 1900, local->tm_mon + 1,
-                local->tm_mday);
-}
 
 double IdleSeconds(const std::string& text) {
   if (text.empty()) return 0;

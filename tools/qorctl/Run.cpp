@@ -159,7 +159,7 @@ class ConsoleReporter final : public RunObserver {
     end.script = runnable_.path;
     end.scriptSha256 = runnable_.sha256;
     end.images = images_;
-    const bool ok = run.outcome == RunOutcome::kFinished || run.outcome == RunOutcome::kCurrent;
+    const bool ok = run.Succeeded();
     end.outcome = run.outcome == RunOutcome::kFinished    ? UnitOutcome::kPassed
                   : run.outcome == RunOutcome::kCurrent   ? UnitOutcome::kCurrent
                   : run.outcome == RunOutcome::kCancelled ? UnitOutcome::kCancelled

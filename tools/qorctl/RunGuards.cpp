@@ -1,7 +1,5 @@
 #include "tools/qorctl/RunGuards.h"
 
-#include <algorithm>
-
 #include "net/Target.h"
 #include "platform/Format.h"
 #include "script/Script.h"
@@ -16,8 +14,7 @@ std::string KeyText(const ProductKey& key) {
 }  // namespace
 
 bool ScriptServes(const Script& script, const Target& target) {
-  const std::vector<ProductKey> keys = script.ScriptTargets();
-  return keys.empty() || std::find(keys.begin(), keys.end(), target.Key()) != keys.end();
+  return script.Serves(target.Key());
 }
 
 std::vector<Target*> KeepServed(const Script& script, const std::vector<Target*>& targets,
@@ -48,7 +45,7 @@ std::string Tally(const std::vector<TargetRun>& runs, size_t skipped) {
   size_t succeeded = 0;
   size_t refused = 0;
   for (const TargetRun& run : runs) {
-    if (run.outcome == RunOutcome::kFinished || run.outcome == RunOutcome::kCurrent) ++succeeded;
+    if (run.Succeeded()) ++succeeded;
     if (run.outcome == RunOutcome::kRefused) ++refused;
   }
   return Format("%zu succeeded, %zu failed, %zu refused, %zu skipped", succeeded,
