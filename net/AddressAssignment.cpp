@@ -77,8 +77,8 @@ AssignmentResult AssignAddress(TargetNetwork& network, const AssignmentRequest& 
   result.changed = true;
   if (request.dryRun) {
     result.ok = true;
-    result.text = Format("Would ask %s to take the address %s; nothing sent (%s).",
-                         macText.c_str(), addressText.c_str(), request.dryRunName.c_str());
+    result.text = Format("Would ask %s to take the address %s; nothing sent (%s).", macText.c_str(),
+                         addressText.c_str(), request.dryRunName.c_str());
     return result;
   }
   network.SendAssignAddressRequest(request.mac, result.address);
@@ -90,8 +90,7 @@ AssignmentResult AssignAddress(TargetNetwork& network, const AssignmentRequest& 
   }
   if (!request.verify) {
     result.ok = true;
-    result.text =
-        Format("Asked %s to take the address %s.", macText.c_str(), addressText.c_str());
+    result.text = Format("Asked %s to take the address %s.", macText.c_str(), addressText.c_str());
     return result;
   }
 
