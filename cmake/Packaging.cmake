@@ -106,6 +106,42 @@ if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
             RENAME qorctl)
   endif()
 
+  # The Ansible collection qor.lan, built as Galaxy builds it (qor-lan-VERSION.tar.gz, for
+  # control hosts without the package) and installed unpacked where ansible-core looks by
+  # default. The collection has a version of its own (the interface of its modules), which
+  # Galaxy wants 1.0.0 or later.
+  file(STRINGS ${PROJECT_SOURCE_DIR}/ansible/qor/lan/galaxy.yml collection_version
+       REGEX "^version: ")
+  string(REGEX REPLACE "^version: *" "" collection_version "${collection_version}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${PROJECT_SOURCE_DIR}/ansible/qor/lan/galaxy.yml)
+  find_program(QOR_ANSIBLE_GALAXY ansible-galaxy)
+  if(QOR_ANSIBLE_GALAXY)
+    set(collection_src ${PROJECT_SOURCE_DIR}/ansible/qor/lan)
+    set(collection_tar ${PROJECT_BINARY_DIR}/ansible/qor-lan-${collection_version}.tar.gz)
+    set(collection_dir ${staged}/ansible_collections/qor/lan)
+    file(GLOB_RECURSE collection_files CONFIGURE_DEPENDS ${collection_src}/*)
+    list(FILTER collection_files EXCLUDE REGEX "/__pycache__/|\\.pyc$")
+    add_custom_command(OUTPUT ${collection_tar}
+      COMMAND ${CMAKE_COMMAND} -E env HOME=${PROJECT_BINARY_DIR}/ansible/home
+              ANSIBLE_HOME=${PROJECT_BINARY_DIR}/ansible/home
+              ${QOR_ANSIBLE_GALAXY} collection build ${collection_src}
+              --output-path ${PROJECT_BINARY_DIR}/ansible --force
+      COMMAND ${CMAKE_COMMAND} -E rm -rf ${collection_dir}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${collection_dir}
+      COMMAND ${CMAKE_COMMAND} -E chdir ${collection_dir} ${CMAKE_COMMAND} -E tar xzf
+              ${collection_tar}
+      DEPENDS ${collection_files}
+      COMMENT "Building the Ansible collection qor.lan"
+      VERBATIM)
+    add_custom_target(qor_ansible_collection ALL DEPENDS ${collection_tar})
+    install(DIRECTORY ${collection_dir}/
+            DESTINATION share/ansible/collections/ansible_collections/qor/lan)
+    install(FILES ${packaging}/lintian-overrides DESTINATION share/lintian/overrides RENAME qor)
+  else()
+    message(STATUS "ansible-galaxy not found: the package will not carry the qor.lan collection")
+  endif()
+
   if(QOR_BUILD_UI AND QOR_BUILD_QT)
     # The icon theme's pictures, drawn from the one icon the windows show.
     find_package(Qt6 REQUIRED COMPONENTS Gui)

@@ -67,7 +67,11 @@ std::string EnvironmentBlockStateText(EnvironmentBlockState state) {
 
 struct EnvironmentAccess::State {
   State(TargetNetwork& n, Target& t, EnvironmentBlockPlace p, RunSettings s)
-      : network(n), target(t), place(p), settings(std::move(s)) {}
+      : network(n), target(t), place(p), settings(std::move(s)) {
+    // Each read and write here is asked for as such; Write already skips a block that holds
+    // what it would write.
+    settings.runner.skipIfCurrent = false;
+  }
   TargetNetwork& network;
   Target& target;
   EnvironmentBlockPlace place;

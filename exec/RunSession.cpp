@@ -207,7 +207,7 @@ void RunSession::State::StepOne(size_t i) {
   if (failure) {
     Settle(i, RunOutcome::kFailed, std::move(*failure));
   } else if (runner.Finished()) {
-    Settle(i, RunOutcome::kFinished, {});
+    Settle(i, runner.Current() ? RunOutcome::kCurrent : RunOutcome::kFinished, {});
   }
 }
 
@@ -339,8 +339,9 @@ void RunSession::Run(RunObserver* observer) {
 const std::vector<TargetRun>& RunSession::Runs() const { return state_->runs; }
 
 bool RunSession::Succeeded() const {
-  return std::all_of(state_->runs.begin(), state_->runs.end(),
-                     [](const TargetRun& run) { return run.outcome == RunOutcome::kFinished; });
+  return std::all_of(state_->runs.begin(), state_->runs.end(), [](const TargetRun& run) {
+    return run.outcome == RunOutcome::kFinished || run.outcome == RunOutcome::kCurrent;
+  });
 }
 
 }  // namespace qor

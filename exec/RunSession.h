@@ -88,7 +88,7 @@ class RunSession {
 
   // One per target, in the order they were added or joined.
   [[nodiscard]] const std::vector<TargetRun>& Runs() const;
-  // Every run finished.
+  // Every run finished, or found its target current.
   [[nodiscard]] bool Succeeded() const;
 
  private:

@@ -1,6 +1,7 @@
 #include "exec/ScriptRunner.h"
 
 #include "exec/Context.h"
+#include "exec/CurrentCheck.h"
 #include "exec/DownloadDirective.h"
 #include "exec/LoadSaveEnvDirective.h"
 #include "exec/VerifyContext.h"
@@ -27,12 +28,19 @@ struct ScriptRunner::State {
   bool verifying = false;
   bool closed = false;
   std::optional<bool> restartConfirmed;
+  // Reading back what the run would write, before its first directive.
+  bool checking = false;
+  bool planned = false;
+  std::vector<CurrentArea> areas;
+  bool current = false;
 
   void CheckSilence();
   // The run's policy for a *saveenv about to start, before it sends anything.
   void BeforeSaveEnv(const LoadSaveEnvDirective& directive);
   // Runs one step of the current directive, or of the verification after it.
   void Execute(const Directive& directive);
+  // One step of the check for a current target.
+  void Check();
 };
 
 // Every outstanding request has a limit, so a target that has gone away ends the run with an
@@ -84,9 +92,33 @@ void ScriptRunner::State::Execute(const Directive& directive) {
   }
 }
 
+void ScriptRunner::State::Check() {
+  if (!planned) {
+    planned = true;
+    std::optional<std::vector<CurrentArea>> plan =
+        CurrentCheck::Plan(script, options, target.environment);
+    if (!plan) {
+      checking = false;  // cannot tell: the script runs
+      return;
+    }
+    areas = std::move(*plan);
+  }
+  std::optional<bool> result;
+  context = CurrentCheck::Run(areas, std::move(context), network, target, display, result);
+  if (context) return;
+  checking = false;
+  if (result.value_or(false)) {
+    current = true;
+    directiveIndex = script.DirectiveCount();
+    display.SetStatusText(kAlreadyCurrentText);
+  }
+}
+
 ScriptRunner::ScriptRunner(Target& target, const Script& script, TargetNetwork& network,
                            ScriptDisplay& display, const RunnerOptions& options)
-    : state_(std::make_unique<State>(target, script, network, display, options)) {}
+    : state_(std::make_unique<State>(target, script, network, display, options)) {
+  state_->checking = options.skipIfCurrent;
+}
 
 ScriptRunner::~ScriptRunner() { Cancel(); }
 
@@ -95,6 +127,10 @@ void ScriptRunner::Step() {
   if (s.closed) return;
   try {
     s.CheckSilence();
+    if (s.checking) {
+      s.Check();
+      if (s.context) return;
+    }
     // The bound is tested before every call, so DirectiveAt never sees an index out of range.
     while (s.directiveIndex < s.script.DirectiveCount()) {
       s.Execute(s.script.DirectiveAt(s.directiveIndex));
@@ -127,6 +163,8 @@ void ScriptRunner::Cancel() {
 bool ScriptRunner::Finished() const {
   return state_->directiveIndex >= state_->script.DirectiveCount();
 }
+
+bool ScriptRunner::Current() const { return state_->current; }
 
 bool ScriptRunner::Closed() const { return state_->closed; }
 

@@ -27,7 +27,14 @@ struct RunnerOptions {
   // them stood just before it: the values of one unit (its serial number, say), so that one
   // script serves every unit. Names must be valid variable names, values not empty.
   std::vector<std::pair<std::string, std::string>> unitValues;
+  // Before anything is written, reads back every image the script downloads (compared by
+  // CRC-32) and the block its *saveenv writes; a target that already holds them all is current:
+  // nothing is written to it, not even a *restart, and the run ends at once.
+  bool skipIfCurrent = false;
 };
+
+// The status line of a run that found its target current.
+inline constexpr const char* kAlreadyCurrentText = "Already current; nothing written";
 
 // The status line of a *restart whose target stayed silent past its limit: the request went
 // out, and a target that restarts at once may never answer it, so the run still finishes.
@@ -39,6 +46,9 @@ inline constexpr const char* kRestartUnansweredText = "Restart sent; the target 
 // Before a *saveenv starts, the runner applies its policy to the target's table: a block that
 // was read as damaged is not written unless the options allow it; then the unit's own values
 // are set in it.
+//
+// With skipIfCurrent, the runner first reads back what the script would write (CurrentCheck);
+// a current target finishes at once, any other runs the script as usual.
 //
 // Running: Step runs directives until one waits for the target or the script is done.
 // Finished: every directive has run; Tick only polls.
@@ -65,6 +75,8 @@ class ScriptRunner {
 
   // Every directive has run (it stays true after a later Cancel).
   [[nodiscard]] bool Finished() const;
+  // The run was skipped: the target already held what the script would write. Finished too.
+  [[nodiscard]] bool Current() const;
   [[nodiscard]] bool Closed() const;
   [[nodiscard]] int32_t DirectiveIndex() const;
   [[nodiscard]] bool Waiting() const;  // a context is current

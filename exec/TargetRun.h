@@ -12,6 +12,7 @@ struct Target;
 enum class RunOutcome {
   kRunning,
   kFinished,   // every directive ran
+  kCurrent,    // nothing ran: the target already held what the script writes
   kFailed,     // a directive's error: a request the target refused, silence, a failed send...
   kCancelled,  // cancelled from outside (Ctrl-C), or never begun before that
   kTimedOut,   // still going when the session's time limit came

@@ -176,6 +176,8 @@ AddressPool::Choice AddressPool::Choose(const MacAddress& mac, const TargetTable
   return choice;
 }
 
+bool AddressPool::Contains(uint32_t address) const { return state_->Holds(address); }
+
 bool AddressPool::Lists(const MacAddress& mac) const {
   return state_->isRange || state_->map.contains(mac);
 }

@@ -42,6 +42,8 @@ class AddressPool {
   // with no problem either: such a unit is the caller's to skip (Lists).
   [[nodiscard]] Choice Choose(const MacAddress& mac, const TargetTable& table,
                               const RecordHistory& record) const;
+  // Whether address is one of the pool's.
+  [[nodiscard]] bool Contains(uint32_t address) const;
   // Whether a map lists mac; a range takes any MAC.
   [[nodiscard]] bool Lists(const MacAddress& mac) const;
   // The addresses not yet held or given.

@@ -30,7 +30,7 @@ bool RecordHistory::Take(const Json& line) {
     address = Text(line, "ip");
   } else if (*event == "end") {
     const std::string outcome = Text(line, "outcome").value_or("");
-    if (outcome == "passed") {
+    if (outcome == "passed" || outcome == "current") {
       attempt.state = State::kPassed;
     } else if (outcome == "cancelled") {
       attempt.state = State::kCancelled;

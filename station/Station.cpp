@@ -302,7 +302,9 @@ void Station::State::RunEnded(size_t index, const TargetRun& run) {
   const MacAddress mac = found->second;
   runs.erase(found);
   UnitOutcome outcome = UnitOutcome::kFailed;
-  if (run.outcome == RunOutcome::kFinished) outcome = UnitOutcome::kPassed;
+  if (run.outcome == RunOutcome::kFinished || run.outcome == RunOutcome::kCurrent) {
+    outcome = UnitOutcome::kPassed;
+  }
   if (run.outcome == RunOutcome::kCancelled) outcome = UnitOutcome::kCancelled;
   End(mac, units.at(mac), outcome, run.error, run.restartConfirmed);
 }

@@ -35,6 +35,8 @@ const char* OutcomeName(UnitOutcome outcome) {
       return "failed";
     case UnitOutcome::kCancelled:
       return "cancelled";
+    case UnitOutcome::kCurrent:
+      return "current";
   }
   return "failed";
 }

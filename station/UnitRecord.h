@@ -25,9 +25,10 @@ struct ImageInfo {
   uint32_t crc32 = 0;
 };
 
-enum class UnitOutcome { kPassed, kFailed, kCancelled };
+// kCurrent: a run that wrote nothing, its target already holding what the script writes.
+enum class UnitOutcome { kPassed, kFailed, kCancelled, kCurrent };
 
-// "passed", "failed", "cancelled".
+// "passed", "failed", "cancelled", "current".
 [[nodiscard]] const char* OutcomeName(UnitOutcome outcome);
 
 // The line a record holds when a unit starts, on disk before its first request.

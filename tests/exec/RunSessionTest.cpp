@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -493,6 +494,101 @@ TEST_F(RunSessionTest, VerifyReadsEachImageBackBeforeTheScriptGoesOn) {
             "Verification failed: the target's memory at 00010601 holds EE where the image has "
             "FE");
   EXPECT_EQ(Fake(1).restarts, 0u) << "a failed verification stops the script";
+}
+
+// --skip-if-current: a target already holding every image and variable the script writes gets
+// reads only; any difference, or a script whose written block cannot be told from a read, runs.
+TEST_F(RunSessionTest, ATargetThatIsCurrentGetsOnlyReadsAndAnyDifferenceRunsTheScript) {
+  const std::string base = std::string(kImageScript) +
+                           "*loadenv 0x20000 0x100\n*setenv serial SN7\n*setenv mode field\n"
+                           "*saveenv 0x20000 0x100\n*restart\n";
+  struct Row {
+    const char* name;
+    std::string script;                     // the second run's; empty: the first one's
+    std::function<void(FakeTarget&)> bend;  // what changes on the target between the runs
+    std::vector<std::pair<std::string, std::string>> unitValues;
+    bool current;
+  };
+  const std::vector<Row> rows = {
+      {"unchanged", "", nullptr, {}, true},
+      {"one image byte", "", [](FakeTarget& t) { t.memory.at(0x10000)[5] ^= 1; }, {}, false},
+      {"a blank block",
+       "",
+       [](FakeTarget& t) { t.memory.at(0x20000).assign(0x100, 0xFF); },
+       {},
+       false},
+      {"a damaged block", "", [](FakeTarget& t) { t.memory.at(0x20000)[9] ^= 1; }, {}, false},
+      {"another value",
+       std::string(kImageScript) +
+           "*loadenv 0x20000 0x100\n*setenv serial SN8\n*saveenv 0x20000 0x100\n",
+       nullptr,
+       {},
+       false},
+      {"a variable to delete",
+       std::string(kImageScript) + "*loadenv 0x20000 0x100\n*setenv mode\n*saveenv 0x20000 0x100\n",
+       nullptr,
+       {},
+       false},
+      {"a value already there",
+       std::string(kImageScript) +
+           "*loadenv 0x20000 0x100\n*setenv mode field\n*saveenv 0x20000 0x100\n",
+       nullptr,
+       {},
+       true},
+      {"the unit's own value", "", nullptr, {{"serial", "SN9"}}, false},
+      {"the unit's value already there", "", nullptr, {{"serial", "SN7"}}, true},
+      {"saved without a load",
+       std::string(kImageScript) +
+           "*setenv serial SN7\n*setenv mode field\n*saveenv 0x20000 0x100\n",
+       nullptr,
+       {},
+       false},
+      {"another block loaded",
+       std::string(kImageScript) +
+           "*loadenv 0x30000 0x100\n*loadenv 0x20000 0x100\n*saveenv 0x20000 0x100\n",
+       nullptr,
+       {},
+       false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Reset();
+    AddTarget(1).memory[0x20000].assign(0x100, 0xFF);  // a blank block, as a new unit has
+    AddTarget(2).memory[0x20000].assign(0x100, 0xFF);
+    RunSettings settings;
+    settings.runner.skipIfCurrent = true;
+    // Nothing to read back yet: the image's area is refused, so both run in full.
+    for (const TargetRun& run : Run(base, settings)) {
+      EXPECT_EQ(run.outcome, RunOutcome::kFinished) << run.error;
+    }
+    EXPECT_EQ(Fake(0).restarts, 1u);
+    if (row.bend) row.bend(Fake(0));
+    socket->sent.clear();
+    settings.runner.unitValues = row.unitValues;
+    const auto& runs = Run(row.script.empty() ? base : row.script, settings);
+    // The second target, untouched, is current whenever the script and values are the same.
+    const bool same = row.script.empty() && row.unitValues.empty();
+    if (same) {
+      EXPECT_EQ(runs[1].outcome, RunOutcome::kCurrent);
+    }
+
+    std::set<uint16_t> types;
+    for (const auto& datagram : socket->sent) {
+      const auto header = wire::Header::Decode(datagram.bytes);
+      if (header->mac == runs[0].target->mac) types.insert(header->type);
+    }
+    if (row.current) {
+      EXPECT_EQ(runs[0].outcome, RunOutcome::kCurrent) << runs[0].error;
+      EXPECT_EQ(types, std::set<uint16_t>{kReadRequest});
+      EXPECT_EQ(displays[0]->Status(), kAlreadyCurrentText);
+      EXPECT_EQ(Fake(0).restarts, 1u) << "a current target is not restarted";
+      EXPECT_FALSE(runs[0].restartConfirmed.has_value());
+      EXPECT_TRUE(session->Succeeded());
+    } else {
+      EXPECT_NE(runs[0].outcome, RunOutcome::kCurrent);
+      EXPECT_EQ(types.count(kWriteRequest), 1u) << "the script ran";
+    }
+  }
 }
 
 TEST_F(RunSessionTest, OnALossyLinkEveryRunFinishesOrFailsWithTheSilenceError) {

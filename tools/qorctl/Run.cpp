@@ -50,7 +50,8 @@ struct RunOptions {
   bool json = false;
   bool force = false;
   bool verify = false;
-  bool strict = false;             // refuse a script that draws lint warnings
+  bool skipIfCurrent = false;  // write nothing to a target that already holds what SCRIPT writes
+  bool strict = false;         // refuse a script that draws lint warnings
   bool rewriteDamagedEnv = false;  // let *saveenv write over a block read as damaged
   bool allowUnsigned = false;
 };
@@ -117,6 +118,9 @@ class ConsoleReporter final : public RunObserver {
         if (run.restartConfirmed == false) Report(run, kRestartUnansweredText);
         console_.Finish(index, "done in " + after);
         break;
+      case RunOutcome::kCurrent:
+        console_.Finish(index, "current: nothing written");
+        break;
       case RunOutcome::kFailed:
         Report(run, run.error);
         console_.Finish(index, "failed after " + after);
@@ -155,8 +159,9 @@ class ConsoleReporter final : public RunObserver {
     end.script = runnable_.path;
     end.scriptSha256 = runnable_.sha256;
     end.images = images_;
-    const bool ok = run.outcome == RunOutcome::kFinished;
-    end.outcome = ok                                      ? UnitOutcome::kPassed
+    const bool ok = run.outcome == RunOutcome::kFinished || run.outcome == RunOutcome::kCurrent;
+    end.outcome = run.outcome == RunOutcome::kFinished    ? UnitOutcome::kPassed
+                  : run.outcome == RunOutcome::kCurrent   ? UnitOutcome::kCurrent
                   : run.outcome == RunOutcome::kCancelled ? UnitOutcome::kCancelled
                                                           : UnitOutcome::kFailed;
     if (!ok) end.error = run.error;
@@ -200,6 +205,7 @@ int RunScript(const RunOptions& options) {
   RunnerOptions runner;
   ApplySilence(options.engine, runner);
   runner.verifyDownloads = options.verify;
+  runner.skipIfCurrent = options.skipIfCurrent;
   runner.rewriteDamagedEnvironment = options.rewriteDamagedEnv;
   std::optional<MacAddress> wanted;
   if (!options.all) wanted = MacAddress::Parse(options.mac);
@@ -303,7 +309,12 @@ CommandRunner AddRunCommand(CLI::App& app) {
       "--target the sweep stops as soon as that target answers.\n"
       "With --all the run ends with a line of how many runs succeeded, failed, were refused (no "
       "address) or skipped (another product).\n"
-      "Exit status: 0 when every run finished (an unanswered restart included), 1 when any "
+      "With --skip-if-current a target that already holds everything SCRIPT writes (its "
+      "images, and its *setenv values in the block *saveenv writes) is reported as current, "
+      "\"outcome\": \"current\" with --json and --record, and nothing is written to it, not "
+      "even a *restart.\n"
+      "Exit status: 0 when every run finished or was current (an unanswered restart included), 1 "
+      "when any "
       "failed, was refused or timed out, or --strict refused the script, 2 on a usage error, "
       "130 after Ctrl-C.");
   run->add_option("SCRIPT", options->script, "The .QOR script file to run")->required();
@@ -331,6 +342,10 @@ CommandRunner AddRunCommand(CLI::App& app) {
                 "Run also on targets of products the script's *script entries do not name");
   run->add_flag("--verify", options->verify,
                 "Read every downloaded image back after its write; fail unless it matches");
+  run->add_flag("--skip-if-current", options->skipIfCurrent,
+                "Read back first what SCRIPT would write (each image by CRC-32, the variables "
+                "its *setenv lines put in the block its *saveenv writes); a target that already "
+                "holds it all is reported current and nothing is written to it");
   run->add_flag("--strict", options->strict,
                 "Refuse to run a script that draws any of qorctl check's warnings (exit 1, "
                 "nothing sent)");

@@ -48,7 +48,7 @@ std::string Tally(const std::vector<TargetRun>& runs, size_t skipped) {
   size_t succeeded = 0;
   size_t refused = 0;
   for (const TargetRun& run : runs) {
-    if (run.outcome == RunOutcome::kFinished) ++succeeded;
+    if (run.outcome == RunOutcome::kFinished || run.outcome == RunOutcome::kCurrent) ++succeeded;
     if (run.outcome == RunOutcome::kRefused) ++refused;
   }
   return Format("%zu succeeded, %zu failed, %zu refused, %zu skipped", succeeded,

@@ -85,6 +85,8 @@ std::string EndText(const EndRecord& end) {
       return mac + "  passed in " + Seconds(end.milliseconds);
     case UnitOutcome::kCancelled:
       return mac + "  cancelled after " + Seconds(end.milliseconds);
+    case UnitOutcome::kCurrent:
+      return mac + "  current: nothing written";
     case UnitOutcome::kFailed:
       break;
   }

@@ -19,6 +19,7 @@
 #include "net/Crc32.h"
 #include "net/TargetNetwork.h"
 #include "net/Wire.h"
+#include "platform/Format.h"
 #include "tests/common/RunProgram.h"
 #include "tests/common/SocketTestSupport.h"
 #include "tests/common/TempFiles.h"
@@ -344,6 +345,76 @@ TEST_F(QorctlRunTest, AssignRefusesAnAddressHeldByAnotherTargetOrNoTargetCanTake
   EXPECT_EQ(engine->FindTarget(Mac(1))->ipAddress, 0x7F00000Bu);
 }
 
+TEST_F(QorctlRunTest, AssignFromAPoolGivesTheFirstFreeAddressOnceAndThenNothing) {
+  sim::SimOptions options;
+  options.targets = 4;
+  options.unassigned = 2;  // 127.0.0.10 and .11 are held; 03 and 04 have none
+  StartSim(options);
+  const std::string pool = " --pool 127.0.0.10-127.0.0.20 --json --wait 300";
+  const auto assign = [&](uint8_t last, const std::string& more) {
+    const Outcome outcome = Qorctl(Format("assign 02:00:00:00:00:%02X", last) + pool + more);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    return outcome.status == 0 ? nlohmann::json::parse(outcome.out) : nlohmann::json();
+  };
+  struct Row {
+    uint8_t last;
+    const char* more;
+    const char* json;
+    uint32_t after;  // the target's address once done
+  };
+  const Row rows[] = {
+      {3, " --dry-run",
+       R"({"mac":"02:00:00:00:00:03","address":"127.0.0.12","before":null,"changed":true,
+           "confirmed":null})",
+       0},
+      {3, " --verify",
+       R"({"mac":"02:00:00:00:00:03","address":"127.0.0.12","before":null,"changed":true,
+           "confirmed":true})",
+       0x7F00000C},
+      {4, "",
+       R"({"mac":"02:00:00:00:00:04","address":"127.0.0.13","before":null,"changed":true,
+           "confirmed":null})",
+       0x7F00000D},
+      // Each keeps the pool's address it holds: nothing is sent again.
+      {3, "",
+       R"({"mac":"02:00:00:00:00:03","address":"127.0.0.12","before":"127.0.0.12",
+           "changed":false,"confirmed":null})",
+       0x7F00000C},
+      {1, "",
+       R"({"mac":"02:00:00:00:00:01","address":"127.0.0.10","before":"127.0.0.10",
+           "changed":false,"confirmed":null})",
+       0x7F00000A},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.json);
+    EXPECT_EQ(assign(row.last, row.more), nlohmann::json::parse(row.json));
+    EXPECT_EQ(engine->FindTarget(Mac(row.last))->ipAddress, row.after);
+  }
+
+  const Outcome exhausted =
+      Qorctl("assign 02:00:00:00:00:01 --pool 127.0.0.11-127.0.0.13 --wait 300");
+  EXPECT_EQ(exhausted.status, 1);
+  EXPECT_EQ(exhausted.err,
+            "The address pool 127.0.0.11-127.0.0.13 is exhausted: every address is held or "
+            "given\n");
+  EXPECT_EQ(engine->FindTarget(Mac(1))->ipAddress, 0x7F00000Au) << "nothing was sent";
+  const Outcome absent = Qorctl("assign 02:00:00:00:00:09 --pool 127.0.0.10-127.0.0.20 --wait 200");
+  EXPECT_EQ(absent.status, 1);
+  EXPECT_EQ(absent.err,
+            "02:00:00:00:00:09 did not answer the discovery; the pool gives addresses only to "
+            "targets that answer.\n");
+  for (const char* usage : {"assign 02:00:00:00:00:01",
+                            "assign 02:00:00:00:00:01 127.0.0.30 "
+                            "--pool 127.0.0.10-127.0.0.20"}) {
+    EXPECT_EQ(Qorctl(usage).status, 2) << usage;
+  }
+  const Outcome reversed = Qorctl("assign 02:00:00:00:00:01 --pool 127.0.0.20-127.0.0.10");
+  EXPECT_EQ(reversed.status, 1);
+  EXPECT_NE(reversed.err.find("The range 127.0.0.20-127.0.0.10 begins after it ends"),
+            std::string::npos)
+      << reversed.err;
+}
+
 TEST_F(QorctlRunTest, RefusesATargetWithoutAnAddressAndRunsTheOthers) {
   sim::SimOptions options;
   options.targets = 2;
@@ -375,9 +446,11 @@ TEST_F(QorctlRunTest, TimeoutAndCtrlCCancelARunThatWaitsForever) {
   options.lossRate = 1.0;
   options.lossTypes = {kRestartRequest};  // the target restarts without answering
   StartSim(options);
+  // --target starts the run as soon as the target answers: a long wait costs nothing, and a
+  // busy machine still finds the target.
   const std::string script = files.Write("restart.qor", "*restart\n");
   const Outcome timedOut =
-      Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200 --timeout 0.5 --json");
+      Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 2000 --timeout 0.5 --json");
   EXPECT_EQ(timedOut.status, 1);
   const nlohmann::json summary = Summary(timedOut.out);
   EXPECT_EQ(summary.at(0).at("error"), "Timed out after 0.5 seconds; the run was cancelled");
@@ -385,7 +458,7 @@ TEST_F(QorctlRunTest, TimeoutAndCtrlCCancelARunThatWaitsForever) {
   ProgramOptions ctrlC;
   ctrlC.interruptAfterSeconds = 1.5;
   const Outcome interrupted =
-      Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200", ctrlC);
+      Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 2000", ctrlC);
   EXPECT_EQ(interrupted.status, 130) << interrupted.err;
   EXPECT_NE(interrupted.out.find("cancelled after"), std::string::npos) << interrupted.out;
 
@@ -393,7 +466,7 @@ TEST_F(QorctlRunTest, TimeoutAndCtrlCCancelARunThatWaitsForever) {
   ProgramOptions tenSeconds;
   tenSeconds.killAfterSeconds = 10;
   const Outcome tiny =
-      Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 200 --timeout 0.0004 --json",
+      Qorctl("run " + script + " --target 02:00:00:00:00:01 --wait 2000 --timeout 0.0004 --json",
              tenSeconds);
   EXPECT_EQ(tiny.status, 1);
   EXPECT_EQ(Summary(tiny.out).at(0).at("error"),
@@ -822,6 +895,64 @@ TEST_F(QorctlRunTest, EnvSetTwiceReportsChangedThenNotAndSendsNoSecondWrite) {
   EXPECT_EQ(none.err, "\"" + files.Folder() +
                           "/r.qor\" has no *loadenv to take the environment "
                           "block from\n");
+}
+
+TEST_F(QorctlRunTest, SkipIfCurrentRunsOnceThenReportsCurrentAndWritesNothing) {
+  sim::SimOptions options;
+  options.targets = 2;
+  options.keepTrace = true;
+  StartSim(options);
+  const std::string script = files.Write(
+      "fleet.qor", std::string(kImageScript) +
+                       "*loadenv 0x00F00000 0x1000\n*setenv hostname qor-demo\n*setenv mode field\n"
+                       "*saveenv 0x00F00000 0x1000\n*restart\n");
+  const std::string record = files.Folder() + "/fleet.jsonl";
+  const std::string run = "run " + script + " --all --wait 300 --skip-if-current --json";
+  const Outcome first = Qorctl(run + " --record " + record);
+  ASSERT_EQ(first.status, 0) << first.err;
+  for (const auto& end : Summary(first.out)) EXPECT_EQ(end.at("outcome"), "passed") << end;
+  EXPECT_EQ(Handled(*engine, kWriteRequest), 4u) << "an image and a block on each target";
+  EXPECT_EQ(Handled(*engine, kRestartRequest), 2u);
+  const std::vector<uint16_t> writing = {kFillRequest, kDataRequest, kWriteRequest,
+                                         kRestartRequest};
+  std::map<uint16_t, size_t> before;
+  for (uint16_t type : writing) before[type] = Handled(*engine, type);
+  const size_t reads = Handled(*engine, kReadRequest);
+
+  const Outcome second = Qorctl(run + " --record " + record);
+  ASSERT_EQ(second.status, 0) << second.err;
+  const nlohmann::json ends = Summary(second.out);
+  ASSERT_EQ(ends.size(), 2u);
+  for (const auto& end : ends) {
+    EXPECT_EQ(end.at("outcome"), "current") << end;
+    EXPECT_EQ(end.at("ok"), true);
+    EXPECT_TRUE(end.at("restart_confirmed").is_null());
+  }
+  for (uint16_t type : writing) {
+    EXPECT_EQ(Handled(*engine, type), before[type]) << "nothing written: type " << type;
+  }
+  EXPECT_GT(Handled(*engine, kReadRequest), reads) << "each target was read back";
+  std::ifstream recorded(record, std::ios::binary);
+  const std::string recordText((std::istreambuf_iterator<char>(recorded)), {});
+  EXPECT_EQ(recordText, first.out + second.out);
+
+  // The text line says so; a changed variable makes a target run again.
+  const Outcome text = Qorctl("run " + script +
+                              " --target 02:00:00:00:00:01 --wait 300 "
+                              "--skip-if-current");
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("current: nothing written"), std::string::npos) << text.out;
+  ASSERT_EQ(Qorctl("env set 02:00:00:00:00:02 mode=lab --script " + script + " --wait 300").status,
+            0);
+  const Outcome again = Qorctl(run);
+  ASSERT_EQ(again.status, 0) << again.err;
+  const nlohmann::json last = Summary(again.out);
+  ASSERT_EQ(last.size(), 2u);
+  std::map<std::string, std::string> outcomes;
+  for (const auto& end : last) outcomes[end.at("mac")] = end.at("outcome");
+  EXPECT_EQ(outcomes, (std::map<std::string, std::string>{{"02:00:00:00:00:01", "current"},
+                                                          {"02:00:00:00:00:02", "passed"}}));
+  EXPECT_EQ(engine->Environment(Mac(2)).at("mode"), "field");
 }
 
 TEST_F(QorctlRunTest, EnvShowBackupAndDiffSayHowTheBlockWasFound) {

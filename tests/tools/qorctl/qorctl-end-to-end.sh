@@ -196,7 +196,8 @@ passed, as recorded, image, values and the rest of the table in place: 64" \
 kill -$stop $sim64_pid 2>/dev/null
 wait $sim64_pid
 # The line manager's summary reads the station's own record.
-ctl report "$work/line.jsonl" --json >"$work/report.json" 2>"$work/report.err"
+# Relative: under wine a first argument that begins with '/' would be read as an option.
+(cd "$work" && ctl report line.jsonl --json >report.json 2>report.err)
 check "report reads the record" "0|64|64|0" "$?|$(python3 -c '
 import json, sys
 figures = json.load(open(sys.argv[1]))
