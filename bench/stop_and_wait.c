@@ -1,6 +1,7 @@
-/* The limit of a stop-and-wait transfer on this machine: a sender that sends one request at a
-   time and waits for its answer, against a responder that answers each at once, both blocking
-   on plain sendto/recvfrom. Prints the seconds the round trips took.
+/* The limit of a stop-and-wait transfer on this machine, in the shape of a download: a sender
+   process (in qorctl's place) sends one 1044-byte request at a time and waits for its 20-byte
+   answer, from a responder process forked from it (in qor-sim's place) that answers each at
+   once, both blocking on plain sendto/recvfrom. Prints the seconds the round trips took.
    usage: stop_and_wait [REQUESTS [REQUEST_BYTES [REPLY_BYTES]]] (default 1024 1044 20) */
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <unordered_map>
 
 #include "exec/RunObserver.h"
 #include "exec/ScriptRunner.h"
@@ -48,8 +49,17 @@ struct RunSession::State {
   uint32_t timeoutMs = 0;
   std::vector<TargetRun> runs;
   std::vector<std::unique_ptr<Engine>> engines;
-  std::vector<size_t> going;  // indices of the runs begun and not yet over
-  size_t nextAdded = 0;       // the first added target whose run has not begun
+  std::vector<size_t> going;  // indices of the runs begun and not yet over, in order
+  // The same runs by target, and whether going holds runs that are over: a step's work grows
+  // with the replies it took, not with the runs going.
+  std::unordered_multimap<const Target*, size_t> goingByTarget;
+  bool settledSincePrune = false;
+  std::vector<Target*> answered;  // reused by every step
+  std::vector<size_t> toStep;
+  // The tick of the last step of every run going, and of the last look at the time limit.
+  std::optional<uint32_t> everyoneSteppedAt;
+  std::optional<uint32_t> limitCheckedAt;
+  size_t nextAdded = 0;  // the first added target whose run has not begun
   RunObserver* observer = nullptr;
   bool started = false;
   bool cancelled = false;
@@ -61,6 +71,8 @@ struct RunSession::State {
   void Settle(size_t index, RunOutcome outcome, std::string error);
   void StepAll();
   void StepEach();
+  void StepAnswered();
+  void StepOne(size_t index);
   void Prune();
   void Cancel(size_t index, RunOutcome outcome, const std::string& error);
   [[nodiscard]] bool CancelIfDue();
@@ -96,6 +108,7 @@ void RunSession::State::Begin(size_t index) {
   engine.runner =
       std::make_unique<ScriptRunner>(target, script, network, engine.display, engine.options);
   going.push_back(index);
+  goingByTarget.emplace(&target, index);
   joined = true;
 }
 
@@ -111,6 +124,7 @@ void RunSession::State::Settle(size_t index, RunOutcome outcome, std::string err
   Engine& engine = *engines[index];
   run.outcome = outcome;
   run.error = std::move(error);
+  settledSincePrune = true;
   if (outcome != RunOutcome::kRefused && engine.begun) {
     run.elapsedMs = GetTickCount() - engine.startedAt;
   }
@@ -127,10 +141,22 @@ void RunSession::State::Settle(size_t index, RunOutcome outcome, std::string err
 
 void RunSession::State::StepAll() {
   // The requests of one step go out together; each target still has one outstanding at most.
+  // Every run is stepped when one has just begun, the tick count has moved on (a resend or a
+  // silence may have come due) or the network cannot tell whose requests were answered; else
+  // only the runs a reply moved on, as the others would do nothing.
+  const bool told = network.TakeAnswered(answered);
+  const uint32_t now = GetTickCount();
+  const bool everyone =
+      joined || !told || settings.pace != RunPace::kFast || everyoneSteppedAt != now;
+  if (everyone) everyoneSteppedAt = now;
   joined = false;
   network.HoldSends();
   try {
-    StepEach();
+    if (everyone) {
+      StepEach();
+    } else {
+      StepAnswered();
+    }
   } catch (...) {
     network.SendHeld([](const Target&, const std::string&) {});
     Prune();
@@ -150,31 +176,48 @@ void RunSession::State::StepAll() {
 
 // By position: an observer told of an outcome may let another target join meanwhile.
 void RunSession::State::StepEach() {
-  for (size_t k = 0; k < going.size(); ++k) {
-    const size_t i = going[k];
-    if (runs[i].outcome != RunOutcome::kRunning) continue;
-    ScriptRunner& runner = *engines[i]->runner;
-    // Settled outside the catch: what the observer throws is not the run's failure.
-    std::optional<std::string> failure;
-    try {
-      runner.Step();
-    } catch (const Exception& error) {
-      failure = error.Message();
-    } catch (const std::exception& error) {
-      runner.Cancel();
-      failure = error.what();
-    }
-    if (failure) {
-      Settle(i, RunOutcome::kFailed, std::move(*failure));
-    } else if (runner.Finished()) {
-      Settle(i, runner.Current() ? RunOutcome::kCurrent : RunOutcome::kFinished, {});
-    }
+  for (size_t k = 0; k < going.size(); ++k) StepOne(going[k]);
+}
+
+// In the order of going, as StepEach would step them.
+void RunSession::State::StepAnswered() {
+  toStep.clear();
+  for (const Target* target : answered) {
+    const auto [first, last] = goingByTarget.equal_range(target);
+    for (auto it = first; it != last; ++it) toStep.push_back(it->second);
+  }
+  std::sort(toStep.begin(), toStep.end());
+  toStep.erase(std::unique(toStep.begin(), toStep.end()), toStep.end());
+  for (const size_t i : toStep) StepOne(i);
+}
+
+void RunSession::State::StepOne(size_t i) {
+  if (runs[i].outcome != RunOutcome::kRunning) return;
+  ScriptRunner& runner = *engines[i]->runner;
+  // Settled outside the catch: what the observer throws is not the run's failure.
+  std::optional<std::string> failure;
+  try {
+    runner.Step();
+  } catch (const Exception& error) {
+    failure = error.Message();
+  } catch (const std::exception& error) {
+    runner.Cancel();
+    failure = error.what();
+  }
+  if (failure) {
+    Settle(i, RunOutcome::kFailed, std::move(*failure));
+  } else if (runner.Finished()) {
+    Settle(i, runner.Current() ? RunOutcome::kCurrent : RunOutcome::kFinished, {});
   }
 }
 
 // Forgets the runs that are over; Settle leaves them in place while the list is walked.
 void RunSession::State::Prune() {
-  std::erase_if(going, [this](size_t i) { return runs[i].outcome != RunOutcome::kRunning; });
+  if (!settledSincePrune) return;
+  settledSincePrune = false;
+  const auto over = [this](size_t i) { return runs[i].outcome != RunOutcome::kRunning; };
+  std::erase_if(going, over);
+  std::erase_if(goingByTarget, [&](const auto& entry) { return over(entry.second); });
 }
 
 void RunSession::State::Cancel(size_t index, RunOutcome outcome, const std::string& error) {
@@ -189,12 +232,16 @@ bool RunSession::State::CancelIfDue() {
     cancelled = true;
     for (size_t k = 0; k < going.size(); ++k) Cancel(going[k], RunOutcome::kCancelled, "Cancelled");
     going.clear();
+    goingByTarget.clear();
     // Added targets that never began are over too.
     while (nextAdded < runs.size()) Begin(nextAdded++);
     return true;
   }
   if (timeoutMs == 0) return false;
   const uint32_t now = GetTickCount();
+  // The limit is in whole ticks: once a tick is enough.
+  if (limitCheckedAt == now) return false;
+  limitCheckedAt = now;
   for (size_t k = 0; k < going.size(); ++k) {
     const size_t i = going[k];
     if (runs[i].outcome != RunOutcome::kRunning) continue;

@@ -2,7 +2,9 @@
 
 #include <array>
 #include <compare>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +21,15 @@ struct MacAddress {
   [[nodiscard]] std::string ToString() const;
   // Six pairs of hexadecimal digits separated by ':' or '-'; nothing when malformed.
   [[nodiscard]] static std::optional<MacAddress> Parse(std::string_view text);
+};
+
+// For tables looked up by MAC on every datagram: the six bytes as one number.
+struct MacAddressHash {
+  size_t operator()(const MacAddress& mac) const noexcept {
+    uint64_t key = 0;
+    for (const uint8_t byte : mac.bytes) key = key << 8 | byte;
+    return std::hash<uint64_t>{}(key);
+  }
 };
 
 }  // namespace qor

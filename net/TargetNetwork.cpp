@@ -51,6 +51,9 @@ struct TargetNetwork::State {
   bool polling = false;
   std::function<void()> replyListener;
   bool replyDelivered = false;  // since the listener was last told
+  // Since the last TakeAnswered: bounded, as nobody may ever take them.
+  std::vector<Target*> answered;
+  bool answeredLost = false;
   // Requests held for one batch send: their bytes one after another, and where each goes.
   struct HeldRequest {
     size_t offset = 0;
@@ -60,6 +63,7 @@ struct TargetNetwork::State {
   bool holding = false;
   std::vector<uint8_t> heldBytes;
   std::vector<HeldRequest> held;
+  std::vector<SendSlot> sendSlots;  // reused by every SendHeld, as are the two above
   // The range every discovery also sweeps by unicast; none without one.
   std::unique_ptr<RangeSweep> sweep;
 
@@ -77,6 +81,13 @@ struct TargetNetwork::State {
   void Announce(const wire::DiscoverReply& reply, TargetListObserver* observer);
   // The target whose context waits for requestId; null when none does.
   [[nodiscard]] Target* Waiting(const MacAddress& mac, uint32_t requestId);
+  void NoteAnswered(Target* target) {
+    if (answered.size() < TargetTable::kMaxTargets) {
+      answered.push_back(target);
+    } else {
+      answeredLost = true;
+    }
+  }
 };
 
 TargetNetwork::BroadcastAddresses TargetNetwork::EveryAdapter() {
@@ -166,11 +177,15 @@ void TargetNetwork::SendHeld(
     const std::function<void(const Target& target, const std::string& message)>& failed) {
   State& s = *state_;
   s.holding = false;
-  // Taken out first: a failure handler may send again.
-  const std::vector<State::HeldRequest> held = std::exchange(s.held, {});
-  const std::vector<uint8_t> bytes = std::exchange(s.heldBytes, {});
+  // Taken out first: a failure handler may send again. Their room goes back afterwards, so
+  // that a step's requests are not copied into fresh memory each time.
+  std::vector<State::HeldRequest> held;
+  std::vector<uint8_t> bytes;
   std::vector<SendSlot> slots;
-  slots.reserve(held.size());
+  held.swap(s.held);
+  bytes.swap(s.heldBytes);
+  slots.swap(s.sendSlots);
+  slots.clear();
   for (const State::HeldRequest& request : held) {
     slots.push_back(
         {bytes.data() + request.offset, request.length, request.target->ipAddress, kTargetPort});
@@ -186,6 +201,13 @@ void TargetNetwork::SendHeld(
            Format("Failed sendto: %s", WinsockErrorText(s.socket->LastError()).c_str()));
     ++first;
   }
+  if (s.held.empty() && s.heldBytes.empty()) {
+    held.clear();
+    bytes.clear();
+    s.held.swap(held);
+    s.heldBytes.swap(bytes);
+  }
+  s.sendSlots.swap(slots);
 }
 
 void TargetNetwork::Poll(TargetListObserver* observer) { PollWaiting(0, observer); }
@@ -206,6 +228,13 @@ void TargetNetwork::PollWaiting(int timeoutMs, TargetListObserver* observer) {
     s.replyDelivered = false;
     s.replyListener();
   }
+}
+
+bool TargetNetwork::TakeAnswered(std::vector<Target*>& answered) {
+  State& s = *state_;
+  answered.clear();
+  answered.swap(s.answered);
+  return !std::exchange(s.answeredLost, false);
 }
 
 void TargetNetwork::SetReplyListener(std::function<void()> listener) {
@@ -273,6 +302,7 @@ void TargetNetwork::State::Dispatch(wire::ByteView bytes, uint16_t type,
     const auto reply = wire::FinalReply::Decode(bytes);
     if (!reply) return;
     if (Target* target = Waiting(reply->mac, reply->requestId)) {
+      NoteAnswered(target);
       const std::vector<uint8_t>& payload = reply->payload;
       target->pendingContext->OnReply(reply->status, payload.empty() ? nullptr : payload.data(),
                                       static_cast<int32_t>(payload.size()));
@@ -282,6 +312,7 @@ void TargetNetwork::State::Dispatch(wire::ByteView bytes, uint16_t type,
     const auto reply = wire::ProgressReply::Decode(bytes);
     if (!reply) return;
     if (Target* target = Waiting(reply->mac, reply->requestId)) {
+      NoteAnswered(target);
       target->pendingContext->OnProgress(reply->value);
       replyDelivered = true;
     }
@@ -352,6 +383,9 @@ void TargetNetwork::StopSweep() {
 
 void TargetNetwork::Discover() {
   state_->table.Clear();
+  // Who was answered is no longer known: the targets are gone.
+  state_->answered.clear();
+  state_->answeredLost = true;
   Rediscover();
 }
 

@@ -83,6 +83,12 @@ class TargetNetwork {
   // nullptr for none.
   void SetReplyListener(std::function<void()> listener);
 
+  // The targets whose waiting request took a reply or progress since the last call (a target
+  // as often as it did), swapped into answered; false when they cannot all be told (more came
+  // than the list holds, or the table was emptied meanwhile): then any target may have. Lets
+  // whoever drives many runs step only those a reply moved on.
+  bool TakeAnswered(std::vector<Target*>& answered);
+
   // Waits until a datagram is waiting or timeoutMs passes, then polls: on Linux the wait is the
   // first receive's own, one system call for both.
   void PollWaiting(int timeoutMs, TargetListObserver* observer = nullptr);

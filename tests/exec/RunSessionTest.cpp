@@ -272,6 +272,34 @@ TEST_F(RunSessionTest, ATimeLimitCancelsExactlyWhenItIsReached) {
   }
 }
 
+// A step moves on only the runs a reply reached unless the tick count has moved: while the clock
+// stands still, the replies alone must carry every run to its end, whether runs end early, wait
+// for a slot or begin as others end.
+TEST_F(RunSessionTest, RepliesAloneCarryEveryRunWhileTheClockStandsStill) {
+  for (const size_t jobs : {size_t{0}, size_t{1}, size_t{2}}) {
+    SCOPED_TRACE(jobs);
+    Reset();
+    for (uint8_t last = 1; last <= 5; ++last) AddTarget(last);
+    targets.begin()->second.failures[kFillRequest] = 2;  // ends at its first answer
+    std::next(targets.begin(), 3)->second.failures[kWriteRequest] = 3;
+    RunSettings settings;
+    settings.jobs = jobs;
+    const auto& runs = Run(kImageScript, settings);
+    EXPECT_EQ(clock.Now(), kStart) << "a run waited for the clock, not for its reply";
+    ASSERT_EQ(runs.size(), 5u);
+    for (size_t i = 0; i < runs.size(); ++i) {
+      const bool fails = i == 0 || i == 3;
+      EXPECT_EQ(runs[i].outcome, fails ? RunOutcome::kFailed : RunOutcome::kFinished) << i;
+      EXPECT_EQ(runs[i].resends, 0u) << i;
+      EXPECT_EQ(SentTo(*runs[i].target), i == 0 ? 1u : 4u) << i;
+      if (!fails) {
+        EXPECT_EQ(Fake(i).memory.at(0x10000), ImageBytes()) << i;
+      }
+    }
+    EXPECT_EQ(observer.ended.size(), 5u);
+  }
+}
+
 TEST_F(RunSessionTest, CancelMidRunSendsNothingMoreAndLeavesNoHook) {
   AddTarget(1);
   AddTarget(2);

@@ -398,6 +398,39 @@ TEST_F(TargetNetworkTest, RepliesReachOnlyTheHookedContextWithTheCurrentRequestI
   EXPECT_EQ(told, 1);
 }
 
+// Whoever drives many runs steps only the ones whose requests were answered: each target whose
+// waiting context took a reply or progress is told, as often as it took one, and no other.
+TEST_F(TargetNetworkTest, TakeAnsweredTellsTheTargetsWhoseWaitingContextTookSomething) {
+  Target& first = Announce(kMac);
+  Target& second = Announce(kOtherMac, 0x7F00000B);
+  test::RecordingContext one;
+  test::RecordingContext two;
+  one.Hook(first, 5);
+  two.Hook(second, 9);
+  std::vector<Target*> answered;
+  EXPECT_TRUE(network->TakeAnswered(answered));
+  EXPECT_TRUE(answered.empty());
+
+  socket->Deliver(Reply(0x8002, kOtherMac, 8, 0));  // an earlier request's: nobody waits for it
+  socket->Deliver(Reply(0x8003, kOtherMac, 9, 0x100));
+  socket->Deliver(Reply(0x8002, kMac, 5, 0));
+  socket->Deliver(Reply(0x8002, kOtherMac, 9, 0));
+  network->Poll();
+  EXPECT_TRUE(network->TakeAnswered(answered));
+  EXPECT_EQ(answered, (std::vector<Target*>{&second, &first, &second}));
+  // Taken: the next call starts afresh, and a stale list handed in is emptied.
+  EXPECT_TRUE(network->TakeAnswered(answered));
+  EXPECT_TRUE(answered.empty());
+
+  // Emptying the table forgets who was answered: the caller must step everyone.
+  socket->Deliver(Reply(0x8002, kMac, 5, 0));
+  network->Poll();
+  network->Discover();
+  EXPECT_FALSE(network->TakeAnswered(answered));
+  EXPECT_TRUE(answered.empty());
+  EXPECT_TRUE(network->TakeAnswered(answered));
+}
+
 // Too short for a field they carry: dropped, never read as zeros (a zero status would report
 // success for a request that may have failed).
 TEST_F(TargetNetworkTest, TruncatedRepliesAreDropped) {

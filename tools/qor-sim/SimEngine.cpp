@@ -26,8 +26,11 @@ struct SimEngine::State {
   std::unique_ptr<TraceWriter> traceFile;
   std::unique_ptr<SimTransport> transport;
   std::atomic<uint64_t> requestCount{0};
+  SimOutput output;  // reused for every request, under the mutex
 
-  explicit State(SimOptions o) : options(std::move(o)), model(options) {}
+  explicit State(SimOptions o) : options(std::move(o)), model(options) {
+    model.SetRecording(options.keepTrace || !options.tracePath.empty());
+  }
 
   void Record(const TraceRecord& record) {
     if (options.keepTrace) trace.push_back(record);
@@ -78,8 +81,9 @@ SimTransport::Hooks SimEngine::State::Hooks() {
       }
     }
     ++requestCount;
-    SimOutput output;
     std::lock_guard lock(mutex);
+    output.records.clear();
+    output.replies.clear();
     model.Handle(request, output);
     for (const TraceRecord& record : output.records) Record(record);
     for (SimReply& reply : output.replies) replies.push_back(std::move(reply));

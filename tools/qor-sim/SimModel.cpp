@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <numeric>
 #include <random>
+#include <unordered_map>
 #include <utility>
 
 #include "net/Crc32.h"
@@ -169,7 +170,8 @@ void CheckAddresses(const SimOptions& o) {
   }
 }
 
-TraceRecord RequestRecord(const SimDatagram& datagram) {
+// Without fields when nothing records it: what routes the request and its replies is all kept.
+TraceRecord RequestRecord(const SimDatagram& datagram, bool recording) {
   TraceRecord request;
   request.timeMs = datagram.timeMs;
   request.incoming = true;
@@ -177,13 +179,13 @@ TraceRecord RequestRecord(const SimDatagram& datagram) {
   request.peerPort = datagram.sourcePort;
   request.localAddress = datagram.destination;
   request.length = static_cast<uint32_t>(datagram.length);
-  request.fields = MessageFields(datagram.bytes);
+  if (recording) request.fields = MessageFields(datagram.bytes);
   return request;
 }
 
 // A reply from target to whoever sent request.
 SimReply MakeReply(const SimTarget& target, const TraceRecord& request, uint16_t type,
-                   wire::Bytes bytes) {
+                   wire::Bytes bytes, bool recording) {
   SimReply reply;
   reply.record.timeMs = request.timeMs;  // the sender sets the time it leaves
   reply.record.incoming = false;
@@ -193,7 +195,8 @@ SimReply MakeReply(const SimTarget& target, const TraceRecord& request, uint16_t
   reply.record.type = type;
   reply.record.mac = target.info.mac;
   reply.record.length = static_cast<uint32_t>(bytes.size());
-  reply.record.fields = MessageFields(bytes);
+  if (recording) reply.record.fields = MessageFields(bytes);
+  reply.traced = recording;
   reply.bytes = std::move(bytes);
   reply.source = target.info.ipAddress;
   reply.destination = request.peerAddress;
@@ -206,9 +209,19 @@ SimReply MakeReply(const SimTarget& target, const TraceRecord& request, uint16_t
 struct SimModel::State {
   SimOptions options;
   std::vector<SimTarget> targets;
-  std::map<MacAddress, size_t> byMac;
+  std::unordered_map<MacAddress, size_t, MacAddressHash> byMac;  // each request looks it up
   std::vector<uint8_t> scratch;
   SimCounters counters;
+  bool recording = true;
+
+  // Keeps record for the trace, unless nothing records.
+  void Note(SimOutput& output, TraceRecord record) const {
+    if (recording) output.records.push_back(std::move(record));
+  }
+  [[nodiscard]] SimReply Reply(const SimTarget& target, const TraceRecord& request, uint16_t type,
+                               wire::Bytes bytes) const {
+    return MakeReply(target, request, type, std::move(bytes), recording);
+  }
 
   void CreateTargets();
   void ChooseVanishing();
@@ -240,6 +253,8 @@ SimModel::SimModel(const SimOptions& options) : state_(std::make_unique<State>()
 }
 
 SimModel::~SimModel() = default;
+
+void SimModel::SetRecording(bool recording) { state_->recording = recording; }
 
 namespace {
 
@@ -335,11 +350,11 @@ void SimModel::State::ChooseVanishing() {
 
 void SimModel::Handle(const SimDatagram& request, SimOutput& output) {
   ++state_->counters.requests;
-  TraceRecord record = RequestRecord(request);
+  TraceRecord record = RequestRecord(request, state_->recording);
   if (const char* reason = state_->Route(request, record, output)) {
     record.event = "ignored";
     record.reason = reason;
-    output.records.push_back(std::move(record));
+    state_->Note(output, std::move(record));
   }
 }
 
@@ -384,7 +399,7 @@ const char* SimModel::State::Route(const SimDatagram& datagram, TraceRecord& req
   request.requestId = tagged->requestId;
   if (const char* fault = Befall(target, datagram.timeMs)) return fault;
   request.event = "handled";
-  output.records.push_back(request);
+  Note(output, request);
   Carry(target, type, bytes, request, datagram.timeMs, output);
   return nullptr;
 }
@@ -418,7 +433,7 @@ const char* SimModel::State::Assign(SimTarget& target, wire::ByteView bytes, Tra
   }
   target.info.ipAddress = assign->ipAddress;
   request.event = "handled";
-  output.records.push_back(request);
+  Note(output, request);
   return nullptr;
 }
 
@@ -426,7 +441,7 @@ void SimModel::State::Discover(uint32_t destination, const TraceRecord& request,
                                SimOutput& output) {
   TraceRecord handled = request;
   handled.event = "handled";
-  output.records.push_back(std::move(handled));
+  Note(output, std::move(handled));
   // A device hears what is sent to its own address or to all: a discovery sent to one target's
   // address (by a sweep of a range, say) is answered by that target alone.
   const bool toOne = std::any_of(targets.begin(), targets.end(), [destination](const auto& t) {
@@ -440,7 +455,7 @@ void SimModel::State::Discover(uint32_t destination, const TraceRecord& request,
                                     .vendorId = target.info.vendorId,
                                     .productId = target.info.productId,
                                     .stagingSize = target.info.stagingSize};
-    if (Send(target, kDiscoverRequest, MakeReply(target, request, kDiscoverReply, reply.Encode()),
+    if (Send(target, kDiscoverRequest, Reply(target, request, kDiscoverReply, reply.Encode()),
              output)) {
       ++target.info.discoverReplies;
     }
@@ -475,7 +490,7 @@ void SimModel::State::Carry(SimTarget& target, uint16_t type, wire::ByteView byt
                                .requestId = requestId,
                                .status = status,
                                .payload = std::move(payload)};
-  SimReply final = MakeReply(target, request, kFinalReply, reply.Encode());
+  SimReply final = Reply(target, request, kFinalReply, reply.Encode());
   final.record.requestId = requestId;
   final.record.status = status;
   Send(target, type, std::move(final), output);
@@ -528,7 +543,7 @@ uint32_t SimModel::State::Write(SimTarget& target, wire::ByteView bytes, const T
     const auto value = static_cast<uint32_t>(address + count * step / steps);
     const wire::ProgressReply progress{
         .mac = target.info.mac, .requestId = write->requestId, .value = value};
-    SimReply reply = MakeReply(target, request, kProgressReply, progress.Encode());
+    SimReply reply = Reply(target, request, kProgressReply, progress.Encode());
     reply.record.requestId = write->requestId;
     reply.record.status = value;
     Send(target, kWriteRequest, std::move(reply), output);
@@ -561,7 +576,7 @@ bool SimModel::State::Send(SimTarget& target, uint16_t requestType, SimReply rep
   if (mayLose && Happens(target.random, options.lossRate)) {
     reply.record.event = "lost";
     reply.record.reason = "simulated loss";
-    output.records.push_back(std::move(reply.record));
+    Note(output, std::move(reply.record));
     ++counters.repliesLost;
     return false;
   }

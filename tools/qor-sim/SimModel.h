@@ -57,6 +57,10 @@ class SimModel {
   SimModel(const SimModel&) = delete;
   SimModel& operator=(const SimModel&) = delete;
 
+  // Whether Handle writes trace records (SimOutput::records, SimReply::record), as it does from
+  // the start; without them a request costs less, and its replies are the same.
+  void SetRecording(bool recording);
+
   // Carries out one request, appending to output.
   void Handle(const SimDatagram& request, SimOutput& output);
 

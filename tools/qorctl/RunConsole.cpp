@@ -28,6 +28,14 @@ struct Line {
   bool pending = false;  // changed since last shown
 };
 
+// The lines changed since the last refresh, so that a refresh's work grows with the changes,
+// not with the targets.
+void MarkPending(Line& line, std::vector<Line*>& changed) {
+  if (line.pending) return;
+  line.pending = true;
+  changed.push_back(&line);
+}
+
 std::string Describe(const Line& line) {
   std::string text = line.operation;
   if (!line.operation.empty() && !line.status.empty()) text += ": ";
@@ -39,19 +47,19 @@ std::string Describe(const Line& line) {
 // next refresh, so a section's title and its cleared status show as one change.
 class TargetDisplay final : public ScriptDisplay {
  public:
-  TargetDisplay(Line& line, std::function<void(Line&)> flush)
-      : line_(line), flush_(std::move(flush)) {}
+  TargetDisplay(Line& line, std::vector<Line*>& changed, std::function<void(Line&)> flush)
+      : line_(line), changed_(changed), flush_(std::move(flush)) {}
   void SetOperationText(const std::string& text) override {
     if (text == line_.operation) return;
     // Each stage gets its own line in a log, even when several run within one step.
     flush_(line_);
     line_.operation = text;
-    line_.pending = true;
+    MarkPending(line_, changed_);
   }
   void SetStatusText(const std::string& text) override {
     if (text == line_.status) return;
     line_.status = text;
-    line_.pending = true;
+    MarkPending(line_, changed_);
   }
   void SetProgress(uint32_t done, uint32_t total) override {
     done = std::min(done, total);
@@ -62,11 +70,12 @@ class TargetDisplay final : public ScriptDisplay {
     }
     line_.done = done;
     line_.total = total;
-    line_.pending = true;
+    MarkPending(line_, changed_);
   }
 
  private:
   Line& line_;
+  std::vector<Line*>& changed_;
   std::function<void(Line&)> flush_;
 };
 
@@ -76,6 +85,7 @@ struct RunConsole::State {
   std::FILE* out;
   bool terminal;
   std::vector<Line> lines;
+  std::vector<Line*> changed;  // pending lines, some perhaps twice or shown since
   std::vector<std::unique_ptr<TargetDisplay>> displays;
   bool drawn = false;  // the live lines are on the terminal
   uint32_t lastDraw = 0;
@@ -119,6 +129,7 @@ struct RunConsole::State {
     drawn = true;
     lastDraw = GetTickCount();
     for (Line& line : lines) line.pending = false;
+    changed.clear();
   }
 
   void PrintChange(Line& line) {
@@ -141,9 +152,10 @@ RunConsole::RunConsole(std::FILE* out, bool terminal, std::vector<std::string> l
   for (size_t i = 0; i < labels.size(); ++i) state_->lines[i].label = std::move(labels[i]);
   State* s = state_.get();
   for (Line& line : state_->lines) {
-    state_->displays.push_back(std::make_unique<TargetDisplay>(line, [s](Line& changed) {
-      if (!s->terminal && changed.pending) s->PrintChange(changed);
-    }));
+    state_->displays.push_back(
+        std::make_unique<TargetDisplay>(line, state_->changed, [s](Line& changed) {
+          if (!s->terminal && changed.pending) s->PrintChange(changed);
+        }));
   }
 }
 
@@ -155,7 +167,7 @@ void RunConsole::Finish(size_t index, const std::string& text) {
   Line& line = state_->lines.at(index);
   if (!state_->terminal && line.pending) state_->PrintChange(line);
   line.final = text;
-  line.pending = true;
+  MarkPending(line, state_->changed);
   Refresh(true);
 }
 
@@ -176,14 +188,16 @@ void RunConsole::Message(std::FILE* errors, const std::string& text) {
 void RunConsole::Refresh(bool force) {
   State& s = *state_;
   if (!s.terminal) {
-    for (Line& line : s.lines) {
-      if (line.pending) s.PrintChange(line);
+    // In the order of the lines, as the targets are listed.
+    std::sort(s.changed.begin(), s.changed.end());
+    for (Line* line : s.changed) {
+      if (line->pending) s.PrintChange(*line);
     }
+    s.changed.clear();
     s.WriteLog(force);
     return;
   }
-  const bool dirty =
-      std::any_of(s.lines.begin(), s.lines.end(), [](const Line& line) { return line.pending; });
+  const bool dirty = !s.changed.empty();
   if (!s.drawn || (dirty && (force || GetTickCount() - s.lastDraw >= kRedrawEveryMs))) s.Draw();
 }
 

@@ -372,6 +372,65 @@ TEST_F(SimModelTest, InjectedFailuresAndLostRepliesAreOnlyForTheTypesAsked) {
   EXPECT_EQ(model->ReadMemory(kFirst, 0x40, 1), one);
 }
 
+// Without a trace to write, the model skips its records, and nothing else: the same requests,
+// lost replies and injected failures among them, get the same replies from the same addresses.
+TEST_F(SimModelTest, WithoutRecordsEveryReplyIsTheSame) {
+  const Bytes requests[] = {
+      wire::DiscoverRequest{}.Encode(),
+      wire::FillRequest{.mac = kFirst, .requestId = 1, .length = 0x800}.Encode(),
+      wire::DataRequest{.mac = kFirst, .requestId = 2, .offset = 0, .data = Bytes(1024, 0x5A)}
+          .Encode(),
+      wire::DataRequest{.mac = kSecond, .requestId = 3, .offset = 0x400, .data = Bytes(8, 1)}
+          .Encode(),
+      wire::WriteRequest{.mac = kFirst,
+                         .requestId = 4,
+                         .address = 0x10000,
+                         .length = 1024,
+                         .crc = Crc32(Bytes(1024, 0x5A))}
+          .Encode(),
+      wire::ReadRequest{.mac = kFirst, .requestId = 5, .address = 0x10000, .length = 16}.Encode(),
+      wire::RestartRequest{.mac = kSecond, .requestId = 6}.Encode(),
+      Truncated(wire::ReadRequest{.mac = kFirst, .requestId = 7}.Encode(), 12),
+  };
+  SimOptions options = Options(2);
+  options.lossRate = 0.3;
+  options.failureRate = 0.3;
+  options.failures[kReadRequest] = kStatusInjected;
+  options.progressReplies = 2;
+  std::vector<std::vector<SimReply>> answers[2];
+  for (const bool recording : {true, false}) {
+    Make(options);
+    model->SetRecording(recording);
+    for (int round = 0; round < 8; ++round) {
+      for (const Bytes& request : requests) {
+        const uint32_t to =
+            request == requests[3] || request == requests[6] ? kSecondAddress : kFirstAddress;
+        const SimOutput output = Send(request, to);
+        EXPECT_EQ(output.records.empty(), !recording);
+        answers[recording].push_back(output.replies);
+      }
+    }
+  }
+  ASSERT_EQ(answers[0].size(), answers[1].size());
+  size_t replies = 0;
+  for (size_t i = 0; i < answers[0].size(); ++i) {
+    ASSERT_EQ(answers[0][i].size(), answers[1][i].size()) << i;
+    for (size_t k = 0; k < answers[0][i].size(); ++k) {
+      const SimReply& without = answers[0][i][k];
+      const SimReply& with = answers[1][i][k];
+      EXPECT_EQ(without.bytes, with.bytes) << i;
+      EXPECT_EQ(without.source, with.source);
+      EXPECT_EQ(without.destination, with.destination);
+      EXPECT_EQ(without.destinationPort, with.destinationPort);
+      EXPECT_EQ(without.extraDelayMs, with.extraDelayMs);
+      EXPECT_TRUE(with.traced);
+      EXPECT_FALSE(without.traced) << "the sender would record it";
+      ++replies;
+    }
+  }
+  EXPECT_GT(replies, 40u);
+}
+
 TEST_F(SimModelTest, LostRepliesFollowTheSeed) {
   const auto lost = [this](uint32_t seed) {
     SimOptions options = Options(1);

@@ -42,6 +42,34 @@ TEST(RunConsoleTest, WithoutATerminalEachChangeIsOneLineAndEachStageGetsItsOwn) 
   std::fclose(out);
 }
 
+// A refresh logs only the lines that changed, yet in the order of the targets, whichever
+// changed first, and each change once.
+TEST(RunConsoleTest, ChangesWithinOneRefreshAreLoggedInTheOrderOfTheTargets) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  cli::RunConsole console(out, false, {"A", "B", "C", "D"});
+  console.Display(3).SetStatusText("four");
+  console.Display(1).SetStatusText("two");
+  console.Display(1).SetProgress(1, 2);
+  console.Display(0).SetStatusText("one");
+  console.Refresh();
+  console.Refresh();  // nothing changed since
+  // Flushed by its next stage, then changed again within the same refresh.
+  console.Display(2).SetStatusText("three");
+  console.Display(2).SetOperationText("Stage");
+  console.Display(0).SetStatusText("one again");
+  console.Display(2).SetStatusText("three again");
+  console.Refresh(true);  // the log is written now, not 50 ms after the last write
+  EXPECT_EQ(Contents(out),
+            "A  one\n"
+            "B  two\n"
+            "D  four\n"
+            "C  three\n"
+            "A  one again\n"
+            "C  Stage: three again\n");
+  std::fclose(out);
+}
+
 TEST(RunConsoleTest, OnATerminalLinesAreRewrittenInPlaceWithAProgressBar) {
   std::FILE* out = std::tmpfile();
   std::FILE* errors = std::tmpfile();
