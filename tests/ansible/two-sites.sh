@@ -42,6 +42,8 @@ cp "$work/id.pub" "$work/authorized_keys"
 # sshd. A private /run holds sshd's privilege separation folder.
 cat >"$work/site.sh" <<'EOF'
 n=$1 sim=$2 dir=$3
+# Stopped, the site takes its simulator and sshd along.
+trap 'kill $(jobs -p) 2>/dev/null; wait; exit' TERM INT
 until ip link show "qs${n}g" >/dev/null 2>&1; do sleep 0.01; done
 ip link set lo up
 ip addr add "10.72.$n.2/24" dev "qs${n}g"
