@@ -22,6 +22,7 @@
 #include "platform/Format.h"
 #include "script/Script.h"
 #include "tests/common/TempFiles.h"
+#include "tests/common/TestImage.h"
 #include "tests/exec/ExecHarness.h"
 
 namespace qor::test {
@@ -32,16 +33,6 @@ constexpr const char* kImageScript =
     "*download 0x00010000 0x800\n"
     "S30D000100000102030405060708E6\n"
     "S30900010600CAFEBABE00\n";
-
-std::vector<uint8_t> ImageBytes() {
-  std::vector<uint8_t> bytes(0x800, 0xFF);
-  for (int i = 0; i < 8; ++i) bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(i + 1);
-  bytes[0x600] = 0xCA;
-  bytes[0x601] = 0xFE;
-  bytes[0x602] = 0xBA;
-  bytes[0x603] = 0xBE;
-  return bytes;
-}
 
 // The far side of one target, as much of it as a run needs; it answers every request at once.
 struct FakeTarget {

@@ -32,6 +32,7 @@
 #include "station/UnitValues.h"
 #include "tests/common/FakeDatagramSocket.h"
 #include "tests/common/TempFiles.h"
+#include "tests/common/TestImage.h"
 #include "tools/qor-sim/SimModel.h"
 
 namespace qor::test {
@@ -50,16 +51,6 @@ constexpr const char* kScript =
     "*loadenv 0x00F00000 0x1000\n"
     "*saveenv 0x00F00000 0x1000\n"
     "*restart\n";
-
-std::vector<uint8_t> ImageBytes() {
-  std::vector<uint8_t> bytes(0x800, 0xFF);
-  for (int i = 0; i < 8; ++i) bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(i + 1);
-  bytes[0x600] = 0xCA;
-  bytes[0x601] = 0xFE;
-  bytes[0x602] = 0xBA;
-  bytes[0x603] = 0xBE;
-  return bytes;
-}
 
 MacAddress Mac(uint8_t group, uint8_t last) { return MacAddress{{0x02, 0, 0, 0, group, last}}; }
 

@@ -20,6 +20,7 @@
 #include "platform/Format.h"
 #include "tests/common/RunProgram.h"
 #include "tests/common/TempFiles.h"
+#include "tests/common/TestImage.h"
 #include "tools/qor-sim/SimEngine.h"
 
 #ifndef _WIN32
@@ -46,16 +47,6 @@ constexpr const char* kScript =
     "*loadenv 0x00F00000 0x1000\n"
     "*saveenv 0x00F00000 0x1000\n"
     "*restart\n";
-
-std::vector<uint8_t> ImageBytes() {
-  std::vector<uint8_t> bytes(0x800, 0xFF);
-  for (int i = 0; i < 8; ++i) bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(i + 1);
-  bytes[0x600] = 0xCA;
-  bytes[0x601] = 0xFE;
-  bytes[0x602] = 0xBA;
-  bytes[0x603] = 0xBE;
-  return bytes;
-}
 
 // Every line of a record, each of which must parse on its own.
 std::vector<Json> Lines(const std::string& path) {

@@ -23,6 +23,7 @@
 #include "tests/common/RunProgram.h"
 #include "tests/common/SocketTestSupport.h"
 #include "tests/common/TempFiles.h"
+#include "tests/common/TestImage.h"
 #include "tests/tools/qorctl/TrustingQorctl.h"
 #include "tools/qor-sim/SimEngine.h"
 
@@ -66,16 +67,6 @@ constexpr const char* kImageScript =
     "*download 0x00010000 0x800\n"
     "S30D000100000102030405060708CD\n"
     "S30900010600CAFEBABEAF\n";
-
-std::vector<uint8_t> ImageBytes() {
-  std::vector<uint8_t> bytes(0x800, 0xFF);
-  for (int i = 0; i < 8; ++i) bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(i + 1);
-  bytes[0x600] = 0xCA;
-  bytes[0x601] = 0xFE;
-  bytes[0x602] = 0xBA;
-  bytes[0x603] = 0xBE;
-  return bytes;
-}
 
 TEST_F(QorctlRunTest, RunsOnEightTargetsAtOnceWithAll) {
   sim::SimOptions options;
