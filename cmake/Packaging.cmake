@@ -214,8 +214,10 @@ if(WIN32)
                  ${PROJECT_BINARY_DIR}/packaging/README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
-  # Beside qor.exe: its catalogue is the .QOR files of its own folder.
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # Beside qor.exe: its catalogue is the .QOR files of its own folder. The Python example needs
+  # the Python package, which the Windows programs do not have.
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${CMAKE_INSTALL_BINDIR}
+          PATTERN python EXCLUDE)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME "QOR-${PROJECT_VERSION}-win64")
 endif()
