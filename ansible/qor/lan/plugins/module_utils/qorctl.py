@@ -14,7 +14,7 @@ __metaclass__ = type
 import json
 
 # The options every module that talks to targets takes, with the qorctl options they become.
-NETWORK_ARGUMENT_SPEC = dict(
+NETWORK_OPTIONS = dict(
     qorctl_path=dict(type="path"),
     interface=dict(type="str"),
     broadcast=dict(type="str"),
@@ -23,11 +23,11 @@ NETWORK_ARGUMENT_SPEC = dict(
 )
 
 
-def network_argument_spec(**extra):
+def network_options(**extra):
     """The shared options, plus the module's own."""
-    spec = dict(NETWORK_ARGUMENT_SPEC)
-    spec.update(extra)
-    return spec
+    options = dict(NETWORK_OPTIONS)
+    options.update(extra)
+    return options
 
 
 def network_arguments(params, wait=True):

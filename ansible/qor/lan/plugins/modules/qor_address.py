@@ -97,14 +97,14 @@ from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.qor.lan.plugins.module_utils.qorctl import (
     Qorctl,
     QorctlError,
-    network_argument_spec,
+    network_options,
     network_arguments,
 )
 
 
 def main():
     module = AnsibleModule(
-        argument_spec=network_argument_spec(
+        argument_spec=network_options(
             mac=dict(type="str", required=True),
             address=dict(type="str"),
             pool=dict(type="str"),

@@ -123,7 +123,7 @@ from ansible_collections.qor.lan.plugins.module_utils.qorctl import (
     Qorctl,
     QorctlError,
     escape_env_text,
-    network_argument_spec,
+    network_options,
     network_arguments,
 )
 
@@ -171,7 +171,7 @@ def apply(current, assignments):
 
 def main():
     module = AnsibleModule(
-        argument_spec=network_argument_spec(
+        argument_spec=network_options(
             mac=dict(type="str", required=True),
             variables=dict(type="dict"),
             names=dict(type="list", elements="str"),

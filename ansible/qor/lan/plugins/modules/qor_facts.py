@@ -79,14 +79,14 @@ from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.qor.lan.plugins.module_utils.qorctl import (
     Qorctl,
     QorctlError,
-    network_argument_spec,
+    network_options,
     network_arguments,
 )
 
 
 def main():
     module = AnsibleModule(
-        argument_spec=network_argument_spec(scripts=dict(type="path")),
+        argument_spec=network_options(scripts=dict(type="path")),
         supports_check_mode=True,
     )
     qorctl = Qorctl(module)

@@ -114,7 +114,7 @@ from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.qor.lan.plugins.module_utils.qorctl import (
     Qorctl,
     QorctlError,
-    network_argument_spec,
+    network_options,
     network_arguments,
     parse_json_lines,
 )
@@ -122,7 +122,7 @@ from ansible_collections.qor.lan.plugins.module_utils.qorctl import (
 
 def main():
     module = AnsibleModule(
-        argument_spec=network_argument_spec(
+        argument_spec=network_options(
             script=dict(type="path", required=True),
             record=dict(type="path", required=True),
             addresses=dict(type="str"),

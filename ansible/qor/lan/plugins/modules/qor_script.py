@@ -114,7 +114,7 @@ from ansible_collections.qor.lan.plugins.module_utils.qorctl import (
     Qorctl,
     QorctlError,
     failure_text,
-    network_argument_spec,
+    network_options,
     network_arguments,
     parse_json_lines,
 )
@@ -133,7 +133,7 @@ def run_arguments(p):
 
 def main():
     module = AnsibleModule(
-        argument_spec=network_argument_spec(
+        argument_spec=network_options(
             script=dict(type="path", required=True),
             targets=dict(type="list", elements="str"),
             product=dict(type="str"),

@@ -1,7 +1,7 @@
 # -*- coding: utf-8 -*-
 # Copyright QOR developers
 # Licensed under the Apache License 2.0 (see LICENSE)
-"""Each module's documented options are its argument spec: names, types, defaults, choices.
+"""Each module's documented options are the options it accepts: names, types, defaults, choices.
 
 ansible-test's validate-modules checks this too, but it installs its requirements from the
 network first; this runs offline."""
@@ -24,7 +24,7 @@ class Captured(Exception):
     pass
 
 
-def argument_spec(module):
+def module_arguments(module):
     """The keyword arguments main() gives AnsibleModule."""
     seen = {}
 
@@ -44,7 +44,7 @@ def argument_spec(module):
 
 
 class DocumentationTest(unittest.TestCase):
-    def test_documented_options_are_the_argument_spec(self):
+    def test_documented_options_are_the_accepted_ones(self):
         shared = yaml.safe_load(ModuleDocFragment.DOCUMENTATION)["options"]
         for name in MODULES:
             module = importlib.import_module("ansible_collections.qor.lan.plugins.modules." + name)
@@ -55,10 +55,11 @@ class DocumentationTest(unittest.TestCase):
             self.assertIn("qor.lan.qorctl", doc["extends_documentation_fragment"])
             options = dict(shared)
             options.update(doc["options"])
-            kwargs = argument_spec(module)
-            spec = kwargs["argument_spec"]
-            self.assertEqual(sorted(spec), sorted(options), name)
-            for option, rules in spec.items():
+            arguments = module_arguments(module)
+            # Ansible's own name for the options a module accepts.
+            accepted = arguments["argument_spec"]
+            self.assertEqual(sorted(accepted), sorted(options), name)
+            for option, rules in accepted.items():
                 documented = options[option]
                 where = "%s: %s" % (name, option)
                 self.assertEqual(rules.get("type", "str"), documented.get("type", "str"), where)
@@ -68,7 +69,7 @@ class DocumentationTest(unittest.TestCase):
                 self.assertEqual(rules.get("choices"), documented.get("choices"), where)
                 self.assertEqual(rules.get("elements"), documented.get("elements"), where)
             check_mode = doc["attributes"]["check_mode"]["support"]
-            self.assertEqual(kwargs.get("supports_check_mode", False), check_mode != "none", name)
+            self.assertEqual(arguments.get("supports_check_mode", False), check_mode != "none", name)
 
 
 if __name__ == "__main__":
