@@ -47,16 +47,17 @@ struct Outcome {
   std::string out;
 };
 
-Outcome Spawn(const std::vector<std::string>& words) {
-  Outcome outcome;
+// Starts the program the words name, its standard output into the pipe returned (-1 when it
+// could not be made), its errors discarded; pid is -1 when it did not start.
+int Launch(const std::vector<std::string>& words, pid_t& pid) {
+  pid = -1;
   int pipe[2];
-  if (::pipe2(pipe, O_CLOEXEC) != 0) return outcome;
+  if (::pipe2(pipe, O_CLOEXEC) != 0) return -1;
   std::vector<char*> argv;
   for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
-  const Clock::time_point start = Clock::now();
-  const pid_t child = ::fork();
-  if (child == 0) {
+  pid = ::fork();
+  if (pid == 0) {
     ::dup2(pipe[1], STDOUT_FILENO);
     const int null = ::open("/dev/null", O_WRONLY);
     ::dup2(null, STDERR_FILENO);
@@ -64,12 +65,21 @@ Outcome Spawn(const std::vector<std::string>& words) {
     ::_exit(127);
   }
   ::close(pipe[1]);
+  return pipe[0];
+}
+
+Outcome Spawn(const std::vector<std::string>& words) {
+  Outcome outcome;
+  const Clock::time_point start = Clock::now();
+  pid_t child = -1;
+  const int out = Launch(words, child);
+  if (out < 0) return outcome;
   char buffer[65536];
   ssize_t got = 0;
-  while ((got = ::read(pipe[0], buffer, sizeof buffer)) > 0) {
+  while ((got = ::read(out, buffer, sizeof buffer)) > 0) {
     outcome.out.append(buffer, static_cast<size_t>(got));
   }
-  ::close(pipe[0]);
+  ::close(out);
   int status = 0;
   rusage usage{};
   if (child < 0 || ::wait4(child, &status, 0, &usage) != child) return outcome;
@@ -87,21 +97,8 @@ struct Server {
 
 Server StartServer(const std::vector<std::string>& words) {
   Server server;
-  int pipe[2];
-  if (::pipe2(pipe, O_CLOEXEC) != 0) return server;
-  std::vector<char*> argv;
-  for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
-  argv.push_back(nullptr);
-  server.pid = ::fork();
-  if (server.pid == 0) {
-    ::dup2(pipe[1], STDOUT_FILENO);
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, STDERR_FILENO);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(pipe[1]);
-  server.out = pipe[0];
+  server.out = Launch(words, server.pid);
+  if (server.out < 0) return server;
   std::string said;
   char buffer[256];
   ssize_t got = 0;

@@ -17,4 +17,18 @@ inline std::vector<uint8_t> ImageBytes() {
   return bytes;
 }
 
+// What a station runs on each unit in the tests: that image, the environment block loaded and
+// saved, a restart. For product 0x1234:0x0001.
+inline constexpr const char* kStationScript =
+    "*product 0x1234 1 \"Demo Board\"\n"
+    "*script 0x1234 1 \"Provision\"\n"
+    "*section \"Firmware\"\n"
+    "*download 0x00010000 0x800\n"
+    "S30D000100000102030405060708CD\n"
+    "S30900010600CAFEBABEAF\n"
+    "*section \"Settings\"\n"
+    "*loadenv 0x00F00000 0x1000\n"
+    "*saveenv 0x00F00000 0x1000\n"
+    "*restart\n";
+
 }  // namespace qor::test

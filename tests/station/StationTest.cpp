@@ -40,18 +40,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-constexpr const char* kScript =
-    "*product 0x1234 1 \"Demo Board\"\n"
-    "*script 0x1234 1 \"Provision\"\n"
-    "*section \"Firmware\"\n"
-    "*download 0x00010000 0x800\n"
-    "S30D000100000102030405060708CD\n"
-    "S30900010600CAFEBABEAF\n"
-    "*section \"Settings\"\n"
-    "*loadenv 0x00F00000 0x1000\n"
-    "*saveenv 0x00F00000 0x1000\n"
-    "*restart\n";
-
 MacAddress Mac(uint8_t group, uint8_t last) { return MacAddress{{0x02, 0, 0, 0, group, last}}; }
 
 uint32_t Ip(const std::string& text) { return *ParseIpAddress(text); }
@@ -114,7 +102,7 @@ class StationTest : public ::testing::Test {
       if (++waits > 200000) throw std::runtime_error("the station never stopped");
       if (socket->incoming.empty()) clock.Advance(static_cast<uint32_t>(timeoutMs));
     };
-    script = std::make_unique<Script>(files.Write("unit.qor", kScript), DirectiveRegistry());
+    script = std::make_unique<Script>(files.Write("unit.qor", kStationScript), DirectiveRegistry());
     options.scriptPath = files.Folder() + "/unit.qor";
     options.scriptSha256 = std::string(64, 'a');
     options.run.runner.verifyDownloads = true;

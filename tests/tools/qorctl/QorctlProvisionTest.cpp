@@ -36,18 +36,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-constexpr const char* kScript =
-    "*product 0x1234 1 \"Demo Board\"\n"
-    "*script 0x1234 1 \"Provision\"\n"
-    "*section \"Firmware\"\n"
-    "*download 0x00010000 0x800\n"
-    "S30D000100000102030405060708CD\n"
-    "S30900010600CAFEBABEAF\n"
-    "*section \"Settings\"\n"
-    "*loadenv 0x00F00000 0x1000\n"
-    "*saveenv 0x00F00000 0x1000\n"
-    "*restart\n";
-
 // Every line of a record, each of which must parse on its own.
 std::vector<Json> Lines(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -91,7 +79,7 @@ class QorctlProvisionTest : public ::testing::Test {
   }
 
   TempFiles files;
-  std::string script = files.Write("line.qor", kScript);
+  std::string script = files.Write("line.qor", kStationScript);
   std::string record = files.Folder() + "/record.jsonl";
   std::unique_ptr<sim::SimEngine> engine;
 };
@@ -275,7 +263,7 @@ TEST_F(QorctlProvisionTest, AScriptWithWarningsDoesNotStartAndCtrlCCancelsWhatIs
   options.lossRate = 1.0;
   options.lossTypes = {kRestartRequest};  // the targets restart without a word
   StartSim(options);
-  const std::string typo = files.Write("typo.qor", std::string(kScript) + "*restrat\n");
+  const std::string typo = files.Write("typo.qor", std::string(kStationScript) + "*restrat\n");
   const ProgramRun refused =
       RunProgram(QORCTL_PATH, {"provision", typo, "--record", record, "--idle", "1"});
   EXPECT_EQ(refused.status, 1);
