@@ -332,30 +332,30 @@ void Bench::Downloads() {
   const std::vector<double>& fastest = polledFaster ? polled : blocking;
   const std::string references =
       polledFaster
-          ? Text("polled C %.3f s (stop-and-wait %.3f s)", Median(polled), Median(blocking))
-          : Text("stop-and-wait C %.3f s (polled %.3f s)", Median(blocking), Median(polled));
+          ? Text("polled C %.4f s (stop-and-wait %.4f s)", Median(polled), Median(blocking))
+          : Text("stop-and-wait C %.4f s (polled %.4f s)", Median(blocking), Median(polled));
   const Ratio ofFastest = Ratios(fastest, one);
   rows_.push_back({"1 MiB download, one target, --pace fast (median of 5)", references,
-                   Text("%.3f s", oneMedian), RatioText(ofFastest), ">= 0.8",
+                   Text("%.4f s", oneMedian), RatioText(ofFastest), ">= 0.8",
                    ofFastest.median >= 0.8});
   // Where the scheduler puts the two ends of an exchange (one core or two) changes a round
   // trip several times over from run to run; the best of each side shows the limit itself.
   const double fastestBest = *std::min_element(fastest.begin(), fastest.end());
   const double oneBest = *std::min_element(one.begin(), one.end());
-  rows_.push_back({"the same, best of 5", Text("%.3f s", fastestBest), Text("%.3f s", oneBest),
-                   Text("%.2f", fastestBest / oneBest), ">= 0.8", fastestBest / oneBest >= 0.8});
-  const double times = 16 * oneMedian / allMedian;
-  rows_.push_back(
-      {"16 targets at once, 1 MiB each (median of 5)", Text("one target %.3f s per MiB", oneMedian),
-       Text("16 MiB in %.3f s", allMedian), Text("%.1fx one target", times), ">= 4x", times >= 4});
-  rows_.push_back({"16 targets at once, 1 MiB each, beside C with 16 in flight (median of 5)",
-                   Text("polled C 16 MiB in %.3f s", Median(polledSixteen)),
-                   Text("16 MiB in %.3f s", allMedian), RatioText(Ratios(polledSixteen, all)), "-",
-                   std::nullopt});
+  rows_.push_back({"the same, best of 5", Text("%.4f s", fastestBest), Text("%.4f s", oneBest),
+                   Text("%.2f", fastestBest / oneBest), "-", std::nullopt});
+  const Ratio ofSixteen = Ratios(polledSixteen, all);
+  rows_.push_back({"16 targets at once, 1 MiB each (median of 5)",
+                   Text("polled C, 16 in flight: 16 MiB in %.4f s", Median(polledSixteen)),
+                   Text("16 MiB in %.4f s", allMedian), RatioText(ofSixteen), ">= 0.8",
+                   ofSixteen.median >= 0.8});
+  rows_.push_back({"the same against one target", Text("one target %.4f s per MiB", oneMedian),
+                   Text("16 MiB in %.4f s", allMedian),
+                   Text("%.1fx one target", 16 * oneMedian / allMedian), "-", std::nullopt});
   const double slower = desktopMedian / oneMedian;
   rows_.push_back({"1 MiB download in the desktop program (median of 5)",
-                   Text("qorctl --pace fast %.3f s", oneMedian), Text("%.3f s", desktopMedian),
-                   Text("%.2fx the CLI's time", slower), "<= 2x", slower <= 2});
+                   Text("qorctl --pace fast %.4f s", oneMedian), Text("%.4f s", desktopMedian),
+                   Text("%.2fx the CLI's time", slower), "<= 1.25x", slower <= 1.25});
 }
 
 void Bench::Waits() {

@@ -33,6 +33,7 @@ struct Engine {
   std::unique_ptr<ScriptRunner> runner;  // while the run goes on
   bool begun = false;
   uint32_t startedAt = 0;  // tick count
+  uint64_t startedUs = 0;
   // The target's counts when the run began.
   uint64_t bytesBefore = 0;
   uint32_t resendsBefore = 0;
@@ -92,6 +93,7 @@ void RunSession::State::Begin(size_t index) {
   Target& target = *runs[index].target;
   engine.begun = true;
   engine.startedAt = GetTickCount();
+  engine.startedUs = GetMicrosecondCount();
   engine.bytesBefore = target.bytesSent;
   engine.resendsBefore = target.resends;
   if (cancelled) {
@@ -127,6 +129,7 @@ void RunSession::State::Settle(size_t index, RunOutcome outcome, std::string err
   settledSincePrune = true;
   if (outcome != RunOutcome::kRefused && engine.begun) {
     run.elapsedMs = GetTickCount() - engine.startedAt;
+    run.elapsedUs = GetMicrosecondCount() - engine.startedUs;
   }
   if (engine.begun) {
     run.bytesSent = run.target->bytesSent - engine.bytesBefore;

@@ -1,6 +1,7 @@
 #include "exec/StagingUpload.h"
 
 #include <algorithm>
+#include <span>
 
 #include "exec/Context.h"
 #include "exec/RequestId.h"
@@ -25,7 +26,9 @@ struct StagingUpload::State {
   Phase phase = kFilling;
   PendingRequest request;
   uint32_t offset = 0;  // of the chunk in flight, from the start of the image
-  DataBlock chunk;      // the chunk in flight, kept for resending
+  // The chunk in flight, kept for resending: its address, and its bytes in the image.
+  uint32_t chunkAddress = 0;
+  std::span<const uint8_t> chunk;
   uint32_t progress = kNoProgress;
 
   void Show(ScriptDisplay& display, const std::string& text) const {
@@ -40,7 +43,7 @@ struct StagingUpload::State {
     if (again) {
       request.Resent(target);
     } else {
-      request.Sent(RequestKind::kData, chunk.address);
+      request.Sent(RequestKind::kData, chunkAddress);
     }
     network.SendDataRequest(target, id, offset, chunk);
   }
@@ -65,7 +68,7 @@ void StagingUpload::Start(uint32_t length, TargetNetwork& network, Target& targe
 void StagingUpload::Wait(TargetNetwork& network, Target& target, ScriptDisplay& display) {
   State& s = *state_;
   if (s.phase == kSending && s.request.ResendDue()) {
-    s.Show(display, Format("Resending %08X", s.chunk.address));
+    s.Show(display, Format("Resending %08X", s.chunkAddress));
     s.SendChunk(network, target, /*again=*/true);
   }
   if (s.phase == kWriting && s.progress != kNoProgress) {
@@ -81,23 +84,21 @@ bool StagingUpload::Continue(const DataSection& image, TargetNetwork& network, T
   // chunk is never followed by a write of what the staging buffer happens to hold.
   if (s.request.Status() != 0) throw Exception(s.request.RefusalText());
   if (s.phase == kWriting) return false;
-  if (s.phase == kSending) s.offset += static_cast<uint32_t>(s.chunk.bytes.size());
+  if (s.phase == kSending) s.offset += static_cast<uint32_t>(s.chunk.size());
   s.phase = kSending;
 
   const uint32_t length = image.Length();
   // Blank chunks are passed over in one step: the fill already put their 0xFF bytes there.
-  s.offset = image.NextNonBlankChunk(s.offset);
-  if (s.offset < length) {
-    const uint32_t count = std::min<uint32_t>(length - s.offset, kMaxDataBytes);
-    s.chunk = image.ExtractBlock(image.Base() + s.offset, count);
+  s.chunk = image.NextNonBlankChunkBytes(s.offset);
+  if (!s.chunk.empty()) {
+    s.chunkAddress = image.Base() + s.offset;
     display.SetProgress(s.offset, length);
-    s.Show(display, Format("Sending %08X", s.chunk.address));
+    s.Show(display, Format("Sending %08X", s.chunkAddress));
     s.SendChunk(network, target, /*again=*/false);
     // While the target answers: the CRC the write will need, up to the end of this chunk.
-    image.PrepareCrc(s.offset + count);
+    image.PrepareCrc(s.offset + static_cast<uint32_t>(s.chunk.size()));
     return true;
   }
-  s.chunk = DataBlock{};
 
   display.SetProgress(length, length);
   s.Show(display, "Writing");

@@ -25,6 +25,7 @@ struct TargetRun {
   RunOutcome outcome = RunOutcome::kRunning;
   std::string error;       // why the run did not finish; empty while running and when finished
   uint32_t elapsedMs = 0;  // from the run's start to its outcome; 0 when refused or never begun
+  uint64_t elapsedUs = 0;  // the same in microseconds
   // What went to the target during the run: request bytes, and requests sent again.
   uint64_t bytesSent = 0;
   uint32_t resends = 0;

@@ -64,6 +64,7 @@ struct TargetNetwork::State {
   std::vector<uint8_t> heldBytes;
   std::vector<HeldRequest> held;
   std::vector<SendSlot> sendSlots;  // reused by every SendHeld, as are the two above
+  wire::Bytes unheld;               // a data request encoded while nothing is held
   // The range every discovery also sweeps by unicast; none without one.
   std::unique_ptr<RangeSweep> sweep;
 
@@ -77,6 +78,9 @@ struct TargetNetwork::State {
   void Accept(const ReceiveSlot& slot, TargetListObserver* observer);
   // Throws the Exception of Send.
   void SendTo(const uint8_t* message, size_t length, uint32_t address);
+  // Sends to target the length bytes at start of heldBytes (while holding: they stay there
+  // for SendHeld) or of unheld, counting them as Send does. Throws the Exception of Send.
+  void SendEncoded(size_t start, size_t length, const Target& target);
   void Dispatch(wire::ByteView bytes, uint16_t type, TargetListObserver* observer);
   void Announce(const wire::DiscoverReply& reply, TargetListObserver* observer);
   // The target whose context waits for requestId; null when none does.
@@ -159,6 +163,15 @@ void TargetNetwork::Send(const uint8_t* message, size_t length, const Target* ta
     }
   }
   if (!sent && firstFailure) throw *firstFailure;
+}
+
+void TargetNetwork::State::SendEncoded(size_t start, size_t length, const Target& target) {
+  if (Target* known = table.Find(target.mac)) known->bytesSent += length;
+  if (holding) {
+    held.push_back({start, length, &target});
+    return;
+  }
+  SendTo(unheld.data() + start, length, target.ipAddress);
 }
 
 void TargetNetwork::State::SendTo(const uint8_t* message, size_t length, uint32_t address) {
@@ -458,14 +471,24 @@ void TargetNetwork::SendFillRequest(const Target& target, uint32_t requestId, ui
 
 void TargetNetwork::SendDataRequest(const Target& target, uint32_t requestId, uint32_t offset,
                                     const DataBlock& block) {
-  const size_t count = block.bytes.size();
+  SendDataRequest(target, requestId, offset, block.bytes);
+}
+
+void TargetNetwork::SendDataRequest(const Target& target, uint32_t requestId, uint32_t offset,
+                                    std::span<const uint8_t> data) {
+  const size_t count = data.size();
   if (count == 0 || count > kMaxDataBytes) {
     throw Exception(Format("A DataRequest carries 1 to %u bytes, not %u",
                            static_cast<unsigned>(kMaxDataBytes), static_cast<unsigned>(count)));
   }
-  const wire::DataRequest message{
-      .mac = target.mac, .requestId = requestId, .offset = offset, .data = block.bytes};
-  SendMessage(*this, message.Encode(), &target);
+  State& s = *state_;
+  // Encoded straight into the held batch, or into a buffer kept for it: the chunk is copied
+  // once on its way out.
+  wire::Bytes& out = s.holding ? s.heldBytes : s.unheld;
+  if (!s.holding) out.clear();
+  const size_t start = out.size();
+  wire::DataRequest::AppendEncoded(out, target.mac, requestId, offset, data);
+  s.SendEncoded(start, out.size() - start, target);
 }
 
 void TargetNetwork::SendWriteRequest(const Target& target, uint32_t requestId, uint32_t address,

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -140,6 +141,8 @@ class TargetNetwork {
   void SendFillRequest(const Target& target, uint32_t requestId, uint32_t length);
   void SendDataRequest(const Target& target, uint32_t requestId, uint32_t offset,
                        const DataBlock& block);
+  void SendDataRequest(const Target& target, uint32_t requestId, uint32_t offset,
+                       std::span<const uint8_t> data);
   void SendWriteRequest(const Target& target, uint32_t requestId, uint32_t address, uint32_t length,
                         uint32_t crc);
   void SendReadRequest(const Target& target, uint32_t requestId, uint32_t address, uint32_t length);

@@ -1,6 +1,7 @@
 #include "net/Wire.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace qor::wire {
 namespace {
@@ -150,21 +151,50 @@ std::optional<FillRequest> FillRequest::Decode(ByteView bytes) {
 }
 
 Bytes DataRequest::Encode() const {
-  return Writer(kHeaderLength + data.size())
-      .Head(kType, mac)
-      .U32(requestId)
-      .U32(offset)
-      .Raw(data)
-      .Take();
+  Bytes bytes;
+  AppendEncoded(bytes, mac, requestId, offset, data);
+  return bytes;
+}
+
+void DataRequest::AppendEncoded(Bytes& out, const MacAddress& mac, uint32_t requestId,
+                                uint32_t offset, ByteView data) {
+  // Written in place: a chunk is sent a thousand times a megabyte.
+  const size_t start = out.size();
+  out.resize(start + kHeaderLength + data.size());
+  uint8_t* at = out.data() + start;
+  const auto put16 = [&at](uint32_t value) {
+    *at++ = static_cast<uint8_t>(value >> 8);
+    *at++ = static_cast<uint8_t>(value);
+  };
+  const auto put32 = [&put16](uint32_t value) {
+    put16(value >> 16);
+    put16(value & 0xFFFF);
+  };
+  put16(kVersion);
+  put16(kType);
+  at = std::copy(mac.bytes.begin(), mac.bytes.end(), at);
+  put16(0);  // reserved
+  put32(requestId);
+  put32(offset);
+  if (!data.empty()) std::memcpy(at, data.data(), data.size());
 }
 
 std::optional<DataRequest> DataRequest::Decode(ByteView bytes) {
-  DataRequest message;
+  const auto view = DecodeView(bytes);
+  if (!view) return std::nullopt;
+  return DataRequest{.mac = view->mac,
+                     .requestId = view->requestId,
+                     .offset = view->offset,
+                     .data = Bytes(view->data.begin(), view->data.end())};
+}
+
+std::optional<DataRequest::View> DataRequest::DecodeView(ByteView bytes) {
+  View message;
   auto reader = Open(bytes, kHeaderLength + 1, kType, message.mac);
   if (!reader) return std::nullopt;
   message.requestId = reader->U32();
   message.offset = reader->U32();
-  message.data = reader->Rest();
+  message.data = bytes.subspan(kHeaderLength);
   return message;
 }
 

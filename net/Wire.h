@@ -116,7 +116,19 @@ struct DataRequest {
   Bytes data{};
 
   [[nodiscard]] Bytes Encode() const;
+  // Encode's bytes for the given fields, appended to out: a sender that batches requests puts
+  // the chunk straight into its buffer, with one copy.
+  static void AppendEncoded(Bytes& out, const MacAddress& mac, uint32_t requestId, uint32_t offset,
+                            ByteView data);
   [[nodiscard]] static std::optional<DataRequest> Decode(ByteView bytes);
+  // Decode's fields with the data left in bytes: a view, valid while bytes is.
+  struct View {
+    MacAddress mac{};
+    uint32_t requestId = 0;
+    uint32_t offset = 0;
+    ByteView data{};
+  };
+  [[nodiscard]] static std::optional<View> DecodeView(ByteView bytes);
 };
 
 struct WriteRequest {

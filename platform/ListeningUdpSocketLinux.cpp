@@ -144,6 +144,7 @@ int ListeningUdpSocket::Receive(bool wait) {
     tryOnce();
   } else if (!s.spin.BeforeSleeping(tryOnce)) {
     got = recvmmsg(s.socket, s.headers.data(), kBatch, MSG_TRUNC | MSG_WAITFORONE, nullptr);
+    if (got > 0) s.spin.Woke();
   }
   s.used = std::max(got, 0);
   for (int i = 0; i < s.used; ++i) {

@@ -1,11 +1,10 @@
 #include "platform/TickCount.h"
 
 #include <atomic>
+#include <chrono>
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <chrono>
 #endif
 
 namespace qor {
@@ -23,9 +22,20 @@ uint32_t SystemTickSource::Now() {
 #endif
 }
 
+uint64_t SystemTickSource::NowMicroseconds() {
+  const auto since = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(since).count());
+}
+
 uint32_t GetTickCount() {
   if (TickSource* source = installed.load()) return source->Now();
   return SystemTickSource().Now();
+}
+
+uint64_t GetMicrosecondCount() {
+  if (TickSource* source = installed.load()) return source->NowMicroseconds();
+  return SystemTickSource().NowMicroseconds();
 }
 
 void SetTickSource(TickSource* source) { installed.store(source); }

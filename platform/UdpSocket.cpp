@@ -344,8 +344,10 @@ int UdpSocket::ReceiveBatchWaiting(ReceiveSlot* slots, int count, int timeoutMs)
     return taken >= 0 || state_->lastError != wsa::kWouldBlock;
   });
   if (early) return taken;
-  return ReceiveMany(state_->handle, state_->Headers(), slots, count, MSG_WAITFORONE,
-                     state_->lastError);
+  taken = ReceiveMany(state_->handle, state_->Headers(), slots, count, MSG_WAITFORONE,
+                      state_->lastError);
+  if (taken > 0) state_->spin.Woke();
+  return taken;
 #else
   return DatagramSocket::ReceiveBatchWaiting(slots, count, timeoutMs);
 #endif

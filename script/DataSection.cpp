@@ -176,13 +176,22 @@ uint64_t DataSection::NonBlankChunkCount() const {
 }
 
 uint32_t DataSection::NextNonBlankChunk(uint32_t offset) const {
+  static_cast<void>(NextNonBlankChunkBytes(offset));
+  return offset;
+}
+
+std::span<const uint8_t> DataSection::NextNonBlankChunkBytes(uint32_t& offset) const {
   const State& s = *state_;
   const uint64_t index = (uint64_t{offset} + kPageSize - 1) / kPageSize;
-  if (index * kPageSize >= s.length) return s.length;
+  offset = s.length;
+  if (index * kPageSize >= s.length) return {};
   for (auto at = s.pages.lower_bound(static_cast<uint32_t>(index)); at != s.pages.end(); ++at) {
-    if (!s.Blank(*at)) return at->first * kPageSize;
+    if (!s.Blank(*at)) {
+      offset = at->first * kPageSize;
+      return {at->second.data(), s.PageBytes(at->first)};
+    }
   }
-  return s.length;
+  return {};
 }
 
 uint64_t DataSection::StoredBytes() const { return uint64_t{state_->pages.size()} * kPageSize; }

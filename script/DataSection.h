@@ -41,6 +41,10 @@ class DataSection {
   // The offset from the base of the first of those chunks at offset or after it (a multiple
   // of 1024); Length() when none is left.
   [[nodiscard]] uint32_t NextNonBlankChunk(uint32_t offset) const;
+  // The same chunk's bytes where the section holds them, its offset in offset (Length() and no
+  // bytes when none is left): a download sends them from here, without a copy. Valid while the
+  // section is unchanged.
+  [[nodiscard]] std::span<const uint8_t> NextNonBlankChunkBytes(uint32_t& offset) const;
   // The bytes held in memory for the image: a multiple of the page size.
   [[nodiscard]] uint64_t StoredBytes() const;
 

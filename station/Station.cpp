@@ -45,6 +45,7 @@ struct Unit {
   UnitOutcome outcome = UnitOutcome::kFailed;
   // The attempt going on.
   uint32_t startedTick = 0;
+  uint64_t startedUs = 0;
   std::string startedTime;
   std::optional<uint32_t> ipBefore;
   uint32_t address = 0;
@@ -225,6 +226,7 @@ bool Station::State::Start(const MacAddress& mac, Unit& unit) {
 
   unit.touched = true;
   unit.startedTick = GetTickCount();
+  unit.startedUs = GetMicrosecondCount();
   unit.startedTime = RecordTimeText(Now());
   unit.bytesBefore = target.bytesSent;
   unit.resendsBefore = target.resends;
@@ -325,7 +327,7 @@ void Station::State::End(const MacAddress& mac, Unit& unit, UnitOutcome outcome,
   end.unitValues = unit.values;
   end.outcome = outcome;
   if (outcome != UnitOutcome::kPassed) end.error = std::move(error);
-  end.milliseconds = now - unit.startedTick;
+  end.microseconds = GetMicrosecondCount() - unit.startedUs;
   end.bytesSent = target.bytesSent - unit.bytesBefore;
   end.resends = target.resends - unit.resendsBefore;
   end.restartConfirmed = restartConfirmed;

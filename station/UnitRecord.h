@@ -59,7 +59,7 @@ struct EndRecord {
   std::optional<UnitValueList> unitValues;
   UnitOutcome outcome = UnitOutcome::kFailed;
   std::optional<std::string> error;
-  uint32_t milliseconds = 0;
+  uint64_t microseconds = 0;
   uint64_t bytesSent = 0;
   uint32_t resends = 0;
   std::optional<bool> restartConfirmed;

@@ -63,7 +63,7 @@ PyRunResult RunResultOf(const TargetRun& run) {
   result.ok = run.Succeeded();
   result.outcome = OutcomeName(run.outcome);
   if (!run.error.empty()) result.error = run.error;
-  result.seconds = run.elapsedMs / 1000.0;
+  result.seconds = static_cast<double>(run.elapsedUs) / 1e6;
   result.restartConfirmed = run.restartConfirmed;
   result.bytesSent = run.bytesSent;
   result.resends = run.resends;

@@ -399,7 +399,7 @@ const char* SimModel::State::Route(const SimDatagram& datagram, TraceRecord& req
   request.requestId = tagged->requestId;
   if (const char* fault = Befall(target, datagram.timeMs)) return fault;
   request.event = "handled";
-  Note(output, request);
+  if (recording) Note(output, request);
   Carry(target, type, bytes, request, datagram.timeMs, output);
   return nullptr;
 }
@@ -516,7 +516,7 @@ uint32_t SimModel::State::Fill(SimTarget& target, wire::ByteView bytes) {
 }
 
 uint32_t SimModel::State::Data(SimTarget& target, wire::ByteView bytes) {
-  const auto data = wire::DataRequest::Decode(bytes);
+  const auto data = wire::DataRequest::DecodeView(bytes);
   if (!data) return kStatusBadLength;
   const uint64_t count = data->data.size();
   if (data->offset + count > target.info.stagingSize) return kStatusOutOfRange;

@@ -29,15 +29,17 @@ struct SimTransport::State {
   uint16_t port = 0;
   TickSource* clock = nullptr;
   Hooks hooks;
+  uint32_t delayMs = 0;  // every reply's, as the queue holds them
   ReplyQueue queue;
   ListeningUdpSocket socket{kReceiveCapacity};
   std::thread thread;
   std::atomic<bool> stopping{false};
   uint32_t started = 0;
   std::vector<SimReply> replies;  // reused for every datagram
+  std::vector<SimReply> ready;    // replies nothing holds back, sent with their batch
   std::vector<ListeningUdpSocket::Outgoing> outgoing;
 
-  explicit State(uint32_t delayMs) : queue(delayMs) {}
+  explicit State(uint32_t delay) : delayMs(delay), queue(delay) {}
   void Run();
   void ReceiveWaiting();
   void Handle(int received);
@@ -117,8 +119,19 @@ void SimTransport::State::Handle(int received) {
     datagram.timeMs = now - started;
     replies.clear();
     hooks.handle(datagram, replies);
-    for (SimReply& reply : replies) queue.Push(std::move(reply), now);
+    for (SimReply& reply : replies) {
+      // A reply nothing holds back goes out with this batch's, past the queue.
+      if (delayMs == 0 && reply.extraDelayMs == 0) {
+        ready.push_back(std::move(reply));
+      } else {
+        queue.Push(std::move(reply), now);
+      }
+    }
   }
+  for (size_t first = 0; first < ready.size();) {
+    first += Transmit(std::span<SimReply>(ready).subspan(first));
+  }
+  ready.clear();
   SendDue();
 }
 

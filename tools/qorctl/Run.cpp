@@ -165,7 +165,7 @@ class ConsoleReporter final : public RunObserver {
                   : run.outcome == RunOutcome::kCancelled ? UnitOutcome::kCancelled
                                                           : UnitOutcome::kFailed;
     if (!ok) end.error = run.error;
-    end.milliseconds = run.elapsedMs;
+    end.microseconds = run.elapsedUs;
     end.bytesSent = run.bytesSent;
     end.resends = run.resends;
     end.restartConfirmed = run.restartConfirmed;

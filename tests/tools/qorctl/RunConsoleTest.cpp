@@ -170,11 +170,11 @@ TEST(RunConsoleTest, TheStationLogsEachUnitsStartAndEndOnALineOfItsOwn) {
   end.mac = start.mac;
   end.outcome = UnitOutcome::kFailed;
   end.error = "Target refused the WriteRequest for 00010000 (status 3)";
-  end.milliseconds = 2333;
+  end.microseconds = 2'333'000;
   console.UnitEnded(end);
   end.mac = kept.mac;
   end.outcome = UnitOutcome::kCancelled;
-  end.milliseconds = 120;
+  end.microseconds = 120'000;
   console.UnitEnded(end);
   EXPECT_EQ(Contents(out),
             "02:00:00:00:00:01  started at 127.0.1.1 (was Unassigned), serial=SN0001 "
