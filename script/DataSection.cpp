@@ -45,6 +45,23 @@ struct DataSection::State {
   std::optional<uint32_t> crc;
   uint32_t partialCrc = 0;
   uint64_t crcDone = 0;
+  // The pages holding another byte than 0xFF, in order, once found until the next change: a
+  // download asks for the next of them a thousand times a megabyte.
+  struct NonBlankPage {
+    uint32_t index;
+    const Page* page;
+  };
+  std::optional<std::vector<NonBlankPage>> nonBlank;
+
+  const std::vector<NonBlankPage>& NonBlank() {
+    if (!nonBlank) {
+      nonBlank.emplace();
+      for (const auto& entry : pages) {
+        if (!Blank(entry)) nonBlank->push_back({entry.first, &entry.second});
+      }
+    }
+    return *nonBlank;
+  }
 
   // Extends the partial CRC over the bytes up to end.
   void AdvanceCrc(uint64_t end) {
@@ -95,6 +112,7 @@ struct DataSection::State {
     crc.reset();
     partialCrc = 0;
     crcDone = 0;
+    nonBlank.reset();
     while (count > 0) {
       const auto index = static_cast<uint32_t>(offset / kPageSize);
       const size_t within = static_cast<size_t>(offset % kPageSize);
@@ -181,17 +199,17 @@ uint32_t DataSection::NextNonBlankChunk(uint32_t offset) const {
 }
 
 std::span<const uint8_t> DataSection::NextNonBlankChunkBytes(uint32_t& offset) const {
-  const State& s = *state_;
+  State& s = *state_;
   const uint64_t index = (uint64_t{offset} + kPageSize - 1) / kPageSize;
   offset = s.length;
   if (index * kPageSize >= s.length) return {};
-  for (auto at = s.pages.lower_bound(static_cast<uint32_t>(index)); at != s.pages.end(); ++at) {
-    if (!s.Blank(*at)) {
-      offset = at->first * kPageSize;
-      return {at->second.data(), s.PageBytes(at->first)};
-    }
-  }
-  return {};
+  const auto& nonBlank = s.NonBlank();
+  const auto at = std::lower_bound(
+      nonBlank.begin(), nonBlank.end(), index,
+      [](const State::NonBlankPage& page, uint64_t wanted) { return page.index < wanted; });
+  if (at == nonBlank.end()) return {};
+  offset = at->index * kPageSize;
+  return {at->page->data(), s.PageBytes(at->index)};
 }
 
 uint64_t DataSection::StoredBytes() const { return uint64_t{state_->pages.size()} * kPageSize; }

@@ -210,7 +210,6 @@ struct SimModel::State {
   SimOptions options;
   std::vector<SimTarget> targets;
   std::unordered_map<MacAddress, size_t, MacAddressHash> byMac;  // each request looks it up
-  std::vector<uint8_t> scratch;
   SimCounters counters;
   bool recording = true;
 
@@ -534,10 +533,13 @@ uint32_t SimModel::State::Write(SimTarget& target, wire::ByteView bytes, const T
   if (count > target.info.stagingSize || address + count > kAddressSpace) {
     return kStatusOutOfRange;
   }
-  std::vector<uint8_t>& staged = scratch;  // reused: writes are as large as staging buffers
-  staged.resize(count);
-  target.staging.Read(0, count, staged.data());
-  if (Crc32(std::span<const uint8_t>(staged)) != write->crc) return kStatusBadCrc;
+  // Checked and copied where the staging buffer holds it, page by page.
+  uint32_t crc = 0;
+  target.staging.Visit(0, count, [&crc](const uint8_t* piece, uint64_t length) {
+    crc = piece == nullptr ? Crc32ExtendRepeated(crc, 0xFF, length)
+                           : Crc32Extend(crc, {piece, static_cast<size_t>(length)});
+  });
+  if (crc != write->crc) return kStatusBadCrc;
   const uint32_t steps = options.progressReplies;
   for (uint32_t step = 0; step < steps; ++step) {
     const auto value = static_cast<uint32_t>(address + count * step / steps);
@@ -548,7 +550,15 @@ uint32_t SimModel::State::Write(SimTarget& target, wire::ByteView bytes, const T
     reply.record.status = value;
     Send(target, kWriteRequest, std::move(reply), output);
   }
-  target.memory.Write(address, count, staged.data());
+  uint64_t at = address;
+  target.staging.Visit(0, count, [&](const uint8_t* piece, uint64_t length) {
+    if (piece == nullptr) {
+      target.memory.Fill(at, length, 0xFF);
+    } else {
+      target.memory.Write(at, length, piece);
+    }
+    at += length;
+  });
   return kStatusOk;
 }
 

@@ -79,6 +79,15 @@ void SparseMemory::Read(uint64_t address, uint64_t length, uint8_t* out) const {
   });
 }
 
+void SparseMemory::Visit(
+    uint64_t address, uint64_t length,
+    const std::function<void(const uint8_t* bytes, uint64_t count)>& visit) const {
+  ForEachRun(address, length, [&](uint64_t index, uint64_t offset, uint64_t run) {
+    const auto found = state_->pages.find(index);
+    visit(found == state_->pages.end() ? nullptr : found->second->data() + offset, run);
+  });
+}
+
 void SparseMemory::Write(uint64_t address, uint64_t length, const uint8_t* bytes) {
   ForEachRun(address, length, [&](uint64_t index, uint64_t offset, uint64_t run) {
     std::copy_n(bytes, run, state_->Page(index).data() + offset);

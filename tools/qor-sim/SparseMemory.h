@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace qor::sim {
@@ -17,6 +18,10 @@ class SparseMemory {
   SparseMemory& operator=(SparseMemory&&) noexcept;
 
   void Read(uint64_t address, uint64_t length, uint8_t* out) const;
+  // Calls visit(bytes, count) for each piece of the range in order, without a copy: bytes is
+  // null for a piece never written, which reads 0xFF.
+  void Visit(uint64_t address, uint64_t length,
+             const std::function<void(const uint8_t* bytes, uint64_t count)>& visit) const;
   void Write(uint64_t address, uint64_t length, const uint8_t* bytes);
   // Filling whole pages with 0xFF frees them (their storage is kept for the next pages written).
   void Fill(uint64_t address, uint64_t length, uint8_t value);

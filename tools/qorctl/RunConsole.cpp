@@ -134,10 +134,11 @@ struct RunConsole::State {
 
   void PrintChange(Line& line) {
     line.pending = false;
-    const std::string text = line.final.empty() ? Describe(line) : line.final;
+    std::string text = line.final.empty() ? Describe(line) : line.final;
     if (text.empty() || text == line.lastPrinted) return;
-    line.lastPrinted = text;
-    logText += line.label + "  " + text + "\n";
+    // Appended piece by piece: a fast download logs a line per chunk.
+    logText.append(line.label).append("  ").append(text).append("\n");
+    line.lastPrinted = std::move(text);
   }
 };
 
