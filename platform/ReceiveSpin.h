@@ -19,8 +19,19 @@ namespace qor {
 class ReceiveSpin {
  public:
   using Clock = std::chrono::steady_clock;
-  static constexpr std::chrono::microseconds kSpin{50};
+  static constexpr std::chrono::microseconds kSpin{200};
   static constexpr int kMostSkipped = 64;
+  // A yield that takes longer than this gave the core to another thread.
+  static constexpr std::chrono::microseconds kYieldAlone{2};
+  // However little of it was ours, a spin ends after this.
+  static constexpr std::chrono::microseconds kMostWaited{1000};
+  // The thread moves to another core at most this often.
+  static constexpr std::chrono::milliseconds kMoveEvery{100};
+
+  // A thread that finds its core shared moves to another once it has been shared for moveAfter.
+  // The two ends of an exchange wait differently long, or both would move and trade cores.
+  ReceiveSpin() = default;
+  explicit ReceiveSpin(std::chrono::microseconds moveAfter) : moveAfter_(moveAfter) {}
 
   // Calls tryOnce (true: it took something) until it does or kSpin has passed, unless this wait
   // is one to skip; false when the caller is to sleep.
@@ -32,14 +43,34 @@ class ReceiveSpin {
       return false;
     }
     const auto start = Clock::now();
+    auto last = start;
+    Clock::duration spun{};
     for (;;) {
       if (tryOnce()) {
         skipped_ = 0;
         return true;
       }
+      const auto yielded = Clock::now();
       std::this_thread::yield();
       sleptAt_ = Clock::now();
-      if (sleptAt_ - start >= kSpin) break;
+      if (sleptAt_ - yielded < kYieldAlone) {
+        spun += sleptAt_ - last;
+        shared_ = false;
+      } else {
+        // Another thread had the core meanwhile, the peer often: taking turns with it costs
+        // each of us a switch per message while another core may stand idle. That time was
+        // not our spin, and sleeping now would have the peer's answer wake us on its core.
+        spun += yielded - last;
+        if (!shared_) sharedSince_ = yielded;
+        shared_ = true;
+        if (sleptAt_ - sharedSince_ >= moveAfter_ && sleptAt_ - movedAt_ >= kMoveEvery) {
+          movedAt_ = sleptAt_;
+          shared_ = false;
+          MoveToAnotherCore();
+        }
+      }
+      last = sleptAt_;
+      if (spun >= kSpin || sleptAt_ - start >= kMostWaited) break;
     }
     skipped_ = std::min(std::max(2 * skipped_, 1), kMostSkipped);
     toSkip_ = skipped_;
@@ -55,9 +86,16 @@ class ReceiveSpin {
   }
 
  private:
+  std::chrono::microseconds moveAfter_{};
   int skipped_ = 0;  // after the last spin that found nothing
   int toSkip_ = 0;
   Clock::time_point sleptAt_{};
+  Clock::time_point movedAt_{};
+  bool shared_ = false;  // since sharedSince_, every yield gave the core away
+  Clock::time_point sharedSince_{};
+
+  // Moves the calling thread to another core it may run on, where the system has one.
+  static void MoveToAnotherCore();
 };
 
 }  // namespace qor
