@@ -21,12 +21,47 @@ namespace {
 
 constexpr uint64_t kAddressSpace = 0x100000000ULL;
 
+// The CRC-32 of the first bytes of a staging buffer, taken as a download's chunks arrive in
+// order: a write then checks only what lies beyond. The simulator serves every target from one
+// thread, where reading each whole buffer at its write would hold up all the others.
+class StagedCrc {
+ public:
+  // The buffer's first length bytes are 0xFF now.
+  void Filled(uint64_t length) {
+    Lost();
+    blankEnd_ = length;
+  }
+  // Nothing of the buffer is known.
+  void Lost() { *this = {}; }
+  void Wrote(uint64_t offset, wire::ByteView bytes) {
+    // Behind what is counted, or past what is known blank: taken from the buffer at the write.
+    if (offset < end_ || offset > blankEnd_) {
+      Lost();
+      return;
+    }
+    crc_ = Crc32Extend(Crc32ExtendRepeated(crc_, 0xFF, offset - end_), bytes);
+    end_ = offset + bytes.size();
+    blankEnd_ = std::max(blankEnd_, end_);
+  }
+  // The CRC of the first count bytes, when known without reading them.
+  [[nodiscard]] std::optional<uint32_t> Of(uint64_t count) const {
+    if (count < end_ || count > blankEnd_) return std::nullopt;
+    return Crc32ExtendRepeated(crc_, 0xFF, count - end_);
+  }
+
+ private:
+  uint32_t crc_ = 0;  // of the bytes before end_
+  uint64_t end_ = 0;
+  uint64_t blankEnd_ = 0;  // the bytes from end_ to here are 0xFF
+};
+
 struct SimTarget {
   SimTargetInfo info;
   SparseMemory memory;
   SparseMemory staging;
   uint64_t stagedEnd = 0;  // how far fills and data have reached into the staging buffer
-  std::mt19937 random;     // this target's faults
+  StagedCrc stagedCrc;
+  std::mt19937 random;  // this target's faults
   // Answering nothing for silentFor ms from silentSince, for this reason; none when up.
   const char* silence = nullptr;
   uint32_t silentSince = 0;
@@ -95,7 +130,10 @@ double Draw(std::mt19937& random) { return static_cast<double>(random()) / 42949
 bool Happens(std::mt19937& random, double rate) { return rate > 0 && Draw(random) < rate; }
 
 // The power is gone, or the target restarts: what its staging buffer held is lost.
-void LoseStaging(SimTarget& target) { target.staging.Fill(0, target.stagedEnd, 0x00); }
+void LoseStaging(SimTarget& target) {
+  target.staging.Fill(0, target.stagedEnd, 0x00);
+  target.stagedCrc.Lost();
+}
 
 // Catches up with an absence that began, or ended, since a request last reached the target:
 // taken off the fixture it lost power; back on it, a later restart may take it off again.
@@ -209,6 +247,8 @@ SimReply MakeReply(const SimTarget& target, const TraceRecord& request, uint16_t
 struct SimModel::State {
   SimOptions options;
   std::vector<SimTarget> targets;
+  // Every target's memory and staging buffer share one: a write passes pages over uncopied.
+  std::shared_ptr<PagePool> pages = MakePagePool();
   std::unordered_map<MacAddress, size_t, MacAddressHash> byMac;  // each request looks it up
   SimCounters counters;
   bool recording = true;
@@ -282,6 +322,8 @@ void SimModel::State::CreateTargets() {
   const std::vector<SimEnvBlock> blocks = StartingBlocks(o);
   for (uint32_t i = 0; i < o.targets; ++i) {
     SimTarget& target = targets[i];
+    target.memory = SparseMemory(pages);
+    target.staging = SparseMemory(pages);
     target.info.mac = MacPlus(o.firstMac, i);
     const bool unassigned =
         o.firstAddress == 0 || i >= o.targets - std::min(o.unassigned, o.targets);
@@ -511,6 +553,7 @@ uint32_t SimModel::State::Fill(SimTarget& target, wire::ByteView bytes) {
   if (fill->length > target.info.stagingSize) return kStatusOutOfRange;
   target.staging.Fill(0, fill->length, 0xFF);
   target.stagedEnd = std::max<uint64_t>(target.stagedEnd, fill->length);
+  target.stagedCrc.Filled(fill->length);
   return kStatusOk;
 }
 
@@ -521,6 +564,7 @@ uint32_t SimModel::State::Data(SimTarget& target, wire::ByteView bytes) {
   if (data->offset + count > target.info.stagingSize) return kStatusOutOfRange;
   target.staging.Write(data->offset, count, data->data.data());
   target.stagedEnd = std::max<uint64_t>(target.stagedEnd, data->offset + count);
+  target.stagedCrc.Wrote(data->offset, data->data);
   return kStatusOk;
 }
 
@@ -533,13 +577,16 @@ uint32_t SimModel::State::Write(SimTarget& target, wire::ByteView bytes, const T
   if (count > target.info.stagingSize || address + count > kAddressSpace) {
     return kStatusOutOfRange;
   }
-  // Checked and copied where the staging buffer holds it, page by page.
-  uint32_t crc = 0;
-  target.staging.Visit(0, count, [&crc](const uint8_t* piece, uint64_t length) {
-    crc = piece == nullptr ? Crc32ExtendRepeated(crc, 0xFF, length)
-                           : Crc32Extend(crc, {piece, static_cast<size_t>(length)});
-  });
-  if (crc != write->crc) return kStatusBadCrc;
+  // Checked, unless the chunks told it already, then copied.
+  std::optional<uint32_t> crc = target.stagedCrc.Of(count);
+  if (!crc) {
+    crc = 0;
+    target.staging.Visit(0, count, [&crc](const uint8_t* piece, uint64_t length) {
+      crc = piece == nullptr ? Crc32ExtendRepeated(*crc, 0xFF, length)
+                             : Crc32Extend(*crc, {piece, static_cast<size_t>(length)});
+    });
+  }
+  if (*crc != write->crc) return kStatusBadCrc;
   const uint32_t steps = options.progressReplies;
   for (uint32_t step = 0; step < steps; ++step) {
     const auto value = static_cast<uint32_t>(address + count * step / steps);
@@ -550,15 +597,7 @@ uint32_t SimModel::State::Write(SimTarget& target, wire::ByteView bytes, const T
     reply.record.status = value;
     Send(target, kWriteRequest, std::move(reply), output);
   }
-  uint64_t at = address;
-  target.staging.Visit(0, count, [&](const uint8_t* piece, uint64_t length) {
-    if (piece == nullptr) {
-      target.memory.Fill(at, length, 0xFF);
-    } else {
-      target.memory.Write(at, length, piece);
-    }
-    at += length;
-  });
+  target.memory.CopyFrom(target.staging, 0, address, count);
   return kStatusOk;
 }
 

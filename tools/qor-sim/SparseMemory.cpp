@@ -9,7 +9,6 @@ namespace qor::sim {
 namespace {
 
 constexpr uint64_t kPageSize = 4096;
-using PageBytes = std::array<uint8_t, kPageSize>;
 
 // Calls visit(pageIndex, offsetInPage, run) for each piece of [address, address + length)
 // that lies in one page, in order.
@@ -24,56 +23,99 @@ void ForEachRun(uint64_t address, uint64_t length, Visit visit) {
   }
 }
 
-}  // namespace
-
 // Pages come from blocks that double in size up to this many pages: an allocator's heap on a
 // thread grows a page at a time otherwise, a system call per page of a large download.
 constexpr size_t kMostPagesPerBlock = 64;
 
-struct SparseMemory::State {
-  std::unordered_map<uint64_t, PageBytes*> pages;
-  std::vector<std::unique_ptr<PageBytes[]>> blocks;
-  size_t allocated = 0;            // pages in blocks
-  std::vector<PageBytes*> spares;  // pages in blocks that hold nothing; kept for reuse
+}  // namespace
 
-  PageBytes& Page(uint64_t index) {
-    PageBytes*& page = pages[index];
+class PagePool {
+ public:
+  struct Page {
+    std::array<uint8_t, kPageSize> bytes;
+    uint32_t holders = 0;
+  };
+
+  // A page for one holder; its bytes are whatever they were.
+  Page* Take() {
+    if (spares_.empty()) Grow();
+    Page* page = spares_.back();
+    spares_.pop_back();
+    page->holders = 1;
+    return page;
+  }
+  Page* Share(Page* page) {
+    ++page->holders;
+    return page;
+  }
+  void Drop(Page* page) {
+    if (--page->holders == 0) spares_.push_back(page);
+  }
+
+ private:
+  void Grow() {
+    const size_t count = std::clamp<size_t>(allocated_, 1, kMostPagesPerBlock);
+    blocks_.emplace_back(new Page[count]);
+    for (size_t i = count; i-- > 0;) spares_.push_back(&blocks_.back()[i]);
+    allocated_ += count;
+  }
+
+  std::vector<std::unique_ptr<Page[]>> blocks_;
+  size_t allocated_ = 0;       // pages in blocks
+  std::vector<Page*> spares_;  // pages in blocks that no memory holds
+};
+
+std::shared_ptr<PagePool> MakePagePool() { return std::make_shared<PagePool>(); }
+
+struct SparseMemory::State {
+  using Page = PagePool::Page;
+  std::shared_ptr<PagePool> pool;
+  std::unordered_map<uint64_t, Page*> pages;
+
+  ~State() {
+    for (const auto& [index, page] : pages) pool->Drop(page);
+  }
+
+  // The page to write to: made for the first write, copied first when another memory holds it.
+  Page& Writable(uint64_t index) {
+    Page*& page = pages[index];
     if (page == nullptr) {
-      if (spares.empty()) Grow();
-      page = spares.back();
-      spares.pop_back();
-      page->fill(0xFF);
+      page = pool->Take();
+      page->bytes.fill(0xFF);
+    } else if (page->holders > 1) {
+      Page* own = pool->Take();
+      own->bytes = page->bytes;
+      pool->Drop(page);
+      page = own;
     }
     return *page;
   }
-
-  void Grow() {
-    const size_t count = std::clamp<size_t>(allocated, 1, kMostPagesPerBlock);
-    blocks.emplace_back(new PageBytes[count]);
-    for (size_t i = count; i-- > 0;) spares.push_back(&blocks.back()[i]);
-    allocated += count;
-  }
-
   void Release(uint64_t index) {
     const auto found = pages.find(index);
     if (found == pages.end()) return;
-    spares.push_back(found->second);
+    pool->Drop(found->second);
     pages.erase(found);
+  }
+  [[nodiscard]] const Page* Find(uint64_t index) const {
+    const auto found = pages.find(index);
+    return found == pages.end() ? nullptr : found->second;
   }
 };
 
-SparseMemory::SparseMemory() : state_(std::make_unique<State>()) {}
+SparseMemory::SparseMemory() : SparseMemory(MakePagePool()) {}
+SparseMemory::SparseMemory(std::shared_ptr<PagePool> pool) : state_(std::make_unique<State>()) {
+  state_->pool = std::move(pool);
+}
 SparseMemory::~SparseMemory() = default;
 SparseMemory::SparseMemory(SparseMemory&&) noexcept = default;
 SparseMemory& SparseMemory::operator=(SparseMemory&&) noexcept = default;
 
 void SparseMemory::Read(uint64_t address, uint64_t length, uint8_t* out) const {
   ForEachRun(address, length, [&](uint64_t index, uint64_t offset, uint64_t run) {
-    const auto found = state_->pages.find(index);
-    if (found == state_->pages.end()) {
-      std::fill_n(out, run, 0xFF);
+    if (const PagePool::Page* page = state_->Find(index)) {
+      std::copy_n(page->bytes.data() + offset, run, out);
     } else {
-      std::copy_n(found->second->data() + offset, run, out);
+      std::fill_n(out, run, 0xFF);
     }
     out += run;
   });
@@ -83,14 +125,14 @@ void SparseMemory::Visit(
     uint64_t address, uint64_t length,
     const std::function<void(const uint8_t* bytes, uint64_t count)>& visit) const {
   ForEachRun(address, length, [&](uint64_t index, uint64_t offset, uint64_t run) {
-    const auto found = state_->pages.find(index);
-    visit(found == state_->pages.end() ? nullptr : found->second->data() + offset, run);
+    const PagePool::Page* page = state_->Find(index);
+    visit(page == nullptr ? nullptr : page->bytes.data() + offset, run);
   });
 }
 
 void SparseMemory::Write(uint64_t address, uint64_t length, const uint8_t* bytes) {
   ForEachRun(address, length, [&](uint64_t index, uint64_t offset, uint64_t run) {
-    std::copy_n(bytes, run, state_->Page(index).data() + offset);
+    std::copy_n(bytes, run, state_->Writable(index).bytes.data() + offset);
     bytes += run;
   });
 }
@@ -100,7 +142,28 @@ void SparseMemory::Fill(uint64_t address, uint64_t length, uint8_t value) {
     if (value == 0xFF && run == kPageSize) {
       state_->Release(index);  // a blank page needs no storage
     } else {
-      std::fill_n(state_->Page(index).data() + offset, run, value);
+      std::fill_n(state_->Writable(index).bytes.data() + offset, run, value);
+    }
+  });
+}
+
+void SparseMemory::CopyFrom(const SparseMemory& source, uint64_t sourceAddress, uint64_t address,
+                            uint64_t length) {
+  const bool shareable = source.state_->pool == state_->pool &&
+                         sourceAddress % kPageSize == address % kPageSize && &source != this;
+  const uint64_t shift = address - sourceAddress;  // wraps below; adds back right
+  ForEachRun(sourceAddress, length, [&](uint64_t index, uint64_t offset, uint64_t run) {
+    const PagePool::Page* page = source.state_->Find(index);
+    const uint64_t to = index * kPageSize + offset + shift;
+    if (shareable && run == kPageSize) {
+      state_->Release(to / kPageSize);
+      if (page != nullptr) {
+        state_->pages[to / kPageSize] = state_->pool->Share(const_cast<PagePool::Page*>(page));
+      }
+    } else if (page == nullptr) {
+      Fill(to, run, 0xFF);
+    } else {
+      Write(to, run, page->bytes.data() + offset);
     }
   });
 }

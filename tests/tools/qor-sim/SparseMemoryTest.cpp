@@ -57,5 +57,48 @@ TEST(SparseMemoryTest, OnlyWrittenPagesTakeStorageAndEverythingElseReadsErased) 
   EXPECT_EQ(Read(memory, 0x10000, 0x1000), Bytes(0x1000, 0xFF));
 }
 
+// A copy between memories of one pool shares whole pages; whichever writes next gets its own,
+// so neither ever sees the other's later bytes. The same copy works byte by byte otherwise.
+TEST(SparseMemoryTest, CopiesShareWholePagesUntilEitherSideWrites) {
+  struct Row {
+    const char* name;
+    bool onePool;
+    uint64_t from;
+    uint64_t to;
+  };
+  for (const Row& row :
+       {Row{"shared pages", true, 0, 0x100000}, Row{"another place in the page", true, 0, 0x100010},
+        Row{"two pools", false, 0, 0x100000}}) {
+    SCOPED_TRACE(row.name);
+    const auto pool = MakePagePool();
+    SparseMemory staging(pool);
+    SparseMemory memory = row.onePool ? SparseMemory(pool) : SparseMemory();
+    Bytes image(3 * 4096 + 100, 0x11);
+    image[5000] = 0x22;
+    staging.Write(row.from, image.size(), image.data());
+    // A page of the image left blank, and a page in memory the copy must erase.
+    staging.Fill(row.from + 4096, 4096, 0xFF);
+    std::fill_n(image.begin() + 4096, 4096, 0xFF);
+    const Bytes old(4096, 0x77);
+    memory.Write(row.to + 4096, old.size(), old.data());
+
+    memory.CopyFrom(staging, row.from, row.to, image.size());
+    EXPECT_EQ(Read(memory, row.to, image.size()), image);
+    EXPECT_EQ(Read(memory, row.to - 1, 1), Bytes(1, 0xFF)) << "nothing before the copy";
+
+    // Later writes to either side stay on that side.
+    const Bytes next(4096, 0x33);
+    staging.Write(row.from, next.size(), next.data());
+    EXPECT_EQ(Read(memory, row.to, image.size()), image);
+    const uint8_t mark = 0x44;
+    memory.Write(row.to + 10, 1, &mark);
+    EXPECT_EQ(Read(staging, row.from + 10, 1), Bytes(1, 0x33));
+    staging.Fill(row.from, image.size(), 0x00);
+    Bytes marked = image;
+    marked[10] = 0x44;
+    EXPECT_EQ(Read(memory, row.to, image.size()), marked);
+  }
+}
+
 }  // namespace
 }  // namespace qor::sim
