@@ -71,6 +71,8 @@ struct RunSession::State {
   void BeginAdded();
   void Settle(size_t index, RunOutcome outcome, std::string error);
   void StepAll();
+  // Sends the step's held requests; a run whose request cannot go fails with the send's text.
+  void SendHeld();
   void StepEach();
   void StepAnswered();
   void StepOne(size_t index);
@@ -153,7 +155,9 @@ void RunSession::State::StepAll() {
       joined || !told || settings.pace != RunPace::kFast || everyoneSteppedAt != now;
   if (everyone) everyoneSteppedAt = now;
   joined = false;
-  network.HoldSends();
+  // One run has nobody to share a batch with: its request leaves at once.
+  const bool holding = going.size() > 1;
+  if (holding) network.HoldSends();
   try {
     if (everyone) {
       StepEach();
@@ -161,10 +165,16 @@ void RunSession::State::StepAll() {
       StepAnswered();
     }
   } catch (...) {
-    network.SendHeld([](const Target&, const std::string&) {});
+    if (holding) network.SendHeld([](const Target&, const std::string&) {});
     Prune();
     throw;
   }
+  if (holding) SendHeld();
+  Prune();
+  if (observer != nullptr) observer->Stepped();
+}
+
+void RunSession::State::SendHeld() {
   network.SendHeld([this](const Target& target, const std::string& message) {
     // As if the directive's own send had failed: its run ends with the text.
     for (size_t k = 0; k < going.size(); ++k) {
@@ -173,8 +183,6 @@ void RunSession::State::StepAll() {
       Settle(i, RunOutcome::kFailed, message);
     }
   });
-  Prune();
-  if (observer != nullptr) observer->Stepped();
 }
 
 // By position: an observer told of an outcome may let another target join meanwhile.

@@ -92,10 +92,11 @@ bool StagingUpload::Continue(const DataSection& image, TargetNetwork& network, T
   s.chunk = image.NextNonBlankChunkBytes(s.offset);
   if (!s.chunk.empty()) {
     s.chunkAddress = image.Base() + s.offset;
+    s.SendChunk(network, target, /*again=*/false);
+    // While the target answers: what it shows, and the CRC the write will need up to the end
+    // of this chunk.
     display.SetProgress(s.offset, length);
     s.Show(display, Format("Sending %08X", s.chunkAddress));
-    s.SendChunk(network, target, /*again=*/false);
-    // While the target answers: the CRC the write will need, up to the end of this chunk.
     image.PrepareCrc(s.offset + static_cast<uint32_t>(s.chunk.size()));
     return true;
   }

@@ -94,6 +94,7 @@ SimTransport::Hooks SimEngine::State::Hooks() {
   };
   hooks.idle = [this] {
     std::lock_guard lock(mutex);
+    model.CatchUp();
     if (traceFile) traceFile->Flush();
   };
   return hooks;

@@ -23,7 +23,9 @@ constexpr uint64_t kAddressSpace = 0x100000000ULL;
 
 // The CRC-32 of the first bytes of a staging buffer, taken as a download's chunks arrive in
 // order: a write then checks only what lies beyond. The simulator serves every target from one
-// thread, where reading each whole buffer at its write would hold up all the others.
+// thread, where reading each whole buffer at its write would hold up all the others. The last
+// chunk is counted once the replies are out (CatchUp), or before anything else touches the
+// buffer.
 class StagedCrc {
  public:
   // The buffer's first length bytes are 0xFF now.
@@ -33,18 +35,32 @@ class StagedCrc {
   }
   // Nothing of the buffer is known.
   void Lost() { *this = {}; }
-  void Wrote(uint64_t offset, wire::ByteView bytes) {
+  // count bytes at offset are in the buffer now, to be counted by CatchUp, which comes before
+  // anything else changes the buffer.
+  void Wrote(uint64_t offset, uint64_t count) {
     // Behind what is counted, or past what is known blank: taken from the buffer at the write.
     if (offset < end_ || offset > blankEnd_) {
       Lost();
       return;
     }
-    crc_ = Crc32Extend(Crc32ExtendRepeated(crc_, 0xFF, offset - end_), bytes);
-    end_ = offset + bytes.size();
-    blankEnd_ = std::max(blankEnd_, end_);
+    waitingAt_ = offset;
+    waiting_ = count;
   }
-  // The CRC of the first count bytes, when known without reading them.
-  [[nodiscard]] std::optional<uint32_t> Of(uint64_t count) const {
+  // Counts the bytes waiting, from the buffer they are in.
+  void CatchUp(const SparseMemory& staging) {
+    if (waiting_ == 0) return;
+    crc_ = Crc32ExtendRepeated(crc_, 0xFF, waitingAt_ - end_);
+    staging.Visit(waitingAt_, waiting_, [this](const uint8_t* piece, uint64_t length) {
+      crc_ = piece == nullptr ? Crc32ExtendRepeated(crc_, 0xFF, length)
+                              : Crc32Extend(crc_, {piece, static_cast<size_t>(length)});
+    });
+    end_ = waitingAt_ + waiting_;
+    blankEnd_ = std::max(blankEnd_, end_);
+    waiting_ = 0;
+  }
+  // The CRC of the first count bytes, when known without reading them all.
+  [[nodiscard]] std::optional<uint32_t> Of(const SparseMemory& staging, uint64_t count) {
+    CatchUp(staging);
     if (count < end_ || count > blankEnd_) return std::nullopt;
     return Crc32ExtendRepeated(crc_, 0xFF, count - end_);
   }
@@ -52,7 +68,9 @@ class StagedCrc {
  private:
   uint32_t crc_ = 0;  // of the bytes before end_
   uint64_t end_ = 0;
-  uint64_t blankEnd_ = 0;  // the bytes from end_ to here are 0xFF
+  uint64_t blankEnd_ = 0;   // the bytes from end_ to here are 0xFF
+  uint64_t waitingAt_ = 0;  // bytes in the buffer, not yet counted
+  uint64_t waiting_ = 0;
 };
 
 struct SimTarget {
@@ -61,7 +79,8 @@ struct SimTarget {
   SparseMemory staging;
   uint64_t stagedEnd = 0;  // how far fills and data have reached into the staging buffer
   StagedCrc stagedCrc;
-  std::mt19937 random;  // this target's faults
+  bool uncounted = false;  // in the model's list for CatchUp
+  std::mt19937 random;     // this target's faults
   // Answering nothing for silentFor ms from silentSince, for this reason; none when up.
   const char* silence = nullptr;
   uint32_t silentSince = 0;
@@ -252,6 +271,7 @@ struct SimModel::State {
   std::unordered_map<MacAddress, size_t, MacAddressHash> byMac;  // each request looks it up
   SimCounters counters;
   bool recording = true;
+  std::vector<SimTarget*> uncounted;  // with chunks waiting for CatchUp
 
   // Keeps record for the trace, unless nothing records.
   void Note(SimOutput& output, TraceRecord record) const {
@@ -294,6 +314,14 @@ SimModel::SimModel(const SimOptions& options) : state_(std::make_unique<State>()
 SimModel::~SimModel() = default;
 
 void SimModel::SetRecording(bool recording) { state_->recording = recording; }
+
+void SimModel::CatchUp() {
+  for (SimTarget* target : state_->uncounted) {
+    target->stagedCrc.CatchUp(target->staging);
+    target->uncounted = false;
+  }
+  state_->uncounted.clear();
+}
 
 namespace {
 
@@ -562,9 +590,11 @@ uint32_t SimModel::State::Data(SimTarget& target, wire::ByteView bytes) {
   if (!data) return kStatusBadLength;
   const uint64_t count = data->data.size();
   if (data->offset + count > target.info.stagingSize) return kStatusOutOfRange;
+  target.stagedCrc.CatchUp(target.staging);
   target.staging.Write(data->offset, count, data->data.data());
   target.stagedEnd = std::max<uint64_t>(target.stagedEnd, data->offset + count);
-  target.stagedCrc.Wrote(data->offset, data->data);
+  target.stagedCrc.Wrote(data->offset, count);
+  if (!std::exchange(target.uncounted, true)) uncounted.push_back(&target);
   return kStatusOk;
 }
 
@@ -578,7 +608,7 @@ uint32_t SimModel::State::Write(SimTarget& target, wire::ByteView bytes, const T
     return kStatusOutOfRange;
   }
   // Checked, unless the chunks told it already, then copied.
-  std::optional<uint32_t> crc = target.stagedCrc.Of(count);
+  std::optional<uint32_t> crc = target.stagedCrc.Of(target.staging, count);
   if (!crc) {
     crc = 0;
     target.staging.Visit(0, count, [&crc](const uint8_t* piece, uint64_t length) {

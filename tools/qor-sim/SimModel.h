@@ -60,6 +60,8 @@ class SimModel {
   // Whether Handle writes trace records (SimOutput::records, SimReply::record), as it does from
   // the start; without them a request costs less, and its replies are the same.
   void SetRecording(bool recording);
+  // Work that may wait until the replies to the requests handled are out.
+  void CatchUp();
 
   // Carries out one request, appending to output.
   void Handle(const SimDatagram& request, SimOutput& output);
