@@ -80,6 +80,7 @@ class DatagramSocket {
   // one system call where the platform has one. Returns how many slots were filled, or -1 with
   // LastError() set when not even one was (kWouldBlock: nothing waits). A slot whose datagram
   // did not fit has length -1. The base receives one at a time and stops after such a slot.
+  // A caller that calls again with the same slots keeps their buffers where they were.
   virtual int ReceiveBatch(ReceiveSlot* slots, int count);
 
   // As ReceiveBatch, once a datagram is waiting or timeoutMs (-1: no limit) has passed: waiting

@@ -158,7 +158,8 @@ constexpr int kMostPerCall = 64;
 #ifdef __linux__
 // The headers of one batch receive, kept from call to call: callers reuse their slots.
 struct ReceiveHeaders {
-  int prepared = 0;  // headers set up for the slots, from the first
+  int prepared = 0;                    // headers set up for the slots, from the first
+  const ReceiveSlot* slots = nullptr;  // the slots they were set up for
   mmsghdr headers[kMostPerCall] = {};
   iovec parts[kMostPerCall] = {};
   sockaddr_in sources[kMostPerCall] = {};
@@ -268,11 +269,13 @@ int ReceiveMany(Handle handle, ReceiveHeaders& batch, ReceiveSlot* slots, int co
                 int& lastError) {
   count = std::min(count, kMostPerCall);
   if (count <= 0) return 0;
-  bool ready = batch.prepared >= count;
-  for (int i = 0; ready && i < count; ++i) {
-    ready =
-        batch.parts[i].iov_base == slots[i].buffer && batch.parts[i].iov_len == slots[i].capacity;
-  }
+  // The same slots as last time, their first and last buffers where they were: ready. (A caller
+  // keeps its slots and their buffers, or passes others.)
+  const auto same = [&](int i) {
+    return batch.parts[i].iov_base == slots[i].buffer &&
+           batch.parts[i].iov_len == slots[i].capacity;
+  };
+  const bool ready = batch.slots == slots && batch.prepared >= count && same(0) && same(count - 1);
   if (!ready) {
     for (int i = 0; i < count; ++i) {
       batch.parts[i] = {slots[i].buffer, slots[i].capacity};
@@ -284,6 +287,7 @@ int ReceiveMany(Handle handle, ReceiveHeaders& batch, ReceiveSlot* slots, int co
       header.msg_namelen = sizeof batch.sources[i];
     }
     batch.prepared = count;
+    batch.slots = slots;
   }
   const int got = recvmmsg(handle, batch.headers, static_cast<unsigned>(count), flags, nullptr);
   if (got < 0) {

@@ -80,7 +80,8 @@ void SimTransport::Stop() {
 
 void SimTransport::State::Run() {
   while (!stopping) {
-    const int waitMs = queue.WaitMs(clock->Now());
+    // Nothing held back (the usual case) needs no look at the clock.
+    const int waitMs = queue.Size() == 0 ? -1 : queue.WaitMs(clock->Now());
     if (waitMs < 0) {
       // Nothing held back: sleep in the receive, so a request costs one call to take in.
       const int received = socket.Receive(/*wait=*/true);
@@ -136,6 +137,7 @@ void SimTransport::State::Handle(int received) {
 }
 
 void SimTransport::State::SendDue() {
+  if (queue.Size() == 0) return;
   std::vector<SimReply> due = queue.TakeDue(clock->Now());
   for (size_t first = 0; first < due.size();) {
     first += Transmit(std::span<SimReply>(due).subspan(first));

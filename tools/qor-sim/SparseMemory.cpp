@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <unordered_map>
 #include <vector>
 
 namespace qor::sim {
@@ -69,19 +68,51 @@ std::shared_ptr<PagePool> MakePagePool() { return std::make_shared<PagePool>(); 
 
 struct SparseMemory::State {
   using Page = PagePool::Page;
+  // Pages by index in tables of kTablePages, made as the first page of each is written: two
+  // loads find a page, where a hash map would hash, and allocate a node for every page taken.
+  static constexpr uint64_t kTablePages = 256;
+  using Table = std::array<Page*, kTablePages>;
   std::shared_ptr<PagePool> pool;
-  std::unordered_map<uint64_t, Page*> pages;
+  std::vector<std::unique_ptr<Table>> tables;
+  size_t count = 0;  // pages held
 
   ~State() {
-    for (const auto& [index, page] : pages) pool->Drop(page);
+    for (const auto& table : tables) {
+      if (!table) continue;
+      for (Page* page : *table) {
+        if (page != nullptr) pool->Drop(page);
+      }
+    }
+  }
+
+  [[nodiscard]] Page* Find(uint64_t index) const {
+    const uint64_t at = index / kTablePages;
+    return at < tables.size() && tables[at] ? (*tables[at])[index % kTablePages] : nullptr;
+  }
+  Page*& Slot(uint64_t index) {
+    const uint64_t at = index / kTablePages;
+    if (at >= tables.size()) tables.resize(at + 1);
+    if (!tables[at]) tables[at] = std::make_unique<Table>();
+    return (*tables[at])[index % kTablePages];
+  }
+  // Holds page at index in place of whatever was there.
+  void Put(uint64_t index, Page* page) {
+    Page*& slot = Slot(index);
+    if (slot != nullptr) {
+      pool->Drop(slot);
+      --count;
+    }
+    slot = page;
+    if (page != nullptr) ++count;
   }
 
   // The page to write to: made for the first write, copied first when another memory holds it.
   Page& Writable(uint64_t index) {
-    Page*& page = pages[index];
+    Page*& page = Slot(index);
     if (page == nullptr) {
       page = pool->Take();
       page->bytes.fill(0xFF);
+      ++count;
     } else if (page->holders > 1) {
       Page* own = pool->Take();
       own->bytes = page->bytes;
@@ -91,14 +122,7 @@ struct SparseMemory::State {
     return *page;
   }
   void Release(uint64_t index) {
-    const auto found = pages.find(index);
-    if (found == pages.end()) return;
-    pool->Drop(found->second);
-    pages.erase(found);
-  }
-  [[nodiscard]] const Page* Find(uint64_t index) const {
-    const auto found = pages.find(index);
-    return found == pages.end() ? nullptr : found->second;
+    if (Find(index) != nullptr) Put(index, nullptr);
   }
 };
 
@@ -156,10 +180,9 @@ void SparseMemory::CopyFrom(const SparseMemory& source, uint64_t sourceAddress, 
     const PagePool::Page* page = source.state_->Find(index);
     const uint64_t to = index * kPageSize + offset + shift;
     if (shareable && run == kPageSize) {
-      state_->Release(to / kPageSize);
-      if (page != nullptr) {
-        state_->pages[to / kPageSize] = state_->pool->Share(const_cast<PagePool::Page*>(page));
-      }
+      state_->Put(to / kPageSize, page == nullptr
+                                      ? nullptr
+                                      : state_->pool->Share(const_cast<PagePool::Page*>(page)));
     } else if (page == nullptr) {
       Fill(to, run, 0xFF);
     } else {
@@ -168,6 +191,6 @@ void SparseMemory::CopyFrom(const SparseMemory& source, uint64_t sourceAddress, 
   });
 }
 
-size_t SparseMemory::PageCount() const { return state_->pages.size(); }
+size_t SparseMemory::PageCount() const { return state_->count; }
 
 }  // namespace qor::sim
