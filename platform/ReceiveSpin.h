@@ -9,13 +9,15 @@ namespace qor {
 // Before a receive sleeps, it keeps trying without sleeping for a moment: a thread that sleeps
 // and is woken on another core runs again only after tens of microseconds (on a virtual machine
 // most of all), several times a whole round trip on loopback, while a peer on another core
-// answers within the moment. Between tries the processor is offered to whoever else waits for
-// it, so that a peer sharing this core answers now rather than after our time slice. A peer
-// across a network takes longer: after each spin that found nothing, twice as many waits as
-// after the last (up to kMostSkipped) sleep at once before the next spin. So a spin costs at most
-// kSpin of processor time, and where spinning does not pay, that once every kMostSkipped waits.
-// A sleep that ends within kSpin shows that spinning pays again (a transfer begins after a
-// pause): the caller says so with Woke, and the next wait spins.
+// answers within the moment. Between tries the core is offered to whoever else waits for it, so
+// that a peer sharing it answers now rather than after our time slice; the time the peer had is
+// not counted as spinning, and a thread whose core stays shared moves to another, as two ends of
+// a transfer taking turns on one core while another stands idle is the slowest way to run. A
+// peer across a network takes longer: after each spin that found nothing, twice as many waits
+// as after the last (up to kMostSkipped) sleep at once before the next spin. So a spin costs at
+// most kSpin of our own processor time (kMostWaited in all), and where spinning does not pay,
+// that once every kMostSkipped waits. A sleep that ends within kSpin shows that spinning pays
+// again (a transfer begins after a pause): the caller says so with Woke, and the next wait spins.
 class ReceiveSpin {
  public:
   using Clock = std::chrono::steady_clock;
