@@ -28,7 +28,7 @@ class ReceiveSpin {
   // However little of it was ours, a spin ends after this.
   static constexpr std::chrono::microseconds kMostWaited{1000};
   // The thread moves to another core at most this often.
-  static constexpr std::chrono::milliseconds kMoveEvery{100};
+  static constexpr std::chrono::milliseconds kMoveEvery{10};
 
   // A thread that finds its core shared moves to another once it has been shared for moveAfter.
   // The two ends of an exchange wait differently long, or both would move and trade cores.
