@@ -1,6 +1,7 @@
 #include "app/CScriptDialog.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "exec/ScriptRunner.h"
 #include "net/TargetNetwork.h"
@@ -146,11 +147,16 @@ void CScriptDialog::OnTimer(unsigned) {
 void CScriptDialog::OnSocketReadable(unsigned) {
   // A target that answers within microseconds is stepped here again, for up to a tick, instead
   // of through the event loop, whose wake-up takes longer than the answer.
+  // The last spin begins early enough to end within the tick.
+  constexpr auto kLastSpinAt =
+      kStepPeriodMs -
+      static_cast<uint32_t>(
+          std::chrono::ceil<std::chrono::milliseconds>(ReceiveSpin::kMostWaited).count());
   const uint32_t started = GetTickCount();
   do {
     if (!Step()) return;
   } while (!state_->runner->Closed() && !state_->runner->Finished() &&
-           GetTickCount() - started < kStepPeriodMs &&
+           GetTickCount() - started < kLastSpinAt &&
            state_->spin.BeforeSleeping([this] { return state_->network.WaitReadable(0); }));
   if (GetTickCount() - state_->shownAt < kStepPeriodMs) return;
   ShowLines();
