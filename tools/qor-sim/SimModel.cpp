@@ -557,15 +557,8 @@ uint32_t SimModel::State::Write(SimTarget& target, wire::ByteView bytes, const T
     return kStatusOutOfRange;
   }
   // Checked, unless the chunks told it already, then copied.
-  std::optional<uint32_t> crc = target.stagedCrc.Of(target.staging, count);
-  if (!crc) {
-    crc = 0;
-    target.staging.Visit(0, count, [&crc](const uint8_t* piece, uint64_t length) {
-      crc = piece == nullptr ? Crc32ExtendRepeated(*crc, 0xFF, length)
-                             : Crc32Extend(*crc, {piece, static_cast<size_t>(length)});
-    });
-  }
-  if (*crc != write->crc) return kStatusBadCrc;
+  const std::optional<uint32_t> counted = target.stagedCrc.Of(target.staging, count);
+  if ((counted ? *counted : target.staging.Crc32(0, count)) != write->crc) return kStatusBadCrc;
   const uint32_t steps = options.progressReplies;
   for (uint32_t step = 0; step < steps; ++step) {
     const auto value = static_cast<uint32_t>(address + count * step / steps);
@@ -700,20 +693,12 @@ std::string SimModel::Dump(const std::vector<SimRegion>& regions, uint32_t nowMs
       {"environment", {{"address", o.environmentAddress}, {"length", o.environmentLength}}},
       {"targets", nlohmann::ordered_json::array()}};
 
-  std::vector<uint8_t> piece;
   for (const SimTarget& target : s.targets) {
     nlohmann::ordered_json crcs = nlohmann::ordered_json::array();
     for (const SimRegion& region : regions) {
-      // A piece at a time: a region may be as large as the whole memory.
-      uint32_t crc = 0;
-      constexpr uint64_t kPiece = 64 * 1024;
       const uint64_t end =
           std::min<uint64_t>(uint64_t{region.address} + region.length, kAddressSpace);
-      for (uint64_t at = region.address; at < end; at += kPiece) {
-        piece.resize(std::min(kPiece, end - at));
-        target.memory.Read(at, piece.size(), piece.data());
-        crc = Crc32Extend(crc, piece);
-      }
+      const uint32_t crc = target.memory.Crc32(region.address, end - region.address);
       crcs.push_back({{"address", region.address}, {"length", region.length}, {"crc", crc}});
     }
     const char* silence = SilenceAt(target, nowMs);

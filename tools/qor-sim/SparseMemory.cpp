@@ -4,6 +4,8 @@
 #include <array>
 #include <vector>
 
+#include "net/Crc32.h"
+
 namespace qor::sim {
 namespace {
 
@@ -145,13 +147,19 @@ void SparseMemory::Read(uint64_t address, uint64_t length, uint8_t* out) const {
   });
 }
 
-void SparseMemory::Visit(
-    uint64_t address, uint64_t length,
-    const std::function<void(const uint8_t* bytes, uint64_t count)>& visit) const {
+uint32_t SparseMemory::Crc32(uint64_t address, uint64_t length, uint32_t crc) const {
+  uint64_t blank = 0;  // 0xFF bytes not yet counted
   ForEachRun(address, length, [&](uint64_t index, uint64_t offset, uint64_t run) {
     const PagePool::Page* page = state_->Find(index);
-    visit(page == nullptr ? nullptr : page->bytes.data() + offset, run);
+    if (page == nullptr) {
+      blank += run;
+      return;
+    }
+    crc = Crc32Extend(Crc32ExtendRepeated(crc, 0xFF, blank),
+                      {page->bytes.data() + offset, static_cast<size_t>(run)});
+    blank = 0;
   });
+  return Crc32ExtendRepeated(crc, 0xFF, blank);
 }
 
 void SparseMemory::Write(uint64_t address, uint64_t length, const uint8_t* bytes) {

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 namespace qor::sim {
@@ -24,10 +23,9 @@ class SparseMemory {
   SparseMemory& operator=(SparseMemory&&) noexcept;
 
   void Read(uint64_t address, uint64_t length, uint8_t* out) const;
-  // Calls visit(bytes, count) for each piece of the range in order, without a copy: bytes is
-  // null for a piece never written, which reads 0xFF.
-  void Visit(uint64_t address, uint64_t length,
-             const std::function<void(const uint8_t* bytes, uint64_t count)>& visit) const;
+  // The CRC-32 of the range, extended from crc, read where the pages are: a run of pages never
+  // written costs one step however long it is.
+  [[nodiscard]] uint32_t Crc32(uint64_t address, uint64_t length, uint32_t crc = 0) const;
   void Write(uint64_t address, uint64_t length, const uint8_t* bytes);
   // Filling whole pages with 0xFF frees them (their storage is kept for the next pages written).
   void Fill(uint64_t address, uint64_t length, uint8_t value);

@@ -38,11 +38,7 @@ class StagedCrc {
   // Counts the bytes waiting, from the buffer they are in.
   void CatchUp(const SparseMemory& staging) {
     if (waiting_ == 0) return;
-    crc_ = Crc32ExtendRepeated(crc_, 0xFF, waitingAt_ - end_);
-    staging.Visit(waitingAt_, waiting_, [this](const uint8_t* piece, uint64_t length) {
-      crc_ = piece == nullptr ? Crc32ExtendRepeated(crc_, 0xFF, length)
-                              : Crc32Extend(crc_, {piece, static_cast<size_t>(length)});
-    });
+    crc_ = staging.Crc32(waitingAt_, waiting_, Crc32ExtendRepeated(crc_, 0xFF, waitingAt_ - end_));
     end_ = waitingAt_ + waiting_;
     blankEnd_ = std::max(blankEnd_, end_);
     waiting_ = 0;

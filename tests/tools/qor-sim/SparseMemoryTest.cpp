@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "net/Crc32.h"
 #include "tools/qor-sim/SparseMemory.h"
 
 namespace qor::sim {
@@ -35,6 +36,9 @@ TEST(SparseMemoryTest, OnlyWrittenPagesTakeStorageAndEverythingElseReadsErased) 
   Bytes expected(3 * 4096, 0xFF);
   std::copy(across.begin(), across.end(), expected.begin() + 4096 + 0xFFE);
   EXPECT_EQ(Read(memory, 0x0000, 3 * 4096), expected);
+  // Its CRC, read where the pages are, blank runs and all, from an arbitrary start.
+  EXPECT_EQ(memory.Crc32(0x0000, 3 * 4096), Crc32(std::span<const uint8_t>(expected)));
+  EXPECT_EQ(memory.Crc32(kSpace - 6, 6), Crc32(Bytes{0xFF, 0xFF, 1, 2, 3, 4}));
 
   // Filling part of a page keeps it; erasing whole pages frees them.
   memory.Fill(0x1FFF, 2, 0x00);
