@@ -64,7 +64,7 @@ struct TargetNetwork::State {
   std::vector<uint8_t> heldBytes;
   std::vector<HeldRequest> held;
   std::vector<SendSlot> sendSlots;  // reused by every SendHeld, as are the two above
-  wire::Bytes unheld;               // a data request encoded while nothing is held
+  wire::Bytes unheld;               // a request encoded while nothing is held
   // The range every discovery also sweeps by unicast; none without one.
   std::unique_ptr<RangeSweep> sweep;
 
@@ -78,9 +78,12 @@ struct TargetNetwork::State {
   void Accept(const ReceiveSlot& slot, TargetListObserver* observer);
   // Throws the Exception of Send.
   void SendTo(const uint8_t* message, size_t length, uint32_t address);
-  // Sends to target the length bytes at start of heldBytes (while holding: they stay there
-  // for SendHeld) or of unheld, counting them as Send does. Throws the Exception of Send.
-  void SendEncoded(size_t start, size_t length, const Target& target);
+  // Where a request to a target is encoded, from start: at the end of the held batch, or in a
+  // buffer of its own when it goes at once.
+  wire::Bytes& RequestBuffer(size_t& start);
+  // Holds or sends the request encoded from start in RequestBuffer, counting its bytes on the
+  // target. Throws the Exception of Send.
+  void SendRequest(size_t start, const Target& target);
   void Dispatch(wire::ByteView bytes, uint16_t type, TargetListObserver* observer);
   void Announce(const wire::DiscoverReply& reply, TargetListObserver* observer);
   // The target whose context waits for requestId; null when none does.
@@ -140,14 +143,10 @@ TargetNetwork::~TargetNetwork() {
 void TargetNetwork::Send(const uint8_t* message, size_t length, const Target* target) {
   State& s = *state_;
   if (target != nullptr) {
-    // Counted on the table's own entry; the caller's may be a copy.
-    if (Target* known = s.table.Find(target->mac)) known->bytesSent += length;
-    if (s.holding) {
-      s.held.push_back({s.heldBytes.size(), length, target});
-      s.heldBytes.insert(s.heldBytes.end(), message, message + length);
-      return;
-    }
-    s.SendTo(message, length, target->ipAddress);
+    size_t start = 0;
+    wire::Bytes& out = s.RequestBuffer(start);
+    out.insert(out.end(), message, message + length);
+    s.SendRequest(start, *target);
     return;
   }
   // One address that cannot be reached (a limited broadcast without a default route, say) must
@@ -165,7 +164,17 @@ void TargetNetwork::Send(const uint8_t* message, size_t length, const Target* ta
   if (!sent && firstFailure) throw *firstFailure;
 }
 
-void TargetNetwork::State::SendEncoded(size_t start, size_t length, const Target& target) {
+wire::Bytes& TargetNetwork::State::RequestBuffer(size_t& start) {
+  if (!holding) unheld.clear();
+  wire::Bytes& out = holding ? heldBytes : unheld;
+  start = out.size();
+  return out;
+}
+
+void TargetNetwork::State::SendRequest(size_t start, const Target& target) {
+  const wire::Bytes& out = holding ? heldBytes : unheld;
+  const size_t length = out.size() - start;
+  // Counted on the table's own entry; the caller's may be a copy.
   if (Target* known = table.Find(target.mac)) known->bytesSent += length;
   if (holding) {
     held.push_back({start, length, &target});
@@ -482,13 +491,10 @@ void TargetNetwork::SendDataRequest(const Target& target, uint32_t requestId, ui
                            static_cast<unsigned>(kMaxDataBytes), static_cast<unsigned>(count)));
   }
   State& s = *state_;
-  // Encoded straight into the held batch, or into a buffer kept for it: the chunk is copied
-  // once on its way out.
-  wire::Bytes& out = s.holding ? s.heldBytes : s.unheld;
-  if (!s.holding) out.clear();
-  const size_t start = out.size();
-  wire::DataRequest::AppendEncoded(out, target.mac, requestId, offset, data);
-  s.SendEncoded(start, out.size() - start, target);
+  // Encoded straight where it leaves from: the chunk is copied once on its way out.
+  size_t start = 0;
+  wire::DataRequest::AppendEncoded(s.RequestBuffer(start), target.mac, requestId, offset, data);
+  s.SendRequest(start, target);
 }
 
 void TargetNetwork::SendWriteRequest(const Target& target, uint32_t requestId, uint32_t address,
