@@ -19,16 +19,16 @@ struct ReplyQueue::State {
   // Replies held back longer than the rest (SimReply::extraDelayMs): few, so looked through.
   std::vector<Waiting> late;
 
-  [[nodiscard]] uint32_t WaitFor(const Waiting& entry) const {
-    return delayMs + entry.reply.extraDelayMs;
+  [[nodiscard]] uint32_t WaitFor(const SimReply& reply) const {
+    return delayMs + reply.extraDelayMs;
   }
   [[nodiscard]] bool Due(const Waiting& entry, uint32_t now) const {
     // Unsigned difference: right across the clock's wrap.
-    const uint32_t wait = WaitFor(entry);
+    const uint32_t wait = WaitFor(entry.reply);
     return wait == 0 || now - entry.arrivedAt > wait;
   }
   [[nodiscard]] uint64_t Left(const Waiting& entry, uint32_t now) const {
-    return Due(entry, now) ? 0 : uint64_t{WaitFor(entry)} + 1 - (now - entry.arrivedAt);
+    return Due(entry, now) ? 0 : uint64_t{WaitFor(entry.reply)} + 1 - (now - entry.arrivedAt);
   }
 };
 
@@ -70,6 +70,8 @@ int ReplyQueue::WaitMs(uint32_t now) const {
   for (const State::Waiting& entry : s.late) left = std::min(left, s.Left(entry, now));
   return static_cast<int>(std::min<uint64_t>(left, std::numeric_limits<int>::max()));
 }
+
+bool ReplyQueue::HoldsBack(const SimReply& reply) const { return state_->WaitFor(reply) > 0; }
 
 size_t ReplyQueue::Size() const { return state_->waiting.size() + state_->late.size(); }
 

@@ -27,6 +27,8 @@ class ReplyQueue {
   // Milliseconds until the next reply falls due: -1 when none waits, 0 when one is due now.
   [[nodiscard]] int WaitMs(uint32_t now) const;
   [[nodiscard]] size_t Size() const;
+  // Whether the reply would wait at all: without a delay it may go out at once, past the queue.
+  [[nodiscard]] bool HoldsBack(const SimReply& reply) const;
 
  private:
   struct State;

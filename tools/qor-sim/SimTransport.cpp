@@ -29,7 +29,6 @@ struct SimTransport::State {
   uint16_t port = 0;
   TickSource* clock = nullptr;
   Hooks hooks;
-  uint32_t delayMs = 0;  // every reply's, as the queue holds them
   ReplyQueue queue;
   ListeningUdpSocket socket{kReceiveCapacity};
   std::thread thread;
@@ -39,7 +38,7 @@ struct SimTransport::State {
   std::vector<SimReply> ready;    // replies nothing holds back, sent with their batch
   std::vector<ListeningUdpSocket::Outgoing> outgoing;
 
-  explicit State(uint32_t delay) : delayMs(delay), queue(delay) {}
+  explicit State(uint32_t delayMs) : queue(delayMs) {}
   void Run();
   void ReceiveWaiting();
   void Handle(int received);
@@ -122,10 +121,10 @@ void SimTransport::State::Handle(int received) {
     hooks.handle(datagram, replies);
     for (SimReply& reply : replies) {
       // A reply nothing holds back goes out with this batch's, past the queue.
-      if (delayMs == 0 && reply.extraDelayMs == 0) {
-        ready.push_back(std::move(reply));
-      } else {
+      if (queue.HoldsBack(reply)) {
         queue.Push(std::move(reply), now);
+      } else {
+        ready.push_back(std::move(reply));
       }
     }
   }
