@@ -78,6 +78,20 @@ static void Prepare(struct Batch* batch) {
   }
 }
 
+/* Takes in what waits, up to a batch; when nothing does, gives the processor to whoever waits
+   for it and returns 0. Never a sleep: a peer that shares this core runs now instead of after
+   our slice. */
+static int ReceiveSome(int s, struct Batch* in) {
+  for (int i = 0; i < kBatch; ++i) {
+    in->vectors[i].iov_len = kMaxBytes;
+    in->headers[i].msg_hdr.msg_namelen = sizeof in->peers[i];
+  }
+  const int got = recvmmsg(s, in->headers, kBatch, MSG_DONTWAIT, NULL);
+  if (got > 0) return got;
+  sched_yield();
+  return 0;
+}
+
 /* Sends count prepared datagrams, trying again while the queue is full. */
 static int SendAll(int s, struct mmsghdr* headers, int count) {
   for (int first = 0; first < count;) {
@@ -99,16 +113,8 @@ static void Serve(int s, int transfers, int requests, int replyBytes) {
   Prepare(&in);
   Prepare(&out);
   for (;;) {
-    for (int i = 0; i < kBatch; ++i) {
-      in.vectors[i].iov_len = kMaxBytes;
-      in.headers[i].msg_hdr.msg_namelen = sizeof in.peers[i];
-    }
-    const int got = recvmmsg(s, in.headers, kBatch, MSG_DONTWAIT, NULL);
-    if (got <= 0) {
-      /* Never a sleep: a peer that shares this core runs now instead of after our slice. */
-      sched_yield();
-      continue;
-    }
+    const int got = ReceiveSome(s, &in);
+    if (got == 0) continue;
     for (int i = 0; i < got; ++i) {
       const unsigned char* request = in.bytes[i];
       const size_t length = in.headers[i].msg_len;
@@ -182,16 +188,8 @@ int main(int argc, char** argv) {
   const int total = transfers * requests;
   int failed = SendAll(client, out.headers, pending) != 0;
   while (!failed && answered < total) {
-    for (int i = 0; i < kBatch; ++i) {
-      in.vectors[i].iov_len = kMaxBytes;
-      in.headers[i].msg_hdr.msg_namelen = sizeof in.peers[i];
-    }
-    const int got = recvmmsg(client, in.headers, kBatch, MSG_DONTWAIT, NULL);
-    if (got <= 0) {
-      /* Never a sleep: a peer that shares this core runs now instead of after our slice. */
-      sched_yield();
-      continue;
-    }
+    const int got = ReceiveSome(client, &in);
+    if (got == 0) continue;
     pending = 0;
     for (int i = 0; i < got && !failed; ++i) {
       const unsigned char* reply = in.bytes[i];
