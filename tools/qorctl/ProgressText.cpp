@@ -45,4 +45,9 @@ std::string TransferRateText(uint32_t startDone, uint32_t startTick, uint32_t do
   return text;
 }
 
+std::string ElapsedText(uint64_t milliseconds) {
+  const auto whole = static_cast<unsigned long long>(milliseconds);
+  return Format("%llu.%03llu s", whole / 1000, whole % 1000);
+}
+
 }  // namespace qor::cli

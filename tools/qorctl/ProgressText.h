@@ -5,6 +5,9 @@
 
 namespace qor::cli {
 
+// "3.250 s" for a time in milliseconds, as a run's line ends.
+[[nodiscard]] std::string ElapsedText(uint64_t milliseconds);
+
 // "[##########..........]  50%" for done of total bytes (total above 0).
 [[nodiscard]] std::string ProgressBar(uint32_t done, uint32_t total);
 

@@ -25,6 +25,7 @@
 #include "tools/qorctl/EngineOptions.h"
 #include "tools/qorctl/Interrupt.h"
 #include "tools/qorctl/NetworkOptions.h"
+#include "tools/qorctl/ProgressText.h"
 #include "tools/qorctl/RunConsole.h"
 #include "tools/qorctl/RunGuards.h"
 #include "tools/qorctl/ScriptTrust.h"
@@ -55,10 +56,6 @@ struct RunOptions {
   bool rewriteDamagedEnv = false;  // let *saveenv write over a block read as damaged
   bool allowUnsigned = false;
 };
-
-std::string SecondsText(uint32_t milliseconds) {
-  return Format("%u.%03u s", milliseconds / 1000, milliseconds % 1000);
-}
 
 // The targets that answered the discovery and were asked for, in the order they answered;
 // empty (with the reason on standard error) when there is none.
@@ -111,7 +108,7 @@ class ConsoleReporter final : public RunObserver {
     // On disk first, as a station's record is.
     ends_[index] = EndLine(run);
     if (record_ != nullptr) record_->Append(RecordLine(ends_[index]));
-    const std::string after = SecondsText(run.elapsedMs);
+    const std::string after = ElapsedText(run.elapsedMs);
     switch (run.outcome) {
       case RunOutcome::kFinished:
         // A warning, not an error: the restart went out, and the run still succeeds.

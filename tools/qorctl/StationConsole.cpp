@@ -17,11 +17,6 @@ namespace {
 
 constexpr uint32_t kRedrawEveryMs = 50;
 
-std::string Seconds(uint64_t microseconds) {
-  const auto milliseconds = static_cast<unsigned long long>(microseconds / 1000);
-  return Format("%llu.%03llu s", milliseconds / 1000, milliseconds % 1000);
-}
-
 // One unit in flight: what its display was last told.
 class LiveLine final : public ScriptDisplay {
  public:
@@ -83,15 +78,16 @@ std::string EndText(const EndRecord& end) {
   const std::string mac = end.mac.ToString();
   switch (end.outcome) {
     case UnitOutcome::kPassed:
-      return mac + "  passed in " + Seconds(end.microseconds);
+      return mac + "  passed in " + ElapsedText(end.microseconds / 1000);
     case UnitOutcome::kCancelled:
-      return mac + "  cancelled after " + Seconds(end.microseconds);
+      return mac + "  cancelled after " + ElapsedText(end.microseconds / 1000);
     case UnitOutcome::kCurrent:
       return mac + "  current: nothing written";
     case UnitOutcome::kFailed:
       break;
   }
-  return mac + "  failed after " + Seconds(end.microseconds) + ": " + end.error.value_or("");
+  return mac + "  failed after " + ElapsedText(end.microseconds / 1000) + ": " +
+         end.error.value_or("");
 }
 
 std::string CountsText(const Station& station) {
