@@ -1,12 +1,14 @@
 /* The fastest exchange of the same shape we know how to write: a client process (in qorctl's
    place) sends 1044-byte requests of 1024 payload bytes and a server process (in qor-sim's
    place) answers each with 20 bytes, as in a download. Unlike stop_and_wait, neither end ever
-   sleeps: each polls its one socket with non-blocking calls in a loop (yielding the processor
-   when nothing came, never sleeping), takes in up to 64
-   datagrams per recvmmsg and sends its answers with one sendmmsg. TRANSFERS transfers are in
-   flight at once, each with one request outstanding (a target's download), and the server copies
-   each payload into that transfer's memory image, as the simulator does. The answer carries the
-   image's byte at the payload's end, which the client checks: the copy cannot be left out.
+   sleeps: each polls its one socket with non-blocking calls in a loop, never sleeping, takes in
+   up to 64 datagrams per recvmmsg and sends its answers with one sendmmsg. Each end keeps a core
+   of its own where it may have two: left to the scheduler, the two often took turns on one
+   core, and a run took anything from one to two times its best. Where they must share one,
+   each yields the processor when nothing came. TRANSFERS transfers are in flight at once, each
+   with one request outstanding (a target's download), and the server copies each payload into
+   that transfer's memory image, as the simulator does. The answer carries the image's byte at
+   the payload's end, which the client checks: the copy cannot be left out.
    Prints the seconds from the first request to the last answer.
    usage: polled_exchange [TRANSFERS [REQUESTS [REQUEST_BYTES [REPLY_BYTES]]]]
           (default 1 1024 1044 20: one transfer of 1 MiB) */
@@ -78,9 +80,24 @@ static void Prepare(struct Batch* batch) {
   }
 }
 
-/* Takes in what waits, up to a batch; when nothing does, gives the processor to whoever waits
-   for it and returns 0. Never a sleep: a peer that shares this core runs now instead of after
-   our slice. */
+/* Whether this end shares its core with the other: set once, before the loop. */
+static int sharing = 1;
+
+/* Pins the calling process to the index-th core it may run on; false where there is none. */
+static int KeepCore(const cpu_set_t* allowed, int index) {
+  for (int cpu = 0, seen = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (!CPU_ISSET(cpu, allowed) || seen++ != index) continue;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    return sched_setaffinity(0, sizeof one, &one) == 0;
+  }
+  return 0;
+}
+
+/* Takes in what waits, up to a batch; when nothing does, returns 0, first giving the processor
+   to whoever waits for it if the peer may be on this core. Never a sleep: a peer that shares
+   this core runs now instead of after our slice. */
 static int ReceiveSome(int s, struct Batch* in) {
   for (int i = 0; i < kBatch; ++i) {
     in->vectors[i].iov_len = kMaxBytes;
@@ -88,7 +105,7 @@ static int ReceiveSome(int s, struct Batch* in) {
   }
   const int got = recvmmsg(s, in->headers, kBatch, MSG_DONTWAIT, NULL);
   if (got > 0) return got;
-  sched_yield();
+  if (sharing) sched_yield();
   return 0;
 }
 
@@ -153,14 +170,19 @@ int main(int argc, char** argv) {
   struct sockaddr_in serverAddress, clientAddress;
   const int server = Bound(&serverAddress);
   const int client = Bound(&clientAddress);
+  cpu_set_t allowed;
+  const int twoCores =
+      sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) >= 2;
   const pid_t child = fork();
   if (child == 0) {
     /* A server that outlives its client would spin for ever. */
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     close(client);
+    sharing = !(twoCores && KeepCore(&allowed, 1));
     Serve(server, transfers, requests, replyBytes);
   }
   close(server);
+  sharing = !(twoCores && KeepCore(&allowed, 0));
 
   static struct Batch in, out;
   int* sent = calloc((size_t)transfers, sizeof *sent);
