@@ -1,6 +1,11 @@
 #include "tools/qor-sim/SimDump.h"
 
+#include <algorithm>
 #include <charconv>
+#include <nlohmann/json.hpp>
+
+#include "net/Target.h"
+#include "tools/qor-sim/SimTarget.h"
 
 namespace qor::sim {
 namespace {
@@ -47,6 +52,73 @@ std::optional<SimDumpRequest> ParseDumpRequest(std::span<const uint8_t> bytes) {
     request.regions.push_back({*address, *length});
   }
   return request;
+}
+
+namespace {
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (const uint8_t byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0F];
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string SimModel::Dump(const std::vector<SimRegion>& regions, uint32_t nowMs) const {
+  const State& s = *state_;
+  const SimOptions& o = s.options;
+  const SimCounters& c = s.counters;
+  uint64_t vanished = 0, left = 0, cameBack = 0;
+  for (const SimTarget& target : s.targets) {
+    vanished += target.goneAt && nowMs >= *target.goneAt;
+    left += LeavesBy(target, nowMs);
+    cameBack += target.returns + (target.returnsAt && nowMs >= *target.returnsAt ? 1 : 0);
+  }
+  nlohmann::ordered_json dump = {
+      {"time_ms", nowMs},
+      {"counters",
+       {{"requests", c.requests},
+        {"replies_lost", c.repliesLost},
+        {"failures_injected", c.failuresInjected},
+        {"drop_offs", c.dropOffs},
+        {"power_cuts", c.powerCuts},
+        {"restarts", c.restarts},
+        {"vanished", vanished},
+        {"ignored_while_silent", c.ignoredWhileSilent},
+        {"late_replies", c.lateReplies},
+        {"duplicates", c.duplicates},
+        {"short_reads", c.shortReads},
+        {"left", left},
+        {"came_back", cameBack}}},
+      {"environment", {{"address", o.environmentAddress}, {"length", o.environmentLength}}},
+      {"targets", nlohmann::ordered_json::array()}};
+
+  for (const SimTarget& target : s.targets) {
+    nlohmann::ordered_json crcs = nlohmann::ordered_json::array();
+    for (const SimRegion& region : regions) {
+      const uint64_t end =
+          std::min<uint64_t>(uint64_t{region.address} + region.length, kAddressSpace);
+      const uint32_t crc = target.memory.Crc32(region.address, end - region.address);
+      crcs.push_back({{"address", region.address}, {"length", region.length}, {"crc", crc}});
+    }
+    const char* silence = SilenceAt(target, nowMs);
+    dump["targets"].push_back({{"mac", target.info.mac.ToString()},
+                               {"ip", IpAddressText(target.info.ipAddress)},
+                               {"state", silence != nullptr ? silence : "up"},
+                               {"presence", PresenceText(PresenceAt(target, nowMs))},
+                               {"leaves", LeavesBy(target, nowMs)},
+                               {"restarts", target.info.restarts},
+                               {"discover_replies", target.info.discoverReplies},
+                               {"environment", Hex(ReadMemory(target.info.mac, o.environmentAddress,
+                                                              o.environmentLength))},
+                               {"regions", std::move(crcs)}});
+  }
+  return dump.dump() + "\n";
 }
 
 }  // namespace qor::sim

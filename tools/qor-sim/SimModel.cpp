@@ -1,94 +1,19 @@
 #include "tools/qor-sim/SimModel.h"
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
-#include <numeric>
 #include <random>
-#include <unordered_map>
 #include <utility>
 
-#include "net/Crc32.h"
 #include "net/Target.h"
 #include "net/TargetEnvironment.h"
 #include "net/Wire.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
-#include "tools/qor-sim/SparseMemory.h"
-#include "tools/qor-sim/StagedCrc.h"
+#include "tools/qor-sim/SimTarget.h"
 #include "tools/trace/MessageFields.h"
 
 namespace qor::sim {
 namespace {
-
-constexpr uint64_t kAddressSpace = 0x100000000ULL;
-
-struct SimTarget {
-  SimTargetInfo info;
-  SparseMemory memory;
-  SparseMemory staging;
-  uint64_t stagedEnd = 0;  // how far fills and data have reached into the staging buffer
-  StagedCrc stagedCrc;
-  bool uncounted = false;  // in the model's list for CatchUp
-  std::mt19937 random;     // this target's faults
-  // Answering nothing for silentFor ms from silentSince, for this reason; none when up.
-  const char* silence = nullptr;
-  uint32_t silentSince = 0;
-  uint32_t silentFor = 0;
-  std::optional<uint32_t> goneAt;  // when it goes silent for good
-  // On the line from appearsAt; off it from leavesAt (armed by a restart) until returnsAt, or
-  // for good without one. Times are ms since the start, wide enough never to wrap.
-  uint64_t appearsAt = 0;
-  std::optional<uint64_t> leavesAt;
-  std::optional<uint64_t> returnsAt;
-  bool comesBack = false;
-  bool stagingLostOnLeaving = false;
-  uint32_t returns = 0;  // absences over: left and came back
-};
-
-enum class Presence { kPresent, kNotYetAppeared, kLeft };
-
-Presence PresenceAt(const SimTarget& target, uint32_t nowMs) {
-  if (nowMs < target.appearsAt) return Presence::kNotYetAppeared;
-  if (target.leavesAt && nowMs >= *target.leavesAt &&
-      !(target.returnsAt && nowMs >= *target.returnsAt)) {
-    return Presence::kLeft;
-  }
-  return Presence::kPresent;
-}
-
-const char* PresenceText(Presence presence) {
-  switch (presence) {
-    case Presence::kNotYetAppeared:
-      return "not yet appeared";
-    case Presence::kLeft:
-      return "left";
-    case Presence::kPresent:
-      break;
-  }
-  return "present";
-}
-
-// Times target has left by nowMs, whether or not it is back.
-uint32_t LeavesBy(const SimTarget& target, uint32_t nowMs) {
-  return target.returns + (target.leavesAt && nowMs >= *target.leavesAt ? 1 : 0);
-}
-
-// Why target answers nothing at nowMs; none when it is up.
-const char* SilenceAt(const SimTarget& target, uint32_t nowMs) {
-  switch (PresenceAt(target, nowMs)) {
-    case Presence::kNotYetAppeared:
-      return "not yet appeared";
-    case Presence::kLeft:
-      return "left the fixture";
-    case Presence::kPresent:
-      break;
-  }
-  if (target.goneAt && nowMs >= *target.goneAt) return "gone silent for good";
-  if (target.silence != nullptr && nowMs - target.silentSince < target.silentFor) {
-    return target.silence;
-  }
-  return nullptr;
-}
 
 // A draw from 0 to 1 (exclusive).
 double Draw(std::mt19937& random) { return static_cast<double>(random()) / 4294967296.0; }
@@ -124,56 +49,9 @@ void FallSilent(SimTarget& target, uint32_t nowMs, uint32_t forMs, const char* r
   target.silentFor = forMs;
 }
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (const uint8_t byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0x0F];
-  }
-  return text;
-}
-
-bool IsLoopback(uint32_t address) { return (address >> 24) == 127; }
-
 bool IsCarriedOut(uint16_t type) {
   return type == kFillRequest || type == kDataRequest || type == kWriteRequest ||
          type == kReadRequest || type == kRestartRequest;
-}
-
-MacAddress MacPlus(const MacAddress& first, uint32_t count) {
-  uint64_t value = 0;
-  for (const uint8_t byte : first.bytes) value = (value << 8) | byte;
-  value += count;
-  MacAddress mac;
-  for (size_t i = mac.bytes.size(); i-- > 0;) {
-    mac.bytes[i] = static_cast<uint8_t>(value);
-    value >>= 8;
-  }
-  return mac;
-}
-
-// An address a simulated target may have: one that never leads a request to another machine.
-bool MayHold(const SimOptions& o, uint32_t address) {
-  return IsLoopback(address) || o.localAddresses.contains(address);
-}
-
-// Simulated targets never take an address outside loopback and this machine's own.
-void CheckAddresses(const SimOptions& o) {
-  if (o.firstAddress == 0) return;
-  const uint32_t assigned = o.targets - std::min(o.unassigned, o.targets);
-  const uint64_t last = uint64_t{o.firstAddress} + (assigned == 0 ? 0 : assigned - 1);
-  bool allowed = last <= 0xFFFFFFFF;
-  for (uint64_t address = o.firstAddress; allowed && address <= last; ++address) {
-    allowed = MayHold(o, static_cast<uint32_t>(address));
-  }
-  if (!allowed) {
-    throw Exception(
-        Format("Simulated targets need 127.x.y.z addresses, or addresses of this machine's own "
-               "adapters: %s and %u more",
-               IpAddressText(o.firstAddress).c_str(), assigned == 0 ? 0 : assigned - 1));
-  }
 }
 
 // Without fields when nothing records it: what routes the request and its replies is all kept.
@@ -189,9 +67,11 @@ TraceRecord RequestRecord(const SimDatagram& datagram, bool recording) {
   return request;
 }
 
+}  // namespace
+
 // A reply from target to whoever sent request.
-SimReply MakeReply(const SimTarget& target, const TraceRecord& request, uint16_t type,
-                   wire::Bytes bytes, bool recording) {
+SimReply SimModel::State::Reply(const SimTarget& target, const TraceRecord& request, uint16_t type,
+                                wire::Bytes bytes) const {
   SimReply reply;
   reply.record.timeMs = request.timeMs;  // the sender sets the time it leaves
   reply.record.incoming = false;
@@ -210,57 +90,7 @@ SimReply MakeReply(const SimTarget& target, const TraceRecord& request, uint16_t
   return reply;
 }
 
-}  // namespace
-
-struct SimModel::State {
-  SimOptions options;
-  std::vector<SimTarget> targets;
-  // Every target's memory and staging buffer share one: a write passes pages over uncopied.
-  std::shared_ptr<PagePool> pages = MakePagePool();
-  std::unordered_map<MacAddress, size_t, MacAddressHash> byMac;  // each request looks it up
-  SimCounters counters;
-  bool recording = true;
-  std::vector<SimTarget*> uncounted;  // with chunks waiting for CatchUp
-
-  // Keeps record for the trace, unless nothing records.
-  void Note(SimOutput& output, TraceRecord record) const {
-    if (recording) output.records.push_back(std::move(record));
-  }
-  [[nodiscard]] SimReply Reply(const SimTarget& target, const TraceRecord& request, uint16_t type,
-                               wire::Bytes bytes) const {
-    return MakeReply(target, request, type, std::move(bytes), recording);
-  }
-
-  void CreateTargets();
-  void ChooseVanishing();
-  void ChooseComings();
-  const char* Route(const SimDatagram& datagram, TraceRecord& request, SimOutput& output);
-  const char* Befall(SimTarget& target, uint32_t nowMs);
-  const char* Assign(SimTarget& target, wire::ByteView bytes, TraceRecord& request,
-                     SimOutput& output);
-  void Discover(uint32_t destination, const TraceRecord& request, SimOutput& output);
-  void Carry(SimTarget& target, uint16_t type, wire::ByteView bytes, const TraceRecord& request,
-             uint32_t nowMs, SimOutput& output);
-  uint32_t Fill(SimTarget& target, wire::ByteView bytes);
-  uint32_t Data(SimTarget& target, wire::ByteView bytes);
-  uint32_t Write(SimTarget& target, wire::ByteView bytes, const TraceRecord& request,
-                 SimOutput& output);
-  uint32_t Read(SimTarget& target, wire::ByteView bytes, wire::Bytes& payload);
-  // Sends reply, unless it is lost: whether it went. It may also leave late, or twice: all as
-  // target's generator draws.
-  bool Send(SimTarget& target, uint16_t requestType, SimReply reply, SimOutput& output);
-  [[nodiscard]] SimTarget& TargetFor(const MacAddress& mac);
-};
-
-SimModel::SimModel(const SimOptions& options) : state_(std::make_unique<State>()) {
-  CheckAddresses(options);
-  state_->options = options;
-  state_->CreateTargets();
-  state_->ChooseVanishing();
-  state_->ChooseComings();
-}
-
-SimModel::~SimModel() = default;
+SimCounters SimModel::Counters() const { return state_->counters; }
 
 void SimModel::SetRecording(bool recording) { state_->recording = recording; }
 
@@ -270,100 +100,6 @@ void SimModel::CatchUp() {
     target->uncounted = false;
   }
   state_->uncounted.clear();
-}
-
-namespace {
-
-// What each target's environment block starts as: the option for all, then the damaged and
-// blank ones drawn apart from every other choice.
-std::vector<SimEnvBlock> StartingBlocks(const SimOptions& o) {
-  std::vector<SimEnvBlock> blocks(o.targets, o.environmentBlock);
-  std::seed_seq seeds{o.seed, 0u, 1u};
-  std::mt19937 draw(seeds);
-  std::vector<uint32_t> order(o.targets);
-  std::iota(order.begin(), order.end(), 0u);
-  const uint32_t damaged = std::min(o.damagedBlocks, o.targets);
-  const uint32_t count = std::min<uint64_t>(uint64_t{damaged} + o.blankBlocks, o.targets);
-  for (uint32_t i = 0; i < count; ++i) {
-    std::swap(order[i], order[i + draw() % (o.targets - i)]);
-    blocks[order[i]] = i < damaged ? SimEnvBlock::kDamaged : SimEnvBlock::kBlank;
-  }
-  return blocks;
-}
-
-}  // namespace
-
-void SimModel::State::CreateTargets() {
-  const SimOptions& o = options;
-  targets.resize(o.targets);
-  const std::vector<SimEnvBlock> blocks = StartingBlocks(o);
-  for (uint32_t i = 0; i < o.targets; ++i) {
-    SimTarget& target = targets[i];
-    target.memory = SparseMemory(pages);
-    target.staging = SparseMemory(pages);
-    target.info.mac = MacPlus(o.firstMac, i);
-    const bool unassigned =
-        o.firstAddress == 0 || i >= o.targets - std::min(o.unassigned, o.targets);
-    target.info.ipAddress = unassigned ? 0 : o.firstAddress + i;
-    target.info.vendorId = o.vendorId;
-    target.info.productId = o.productId;
-    target.info.stagingSize = o.stagingSize;
-    std::seed_seq seeds{o.seed, i + 1};
-    target.random.seed(seeds);
-    byMac.emplace(target.info.mac, i);
-    if (o.environmentLength == 0) continue;
-
-    TargetEnvironment environment;
-    if (target.info.ipAddress != 0) {
-      environment.entries["ipaddr"] = IpAddressText(target.info.ipAddress);
-    }
-    environment.entries["netmask"] = "255.0.0.0";
-    environment.entries["serial"] = Format("SIM%05u", i + 1);
-    environment.entries["bootdelay"] = "3";
-    // Set as they are: an empty value is an entry too, as a target may well hold one.
-    for (const auto& [name, value] : o.environment) environment.entries[name] = value;
-    if (blocks[i] == SimEnvBlock::kBlank) continue;  // unwritten memory reads 0xFF
-    DataBlock block = BuildEnvironmentBlock(environment, o.environmentAddress, o.environmentLength);
-    if (blocks[i] == SimEnvBlock::kDamaged) block.bytes[0] ^= 0x01;  // the CRC's top byte
-    target.memory.Write(block.address, block.bytes.size(), block.bytes.data());
-  }
-}
-
-// When the late targets appear, and which of those that leave come back: the ones that come
-// back drawn apart from every other choice.
-void SimModel::State::ChooseComings() {
-  const SimOptions& o = options;
-  if (o.appearEveryMs > 0) {
-    const uint32_t late = std::min(o.appearCount, o.targets);
-    for (uint32_t n = 1; n <= late; ++n) {
-      targets[o.targets - late + n - 1].appearsAt = uint64_t{n} * o.appearEveryMs;
-    }
-  }
-  if (o.leaveAfterMs == 0 || o.comeBackAfterMs == 0) return;
-  const uint32_t count = std::min(o.comeBackCount, o.targets);
-  std::seed_seq seeds{o.seed, 2u};
-  std::mt19937 draw(seeds);
-  std::vector<uint32_t> order(o.targets);
-  std::iota(order.begin(), order.end(), 0u);
-  for (uint32_t i = 0; i < count; ++i) {
-    if (count < o.targets) std::swap(order[i], order[i + draw() % (o.targets - i)]);
-    targets[order[i]].comesBack = true;
-  }
-}
-
-// The targets that go silent for good, and when: drawn apart from every other fault.
-void SimModel::State::ChooseVanishing() {
-  const uint32_t count = std::min<uint32_t>(options.vanishing, options.targets);
-  if (count == 0) return;
-  std::seed_seq seeds{options.seed, 0u};
-  std::mt19937 draw(seeds);
-  std::vector<uint32_t> order(options.targets);
-  std::iota(order.begin(), order.end(), 0u);
-  const uint32_t within = std::max<uint32_t>(options.vanishWithinMs, 1);
-  for (uint32_t i = 0; i < count; ++i) {
-    std::swap(order[i], order[i + draw() % (options.targets - i)]);
-    targets[order[i]].goneAt = 1 + draw() % within;
-  }
 }
 
 void SimModel::Handle(const SimDatagram& request, SimOutput& output) {
@@ -656,64 +392,6 @@ std::map<std::string, std::string> SimModel::Environment(const MacAddress& mac) 
   TargetEnvironment environment;
   ParseEnvironmentBlock(block.data(), block.size(), environment);
   return environment.entries;
-}
-
-}  // namespace qor::sim
-
-namespace qor::sim {
-
-SimCounters SimModel::Counters() const { return state_->counters; }
-
-std::string SimModel::Dump(const std::vector<SimRegion>& regions, uint32_t nowMs) const {
-  const State& s = *state_;
-  const SimOptions& o = s.options;
-  const SimCounters& c = s.counters;
-  uint64_t vanished = 0, left = 0, cameBack = 0;
-  for (const SimTarget& target : s.targets) {
-    vanished += target.goneAt && nowMs >= *target.goneAt;
-    left += LeavesBy(target, nowMs);
-    cameBack += target.returns + (target.returnsAt && nowMs >= *target.returnsAt ? 1 : 0);
-  }
-  nlohmann::ordered_json dump = {
-      {"time_ms", nowMs},
-      {"counters",
-       {{"requests", c.requests},
-        {"replies_lost", c.repliesLost},
-        {"failures_injected", c.failuresInjected},
-        {"drop_offs", c.dropOffs},
-        {"power_cuts", c.powerCuts},
-        {"restarts", c.restarts},
-        {"vanished", vanished},
-        {"ignored_while_silent", c.ignoredWhileSilent},
-        {"late_replies", c.lateReplies},
-        {"duplicates", c.duplicates},
-        {"short_reads", c.shortReads},
-        {"left", left},
-        {"came_back", cameBack}}},
-      {"environment", {{"address", o.environmentAddress}, {"length", o.environmentLength}}},
-      {"targets", nlohmann::ordered_json::array()}};
-
-  for (const SimTarget& target : s.targets) {
-    nlohmann::ordered_json crcs = nlohmann::ordered_json::array();
-    for (const SimRegion& region : regions) {
-      const uint64_t end =
-          std::min<uint64_t>(uint64_t{region.address} + region.length, kAddressSpace);
-      const uint32_t crc = target.memory.Crc32(region.address, end - region.address);
-      crcs.push_back({{"address", region.address}, {"length", region.length}, {"crc", crc}});
-    }
-    const char* silence = SilenceAt(target, nowMs);
-    dump["targets"].push_back({{"mac", target.info.mac.ToString()},
-                               {"ip", IpAddressText(target.info.ipAddress)},
-                               {"state", silence != nullptr ? silence : "up"},
-                               {"presence", PresenceText(PresenceAt(target, nowMs))},
-                               {"leaves", LeavesBy(target, nowMs)},
-                               {"restarts", target.info.restarts},
-                               {"discover_replies", target.info.discoverReplies},
-                               {"environment", Hex(ReadMemory(target.info.mac, o.environmentAddress,
-                                                              o.environmentLength))},
-                               {"regions", std::move(crcs)}});
-  }
-  return dump.dump() + "\n";
 }
 
 }  // namespace qor::sim
