@@ -1,14 +1,15 @@
 #include "exec/StagingUpload.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <span>
+#include <string>
 
 #include "exec/Context.h"
 #include "exec/RequestId.h"
 #include "net/Target.h"
 #include "net/TargetNetwork.h"
 #include "platform/Exception.h"
-#include "platform/Format.h"
 #include "script/DataSection.h"
 #include "script/ScriptDisplay.h"
 
@@ -30,9 +31,18 @@ struct StagingUpload::State {
   uint32_t chunkAddress = 0;
   std::span<const uint8_t> chunk;
   uint32_t progress = kNoProgress;
+  std::string statusText;  // kept from chunk to chunk: showing one allocates nothing
 
   void Show(ScriptDisplay& display, const std::string& text) const {
     if (showTexts) display.SetStatusText(text);
+  }
+  // "Sending 00100400" and the like.
+  void ShowAt(ScriptDisplay& display, const char* what, uint32_t address) {
+    if (!showTexts) return;
+    char text[32];
+    std::snprintf(text, sizeof text, "%s %08X", what, address);
+    statusText.assign(text);
+    display.SetStatusText(statusText);
   }
 
   // Every send, resends included, gets a fresh request id, so a late reply to an earlier send
@@ -68,11 +78,11 @@ void StagingUpload::Start(uint32_t length, TargetNetwork& network, Target& targe
 void StagingUpload::Wait(TargetNetwork& network, Target& target, ScriptDisplay& display) {
   State& s = *state_;
   if (s.phase == kSending && s.request.ResendDue()) {
-    s.Show(display, Format("Resending %08X", s.chunkAddress));
+    s.ShowAt(display, "Resending", s.chunkAddress);
     s.SendChunk(network, target, /*again=*/true);
   }
   if (s.phase == kWriting && s.progress != kNoProgress) {
-    s.Show(display, Format("Writing %08X", s.progress));
+    s.ShowAt(display, "Writing", s.progress);
     s.progress = kNoProgress;
   }
 }
@@ -96,7 +106,7 @@ bool StagingUpload::Continue(const DataSection& image, TargetNetwork& network, T
     // While the target answers: what it shows, and the CRC the write will need up to the end
     // of this chunk.
     display.SetProgress(s.offset, length);
-    s.Show(display, Format("Sending %08X", s.chunkAddress));
+    s.ShowAt(display, "Sending", s.chunkAddress);
     image.PrepareCrc(s.offset + static_cast<uint32_t>(s.chunk.size()));
     return true;
   }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <string>
+#include <utility>
 
 #include "platform/Format.h"
 #include "platform/Terminal.h"
@@ -36,11 +38,10 @@ void MarkPending(Line& line, std::vector<Line*>& changed) {
   changed.push_back(&line);
 }
 
-std::string Describe(const Line& line) {
-  std::string text = line.operation;
+void AppendDescription(const Line& line, std::string& text) {
+  text += line.operation;
   if (!line.operation.empty() && !line.status.empty()) text += ": ";
   text += line.status;
-  return text;
 }
 
 // Each target's display writes into its line of the console. Changes wait for the console's
@@ -93,6 +94,7 @@ struct RunConsole::State {
   // refreshes, so that a fast run costs no system call per chunk.
   std::string logText;
   uint32_t lastWrite = 0;
+  std::string nextPrinted;  // PrintChange's text, its storage kept
 
   void WriteLog(bool force) {
     if (logText.empty() || (!force && GetTickCount() - lastWrite < kRedrawEveryMs)) return;
@@ -113,7 +115,7 @@ struct RunConsole::State {
             TransferRateText(line.startDone, line.startTick, line.done, line.total, GetTickCount());
         if (!rate.empty()) text += rate + "  ";
       }
-      text += Describe(line);
+      AppendDescription(line, text);
     }
     // A line that wrapped would throw off the cursor arithmetic of the next redraw.
     if (static_cast<int>(text.size()) >= columns) text.resize(static_cast<size_t>(columns - 1));
@@ -134,11 +136,17 @@ struct RunConsole::State {
 
   void PrintChange(Line& line) {
     line.pending = false;
-    std::string text = line.final.empty() ? Describe(line) : line.final;
+    // Built where the last one was: a fast download logs a line per chunk, none allocating.
+    std::string& text = nextPrinted;
+    text.clear();
+    if (line.final.empty()) {
+      AppendDescription(line, text);
+    } else {
+      text += line.final;
+    }
     if (text.empty() || text == line.lastPrinted) return;
-    // Appended piece by piece: a fast download logs a line per chunk.
     logText.append(line.label).append("  ").append(text).append("\n");
-    line.lastPrinted = std::move(text);
+    std::swap(line.lastPrinted, text);
   }
 };
 
